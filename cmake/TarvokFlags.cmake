@@ -1,0 +1,24 @@
+# Compiler settings shared by every target.
+#
+# The library's results must be the same bytes whatever the compiler does:
+# no contraction of a*b+c into fused multiply-adds, no value-changing
+# floating-point optimisations.
+set(TARVOK_NUMERIC_FLAGS -ffp-contract=off -fno-fast-math)
+
+set(TARVOK_WARNING_FLAGS -Wall -Wextra -Wshadow)
+if(TARVOK_WERROR)
+  list(APPEND TARVOK_WARNING_FLAGS -Werror)
+endif()
+
+add_compile_options(${TARVOK_NUMERIC_FLAGS})
+
+if(TARVOK_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# tarvok_warnings(target): strict warnings for our own code only.
+function(tarvok_warnings target)
+  target_compile_options(${target} PRIVATE ${TARVOK_WARNING_FLAGS})
+endfunction()
