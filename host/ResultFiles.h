@@ -1,0 +1,44 @@
+// Reading the result files of one analysis back into memory.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// What the user asked for: shown in the summary files and the report header.
+struct RunInfo {
+    std::string table;                     // path of the input table as given
+    int genes = 0, samples = 0;            // shape of the analysed matrix
+    int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
+    std::string classesFile;               // empty when unsupervised
+    std::vector<int> classes;              // per sample, empty if unsupervised
+    std::vector<std::string> sampleLabels; // per sample, may be empty
+};
+
+// One extracted cluster, as read from its per-cluster files.
+struct ClusterResult {
+    int number = 0;                        // 1-based cluster number
+    int chosenStep = 0;                    // 1-based step of the chosen size (clusterlengths.txt)
+    int size = 0;                          // genes in the cluster
+    double eigenvalue = 0.0;               // eigen file
+    double r2 = 0.0;                       // R^2 (percent) at the chosen step
+    double gap = 0.0;                      // gap at the chosen step
+    std::vector<double> component;         // pc file: one value per sample
+    // Nested sequence, one entry per step (gap and variance files).
+    std::vector<int> sizes;
+    std::vector<double> gapCurve, r2Curve, meanPermutedR2, between, total, within;
+    std::vector<std::string> geneLabels;   // cluster order
+    std::vector<std::vector<double>> data; // genes x samples, cluster order, centred data
+};
+
+struct RunResults {
+    std::vector<ClusterResult> clusters;   // clusters 1..clustersDone in order
+    std::vector<std::string> sampleLabels; // ColLbls.txt
+    int samples = 0;                       // N
+};
+
+// Reads every result file of clusters 1..clustersDone from outDir.
+//   outDir       (input) the directory the library wrote into
+//   clustersDone (input) how many clusters the run completed
+// Throws std::runtime_error naming the offending file when a file is missing,
+// has the wrong number of lines or holds text that is not a number.
+RunResults ReadRunResults(const std::string& outDir, int clustersDone);
