@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev clang libclang-rt-14-dev
+          libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev clang libclang-rt-14-dev chromium
           "$@")
 
 missing=()
