@@ -1,0 +1,50 @@
+#include "results/Labels.h"
+
+#include <cctype>
+#include <cstdio>
+
+#include "engine/Reporting.h"
+
+namespace {
+
+bool IsSeparator(int c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
+
+// Reads the next token of file into label (at most 79 characters kept, the
+// rest of the token skipped). Returns false at the end of the file.
+bool ReadToken(FILE* file, char* label) {
+  int c = std::getc(file);
+  while (c != EOF && IsSeparator(c)) c = std::getc(file);
+  if (c == EOF) return false;
+  int length = 0;
+  while (c != EOF && !IsSeparator(c)) {
+    if (length < kLabelSize - 1) label[length++] = static_cast<char>(c);
+    c = std::getc(file);
+  }
+  label[length] = '\0';
+  return true;
+}
+
+}  // namespace
+
+void GenerateLabels(const CVector& labels, int count, const char* stem, const char* suffix) {
+  for (int j = 0; j < count; ++j) std::snprintf(labels[j], kLabelSize, "%s%05d%s", stem, j + 1, suffix);
+}
+
+void StoreLabels(const CVector& labels, int count, const int* indices, const char* path) {
+  FILE* file = std::fopen(path, "w");
+  if (file == nullptr) FatalFileError("StoreLabels", path);
+  for (int j = 0; j < count; ++j) std::fprintf(file, "%s\n", labels[indices != nullptr ? indices[j] : j]);
+  std::fclose(file);
+}
+
+void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem) {
+  FILE* file = std::fopen(path, "r");
+  if (file == nullptr) FatalFileError("RuzoVavav", path);
+  int found = 0;
+  while (found < count && ReadToken(file, labels[found])) ++found;
+  std::fclose(file);
+  if (found >= count) return;
+  for (int j = found; j < count; ++j) std::snprintf(labels[j], kLabelSize, "%s%05d", generatedStem, j + 1);
+  std::fprintf(stderr, "%s: %d of %d labels missing; generated labels used for them\n", path, count - found,
+               count);
+}

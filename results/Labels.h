@@ -1,0 +1,28 @@
+// Gene, sample and file-name labels: generating, storing and reading them.
+//
+// Every label is an 80-byte string of at most 79 characters in a cvector;
+// nothing here writes past the 80 bytes.
+#pragma once
+
+#include "numeric/Arrays.h"
+
+// GenerateLabels: sets labels[j] (out, 0..count-1) to "%s%05d%s" of stem,
+// j + 1 and suffix (in), e.g. GENE00001 or cluster00012.txt. A text longer
+// than 79 characters is cut at 79.
+void GenerateLabels(const CVector& labels, int count, const char* stem, const char* suffix);
+
+// StoreLabels: writes count lines "%s\n" to path (mode "w"); line j holds
+// labels[indices[j]] when indices (in, count entries) is given, labels[j]
+// when it is null. A file that cannot be opened ends the run with
+// "StoreLabels(\"<path>\"): <error text>".
+void StoreLabels(const CVector& labels, int count, const int* indices, const char* path);
+
+// ReadLabels: fills labels (out, 0..count-1) with the first count tokens of
+// path (in); a token is a maximal run of non-white-space characters, so line
+// ends (carriage returns included) and blanks both separate labels. A token
+// longer than 79 characters keeps its first 79. When the file holds fewer
+// tokens, each missing label j gets generatedStem + "%05d" of j + 1 and one
+// warning line on standard error gives the number missing. Extra tokens are
+// ignored. A file that cannot be opened ends the run with
+// "RuzoVavav(\"<path>\"): <error text>".
+void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem);
