@@ -1,5 +1,7 @@
 #include "numeric/Arrays.h"
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -20,7 +22,10 @@ long RangeCount(int lo, int hi) {
 }  // namespace
 
 void* ZeroAllocate(std::size_t count, std::size_t size) {
-  if (allocationsUntilFailure > 0 && --allocationsUntilFailure == 0) return nullptr;
+  if (allocationsUntilFailure > 0 && --allocationsUntilFailure == 0) {
+    errno = ENOMEM;
+    return nullptr;
+  }
   // calloc(0, ...) may return null; ask for at least one element so that an
   // empty array is still a valid, releasable handle.
   return std::calloc(count == 0 ? 1 : count, size);

@@ -1,0 +1,171 @@
+#include "shaving/NestedSequence.h"
+
+#include <cmath>
+
+#include "numeric/Svd.h"
+
+namespace {
+
+// A diagonal entry of the downdated cross-product matrix that falls below
+// this share of its value at the last full computation has lost too many
+// digits to cancellation: the next step rebuilds the matrix.
+constexpr double kRebuildFactor = 0.001;
+
+}  // namespace
+
+void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DMatrix& transform,
+                   int c) {
+  for (int i = 0; i < G; ++i) {
+    const double* x = &data[i][0];
+    double* w = &W[i][0];
+    for (int j = 0; j < c; ++j) {
+      double sum = 0.0;
+      for (int s = 0; s < N; ++s) sum += x[s] * transform[s][j];
+      w[j] = sum;
+    }
+  }
+}
+
+void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
+  // Accumulating gene by gene keeps every entry's sum in order-position
+  // order while sweeping W row by row.
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) K[i][j] = 0.0;
+  for (int t = 0; t < g; ++t) {
+    const double* w = &W[order[t]][0];
+    for (int i = 0; i < m; ++i) {
+      double* k = &K[i][0];
+      double wi = w[i];
+      for (int j = 0; j <= i; ++j) k[j] += wi * w[j];
+    }
+  }
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < i; ++j) K[j][i] = K[i][j];
+}
+
+void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, const DVector& axis,
+                const DVector& scoreRow, const DVector& A) {
+  const double* u = &axis[0];
+  for (int p = 0; p < g; ++p) {
+    int gene = order[p];
+    const double* x = &rows[gene][0];
+    double s = 0.0;
+    for (int j = 0; j < length; ++j) s += x[j] * u[j];
+    if (scoreRow.data != nullptr) scoreRow[gene] = s;
+    A[p] = std::fabs(s);
+  }
+}
+
+void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
+  for (int t = g - 1; t >= h; --t) {
+    int p = t;
+    double v = A[t];
+    // Strictly lower only: the tail value stays when it is itself minimal,
+    // and otherwise the first (lowest-indexed) minimum is taken.
+    for (int i = 0; i < t; ++i) {
+      if (A[i] < v) {
+        p = i;
+        v = A[i];
+      }
+    }
+    if (p != t) {
+      double a = A[p];
+      A[p] = A[t];
+      A[t] = a;
+      int gene = order[p];
+      order[p] = order[t];
+      order[t] = gene;
+    }
+  }
+}
+
+void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
+  for (int n = 0; n < count; ++n) {
+    const double* w = &W[genes[n]][0];
+    for (int j = 0; j < m; ++j) {
+      double* kj = &K[j][0];
+      double wj = w[j];
+      for (int i = 0; i < j; ++i) {
+        double b = wj * w[i];
+        kj[i] -= b;
+        K[i][j] -= b;
+      }
+      kj[j] -= wj * wj;
+    }
+  }
+}
+
+void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMatrix& transform,
+                         int N, int c, const PVector& stepComponents, const DMatrix& stepScores,
+                         const DVector& stepEigenvalues) {
+  const int G = sequence->sizes[0];
+  const int S = sequence->stepCount;
+  const bool supervised = transform.rows != nullptr;
+
+  DMatrix W = data;
+  int m = N;
+  if (supervised) {
+    W = dmatrix(0, G - 1, 0, c - 1);
+    TransformRows(W, data, G, N, transform, c);
+    CenterRows(W, G, c);
+    m = c;
+  }
+  DMatrix K = dmatrix(0, m - 1, 0, m - 1);
+  DVector D = dvector(0, m - 1);
+  DVector A = dvector(0, G - 1);
+  DVector scratchComponent;
+  if (stepComponents.entries == nullptr) scratchComponent = dvector(0, N - 1);
+
+  IVector& order = sequence->order;
+  for (int i = 0; i < G; ++i) order[i] = i;
+  bool recompute = true;
+
+  for (int k = 0; k < S; ++k) {
+    const int g = sequence->sizes[k];
+    const int h = sequence->sizes[k + 1];
+    if (recompute) {
+      CrossProductMatrix(K, W, m, g, order);
+      for (int j = 0; j < m; ++j) D[j] = kRebuildFactor * K[j][j];
+      recompute = false;
+    }
+    DVector component = scratchComponent;
+    if (stepComponents.entries != nullptr) {
+      component = dvector(0, N - 1);
+      stepComponents[k] = component;
+    }
+    double lambda = 0.0;
+    if (!supervised) {
+      LeadingAxis(K, N, component, &lambda);
+      GeneScores(order, data, g, N, component, stepScores[k], A);
+    } else {
+      DVector u = dvector(0, c - 1);
+      LeadingAxis(K, c, u, &lambda);
+      GeneScores(order, W, g, c, u, stepScores[k], A);
+      if (stepComponents.entries != nullptr) {
+        // Map the axis back to the samples; not rescaled to unit length.
+        for (int s = 0; s < N; ++s) {
+          double sum = 0.0;
+          for (int j = 0; j < c; ++j) sum += transform[s][j] * u[j];
+          component[s] = sum;
+        }
+      }
+      ReleaseDvector(u, 0, c - 1);
+    }
+    if (stepEigenvalues.data != nullptr) stepEigenvalues[k] = lambda;
+
+    MoveLowestToEnd(A, order, g, h);
+    DowndateCrossProduct(K, W, m, g - h, &order[h]);
+    for (int j = 0; j < m; ++j) {
+      if (K[j][j] < D[j]) {  // strictly: an all-zero column never triggers
+        recompute = true;
+        break;
+      }
+    }
+  }
+
+  if (supervised) ReleaseDmatrix(W, 0, G - 1, 0, c - 1);
+  ReleaseDmatrix(K, 0, m - 1, 0, m - 1);
+  ReleaseDvector(D, 0, m - 1);
+  ReleaseDvector(A, 0, G - 1);
+  if (stepComponents.entries == nullptr) ReleaseDvector(scratchComponent, 0, N - 1);
+}

@@ -1,0 +1,46 @@
+// One nested shaving sequence: from all genes, repeatedly find the leading
+// principal axis of the current cluster and shave the genes that follow it
+// least, down to the sizes of the schedule.
+#pragma once
+
+#include "numeric/Arrays.h"
+#include "shaving/ShaveSequence.h"
+
+// ShaveNestedSequence: shaves data (G x N, rows centred, read only) on the
+// schedule of `sequence` and leaves the nested clusters in sequence->order.
+//   transform       (input)  N x c sample-space transform, or rows == nullptr
+//                            for none; with one, every axis is found in the
+//                            space of data x transform with rows re-centred
+//   stepComponents  (output) S slots, or entries == nullptr for none; slot k
+//                            receives a new dvector 0..N-1 (caller frees)
+//   stepScores      (output) S x G; row k gets the signed score of each
+//                            gene of step k's cluster, nothing else
+//   stepEigenvalues (output) 0..S-1, or data == nullptr for none
+void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMatrix& transform,
+                         int N, int c, const PVector& stepComponents, const DMatrix& stepScores,
+                         const DVector& stepEigenvalues);
+
+// TransformRows: W[i][j] = sum over s (ascending) of data[i][s] * transform[s][j].
+void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DMatrix& transform,
+                   int c);
+
+// CrossProductMatrix: K = sum over the first g genes of order of w w^T
+// (w a row of W with m entries), each entry summed in order position order;
+// computed for j <= i and mirrored so K is exactly symmetric.
+void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order);
+
+// GeneScores: for p = 0..g-1, s = projection of rows[order[p]] (length
+// entries) on axis; scoreRow[order[p]] = s when scoreRow.data is set, and
+// A[p] = |s| always.
+void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, const DVector& axis,
+                const DVector& scoreRow, const DVector& A);
+
+// MoveLowestToEnd: selection from the tail. Moves the g - h lowest values of
+// A (and their genes in order) to positions h..g-1, the lowest last. Ties:
+// a tail value that is itself minimal stays; otherwise the lowest-indexed
+// minimum moves.
+void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h);
+
+// DowndateCrossProduct: K -= w_r w_r^T for each listed gene r in turn,
+// subtracting the same product from both triangles.
+void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes);

@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "shaving/NestedSequence.h"
+
+namespace {
+
+DMatrix Matrix(const std::vector<std::vector<double>>& rows) {
+  DMatrix m = dmatrix(0, static_cast<int>(rows.size()) - 1, 0, static_cast<int>(rows[0].size()) - 1);
+  for (size_t i = 0; i < rows.size(); ++i)
+    for (size_t j = 0; j < rows[i].size(); ++j) m[static_cast<int>(i)][static_cast<int>(j)] = rows[i][j];
+  return m;
+}
+
+std::vector<int> Order(const ShaveSequence* s, int G) {
+  return std::vector<int>(s->order.data, s->order.data + G);
+}
+
+}  // namespace
+
+// Six centred genes over three samples, shaved one gene per step.
+TEST(ShaveNestedSequence, SixGeneWorkedExample) {
+  const int G = 6, N = 3;
+  DMatrix data = Matrix({{3, -1, -2}, {1, 2, -3}, {0, 1, -1}, {-2, 1, 1}, {4, -3, -1}, {1, 1, -2}});
+  ShaveSequence* s = NewShaveSequence(G, N, 0.1);
+  ASSERT_EQ(s->stepCount, 5);
+  const int S = s->stepCount;
+  PVector components = pvector(S);
+  DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+  DVector eigenvalues = dvector(0, S - 1);
+  ShaveNestedSequence(s, data, DMatrix{}, N, 0, components, scores, eigenvalues);
+
+  const double lambda[] = {46.76714533, 46.74772708, 45, 43.95232684, 38.02775638};
+  const double component[5][3] = {{0.8122141677, -0.3337806752, -0.4784334924},
+                                  {0.8128100447, -0.339286668, -0.4735233766},
+                                  {0.8164965809, -0.4082482905, -0.4082482905},
+                                  {0.8120779145, -0.4795038846, -0.3325740299},
+                                  {0.8104988882, -0.4907986355, -0.3197002527}};
+  for (int k = 0; k < S; ++k) {
+    EXPECT_NEAR(eigenvalues[k], lambda[k], 1e-8) << "step " << k;
+    for (int j = 0; j < N; ++j) EXPECT_NEAR(components[k][j], component[k][j], 1e-9);
+  }
+  // Signed scores: step 0 for every gene, and the negative gene 3 kept.
+  const double step0[] = {3.727290163, 1.579953294, 0.1446528172, -2.436642503, 4.728632189, 1.435300477};
+  for (int g = 0; g < G; ++g) EXPECT_NEAR(scores[0][g], step0[g], 1e-8);
+  EXPECT_NEAR(scores[2][3], -2.449489743, 1e-8);
+  EXPECT_NEAR(scores[4][0], 3.561695806, 1e-8);
+  EXPECT_NEAR(scores[4][4], 5.034091712, 1e-8);
+  // Genes outside a step's cluster keep a zero score.
+  EXPECT_EQ(scores[1][2], 0.0);
+  EXPECT_EQ(scores[4][3], 0.0);
+  EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
+
+  // Shaving again gives the same bytes; the permuted-copy mode (no
+  // components, no eigenvalues) gives the same order.
+  DMatrix again = dmatrix(0, S - 1, 0, G - 1);
+  ShaveNestedSequence(s, data, DMatrix{}, N, 0, PVector{}, again, DVector{});
+  EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
+  for (int k = 0; k < S; ++k)
+    for (int g = 0; g < G; ++g) EXPECT_EQ(again[k][g], scores[k][g]);
+
+  for (int k = 0; k < S; ++k) ReleaseDvector(components[k], 0, N - 1);
+  ReleasePvector(components);
+  ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
+  ReleaseDmatrix(again, 0, S - 1, 0, G - 1);
+  ReleaseDvector(eigenvalues, 0, S - 1);
+  ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
+  FreeShaveSequence(s, G, N);
+}
+
+TEST(MoveLowestToEnd, TiesKeepTheTailOrTakeTheFirstMinimum) {
+  struct Case {
+    std::vector<double> A;
+    int h;
+    std::vector<int> order;
+  };
+  const Case cases[] = {
+      {{2, 1, 3, 1}, 3, {0, 1, 2, 3}},        // tail already minimal: stays
+      {{1, 2, 1, 3}, 3, {0, 1, 2, 3}},        // first of two minima moves
+      {{5, 4, 3, 2, 1}, 2, {0, 1, 2, 3, 4}},  // already sorted descending
+      {{1, 2, 3, 4, 5}, 2, {0, 1, 2, 3, 4}},
+      {{7, 7}, 1, {0, 1}},                    // equal pair: order stays
+      {{3, 1}, 1, {0, 1}},
+  };
+  const std::vector<int> expected[] = {{0, 1, 2, 3}, {3, 1, 2, 0}, {0, 1, 2, 3, 4},
+                                       {4, 3, 2, 1, 0}, {0, 1}, {0, 1}};
+  for (size_t c = 0; c < std::size(cases); ++c) {
+    const Case& tc = cases[c];
+    int g = static_cast<int>(tc.A.size());
+    DVector A = dvector(0, g - 1);
+    IVector order = ivector(0, g - 1);
+    for (int i = 0; i < g; ++i) {
+      A[i] = tc.A[i];
+      order[i] = tc.order[i];
+    }
+    MoveLowestToEnd(A, order, g, tc.h);
+    EXPECT_EQ(std::vector<int>(order.data, order.data + g), expected[c]) << "case " << c;
+    for (int t = tc.h; t < g; ++t)
+      for (int i = 0; i < t; ++i) EXPECT_LE(A[t], A[i]) << "case " << c;
+    ReleaseDvector(A, 0, g - 1);
+    ReleaseIvector(order, 0, g - 1);
+  }
+}
+
+TEST(ShaveNestedSequence, DowndatedCrossProductTracksTheRebuiltOne) {
+  // Downdating the shaved rows must leave what a full rebuild over the
+  // remaining genes gives, to rounding, and stay exactly symmetric.
+  const int G = 40, m = 5;
+  DMatrix W = dmatrix(0, G - 1, 0, m - 1);
+  unsigned state = 7;
+  for (int g = 0; g < G; ++g)
+    for (int j = 0; j < m; ++j) {
+      state = state * 1103515245u + 12345u;
+      W[g][j] = static_cast<double>((state >> 8) % 2001) / 1000.0 - 1.0;
+    }
+  IVector order = ivector(0, G - 1);
+  for (int g = 0; g < G; ++g) order[g] = G - 1 - g;
+  DMatrix K = dmatrix(0, m - 1, 0, m - 1);
+  DMatrix rebuilt = dmatrix(0, m - 1, 0, m - 1);
+  CrossProductMatrix(K, W, m, G, order);
+  DowndateCrossProduct(K, W, m, 15, &order[25]);
+  CrossProductMatrix(rebuilt, W, m, 25, order);
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j < m; ++j) {
+      EXPECT_NEAR(K[i][j], rebuilt[i][j], 1e-12);
+      EXPECT_EQ(K[i][j], K[j][i]);
+    }
+  ReleaseDmatrix(W, 0, G - 1, 0, m - 1);
+  ReleaseDmatrix(K, 0, m - 1, 0, m - 1);
+  ReleaseDmatrix(rebuilt, 0, m - 1, 0, m - 1);
+  ReleaseIvector(order, 0, G - 1);
+}
+
+TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
+  // A transform that keeps the first two of three samples: axes live in
+  // two dimensions and map back to three.
+  const int G = 4, N = 3, c = 2;
+  DMatrix data = Matrix({{1, -1, 0}, {2, -1, -1}, {-1, 0, 1}, {0, 1, -1}});
+  DMatrix T = Matrix({{1, 0}, {0, 1}, {0, 0}});
+  ShaveSequence* s = NewShaveSequence(G, N, 0.1);
+  const int S = s->stepCount;
+  PVector components = pvector(S);
+  DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+  ShaveNestedSequence(s, data, T, N, c, components, scores, DVector{});
+  for (int k = 0; k < S; ++k) {
+    EXPECT_EQ(components[k][2], 0.0);  // the dropped sample carries nothing
+    double norm = components[k][0] * components[k][0] + components[k][1] * components[k][1];
+    EXPECT_NEAR(norm, 1.0, 1e-12);
+  }
+  // Scores come from the transformed, re-centred rows: gene 0 becomes
+  // (1, -1) and gene 3 (0, 1) -> (-0.5, 0.5): opposite direction, half length.
+  EXPECT_NEAR(-2 * scores[0][3], scores[0][0], 1e-12);
+  for (int k = 0; k < S; ++k) ReleaseDvector(components[k], 0, N - 1);
+  ReleasePvector(components);
+  ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
+  ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
+  ReleaseDmatrix(T, 0, N - 1, 0, c - 1);
+  FreeShaveSequence(s, G, N);
+}
