@@ -1,0 +1,163 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "shaving/Extraction.h"
+#include "shaving/GapStatistic.h"
+#include "shaving/Random.h"
+#include "tests/support/ChildProcess.h"
+
+namespace {
+
+int Choose(const std::vector<double>& gaps, double tolerance) {
+  int S = static_cast<int>(gaps.size());
+  DVector v = dvector(0, S - 1);
+  for (int k = 0; k < S; ++k) v[k] = gaps[k];
+  int chosen = ChooseClusterStep(v, S, tolerance);
+  ReleaseDvector(v, 0, S - 1);
+  return chosen;
+}
+
+}  // namespace
+
+TEST(ChooseClusterStep, LargestGapThenTolerance) {
+  // Equal largest gaps at steps 3 and 7: the smaller cluster wins.
+  std::vector<double> ties = {1, 2, 3, 9, 4, 5, 6, 9, 1};
+  EXPECT_EQ(Choose(ties, 0), 7);
+  EXPECT_EQ(Choose({5.0, 9.5, 8.0, 10.0}, 10), 1);  // threshold 9: step 1 qualifies
+  EXPECT_EQ(Choose({9.6, 8.0, 10.0}, 10), 0);       // skips step 1 below the threshold
+  EXPECT_EQ(Choose({5.0, 9.5, 8.0, 10.0}, 0), 3);
+  EXPECT_EQ(Choose({-3, -1, -2}, 50), 1);           // negative best: nothing earlier qualifies
+  EXPECT_EQ(Choose({0, 0, 0}, 100), 2);
+  EXPECT_EQ(Choose({7}, 10), 0);
+}
+
+TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
+  DMatrix data = dmatrix(0, 1, 0, 1);
+  data[0][0] = 1; data[0][1] = -1;
+  data[1][0] = -1; data[1][1] = 1;
+  ShaveSequence* s = NewShaveSequence(2, 2, 0.1);  // one step: both genes
+  s->order[0] = 0;
+  s->order[1] = 1;
+  DMatrix scores = dmatrix(0, 0, 0, 1);
+  DVector r2 = dvector(0, 0), between = dvector(0, 0), total = dvector(0, 0), within = dvector(0, 0);
+
+  scores[0][0] = 0.5; scores[0][1] = -0.5;
+  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  EXPECT_EQ(between[0], 1.0);
+  EXPECT_EQ(total[0], 1.0);
+  EXPECT_EQ(within[0], 0.0);
+  EXPECT_EQ(r2[0], 100.0);
+
+  scores[0][0] = 0.5; scores[0][1] = 0.5;
+  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  EXPECT_EQ(between[0], 0.0);
+  EXPECT_EQ(total[0], 1.0);
+  EXPECT_EQ(within[0], 1.0);
+  EXPECT_EQ(r2[0], 0.0);
+
+  // A zero score counts as negative: genes 1 and 0 with scores 0 and -1
+  // both enter negated, which cancels like equal signs.
+  scores[0][0] = 0.0; scores[0][1] = -1.0;
+  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  EXPECT_EQ(r2[0], 0.0);
+
+  // All-zero data: total 0 gives R2 0, not a division by zero.
+  data[0][0] = data[0][1] = data[1][0] = data[1][1] = 0;
+  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  EXPECT_EQ(r2[0], 0.0);
+  EXPECT_FALSE(std::isnan(r2[0]));
+
+  for (DVector* v : {&r2, &between, &total, &within}) ReleaseDvector(*v, 0, 0);
+  ReleaseDmatrix(scores, 0, 0, 0, 1);
+  ReleaseDmatrix(data, 0, 1, 0, 1);
+  FreeShaveSequence(s, 2, 2);
+}
+
+TEST(RandomGenerator, StreamStartsAtOneAndJumpsMatchDraws) {
+  ChildResult r = RunInChild([] {
+    // A fresh thread starts from state 1: 41, 18467, 6334, 26500, ...
+    std::uint32_t& state = RandomStateOfThisThread();
+    if (state != 1u) std::exit(2);
+    int first[4];
+    for (int& v : first) v = NextRandom(state);
+    if (first[0] != 41 || first[1] != 18467 || first[2] != 6334 || first[3] != 26500) std::exit(3);
+  });
+  EXPECT_EQ(r.exitStatus, 0);
+
+  for (std::uint64_t draws : {0ull, 1ull, 2ull, 37ull, 1000ull, 123457ull}) {
+    std::uint32_t stepped = 12345u;
+    for (std::uint64_t d = 0; d < draws; ++d) NextRandom(stepped);
+    EXPECT_EQ(JumpRandomState(12345u, draws), stepped) << draws;
+  }
+}
+
+TEST(RandomizeMatrix, EachRowIsAPermutationOfItself) {
+  const int G = 50, N = 7;
+  DMatrix source = dmatrix(0, G - 1, 0, N - 1);
+  DMatrix shuffled = dmatrix(0, G - 1, 0, N - 1);
+  for (int g = 0; g < G; ++g)
+    for (int j = 0; j < N; ++j) source[g][j] = g * 100 + j;
+  std::uint32_t state = 1;
+  RandomizeMatrixFrom(source, shuffled, G, N, state);
+  EXPECT_EQ(state, JumpRandomState(1, static_cast<std::uint64_t>(G) * N));
+  int moved = 0;
+  for (int g = 0; g < G; ++g) {
+    std::vector<double> row(&shuffled[g][0], &shuffled[g][0] + N);
+    for (int j = 0; j < N; ++j) moved += row[j] != source[g][j];
+    std::sort(row.begin(), row.end());
+    for (int j = 0; j < N; ++j) EXPECT_EQ(row[j], source[g][j]);
+  }
+  EXPECT_GT(moved, G * N / 2);
+  ReleaseDmatrix(source, 0, G - 1, 0, N - 1);
+  ReleaseDmatrix(shuffled, 0, G - 1, 0, N - 1);
+}
+
+TEST(OrthogonalizeMatrix, RemovesTheDirectionAndIsAProjector) {
+  DMatrix X = dmatrix(0, 1, 0, 1);
+  X[0][0] = 2; X[0][1] = 0;
+  X[1][0] = 3; X[1][1] = 3;
+  DVector v = dvector(0, 1);
+  v[0] = 1; v[1] = -1;
+  OrthogonalizeMatrix(X, v, 2, 2);
+  EXPECT_EQ(X[0][0], 1.0);
+  EXPECT_EQ(X[0][1], 1.0);
+  EXPECT_EQ(X[1][0], 3.0);
+  EXPECT_EQ(X[1][1], 3.0);
+  ReleaseDmatrix(X, 0, 1, 0, 1);
+  ReleaseDvector(v, 0, 1);
+
+  const int G = 6, N = 4;
+  DMatrix Y = dmatrix(0, G - 1, 0, N - 1);
+  DVector w = dvector(0, N - 1);
+  const double mean[] = {0.5, -1.5, 2.0, -1.0};  // sums to zero
+  for (int j = 0; j < N; ++j) w[j] = mean[j];
+  for (int g = 0; g < G; ++g) {
+    for (int j = 0; j < N; ++j) Y[g][j] = std::sin(g * 3.0 + j);
+  }
+  CenterRows(Y, G, N);
+  OrthogonalizeMatrix(Y, w, G, N);
+  std::vector<double> once(&Y[0][0], &Y[0][0] + G * N);
+  for (int g = 0; g < G; ++g) {
+    double dot = 0, sum = 0;
+    for (int j = 0; j < N; ++j) {
+      dot += Y[g][j] * w[j];
+      sum += Y[g][j];
+    }
+    EXPECT_NEAR(dot, 0.0, 1e-14);
+    EXPECT_NEAR(sum, 0.0, 1e-14);
+  }
+  OrthogonalizeMatrix(Y, w, G, N);
+  for (int e = 0; e < G * N; ++e) EXPECT_NEAR((&Y[0][0])[e], once[e], 1e-14);
+
+  // A mean gene of zero length has no direction: X stays as it is.
+  std::vector<double> twice(&Y[0][0], &Y[0][0] + G * N);
+  for (int j = 0; j < N; ++j) w[j] = 0.0;
+  OrthogonalizeMatrix(Y, w, G, N);
+  for (int e = 0; e < G * N; ++e) EXPECT_EQ((&Y[0][0])[e], twice[e]);
+  ReleaseDmatrix(Y, 0, G - 1, 0, N - 1);
+  ReleaseDvector(w, 0, N - 1);
+}
