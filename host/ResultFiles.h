@@ -6,39 +6,46 @@
 
 // What the user asked for: shown in the summary files and the report header.
 struct RunInfo {
-    std::string table;                     // path of the input table as given
-    int genes = 0, samples = 0;            // shape of the analysed matrix
-    int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
-    std::string classesFile;               // empty when unsupervised
-    std::vector<int> classes;              // per sample, empty if unsupervised
-    std::vector<std::string> sampleLabels; // per sample, may be empty
+  std::string table;  // path of the input table as given
+  int genes = 0, samples = 0;  // shape of the analysed matrix
+  int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
+  std::string classesFile;  // empty when unsupervised
+  std::vector<int> classes;  // class of each sample; empty if unsupervised
+  std::vector<std::string> sampleLabels;  // one per sample; may be empty
 };
 
 // One extracted cluster, as read from its per-cluster files.
 struct ClusterResult {
-    int number = 0;                        // 1-based cluster number
-    int chosenStep = 0;                    // 1-based step of the chosen size (clusterlengths.txt)
-    int size = 0;                          // genes in the cluster
-    double eigenvalue = 0.0;               // eigen file
-    double r2 = 0.0;                       // R^2 (percent) at the chosen step
-    double gap = 0.0;                      // gap at the chosen step
-    std::vector<double> component;         // pc file: one value per sample
-    // Nested sequence, one entry per step (gap and variance files).
-    std::vector<int> sizes;
-    std::vector<double> gapCurve, r2Curve, meanPermutedR2, between, total, within;
-    std::vector<std::string> geneLabels;   // cluster order
-    std::vector<std::vector<double>> data; // genes x samples, cluster order, centred data
+  int number = 0;  // 1-based cluster number
+  int chosenStep = 0;  // 1-based step of the chosen size in the nested sequence
+  int size = 0;  // genes in the cluster
+  double eigenvalue = 0.0;  // eigen file
+  double r2 = 0.0;  // R^2 in percent at the chosen step
+  double gap = 0.0;  // gap at the chosen step
+  std::vector<double> component;  // pc file: one value per sample
+  // The nested sequence, one entry per step (gap and variance files).
+  std::vector<int> sizes;
+  std::vector<double> gapCurve, r2Curve, meanPermutedR2, between, total, within;
+  std::vector<std::string> geneLabels;  // cluster order
+  std::vector<std::vector<double>> data;  // [gene][sample], cluster order, centred values
 };
 
 struct RunResults {
-    std::vector<ClusterResult> clusters;   // clusters 1..clustersDone in order
-    std::vector<std::string> sampleLabels; // ColLbls.txt
-    int samples = 0;                       // N
+  std::vector<ClusterResult> clusters;  // clusters 1..clustersDone in order
+  std::vector<std::string> sampleLabels;  // ColLbls.txt, one per sample
+  int samples = 0;  // N
 };
 
 // Reads every result file of clusters 1..clustersDone from outDir.
 //   outDir       (input) the directory the library wrote into
-//   clustersDone (input) how many clusters the run completed
+//   clustersDone (input) how many clusters the run completed, >= 0
 // Throws std::runtime_error naming the offending file when a file is missing,
-// has the wrong number of lines or holds text that is not a number.
+// ends in a cut-off line, has the wrong number of lines or fields, holds text
+// that is not a finite number, or disagrees with the other files of its cluster.
 RunResults ReadRunResults(const std::string& outDir, int clustersDone);
+
+// The sign of each gene of c relative to its component: +1 when the gene's
+// centred row has a positive dot product with the component, else -1.
+// Multiplying a row by its sign makes every gene of the cluster follow the
+// component. Result: one entry per gene, cluster order.
+std::vector<int> GeneSigns(const ClusterResult& c);
