@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+
+#include "results/Labels.h"
+#include "results/OutputDirectory.h"
+#include "results/Writers.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const std::string kWarning =
+    "Environment variable \"TVOUTPUT\" does not refer to                         a directory. "
+    "Using default path <output/> instead.";
+
+// Runs body in a child with TVOUTPUT set to dir (unset when null) and the
+// directory and index lists as at load.
+ChildResult WithOutput(const char* dir, const std::function<void()>& body) {
+  return RunInChild([&] {
+    if (dir != nullptr) setenv("TVOUTPUT", dir, 1);
+    else unsetenv("TVOUTPUT");
+    ResetOutputDirectoryForTesting();
+    ResetIndexListsForTesting();
+    body();
+  });
+}
+
+DVector Values(std::initializer_list<double> values) {
+  DVector v = dvector(0, static_cast<int>(values.size()) - 1);
+  int k = 0;
+  for (double x : values) v[k++] = x;
+  return v;
+}
+
+}  // namespace
+
+TEST(OutputDirectory, UnsetUsesDefaultSilently) {
+  ChildResult r = WithOutput(nullptr, [] { std::printf("%s", OutputPath("clusters.txt").c_str()); });
+  EXPECT_EQ(r.out, "output//clusters.txt");
+  EXPECT_EQ(r.err, "");
+}
+
+TEST(OutputDirectory, RegularFileWarnsOnceWithBellAndUsesDefault) {
+  TempDir dir;
+  dir.Write("plain", "x");
+  EXPECT_EQ(IsRegularFile(dir.File("plain").c_str()), 1);
+  EXPECT_EQ(IsDirectory(dir.File("plain").c_str()), 0);
+  EXPECT_EQ(IsRegularFile(dir.File("absent").c_str()), 0);
+  ChildResult r = WithOutput(dir.File("plain").c_str(), [] {
+    OutputDirectory();
+    std::printf("%s", OutputDirectory());
+  });
+  EXPECT_EQ(r.err, kWarning);
+  EXPECT_EQ(r.out, "\aoutput/");
+}
+
+TEST(OutputDirectory, ChangeAfterFirstUseHasNoEffect) {
+  TempDir first, second;
+  ChildResult r = WithOutput(first.path().c_str(), [&] {
+    OutputDirectory();
+    setenv("TVOUTPUT", second.path().c_str(), 1);
+    WriteEigenFile(1, 2.5);
+  });
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(ReadFile(first.File("eigen00001.txt")), "2.500000\n");
+  EXPECT_FALSE(FileExists(second.File("eigen00001.txt")));
+}
+
+TEST(Labels, GenerateNumbersFromOneAndCutsAt79) {
+  CVector labels = cvector(3);
+  GenerateLabels(labels, 3, "GENE", "");
+  EXPECT_STREQ(labels[0], "GENE00001");
+  EXPECT_STREQ(labels[2], "GENE00003");
+  std::string stem(100, 's');
+  GenerateLabels(labels, 1, stem.c_str(), ".txt");
+  EXPECT_EQ(std::string(labels[0]), std::string(79, 's'));
+  EXPECT_EQ(ClusterFileName("gap", 123456), "gap123456.txt");
+  ReleaseCvector(labels, 3);
+}
+
+TEST(Labels, StoreWithAndWithoutIndices) {
+  TempDir dir;
+  CVector labels = cvector(3);
+  GenerateLabels(labels, 3, "clabels", ".txt");
+  StoreLabels(labels, 3, nullptr, dir.File("all.txt").c_str());
+  int order[] = {2, 0};
+  StoreLabels(labels, 2, order, dir.File("some.txt").c_str());
+  EXPECT_EQ(ReadFile(dir.File("all.txt")), "clabels00001.txt\nclabels00002.txt\nclabels00003.txt\n");
+  EXPECT_EQ(ReadFile(dir.File("some.txt")), "clabels00003.txt\nclabels00001.txt\n");
+  ChildResult r = RunInChild([&] { StoreLabels(labels, 3, nullptr, dir.File("no/such.txt").c_str()); });
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "StoreLabels(\"" + dir.File("no/such.txt") + "\"): No such file or directory\n\n");
+  ReleaseCvector(labels, 3);
+}
+
+TEST(Labels, ReadSplitsTokensCutsLongOnesAndFillsMissing) {
+  TempDir dir;
+  std::string longToken(100, 'L');
+  dir.Write("RowLbls.txt", "  alpha beta\r\ngamma\t\n" + longToken + "\ndelta\n");
+  CVector labels = cvector(7);
+  std::string path = dir.File("RowLbls.txt");
+  ChildResult r = RunInChild([&] {
+    ReadLabels(labels, 7, path.c_str(), "GENE");
+    for (int j = 0; j < 7; ++j) std::printf("%s|", labels[j]);
+  });
+  EXPECT_EQ(r.out, "alpha|beta|gamma|" + std::string(79, 'L') + "|delta|GENE00006|GENE00007|");
+  EXPECT_EQ(r.err, path + ": 2 of 7 labels missing; generated labels used for them\n");
+  ReadLabels(labels, 2, path.c_str(), "GENE");  // extra tokens: no warning
+  EXPECT_STREQ(labels[1], "beta");
+  r = RunInChild([&] { ReadLabels(labels, 1, dir.File("ColLbls.txt").c_str(), "sample"); });
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "RuzoVavav(\"" + dir.File("ColLbls.txt") + "\"): No such file or directory\n\n");
+  ReleaseCvector(labels, 7);
+}
+
+TEST(Writers, DataDumpIsSampleMajorInClusterOrder) {
+  TempDir dir;
+  DMatrix m = dmatrix(0, 2, 0, 1);
+  m[0][0] = 1.5, m[0][1] = -0.25, m[2][0] = 12.0, m[2][1] = 0.0000004;
+  int order[] = {2, 0};
+  DataDump(m, 2, 2, order, dir.File("cluster00001.txt").c_str());
+  EXPECT_EQ(ReadFile(dir.File("cluster00001.txt")), "12.000000\n1.500000\n0.000000\n-0.250000\n");
+  ChildResult r = RunInChild([&] { DataDump(m, 2, 2, order, dir.path().c_str()); });
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "DataDump(\"" + dir.path() + "\"): Is a directory\n\n");
+  ReleaseDmatrix(m, 0, 2, 0, 1);
+}
+
+TEST(Writers, OrigMatrixAndPerClusterFilesHaveExactBytes) {
+  TempDir dir;
+  dir.Write("glabels.txt", "stale\n");
+  ChildResult r = WithOutput(dir.path().c_str(), [] {
+    DMatrix m = dmatrix(0, 1, 0, 2);
+    m[0][0] = 0.5, m[0][1] = -1e-7, m[0][2] = 123456789.0, m[1][1] = -0.0;
+    WriteOrigMatrix(m, 2, 3);
+    IVector sizes = ivector(0, 1);
+    sizes[0] = 10, sizes[1] = 9;
+    WriteGapFile(1, 2, sizes, Values({-0.0, 0.1234567}));
+    WriteVarianceFile(1, 2, sizes, Values({90, 80.5}), Values({1, 2}), Values({3, 4}), Values({5, 6}),
+                      Values({-7, 1e6}));
+    WriteEigenFile(1, 3.14159265);
+    WritePcFile(1, 3, Values({0.5, -0.5, 1e-9}));
+    WriteGapFile(2, 1, sizes, Values({1}));
+    WriteGapFile(2, 1, sizes, Values({1}));  // a second run in the same process appends
+  });
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(ReadFile(dir.File("origmatrix.txt")), " 0.5 -1e-07 1.23457e+08\n 0 -0 0\n");
+  EXPECT_EQ(ReadFile(dir.File("gap00001.txt")), "10\t-0.000000\n9\t0.123457\n");
+  EXPECT_EQ(ReadFile(dir.File("variance00001.txt")),
+            "10\t90.000000\t1.000000\t3.000000\t5.000000\t-7.000000\n"
+            "9\t80.500000\t2.000000\t4.000000\t6.000000\t1000000.000000\n");
+  EXPECT_EQ(ReadFile(dir.File("eigen00001.txt")), "3.141593\n");
+  EXPECT_EQ(ReadFile(dir.File("pc00001.txt")), "0.500000\n-0.500000\n0.000000\n");
+  EXPECT_EQ(ReadFile(dir.File("glabels.txt")), "gap00001.txt\ngap00002.txt\ngap00002.txt\n");
+  EXPECT_EQ(ReadFile(dir.File("vlabels.txt")), "variance00001.txt\n");
+  EXPECT_EQ(ReadFile(dir.File("elabels.txt")), "eigen00001.txt\n");
+  EXPECT_EQ(ReadFile(dir.File("pclabels.txt")), "pc00001.txt\n");
+  mkdir(dir.File("blocked").c_str(), 0700);
+  mkdir(dir.File("blocked/origmatrix.txt").c_str(), 0700);
+  r = WithOutput(dir.File("blocked").c_str(), [] { WriteOrigMatrix(DMatrix{}, 0, 0); });
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.out, "RuzoVavav(\"" + dir.File("blocked") + "/origmatrix.txt\"): Is a directory\n\n");
+}
+
+TEST(IndexLists, BlockedFileIsSkippedAndListStaysUntruncatedUntilAWriteSucceeds) {
+  TempDir dir;
+  dir.Write("glabels.txt", "stale\n");
+  mkdir(dir.File("gap00001.txt").c_str(), 0700);
+  mkdir(dir.File("elabels.txt").c_str(), 0700);
+  ChildResult r = WithOutput(dir.path().c_str(), [&] {
+    IVector sizes = ivector(0, 0);
+    DVector gaps = Values({1});
+    WriteGapFile(1, 1, sizes, gaps);
+    std::fprintf(stderr, "[glabels: %s]", ReadFile(dir.File("glabels.txt")).c_str());
+    WriteGapFile(2, 1, sizes, gaps);
+    WriteEigenFile(1, 1.0);
+    rmdir(dir.File("elabels.txt").c_str());
+    dir.Write("elabels.txt", "stale\n");
+    WriteEigenFile(2, 2.0);
+  });
+  EXPECT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(r.err, dir.File("gap00001.txt") + ": Is a directory\n[glabels: stale\n]" + dir.File("elabels.txt") +
+                       ": Is a directory\n");
+  EXPECT_EQ(ReadFile(dir.File("glabels.txt")), "gap00002.txt\n");
+  EXPECT_EQ(ReadFile(dir.File("eigen00001.txt")), "1.000000\n");
+  // The failed first open of the list did not count: the next write truncates.
+  EXPECT_EQ(ReadFile(dir.File("elabels.txt")), "eigen00002.txt\n");
+}
