@@ -1,16 +1,31 @@
 // Text summaries of an analysis: a table for the terminal and two files.
 #pragma once
 
+#include <cstddef>
 #include <ostream>
 #include <string>
 
 #include "ResultFiles.h"
 
-// Prints an aligned table (cluster, genes, chosen step, eigenvalue, R^2, gap,
-// first genes) of r to out.
+// Gene labels shown per cluster in the terminal table and the report.
+inline constexpr size_t kSummaryFirstGenes = 5;
+
+// value in the "%f" form of the result files (six decimals), so that what
+// the summaries show reads exactly as the files do.
+std::string SixDecimals(double value);
+
+// The first count gene labels of c, blank-separated, then "(+m more)" when
+// the cluster has more. Labels never hold blanks (the library reads them as
+// blank-separated tokens).
+std::string FirstGenes(const ClusterResult& c, size_t count);
+
+// Prints an aligned table of r to out: cluster, genes, chosen step,
+// eigenvalue, R^2 (percent), gap and the first few gene labels. Numbers carry
+// the six decimals of the result files.
 void PrintSummary(const RunResults& r, std::ostream& out);
 
-// Writes "summary.tsv" and "summary.json" into outDir.
+// Writes "summary.tsv" (one row per cluster with every gene label) and
+// "summary.json" (run parameters and per-cluster figures) into outDir.
 //   r      (input) the results read back from outDir
 //   info   (input) the run's table and parameters
 //   outDir (input) an existing directory

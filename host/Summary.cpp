@@ -1,0 +1,104 @@
+#include "Summary.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <stdexcept>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+std::string SixDecimals(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%f", value);
+  return text;
+}
+
+std::string FirstGenes(const ClusterResult& c, size_t count) {
+  std::string text;
+  for (size_t j = 0; j < c.geneLabels.size() && j < count; ++j) {
+    if (j > 0) text += ' ';
+    text += c.geneLabels[j];
+  }
+  if (c.geneLabels.size() > count) {
+    text += " (+" + std::to_string(c.geneLabels.size() - count) + " more)";
+  }
+  return text;
+}
+
+void PrintSummary(const RunResults& r, std::ostream& out) {
+  if (r.clusters.empty()) {
+    out << "No clusters were extracted.\n";
+    return;
+  }
+  const std::vector<std::string> header = {"cluster", "genes", "step", "eigenvalue",
+                                           "R^2 %",   "gap",   "first genes"};
+  std::vector<std::vector<std::string>> rows = {header};
+  for (const ClusterResult& c : r.clusters) {
+    rows.push_back({std::to_string(c.number), std::to_string(c.size),
+                    std::to_string(c.chosenStep), SixDecimals(c.eigenvalue), SixDecimals(c.r2),
+                    SixDecimals(c.gap), FirstGenes(c, kSummaryFirstGenes)});
+  }
+  // Numbers right-aligned; the gene list is last and left as it is.
+  std::vector<size_t> width(header.size() - 1, 0);
+  for (const auto& row : rows) {
+    for (size_t k = 0; k < width.size(); ++k) width[k] = std::max(width[k], row[k].size());
+  }
+  for (const auto& row : rows) {
+    for (size_t k = 0; k < width.size(); ++k) {
+      out << std::string(width[k] - row[k].size(), ' ') << row[k] << "  ";
+    }
+    out << row.back() << '\n';
+  }
+}
+
+namespace {
+
+void Finish(std::ofstream& file, const std::string& path) {
+  file.close();
+  if (!file) throw std::runtime_error(path + ": cannot be written");
+}
+
+}  // namespace
+
+void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::string& outDir) {
+  const std::string tsvPath = outDir + "/summary.tsv";
+  std::ofstream tsv(tsvPath, std::ios::binary | std::ios::trunc);
+  tsv << "cluster\tgenes\tstep\teigenvalue\tr2_percent\tgap\tgene_labels\n";
+  for (const ClusterResult& c : r.clusters) {
+    tsv << c.number << '\t' << c.size << '\t' << c.chosenStep << '\t'
+        << SixDecimals(c.eigenvalue) << '\t' << SixDecimals(c.r2) << '\t' << SixDecimals(c.gap)
+        << '\t' << FirstGenes(c, c.geneLabels.size()) << '\n';
+  }
+  Finish(tsv, tsvPath);
+
+  using nlohmann::json;
+  json clusters = json::array();
+  for (const ClusterResult& c : r.clusters) {
+    clusters.push_back({{"cluster", c.number},
+                        {"genes", c.size},
+                        {"step", c.chosenStep},
+                        {"eigenvalue", c.eigenvalue},
+                        {"r2_percent", c.r2},
+                        {"gap", c.gap},
+                        {"gene_labels", c.geneLabels}});
+  }
+  json doc = {{"table", info.table},
+              {"genes", info.genes},
+              {"samples", info.samples},
+              {"parameters",
+               {{"clusters", info.clusters},
+                {"shave_percent", info.shave},
+                {"permutations", info.permutations},
+                {"tolerance_percent", info.tolerance},
+                {"supervise_percent", info.supervise},
+                {"classes_file", info.classesFile.empty() ? json(nullptr) : json(info.classesFile)}}},
+              {"clusters_done", r.clusters.size()},
+              {"clusters", clusters}};
+  const std::string jsonPath = outDir + "/summary.json";
+  std::ofstream out(jsonPath, std::ios::binary | std::ios::trunc);
+  // Labels come from the user's table and need not be UTF-8: replace bad
+  // bytes rather than fail after the whole analysis has run.
+  out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
+  Finish(out, jsonPath);
+}

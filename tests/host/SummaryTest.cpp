@@ -1,0 +1,117 @@
+// The terminal table, summary.tsv and summary.json: exact text, and the same
+// numbers as the result files they were read from.
+#include "host/Summary.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "host/ResultFiles.h"
+#include "tests/host/SyntheticResults.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+RunInfo Info() {
+  RunInfo info;
+  info.table = "expr.tsv";
+  info.genes = 14;
+  info.samples = 5;
+  info.clusters = 3;
+  info.shave = 10;
+  info.permutations = 20;
+  info.tolerance = 5;
+  return info;
+}
+
+std::vector<std::string> Split(const std::string& text, char separator) {
+  std::vector<std::string> parts;
+  std::stringstream in(text);
+  for (std::string part; std::getline(in, part, separator);) parts.push_back(part);
+  return parts;
+}
+
+}  // namespace
+
+TEST(PrintSummary, AlignsNumbersAndListsTheFirstGenes) {
+  std::ostringstream out;
+  PrintSummary(MakeResults(5, 2), out);
+  EXPECT_EQ(out.str(),
+            "cluster  genes  step  eigenvalue      R^2 %       gap  first genes\n"
+            "      1      8     3   12.345678  21.000000  1.000000  "
+            "G1_0 G1_1 G1_2 G1_3 G1_4 (+3 more)\n"
+            "      2      9     3   24.691356  21.000000  2.000000  "
+            "G2_0 G2_1 G2_2 G2_3 G2_4 (+4 more)\n");
+
+  std::ostringstream none;
+  PrintSummary(MakeResults(5, 0), none);
+  EXPECT_EQ(none.str(), "No clusters were extracted.\n");
+}
+
+TEST(WriteSummaryFiles, WritesExactTsvAndMatchingJson) {
+  TempDir dir;
+  RunResults r = MakeResults(5, 2);
+  r.clusters[1].geneLabels[0] = "bad\xFFlabel";  // not UTF-8: must not stop the JSON
+  WriteSummaryFiles(r, Info(), dir.path());
+  EXPECT_EQ(ReadFile(dir.File("summary.tsv")),
+            "cluster\tgenes\tstep\teigenvalue\tr2_percent\tgap\tgene_labels\n"
+            "1\t8\t3\t12.345678\t21.000000\t1.000000\tG1_0 G1_1 G1_2 G1_3 G1_4 G1_5 G1_6 G1_7\n"
+            "2\t9\t3\t24.691356\t21.000000\t2.000000\t"
+            "bad\xFFlabel G2_1 G2_2 G2_3 G2_4 G2_5 G2_6 G2_7 G2_8\n");
+
+  nlohmann::json doc = nlohmann::json::parse(ReadFile(dir.File("summary.json")));
+  EXPECT_EQ(doc["table"], "expr.tsv");
+  EXPECT_EQ(doc["genes"], 14);
+  EXPECT_EQ(doc["parameters"]["clusters"], 3);
+  EXPECT_EQ(doc["parameters"]["permutations"], 20);
+  EXPECT_TRUE(doc["parameters"]["classes_file"].is_null());
+  EXPECT_EQ(doc["clusters_done"], 2);
+  ASSERT_EQ(doc["clusters"].size(), 2u);
+  const nlohmann::json& second = doc["clusters"][1];
+  EXPECT_EQ(second["cluster"], 2);
+  EXPECT_EQ(second["genes"], 9);
+  EXPECT_EQ(second["step"], 3);
+  EXPECT_EQ(second["eigenvalue"].get<double>(), 24.691356);
+  EXPECT_EQ(second["gap"].get<double>(), 2.0);
+  EXPECT_EQ(second["gene_labels"][0], "bad\xEF\xBF\xBDlabel");
+  EXPECT_EQ(second["gene_labels"][8], "G2_8");
+}
+
+TEST(WriteSummaryFiles, AgreesWithTheResultFilesItWasReadFrom) {
+  TempDir dir;
+  WriteResults(dir, MakeResults(4, 3), 3);
+  RunResults r = ReadRunResults(dir.path(), 3);
+  WriteSummaryFiles(r, Info(), dir.path());
+  std::vector<std::string> rows = Split(ReadFile(dir.File("summary.tsv")), '\n');
+  std::vector<std::string> lengths = Split(ReadFile(dir.File("clusterlengths.txt")), '\n');
+  ASSERT_EQ(rows.size(), 4u);
+  for (int i = 1; i <= 3; ++i) {
+    SCOPED_TRACE(i);
+    std::vector<std::string> row = Split(rows[i], '\t');
+    ASSERT_EQ(row.size(), 7u);
+    EXPECT_EQ(row[2] + "\t " + row[1], lengths[i - 1]);
+    EXPECT_EQ(row[3] + "\n", ReadFile(dir.File(Numbered("eigen", i))));
+    int step = std::stoi(row[2]);
+    EXPECT_EQ(Split(Split(ReadFile(dir.File(Numbered("variance", i))), '\n')[step - 1], '\t')[1],
+              row[4]);
+    EXPECT_EQ(Split(Split(ReadFile(dir.File(Numbered("gap", i))), '\n')[step - 1], '\t')[1],
+              row[5]);
+    std::string labels = ReadFile(dir.File(Numbered("clabels", i)));
+    std::replace(labels.begin(), labels.end(), '\n', ' ');
+    EXPECT_EQ(row[6] + " ", labels);
+  }
+}
+
+TEST(WriteSummaryFiles, NamesTheFileItCannotWrite) {
+  TempDir dir;
+  try {
+    WriteSummaryFiles(MakeResults(3, 1), Info(), dir.File("missing"));
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), dir.File("missing") + "/summary.tsv: cannot be written");
+  }
+}
