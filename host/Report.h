@@ -5,9 +5,14 @@
 
 #include "ResultFiles.h"
 
-// Writes the report page with every figure embedded to path.
+// Writes the report page to path: a header with the table, the parameters and
+// the date, the summary table and, per cluster, four figures embedded as PNG
+// data URIs (gap curve, real against permuted R^2, heatmap, component).
 //   r    (input) the results read back from the output directory
-//   info (input) the run's table, parameters and classes
+//   info (input) the run's table, parameters and sample classes
 //   path (input) file to create or overwrite
 // Throws std::runtime_error naming the file when it cannot be written.
 void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path);
+
+// Escapes text for HTML element content and attribute values (& < > " ').
+std::string HtmlEscape(const std::string& text);

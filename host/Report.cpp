@@ -1,0 +1,181 @@
+#include "Report.h"
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+#include "Figures.h"
+#include "Summary.h"
+
+namespace {
+
+// Heatmap rows beyond this many genes would be thinner than a pixel or two.
+constexpr int kHeatmapMaxRows = 200;
+
+std::string Base64(const std::string& bytes) {
+  static const char kDigits[] =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string out;
+  out.reserve((bytes.size() + 2) / 3 * 4);
+  size_t i = 0;
+  for (; i + 2 < bytes.size(); i += 3) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
+                 static_cast<unsigned char>(bytes[i + 1]) << 8 |
+                 static_cast<unsigned char>(bytes[i + 2]);
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += kDigits[(v >> 6) & 63];
+    out += kDigits[v & 63];
+  }
+  if (i < bytes.size()) {
+    unsigned v = static_cast<unsigned char>(bytes[i]) << 16;
+    if (i + 1 < bytes.size()) v |= static_cast<unsigned char>(bytes[i + 1]) << 8;
+    out += kDigits[v >> 18];
+    out += kDigits[(v >> 12) & 63];
+    out += i + 1 < bytes.size() ? kDigits[(v >> 6) & 63] : '=';
+    out += '=';
+  }
+  return out;
+}
+
+void Image(std::ostream& html, const Figure& figure, const std::string& alt,
+           const std::string& caption) {
+  html << "<figure><img src=\"data:image/png;base64," << Base64(figure.png) << "\" width=\""
+       << figure.width << "\" height=\"" << figure.height << "\" alt=\"" << HtmlEscape(alt)
+       << "\"><figcaption>" << HtmlEscape(caption);
+  if (!figure.note.empty()) html << " " << HtmlEscape(figure.note);
+  html << "</figcaption></figure>\n";
+}
+
+std::string Today() {
+  std::time_t now = std::time(nullptr);
+  char text[64];
+  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", std::localtime(&now));
+  return text;
+}
+
+const char kStyle[] = R"(<style>
+body { font-family: sans-serif; margin: 2em auto; padding: 0 1em; max-width: 1300px; color: #222; }
+table { border-collapse: collapse; margin: 0.5em 0 1.5em; }
+th, td { padding: 0.25em 0.7em; border-bottom: 1px solid #ddd; text-align: right; }
+th { background: #f3f3f3; }
+td.genes, th.genes, table.params td, table.params th { text-align: left; }
+section { border-top: 2px solid #ccc; margin-top: 2em; }
+figure { display: inline-block; margin: 0.5em 1em 0.5em 0; vertical-align: top; }
+figcaption { font-size: 0.85em; color: #555; max-width: 560px; }
+.labels { font-family: monospace; font-size: 0.85em; word-wrap: break-word; }
+</style>
+)";
+
+// Counts the figures that actually decoded, for readers and for tests that
+// load the page in a headless browser.
+const char kScript[] = R"(<script>
+window.addEventListener("load", function () {
+  var images = document.images, loaded = 0;
+  for (var i = 0; i < images.length; i++) {
+    if (images[i].complete && images[i].naturalWidth > 0) loaded++;
+  }
+  document.body.dataset.figures = loaded + "/" + images.length;
+});
+</script>
+)";
+
+void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
+  html << "<h1>Gene shaving report</h1>\n<table class=\"params\">\n"
+       << "<tr><th>Table</th><td>" << HtmlEscape(info.table) << "</td></tr>\n"
+       << "<tr><th>Shape</th><td>" << info.genes << " genes \xC3\x97 " << info.samples
+       << " samples</td></tr>\n"
+       << "<tr><th>Clusters</th><td>" << r.clusters.size() << " extracted of " << info.clusters
+       << " requested</td></tr>\n"
+       << "<tr><th>Shave</th><td>" << info.shave << "% per step</td></tr>\n"
+       << "<tr><th>Permutations</th><td>" << info.permutations << "</td></tr>\n"
+       << "<tr><th>Gap tolerance</th><td>" << info.tolerance << "%</td></tr>\n"
+       << "<tr><th>Supervision</th><td>";
+  if (info.supervise == 0) {
+    html << "none";
+  } else {
+    html << info.supervise << "% by classes from " << HtmlEscape(info.classesFile);
+  }
+  html << "</td></tr>\n<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
+  if (static_cast<int>(r.clusters.size()) < info.clusters) {
+    html << "<p>The run stopped after " << r.clusters.size() << " of " << info.clusters
+         << " clusters: no smaller cluster stood out in what the earlier ones left.</p>\n";
+  }
+}
+
+void SummaryTable(std::ostream& html, const RunResults& r) {
+  html << "<h2>Summary</h2>\n<table class=\"summary\">\n<tr><th>Cluster</th><th>Genes</th>"
+          "<th>Step</th><th>Eigenvalue</th><th>R\xC2\xB2 %</th><th>Gap</th>"
+          "<th class=\"genes\">First genes</th></tr>\n";
+  for (const ClusterResult& c : r.clusters) {
+    html << "<tr><td><a href=\"#cluster-" << c.number << "\">" << c.number << "</a></td><td>"
+         << c.size << "</td><td>" << c.chosenStep << "</td><td>" << SixDecimals(c.eigenvalue)
+         << "</td><td>" << SixDecimals(c.r2) << "</td><td>" << SixDecimals(c.gap)
+         << "</td><td class=\"genes\">" << HtmlEscape(FirstGenes(c, kSummaryFirstGenes))
+         << "</td></tr>\n";
+  }
+  html << "</table>\n";
+}
+
+void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults& r,
+                    const RunInfo& info) {
+  const std::string name = "Cluster " + std::to_string(c.number);
+  html << "<section id=\"cluster-" << c.number << "\">\n<h2>" << name << "</h2>\n<p>" << c.size
+       << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
+       << c.sizes.size() << "; eigenvalue " << SixDecimals(c.eigenvalue) << ", R\xC2\xB2 "
+       << SixDecimals(c.r2) << "%, gap " << SixDecimals(c.gap) << ".</p>\n";
+  const std::vector<int>& classes = info.supervise != 0 ? info.classes : std::vector<int>();
+  Image(html, DrawGapCurve(c), name + " gap curve",
+        "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
+        "the dashed line marks the chosen size.");
+  Image(html, DrawVarianceCurves(c), name + " R\xC2\xB2 curves",
+        "R\xC2\xB2 of the real data and mean R\xC2\xB2 of the permuted copies against cluster "
+        "size.");
+  Image(html, DrawHeatmap(c, r.sampleLabels, classes, kHeatmapMaxRows), name + " heatmap",
+        std::string("Centred expression of the cluster's genes in cluster order, each gene "
+                    "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
+            (classes.empty() ? "" : " The strip above shows the classes, coloured as in the "
+                                    "component figure."));
+  Image(html, DrawComponent(c, r.sampleLabels, classes), name + " component",
+        classes.empty() ? "The cluster's component over the samples."
+                        : "The cluster's component over the samples, coloured by class.");
+  html << "<details><summary>All " << c.size << " genes</summary><p class=\"labels\">";
+  for (size_t j = 0; j < c.geneLabels.size(); ++j) {
+    html << (j ? " " : "") << HtmlEscape(c.geneLabels[j]);
+  }
+  html << "</p></details>\n</section>\n";
+}
+
+}  // namespace
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  for (char ch : text) {
+    switch (ch) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += ch;
+    }
+  }
+  return out;
+}
+
+void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path) {
+  std::ostringstream html;
+  html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
+       << "<title>Gene shaving report: " << HtmlEscape(info.table) << "</title>\n"
+       << kStyle << "</head>\n<body>\n";
+  Header(html, r, info);
+  SummaryTable(html, r);
+  for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info);
+  html << kScript << "</body>\n</html>\n";
+
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << html.str();
+  file.close();
+  if (!file) throw std::runtime_error(path + ": cannot be written");
+}
