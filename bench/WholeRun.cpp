@@ -1,6 +1,6 @@
 // Times whole analyses: reads a tab-separated table (header row, label
 // column), runs RuzoVavav into a scratch directory and reports wall time,
-// CPU time, time per nested sequence and peak memory on standard error.
+// CPU time, time per nested sequence and peak memory on standard output.
 //
 // Usage: bench_whole_run TABLE CLUSTERS SHAVE PERMUTATIONS [SUPERVISE CLASSES]
 #include <sys/resource.h>
@@ -59,9 +59,12 @@ int main(int argc, char** argv) {
   char* classes = argc == 7 ? argv[6] : nullptr;
   int tolerance = 0, monitor = 0, generate = 1, dump = 0, done = 0;
 
+  // BENCH_OUTPUT names a directory to keep the result files in (to compare
+  // them between builds); otherwise a scratch directory is used and removed.
+  const char* keep = std::getenv("BENCH_OUTPUT");
   char scratch[] = "/tmp/tarvok-bench-XXXXXX";
-  if (mkdtemp(scratch) == nullptr) return 2;
-  setenv("TVOUTPUT", scratch, 1);
+  if (keep == nullptr && mkdtemp(scratch) == nullptr) return 2;
+  setenv("TVOUTPUT", keep != nullptr ? keep : scratch, 1);
 
   auto wallStart = std::chrono::steady_clock::now();
   std::clock_t cpuStart = std::clock();
@@ -76,6 +79,7 @@ int main(int argc, char** argv) {
               shave, B, supervise);
   std::printf("wall %.3f s  cpu %.3f s  per nested sequence %.2f ms  peak RSS %.1f MiB\n", wall, cpu,
               sequences > 0 ? 1000.0 * wall / sequences : 0.0, usage.ru_maxrss / 1024.0);
+  if (keep != nullptr) return 0;
   std::string cleanup = std::string("rm -rf ") + scratch;
   return std::system(cleanup.c_str()) == 0 ? 0 : 1;
 }

@@ -26,22 +26,38 @@ double Hypotenuse(double p, double q) {
 // |x| with the sign of f; a zero f (either sign) counts as positive.
 double SignOf(double x, double f) { return f >= 0.0 ? std::fabs(x) : -std::fabs(x); }
 
-// Replaces, in rows 1..rows, the entries (P, Q) of columns p and q by
-// (P c + Q s, Q c - P s).
-void RotateColumns(const DMatrix& x, int rows, int p, int q, double c, double s) {
-  for (int r = 1; r <= rows; ++r) {
-    const DVector& row = x[r];
-    double P = row[p];
-    double Q = row[q];
-    row[p] = P * c + Q * s;
-    row[q] = Q * c - P * s;
+// Column rotation on a matrix held by columns (column j, 1-based, at
+// x + (j - 1) * rows): replaces, in every row, the entries (P, Q) of columns
+// p and q by (P c + Q s, Q c - P s). Held this way the two columns are
+// contiguous and every row is an independent lane doing the same
+// operations, so vectorised code gives the same bits.
+void RotateColumns(double* x, int rows, int p, int q, double c, double s) {
+  double* colP = x + static_cast<long>(p - 1) * rows;
+  double* colQ = x + static_cast<long>(q - 1) * rows;
+  for (int r = 0; r < rows; ++r) {
+    double P = colP[r];
+    double Q = colQ[r];
+    colP[r] = P * c + Q * s;
+    colQ[r] = Q * c - P * s;
   }
+}
+
+// Copies a 1-based rows x cols DMatrix into column-major storage and back.
+void ToColumns(const DMatrix& a, int rows, int cols, double* x) {
+  for (int r = 1; r <= rows; ++r)
+    for (int j = 1; j <= cols; ++j) x[static_cast<long>(j - 1) * rows + (r - 1)] = a[r][j];
+}
+
+void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
+  for (int r = 1; r <= rows; ++r)
+    for (int j = 1; j <= cols; ++j) a[r][j] = x[static_cast<long>(j - 1) * rows + (r - 1)];
 }
 
 // Householder reduction of a to upper bidiagonal form: the diagonal goes to
 // w, the superdiagonal to e (e[1] = 0), the reflectors stay in a. Returns the
 // norm bound, the largest |w[i]| + |e[i]|.
-double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e) {
+double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e,
+                     const DVector& work) {
   double normBound = 0.0;
   for (int i = 1; i <= n; ++i) {
     // Column reflector on a[i..m][i].
@@ -59,11 +75,21 @@ double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVe
       double g = -SignOf(std::sqrt(s), f);
       double h = f * g - s;
       a[i][i] = f - g;
-      for (int j = i + 1; j <= n; ++j) {
-        double dot = 0.0;
-        for (int k = i; k <= m; ++k) dot += a[k][i] * a[k][j];
-        double factor = dot / h;
-        for (int k = i; k <= m; ++k) a[k][j] += factor * a[k][i];
+      // All column dot products in one sweep down the rows (each still
+      // summed over k in ascending order), then all column updates.
+      // Rows store column 1 at offset 0; dot[] is 0-based the same way.
+      double* dot = work.data;
+      for (int j = i; j < n; ++j) dot[j] = 0.0;
+      for (int k = i; k <= m; ++k) {
+        const double* row = a[k].data;
+        double aki = row[i - 1];
+        for (int j = i; j < n; ++j) dot[j] += row[j] * aki;
+      }
+      for (int j = i; j < n; ++j) dot[j] = dot[j] / h;
+      for (int k = i; k <= m; ++k) {
+        double* row = a[k].data;
+        double aki = row[i - 1];
+        for (int j = i; j < n; ++j) row[j] += dot[j] * aki;
       }
       for (int k = i; k <= m; ++k) a[k][i] *= scale;
       w[i] = scale * g;
@@ -126,16 +152,28 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
 }
 
 // Builds U over a from the column reflectors kept in a and the diagonal w.
-void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w) {
+void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w, const DVector& work) {
   for (int i = n; i >= 1; --i) {
     for (int j = i + 1; j <= n; ++j) a[i][j] = 0.0;
     if (w[i] != 0.0) {
       double q = 1.0 / w[i];
-      for (int j = i + 1; j <= n; ++j) {
-        double t = 0.0;
-        for (int k = i + 1; k <= m; ++k) t += a[k][i] * a[k][j];
-        double f = (t / a[i][i]) * q;
-        for (int k = i; k <= m; ++k) a[k][j] += f * a[k][i];
+      // Column i is not changed while columns i+1..n are updated, so all
+      // their sums can be formed in one sweep down the rows (each over k in
+      // ascending order) before any column is updated. Offsets as in
+      // Bidiagonalise: column j of a row at index j - 1.
+      double* f = work.data;
+      for (int j = i; j < n; ++j) f[j] = 0.0;
+      for (int k = i + 1; k <= m; ++k) {
+        const double* row = a[k].data;
+        double aki = row[i - 1];
+        for (int j = i; j < n; ++j) f[j] += aki * row[j];
+      }
+      double aii = a[i][i];
+      for (int j = i; j < n; ++j) f[j] = (f[j] / aii) * q;
+      for (int k = i; k <= m; ++k) {
+        double* row = a[k].data;
+        double aki = row[i - 1];
+        for (int j = i; j < n; ++j) row[j] += f[j] * aki;
       }
       for (int k = i; k <= m; ++k) a[k][i] *= q;
     } else {
@@ -146,8 +184,9 @@ void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w) {
 }
 
 // Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
-// applying every rotation to U (in a) and V.
-void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e, const DMatrix& v,
+// applying every rotation to U (m x n, held by columns in u) and, when v is
+// not null, to V (n x n, held by columns in v).
+void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v,
                  double normBound) {
   // Negligible: adding it to the norm bound changes nothing.
   auto negligible = [normBound](double q) { return std::fabs(q) + normBound == normBound; };
@@ -181,7 +220,7 @@ void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector
           double r = 1.0 / h;
           c = g * r;
           s = -f * r;
-          RotateColumns(a, m, nm, i, c, s);
+          RotateColumns(u, m, nm, i, c, s);
         }
       }
 
@@ -189,7 +228,10 @@ void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector
       if (l == k) {
         if (z < 0.0) {
           w[k] = -z;
-          for (int j = 1; j <= n; ++j) v[j][k] = -v[j][k];
+          if (v != nullptr) {
+            double* column = v + static_cast<long>(k - 1) * n;
+            for (int j = 0; j < n; ++j) column[j] = -column[j];
+          }
         }
         break;
       }
@@ -221,7 +263,7 @@ void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector
         g = g * c - x * s;
         h = y * s;
         y = y * c;
-        RotateColumns(v, n, j, i, c, s);
+        if (v != nullptr) RotateColumns(v, n, j, i, c, s);
         z = Hypotenuse(f, h);
         w[j] = z;
         if (z != 0.0) {
@@ -231,7 +273,7 @@ void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector
         }
         f = c * g + s * y;
         x = c * y - s * g;
-        RotateColumns(a, m, j, i, c, s);
+        RotateColumns(u, m, j, i, c, s);
       }
       e[l] = 0.0;
       e[k] = f;
@@ -240,16 +282,36 @@ void Diagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector
   }
 }
 
+// The decomposition itself; V is formed only when v.rows is set. U and w do
+// not depend on V, so LeadingAxis, which needs only them, skips its cost.
+void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) {
+  if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
+  const bool withV = v.rows != nullptr;
+  DVector e = dvector(1, n);
+  DVector work = dvector(1, n);
+  double normBound = Bidiagonalise(a, m, n, w, e, work);
+  if (withV) AccumulateRight(a, n, e, v);
+  AccumulateLeft(a, m, n, w, work);
+  // The QR sweeps rotate whole columns: work on column-major copies.
+  DVector u = dvector(0, m * n - 1);
+  DVector vc = withV ? dvector(0, n * n - 1) : DVector{};
+  ToColumns(a, m, n, u.data);
+  if (withV) ToColumns(v, n, n, vc.data);
+  Diagonalise(u.data, m, n, w, e, vc.data, normBound);
+  FromColumns(u.data, m, n, a);
+  if (withV) {
+    FromColumns(vc.data, n, n, v);
+    ReleaseDvector(vc, 0, n * n - 1);
+  }
+  ReleaseDvector(u, 0, m * n - 1);
+  ReleaseDvector(work, 1, n);
+  ReleaseDvector(e, 1, n);
+}
+
 }  // namespace
 
 void svdcmp(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) {
-  if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
-  DVector e = dvector(1, n);
-  double normBound = Bidiagonalise(a, m, n, w, e);
-  AccumulateRight(a, n, e, v);
-  AccumulateLeft(a, m, n, w);
-  Diagonalise(a, m, n, w, e, v, normBound);
-  ReleaseDvector(e, 1, n);
+  Decompose(a, m, n, w, v);
 }
 
 void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalue) {
@@ -259,11 +321,10 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
   }
   DVector w = dvector(1, m);
   DMatrix u = dmatrix(1, m, 1, m);
-  DMatrix v = dmatrix(1, m, 1, m);
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) u[i + 1][j + 1] = K[i][j];
 
-  svdcmp(u, m, m, w, v);
+  Decompose(u, m, m, w, DMatrix{});
 
   // Largest value by ascending scan. A later value replaces the current
   // maximum only when it exceeds it by more than 2^-52 (strict >), so among
@@ -282,7 +343,6 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
   // The negated column: exact zeros come out as -0.0.
   for (int i = 0; i < m; ++i) axis[i] = -u[i + 1][best];
 
-  ReleaseDmatrix(v, 1, m, 1, m);
   ReleaseDmatrix(u, 1, m, 1, m);
   ReleaseDvector(w, 1, m);
 }

@@ -56,7 +56,11 @@ void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, co
   }
 }
 
-void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
+namespace {
+
+// The selection by linear scans: for each tail position the first minimum
+// of the positions before it, when strictly lower than the tail's value.
+void MoveLowestToEndByScan(const DVector& A, const IVector& order, int g, int h) {
   for (int t = g - 1; t >= h; --t) {
     int p = t;
     double v = A[t];
@@ -79,20 +83,78 @@ void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
   }
 }
 
+// The same selection with a tournament tree over positions 0..g-1: each
+// node holds the position of the lowest value below it, the left (lower)
+// position on ties, so the root is exactly the first minimum the scan
+// would find. Positions from the tail on are removed (-1) as the tail
+// moves down. O(g + (g - h) log g) instead of O(g (g - h)).
+void MoveLowestToEndByTree(const DVector& A, const IVector& order, int g, int h, int* tree,
+                           int leaves) {
+  auto better = [&A](int left, int right) {
+    if (left < 0) return right;
+    if (right < 0) return left;
+    return A[right] < A[left] ? right : left;
+  };
+  for (int i = 0; i < leaves; ++i) tree[leaves + i] = i < g ? i : -1;
+  for (int node = leaves - 1; node >= 1; --node) tree[node] = better(tree[2 * node], tree[2 * node + 1]);
+  auto update = [&](int position, int value) {
+    int node = leaves + position;
+    tree[node] = value;
+    for (node /= 2; node >= 1; node /= 2) tree[node] = better(tree[2 * node], tree[2 * node + 1]);
+  };
+  for (int t = g - 1; t >= h; --t) {
+    update(t, -1);
+    int p = tree[1];
+    if (p >= 0 && A[p] < A[t]) {
+      double a = A[p];
+      A[p] = A[t];
+      A[t] = a;
+      int gene = order[p];
+      order[p] = order[t];
+      order[t] = gene;
+      update(p, p);
+    }
+  }
+}
+
+}  // namespace
+
+int SelectionTreeSize(int G) {
+  int leaves = 1;
+  while (leaves < G) leaves *= 2;
+  return 2 * leaves;
+}
+
+void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h, const IVector& tree) {
+  // The tree pays off when several genes go; it is exact only without
+  // values that are not numbers, which the scan treats its own way.
+  bool useTree = tree.data != nullptr && g - h > 4;
+  for (int i = 0; useTree && i < g; ++i) useTree = !std::isnan(A[i]);
+  if (!useTree) {
+    MoveLowestToEndByScan(A, order, g, h);
+    return;
+  }
+  MoveLowestToEndByTree(A, order, g, h, tree.data, SelectionTreeSize(g) / 2);
+}
+
+void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
+  MoveLowestToEndByScan(A, order, g, h);
+}
+
 void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
+  // K is exactly symmetric and both triangles lose the same products, so
+  // the lower triangle is downdated row by row and mirrored at the end.
   for (int n = 0; n < count; ++n) {
     const double* w = &W[genes[n]][0];
     for (int j = 0; j < m; ++j) {
       double* kj = &K[j][0];
       double wj = w[j];
-      for (int i = 0; i < j; ++i) {
-        double b = wj * w[i];
-        kj[i] -= b;
-        K[i][j] -= b;
-      }
+      for (int i = 0; i < j; ++i) kj[i] -= wj * w[i];
       kj[j] -= wj * wj;
     }
   }
+  for (int j = 0; j < m; ++j)
+    for (int i = 0; i < j; ++i) K[i][j] = K[j][i];
 }
 
 void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMatrix& transform,
@@ -113,6 +175,8 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
   DMatrix K = dmatrix(0, m - 1, 0, m - 1);
   DVector D = dvector(0, m - 1);
   DVector A = dvector(0, G - 1);
+  const int treeSize = SelectionTreeSize(G);
+  IVector tree = ivector(0, treeSize - 1);
   DVector scratchComponent;
   if (stepComponents.entries == nullptr) scratchComponent = dvector(0, N - 1);
 
@@ -153,7 +217,7 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
     }
     if (stepEigenvalues.data != nullptr) stepEigenvalues[k] = lambda;
 
-    MoveLowestToEnd(A, order, g, h);
+    MoveLowestToEnd(A, order, g, h, tree);
     DowndateCrossProduct(K, W, m, g - h, &order[h]);
     for (int j = 0; j < m; ++j) {
       if (K[j][j] < D[j]) {  // strictly: an all-zero column never triggers
@@ -167,5 +231,6 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
   ReleaseDmatrix(K, 0, m - 1, 0, m - 1);
   ReleaseDvector(D, 0, m - 1);
   ReleaseDvector(A, 0, G - 1);
+  ReleaseIvector(tree, 0, treeSize - 1);
   if (stepComponents.entries == nullptr) ReleaseDvector(scratchComponent, 0, N - 1);
 }

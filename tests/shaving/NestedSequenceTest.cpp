@@ -158,3 +158,31 @@ TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
   ReleaseDmatrix(T, 0, N - 1, 0, c - 1);
   FreeShaveSequence(s, G, N);
 }
+
+TEST(MoveLowestToEnd, TournamentTreeMatchesTheScanExactly) {
+  // Values drawn from a few levels so that ties are everywhere.
+  unsigned state = 99;
+  for (int trial = 0; trial < 300; ++trial) {
+    state = state * 1103515245u + 12345u;
+    int g = 2 + static_cast<int>((state >> 8) % 200);
+    int h = static_cast<int>((state >> 20) % static_cast<unsigned>(g));
+    DVector A1 = dvector(0, g - 1), A2 = dvector(0, g - 1);
+    IVector o1 = ivector(0, g - 1), o2 = ivector(0, g - 1);
+    for (int i = 0; i < g; ++i) {
+      state = state * 1103515245u + 12345u;
+      A1[i] = A2[i] = static_cast<double>((state >> 16) % (trial % 7 + 1));
+      o1[i] = o2[i] = i;
+    }
+    const int size = SelectionTreeSize(g);
+    IVector tree = ivector(0, size - 1);
+    MoveLowestToEnd(A1, o1, g, h);
+    MoveLowestToEnd(A2, o2, g, h, tree);
+    for (int i = 0; i < g; ++i) {
+      ASSERT_EQ(o1[i], o2[i]) << "trial " << trial << " position " << i;
+      ASSERT_EQ(A1[i], A2[i]);
+    }
+    ReleaseIvector(tree, 0, size - 1);
+    for (IVector* v : {&o1, &o2}) ReleaseIvector(*v, 0, g - 1);
+    for (DVector* v : {&A1, &A2}) ReleaseDvector(*v, 0, g - 1);
+  }
+}
