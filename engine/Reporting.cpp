@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace {
@@ -32,9 +33,10 @@ std::string VFormat(const char* format, va_list args) {
   return text;
 }
 
-void WriteMonitorLine(const std::string& text) {
+// One write per line: a line is never split by another thread's output.
+void WriteMonitorLine(std::string text) {
+  text += '\n';
   std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fputc('\n', stdout);
   std::fflush(stdout);
 }
 
@@ -62,6 +64,11 @@ std::string FormatMessage(const char* format, ...) {
 }
 
 void FatalError(const char* message) {
+  // A failure on a worker thread and one on the calling thread must not
+  // both report: the first one reports and ends the process, any later one
+  // waits here until the process is gone.
+  static std::mutex reporting;
+  reporting.lock();
   if (monitorMode) {
     MonitorLog("%s", kMonitorAppTerminated);
     MonitorLog("%s %s", kMonitorFatal, message);

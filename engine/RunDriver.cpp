@@ -2,6 +2,7 @@
 // file.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "engine/Reporting.h"
@@ -13,6 +14,7 @@
 #include "shaving/Extraction.h"
 #include "shaving/ShaveSequence.h"
 #include "shaving/Supervision.h"
+#include "shaving/Workers.h"
 
 namespace {
 
@@ -59,6 +61,12 @@ void CheckArguments(const int* clusterCount, const int* shavePercent, const int*
   if (*supervisionPercent != 0 && *classificationFile == nullptr) {
     FatalError("RuzoVavav: classificationFile is a null pointer; a supervised run needs a classification file\n");
   }
+  int threads = 1;
+  if (ThreadCountFromEnvironment(&threads) == 0) {
+    FatalError(FormatMessage("RuzoVavav: TARVOK_THREADS is \"%s\"; allowed: a whole number from 1 to 1024\n",
+                             std::getenv("TARVOK_THREADS")).c_str());
+  }
+  SetWorkerThreads(threads);
   // Values that are not finite numbers would spread through every sum and
   // reach the result files; name the first one instead.
   const long long G = *geneCount, N = *sampleCount;

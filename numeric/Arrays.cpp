@@ -1,5 +1,6 @@
 #include "numeric/Arrays.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -10,7 +11,8 @@
 
 namespace {
 
-long allocationsUntilFailure = 0;  // 0: never fail
+// Allocations may run on worker threads; the count is shared.
+std::atomic<long> allocationsUntilFailure{0};  // 0: never fail
 
 // Number of elements in [lo, hi], or -1 when the range is reversed by more
 // than one (a caller error that must not become a huge allocation).

@@ -1,12 +1,19 @@
 #include "shaving/GapStatistic.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 #include <cstdlib>
 
 #include "engine/Reporting.h"
 #include "results/Writers.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/Random.h"
+#include "shaving/Workers.h"
 
 namespace {
 
@@ -107,6 +114,116 @@ int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {
   return chosen;
 }
 
+namespace {
+
+// Scratch of one thread that makes and shaves permuted copies: allocated
+// once and reused for every copy it takes.
+struct PermutationScratch {
+  DMatrix A;               // the permuted copy, G x N
+  DMatrix scores;          // S x G
+  DVector between, total, within;  // 0..S-1, never read
+  ShaveSequence* sequence;  // the real data's schedule
+};
+
+PermutationScratch NewPermutationScratch(const ShaveSequence* sequence, int G, int N) {
+  const int S = sequence->stepCount;
+  return PermutationScratch{dmatrix(0, G - 1, 0, N - 1), dmatrix(0, S - 1, 0, G - 1), dvector(0, S - 1),
+                            dvector(0, S - 1), dvector(0, S - 1), CopyShaveSequence(G, N, sequence)};
+}
+
+void FreePermutationScratch(PermutationScratch& scratch, int S, int G, int N) {
+  FreeShaveSequence(scratch.sequence, G, N);
+  ReleaseDmatrix(scratch.A, 0, G - 1, 0, N - 1);
+  ReleaseDmatrix(scratch.scores, 0, S - 1, 0, G - 1);
+  ReleaseDvector(scratch.between, 0, S - 1);
+  ReleaseDvector(scratch.total, 0, S - 1);
+  ReleaseDvector(scratch.within, 0, S - 1);
+}
+
+// Shaves the copy already in scratch.A; its R2 per step goes to r2.
+void ShaveCopy(PermutationScratch& scratch, int G, int N, const DMatrix& transform, int c,
+               const DVector& r2) {
+  ShaveNestedSequence(scratch.sequence, scratch.A, transform, N, c, PVector{}, scratch.scores, DVector{});
+  ClusterVariances(scratch.sequence, r2, scratch.A, G, N, scratch.scores, scratch.between,
+                   scratch.total, scratch.within);
+}
+
+void ShaveCopiesInOrder(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                        const DMatrix& transform, int c, const DMatrix& permutedR2) {
+  PermutationScratch scratch = NewPermutationScratch(sequence, G, N);
+  for (int b = 0; b < B; ++b) {
+    MonitorLog("%s", kMonitorRandomizeMatrix);
+    RandomizeMatrix(X, scratch.A, G, N);
+    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
+    ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
+  }
+  FreePermutationScratch(scratch, sequence->stepCount, G, N);
+}
+
+// The copies on worker threads. Copy b draws exactly the values it would
+// draw in sequence: its generator starts b * G * N draws after the state at
+// the start of the pass. Each copy writes only its own row of permutedR2.
+// The calling thread reports the copies in order as they complete and
+// leaves the generator where the sequential order would.
+void ShaveCopiesInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                           const DMatrix& transform, int c, const DMatrix& permutedR2, int threads) {
+  std::uint32_t& generator = RandomStateOfThisThread();
+  const std::uint32_t start = generator;
+  const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
+
+  std::mutex lock;
+  std::condition_variable copyDone;
+  std::vector<char> done(static_cast<size_t>(B), 0);
+  std::atomic<int> next{0};
+
+  auto work = [&] {
+    PermutationScratch scratch = NewPermutationScratch(sequence, G, N);
+    for (int b = next++; b < B; b = next++) {
+      std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
+      RandomizeMatrixFrom(X, scratch.A, G, N, state);
+      ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
+      std::lock_guard<std::mutex> guard(lock);
+      done[static_cast<size_t>(b)] = 1;
+      copyDone.notify_one();
+    }
+    FreePermutationScratch(scratch, sequence->stepCount, G, N);
+  };
+
+  std::vector<std::thread> workers;
+  try {
+    for (int t = 0; t < threads; ++t) workers.emplace_back(work);
+  } catch (const std::system_error&) {
+    // Fewer threads than asked for: those started take every copy.
+  }
+  if (workers.empty()) {
+    ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
+    return;
+  }
+  for (int b = 0; b < B; ++b) {
+    {
+      std::unique_lock<std::mutex> wait(lock);
+      copyDone.wait(wait, [&] { return done[static_cast<size_t>(b)] != 0; });
+    }
+    MonitorLog("%s", kMonitorRandomizeMatrix);
+    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
+  }
+  for (std::thread& worker : workers) worker.join();
+  generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
+}
+
+}  // namespace
+
+void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                         const DMatrix& transform, int c, const DMatrix& permutedR2) {
+  int threads = WorkerThreads();
+  if (threads > B) threads = B;
+  if (threads <= 1) {
+    ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
+  } else {
+    ShaveCopiesInParallel(sequence, X, G, N, B, transform, c, permutedR2, threads);
+  }
+}
+
 void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                             double tolerance, int i, int K, const DMatrix& transform, int c) {
   const int S = sequence->stepCount;
@@ -125,26 +242,7 @@ void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, in
   ClusterVariances(sequence, stepR2, X, G, N, stepScores, stepBetween, stepTotal, stepWithin);
 
   DMatrix permutedR2 = dmatrix(0, B - 1, 0, S - 1);
-  DMatrix A = dmatrix(0, G - 1, 0, N - 1);
-  DMatrix scratchScores = dmatrix(0, S - 1, 0, G - 1);
-  DVector scratchBetween = dvector(0, S - 1);
-  DVector scratchTotal = dvector(0, S - 1);
-  DVector scratchWithin = dvector(0, S - 1);
-  ShaveSequence* permuted = CopyShaveSequence(G, N, sequence);
-  for (int b = 0; b < B; ++b) {
-    MonitorLog("%s", kMonitorRandomizeMatrix);
-    RandomizeMatrix(X, A, G, N);
-    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
-    ShaveNestedSequence(permuted, A, transform, N, c, PVector{}, scratchScores, DVector{});
-    ClusterVariances(permuted, permutedR2[b], A, G, N, scratchScores, scratchBetween, scratchTotal,
-                     scratchWithin);
-  }
-  FreeShaveSequence(permuted, G, N);
-  ReleaseDmatrix(A, 0, G - 1, 0, N - 1);
-  ReleaseDmatrix(scratchScores, 0, S - 1, 0, G - 1);
-  ReleaseDvector(scratchBetween, 0, S - 1);
-  ReleaseDvector(scratchTotal, 0, S - 1);
-  ReleaseDvector(scratchWithin, 0, S - 1);
+  ShavePermutedCopies(sequence, X, G, N, B, transform, c, permutedR2);
 
   DVector meanPermutedR2 = dvector(0, S - 1);
   DVector stepGap = dvector(0, S - 1);

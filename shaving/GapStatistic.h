@@ -16,6 +16,14 @@
 void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                             double tolerance, int i, int K, const DMatrix& transform, int c);
 
+// ShavePermutedCopies: makes B row-permuted copies of X from the calling
+// thread's generator and shaves each on the schedule of `sequence`; row b of
+// permutedR2 (B x S) receives copy b's R2 per step. Runs on WorkerThreads()
+// threads with results, monitor lines and final generator state identical
+// to one thread.
+void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                         const DMatrix& transform, int c, const DMatrix& permutedR2);
+
 // ChooseClusterStep: the step of the largest gap (the last of equal
 // largest gaps), then moved to the smallest earlier step whose gap exceeds
 // (1 - tolerance/100) times that largest gap.

@@ -319,3 +319,54 @@ TEST(RuzoVavav, FileFailures) {
   EXPECT_TRUE(FileExists(blocked.File("variance00001.txt")));
   EXPECT_TRUE(FileExists(blocked.File("pc00001.txt")));
 }
+
+TEST(RuzoVavav, ThreadCountNeverChangesABit) {
+  TempDir classes;
+  classes.Write("classes", "0\n0\n1\n1\n1\n0\n2\n2\n");
+  for (int supervise : {0, 60, 100}) {
+    RunArgs args = PlantedBlock();
+    args.permutations = 7;
+    args.clusters = 3;
+    args.supervise = supervise;
+    std::string classPath = classes.File("classes");
+    args.classes = classPath.c_str();
+    std::vector<std::string> outputs;
+    std::string monitorLines;
+    for (const char* threads : {"1", "2", "3", "8"}) {
+      TempDir out;
+      ChildResult r = RunInChild([&] {
+        setenv("TARVOK_THREADS", threads, 1);
+        setenv("TVOUTPUT", out.path().c_str(), 1);
+        RunArgs a = args;
+        Call(a);
+        Call(a);  // the second run continues the generator where the first left it
+      });
+      ASSERT_EQ(r.exitStatus, 0) << r.out;
+      if (monitorLines.empty()) monitorLines = r.out;
+      EXPECT_EQ(r.out, monitorLines) << threads << " threads";
+      std::string all;
+      for (const std::string& name : DirectoryListing(out.path())) all += name + "\n" + ReadFile(out.File(name));
+      outputs.push_back(all);
+    }
+    for (size_t t = 1; t < outputs.size(); ++t) {
+      EXPECT_TRUE(outputs[t] == outputs[0]) << "supervise " << supervise << ", thread run " << t;
+    }
+  }
+}
+
+TEST(RuzoVavav, InvalidThreadCountIsRejected) {
+  for (const char* bad : {"0", "-2", "two", "", "3x", "5000"}) {
+    TempDir out;
+    ChildResult r = RunInChild([&] {
+      setenv("TARVOK_THREADS", bad, 1);
+      setenv("TVOUTPUT", out.path().c_str(), 1);
+      RunArgs a = PlantedBlock();
+      a.monitor = 0;
+      Call(a);
+    });
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, std::string("RuzoVavav: TARVOK_THREADS is \"") + bad +
+                         "\"; allowed: a whole number from 1 to 1024\n\n");
+    EXPECT_TRUE(DirectoryListing(out.path()).empty());
+  }
+}
