@@ -3,10 +3,13 @@
 // CPU time, time per nested sequence and peak memory on standard output.
 //
 // Usage: bench_whole_run TABLE CLUSTERS SHAVE PERMUTATIONS [SUPERVISE CLASSES]
+// TABLE "random:G:N" makes a G x N matrix of uniform noise with a planted
+// block of co-expressed genes instead of reading a file.
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -41,6 +44,22 @@ bool ReadTable(const char* path, std::vector<double>& values, int& genes, int& s
   return genes > 0;
 }
 
+// A reproducible G x N matrix: noise, with the first G/50 genes following
+// one pattern.
+void RandomTable(int G, int N, std::vector<double>& values) {
+  std::uint32_t state = 12345u;
+  auto uniform = [&state] {
+    state = state * 1664525u + 1013904223u;
+    return static_cast<double>(state >> 8) / 16777216.0 - 0.5;
+  };
+  std::vector<double> pattern(static_cast<size_t>(N));
+  for (double& p : pattern) p = 2 * uniform();
+  values.resize(static_cast<size_t>(G) * N);
+  for (int g = 0; g < G; ++g)
+    for (int s = 0; s < N; ++s)
+      values[static_cast<size_t>(g) * N + s] = (g < G / 50 ? pattern[s] : 0.0) + uniform();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -50,7 +69,9 @@ int main(int argc, char** argv) {
   }
   std::vector<double> data;
   int G = 0, N = 0;
-  if (!ReadTable(argv[1], data, G, N)) {
+  if (std::sscanf(argv[1], "random:%d:%d", &G, &N) == 2) {
+    RandomTable(G, N, data);
+  } else if (!ReadTable(argv[1], data, G, N)) {
     std::fprintf(stderr, "cannot read %s\n", argv[1]);
     return 2;
   }

@@ -1,0 +1,126 @@
+#!/usr/bin/env bash
+# Runs the benchmarks and writes bench/RESULTS.md.
+#
+# Every comparison is made within this one run, as ratios, because the
+# machine is shared: the baseline engine (the first complete unsupervised
+# version, commit f8ba295) is built from git history beside the current one,
+# and each configuration is timed several times, interleaved, keeping the
+# fastest wall time.
+#
+# Usage: bench/run.sh [REPEATS]   (default 5)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+repeats=${1:-5}
+baseline_commit=f8ba295
+out=bench/RESULTS.md
+data=examples/data/golub.tsv
+
+scripts/setup.sh >/dev/null
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOK_BUILD_BENCH=ON >/dev/null
+cmake --build build/bench --target bench_whole_run bench_kernels -j "$(nproc)" >/dev/null
+
+# The baseline library, built from history, driven by today's bench program.
+base=build/bench-baseline
+if [ ! -x "$base/bench_whole_run" ]; then
+  rm -rf "$base"
+  mkdir -p "$base"
+  git worktree add --detach "$base/src" "$baseline_commit" >/dev/null 2>&1
+  cmake -S "$base/src" -B "$base/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOK_BUILD_TESTS=OFF \
+    -DTARVOK_BUILD_HOST=OFF >/dev/null
+  cmake --build "$base/build" --target Tarvok -j "$(nproc)" >/dev/null
+  g++ -std=c++17 -O2 -I"$base/src/engine" bench/WholeRun.cpp -L"$base/build/engine" -lTarvok \
+    -Wl,-rpath,"$root/$base/build/engine" -o "$base/bench_whole_run"
+  git worktree remove --force "$base/src" >/dev/null 2>&1 || true
+fi
+
+# field NAME LINE: the number after NAME in a bench_whole_run report line.
+field() { awk -v k="$1" '{for (i = 1; i < NF; i++) if ($i == k) print $(i + 1)}' <<<"$2"; }
+
+# best THREADS BINARY ARGS...: fastest wall time (and its CPU time, peak RSS) of $repeats runs.
+best() {
+  local threads=$1 binary=$2; shift 2
+  local best_wall=999999 best_line=""
+  for _ in $(seq "$repeats"); do
+    local line
+    line=$(TARVOK_THREADS=$threads "$binary" "$@" | tail -1)
+    local wall
+    wall=$(field wall "$line")
+    if awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then best_wall=$wall; best_line=$line; fi
+  done
+  echo "$best_line"
+}
+
+echo "timing Golub runs ($repeats repeats each)..." >&2
+golub_args=("$data" 3 10 20)
+baseline=$(best 1 "$base/bench_whole_run" "${golub_args[@]}")
+current1=$(best 1 build/bench/bench/bench_whole_run "${golub_args[@]}")
+current2=$(best 2 build/bench/bench/bench_whole_run "${golub_args[@]}")
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+single_speedup=$(ratio "$(field wall "$baseline")" "$(field wall "$current1")")
+single_cpu_speedup=$(ratio "$(field cpu "$baseline")" "$(field cpu "$current1")")
+thread_speedup=$(ratio "$(field wall "$current1")" "$(field wall "$current2")")
+
+echo "kernels..." >&2
+kernels=$(build/bench/bench/bench_kernels --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null |
+  awk '/_min|_mean/ && !/_stddev|_cv/ {print}' | grep -E "_mean" || true)
+
+echo "memory of a 20000 x 100 run..." >&2
+memory1=$(TARVOK_THREADS=1 build/bench/bench/bench_whole_run random:20000:100 1 10 4 | tail -1)
+memory2=$(TARVOK_THREADS=2 build/bench/bench/bench_whole_run random:20000:100 1 10 4 | tail -1)
+
+echo "growth with G, N and B..." >&2
+growth=""
+for config in "2000 38 10" "4000 38 10" "8000 38 10" "4000 20 10" "4000 76 10" "4000 38 20" "4000 38 40"; do
+  read -r G N B <<<"$config"
+  line=$(TARVOK_THREADS=1 build/bench/bench/bench_whole_run "random:$G:$N" 1 10 "$B" | tail -1)
+  growth+="| $G | $N | $B | $(field cpu "$line") s | $(field sequence "$line") ms |"$'\n'
+done
+
+cpu_model=$(awk -F: '/model name/ {gsub(/^ +/, "", $2); print $2; exit}' /proc/cpuinfo)
+{
+  echo "# Benchmark results"
+  echo
+  echo "Written by \`bench/run.sh\` on $(date -u +%Y-%m-%d). Machine: $(nproc) cores ($cpu_model), $(free -g | awk '/Mem:/ {print $2}') GiB,"
+  echo "$(g++ --version | head -1), Release (-O3), \`-ffp-contract=off\`. The machine is shared and noisy: figures are"
+  echo "the fastest of $repeats interleaved runs and comparisons are ratios within this one run."
+  echo
+  echo "## Golub (3051 genes x 38 samples, 3 clusters, 10% shave, 20 permutations: 63 nested sequences)"
+  echo
+  echo "| engine | threads | wall | CPU | per nested sequence | peak RSS |"
+  echo "| --- | --- | --- | --- | --- | --- |"
+  for row in "baseline ($baseline_commit)|1|$baseline" "current|1|$current1" "current|2|$current2"; do
+    IFS='|' read -r name threads line <<<"$row"
+    echo "| $name | $threads | $(field wall "$line") s | $(field cpu "$line") s | $(field sequence "$line") ms | $(field RSS "$line") MiB |"
+  done
+  echo
+  echo "- Single thread against the baseline: **${single_speedup}x** faster in wall time (${single_cpu_speedup}x in CPU time); target 2x."
+  echo "- Two threads against one: **${thread_speedup}x** faster; target 1.8x."
+  echo
+  echo "## Kernels (Google Benchmark, mean of 3 repetitions)"
+  echo
+  echo '```'
+  echo "$kernels"
+  echo '```'
+  echo
+  echo "## Peak memory, 20000 x 100, 1 cluster, 4 permutations"
+  echo
+  echo "One copy of the matrix is 15.3 MiB; a step score table (85 steps x 20000 genes) 13.0 MiB. The allowance"
+  echo "is (3 + T) matrix copies plus (1 + T) score tables (the real data's and one per thread)."
+  echo
+  echo "| threads | peak RSS | allowance |"
+  echo "| --- | --- | --- |"
+  echo "| 1 | $(field RSS "$memory1") MiB | $(awk 'BEGIN { printf "%.1f", 4 * 15.26 + 2 * 12.97 }') MiB |"
+  echo "| 2 | $(field RSS "$memory2") MiB | $(awk 'BEGIN { printf "%.1f", 5 * 15.26 + 3 * 12.97 }') MiB |"
+  echo
+  echo "## How cost grows (one thread, 1 cluster, 10% shave, random data with a planted block)"
+  echo
+  echo "| G | N | B | CPU | per nested sequence |"
+  echo "| --- | --- | --- | --- | --- |"
+  printf "%s" "$growth"
+  echo
+  echo "Cost per nested sequence grows about linearly in G (the steps grow with log G, the per-step work"
+  echo "with the cluster size) and about with N^3 for larger N, where the leading axis of the N x N"
+  echo "cross-product matrix dominates; the whole run grows linearly in B."
+} >"$out"
+echo "wrote $out" >&2
