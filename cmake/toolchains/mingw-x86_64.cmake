@@ -1,0 +1,7 @@
+# Cross build for 64-bit Windows with Debian's MinGW-w64 (posix thread model,
+# so std::thread works; winpthread is linked statically with the rest).
+set(CMAKE_SYSTEM_NAME Windows)
+set(CMAKE_SYSTEM_PROCESSOR AMD64)
+set(TARVOK_MINGW_PREFIX x86_64-w64-mingw32)
+
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
