@@ -22,16 +22,28 @@ cmake --build build/bench --target bench_whole_run bench_kernels -j "$(nproc)" >
 
 # The baseline library, built from history, driven by today's bench program.
 base=build/bench-baseline
-if [ ! -x "$base/bench_whole_run" ]; then
+if [ ! -x "$base/bench_whole_run" ] && git cat-file -e "$baseline_commit^{commit}" 2>/dev/null; then
   rm -rf "$base"
   mkdir -p "$base"
-  git worktree add --detach "$base/src" "$baseline_commit" >/dev/null 2>&1
-  cmake -S "$base/src" -B "$base/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOK_BUILD_TESTS=OFF \
+  source_dir=$(mktemp -d)
+  git worktree prune
+  git worktree add --detach "$source_dir/src" "$baseline_commit" >/dev/null 2>&1
+  # That commit's run driver already called the supervision code, which was
+  # committed just after it; take it from the current tree.
+  for f in shaving/Supervision.h shaving/Supervision.cpp; do
+    [ -e "$source_dir/src/$f" ] || cp "$f" "$source_dir/src/$f"
+  done
+  cmake -S "$source_dir/src" -B "$base/build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOK_BUILD_TESTS=OFF \
     -DTARVOK_BUILD_HOST=OFF >/dev/null
   cmake --build "$base/build" --target Tarvok -j "$(nproc)" >/dev/null
-  g++ -std=c++17 -O2 -I"$base/src/engine" bench/WholeRun.cpp -L"$base/build/engine" -lTarvok \
+  g++ -std=c++17 -O2 -I"$source_dir/src/engine" bench/WholeRun.cpp -L"$base/build/engine" -lTarvok \
     -Wl,-rpath,"$root/$base/build/engine" -o "$base/bench_whole_run"
-  git worktree remove --force "$base/src" >/dev/null 2>&1 || true
+  git worktree remove --force "$source_dir/src"
+  rm -rf "$source_dir"
+fi
+if [ ! -x "$base/bench_whole_run" ]; then
+  echo "baseline commit $baseline_commit is not in this clone; comparing with the current engine only" >&2
+  base=build/bench/bench
 fi
 
 # field NAME LINE: the number after NAME in a bench_whole_run report line.
