@@ -1,0 +1,42 @@
+// The tarvok command line: subcommands "run" and "probe".
+#pragma once
+
+#include <string>
+
+#include "Runner.h"
+#include "Table.h"
+
+// Exit statuses of tarvok.
+inline constexpr int kExitSuccess = 0;
+inline constexpr int kExitAnalysisFailed = 1;  // the library's fatal error
+inline constexpr int kExitUsage = 2;           // bad usage or input, before anything runs
+inline constexpr int kExitInterrupted = 130;   // SIGINT or SIGTERM during the run
+
+// The options of "tarvok run", with their defaults.
+struct RunOptions {
+  std::string table;
+  TableFormat format = TableFormat::Auto;
+  AnalysisParameters analysis;
+  std::string classes;  // class file; needed when supervise > 0
+  std::string out;      // empty: "output/<table name without extension>"
+  bool dumpMatrix = false;
+  MissingPolicy missing = MissingPolicy::Error;
+  int threads = 0;  // 0: the library's choice
+  bool quiet = false;
+};
+
+// Parses argv and runs the subcommand. Returns the process exit status.
+//   argc, argv (input) as main received them
+int RunCommandLine(int argc, char** argv);
+
+// "tarvok run": reads the table, runs the analysis, writes the summaries and
+// the report. Returns the exit status.
+int RunCommand(const RunOptions& options);
+
+// "tarvok probe": prints the format, the probe's two answers, the shape and
+// the number of missing values of a table. Returns the exit status.
+int ProbeCommand(const std::string& table, TableFormat format);
+
+// The default output directory for a table: "output/" and the table's file
+// name without its extension.
+std::string DefaultOutputDirectory(const std::string& table);

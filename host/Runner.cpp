@@ -1,0 +1,340 @@
+#include "Runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/prctl.h>
+#endif
+
+#include <fmt/format.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <stdexcept>
+
+#include "Tarvok.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The child's last line on the monitor pipe, after RuzoVavav returned.
+constexpr const char* kClustersDoneLine = "TARVOK_HOST_CLUSTERS_DONE";
+
+// Seconds between SIGTERM and SIGKILL for a child that will not stop.
+constexpr double kKillGraceSeconds = 3.0;
+
+// Written by the signal handler, read by the poll loop (self-pipe).
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int) {
+  int saved = errno;
+  char byte = 1;
+  ssize_t ignored = write(signalPipe[1], &byte, 1);
+  (void)ignored;
+  errno = saved;
+}
+
+double Now() {
+  using Clock = std::chrono::steady_clock;
+  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+}
+
+void WriteLines(const std::vector<std::string>& lines, const std::string& path) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  for (const std::string& line : lines) out << line << '\n';
+  out.close();
+  if (!out) throw std::runtime_error(fmt::format("cannot write {}", path));
+}
+
+std::vector<std::string> LabelsOrGenerated(const std::vector<std::string>& labels, int count,
+                                           const char* stem) {
+  if (!labels.empty()) return labels;
+  std::vector<std::string> generated;
+  for (int j = 1; j <= count; ++j) generated.push_back(fmt::format("{}{:05d}", stem, j));
+  return generated;
+}
+
+// Installs the stop handlers for the life of one run and restores the
+// previous ones afterwards.
+class StopSignals {
+ public:
+  StopSignals() {
+    if (pipe(signalPipe) != 0) throw std::runtime_error(fmt::format("pipe: {}", std::strerror(errno)));
+    for (int fd : signalPipe) {
+      fcntl(fd, F_SETFD, FD_CLOEXEC);
+      fcntl(fd, F_SETFL, O_NONBLOCK);
+    }
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, &oldInt_);
+    sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~StopSignals() {
+    sigaction(SIGINT, &oldInt_, nullptr);
+    sigaction(SIGTERM, &oldTerm_, nullptr);
+    close(signalPipe[0]);
+    close(signalPipe[1]);
+    signalPipe[0] = signalPipe[1] = -1;
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction oldInt_ {
+  }, oldTerm_{};
+};
+
+// The child: TVOUTPUT and TARVOK_THREADS set, standard output and error into
+// the pipes, one RuzoVavav call, then the clusters-done line. Never returns.
+[[noreturn]] void RunChild(const AnalysisJob& job, int outFd, int errFd, pid_t parent) {
+  signal(SIGINT, SIG_DFL);
+  signal(SIGTERM, SIG_DFL);
+  signal(SIGPIPE, SIG_DFL);
+#if defined(__linux__)
+  prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a parent killed outright
+  if (getppid() != parent) _exit(1);
+#else
+  (void)parent;
+#endif
+  dup2(outFd, STDOUT_FILENO);
+  dup2(errFd, STDERR_FILENO);
+  close(outFd);
+  close(errFd);
+  setenv("TVOUTPUT", job.outDir.c_str(), 1);
+  if (job.threads > 0) setenv("TARVOK_THREADS", std::to_string(job.threads).c_str(), 1);
+  const Table& table = *job.table;
+  int monitor = 1, generate = job.generateLabels ? 1 : 0, dump = job.dumpMatrix ? 1 : 0;
+  std::string classFile = job.classFile;
+  char* classPath = classFile.data();
+  int clustersDone = 0;
+  const AnalysisParameters& p = job.parameters;
+  RuzoVavav(&p.clusters, &p.shave, &p.permutations, &p.tolerance, table.values.data(), &table.genes,
+            &table.samples, &monitor, &generate, &dump, &p.supervise, &classPath, &clustersDone);
+  std::printf("%s %d\n", kClustersDoneLine, clustersDone);
+  std::fflush(nullptr);
+  _exit(0);
+}
+
+// One of the child's two output pipes, cut into lines.
+struct PipeReader {
+  int fd = -1;
+  std::string pending;
+  bool open() const { return fd >= 0; }
+  // Reads what is there; hands every complete line to take. At the end of
+  // the stream the last, unterminated piece is handed over too.
+  template <typename Take>
+  void Read(Take take) {
+    char buffer[4096];
+    ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count < 0 && (errno == EINTR || errno == EAGAIN)) return;
+    if (count <= 0) {
+      close(fd);
+      fd = -1;
+      if (!pending.empty()) take(pending);
+      pending.clear();
+      return;
+    }
+    pending.append(buffer, static_cast<std::size_t>(count));
+    std::size_t end;
+    while ((end = pending.find('\n')) != std::string::npos) {
+      std::string line = pending.substr(0, end);
+      pending.erase(0, end + 1);
+      take(line);
+    }
+  }
+};
+
+std::string DescribeStatus(int status) {
+  if (WIFSIGNALED(status)) {
+    return fmt::format("the analysis process was killed by signal {} ({})", WTERMSIG(status),
+                       strsignal(WTERMSIG(status)));
+  }
+  return fmt::format("the analysis process ended with status {} without a message", WEXITSTATUS(status));
+}
+
+}  // namespace
+
+std::string PrepareOutputDirectory(const std::string& dir) {
+  std::error_code error;
+  fs::path path = fs::absolute(fs::path(dir), error).lexically_normal();
+  if (error) throw std::runtime_error(fmt::format("output directory {}: {}", dir, error.message()));
+  if (!fs::exists(path, error)) {
+    fs::create_directories(path, error);
+    if (error)
+      throw std::runtime_error(fmt::format("cannot create output directory {}: {}", dir, error.message()));
+  }
+  if (!fs::is_directory(path, error)) {
+    throw std::runtime_error(fmt::format("output directory {} exists and is not a directory", dir));
+  }
+  std::string absolute = path.string();
+  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
+  if (access(absolute.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error(fmt::format("output directory {} is not writable", dir));
+  }
+  for (const char* stale : {"summary.tsv", "summary.json", "report.html"}) {
+    fs::remove(path / stale, error);
+  }
+  return absolute;
+}
+
+bool WriteLabelFiles(const Table& table, const std::string& dir) {
+  if (table.geneLabels.empty() && table.sampleLabels.empty()) return true;
+  WriteLines(LabelsOrGenerated(table.geneLabels, table.genes, "GENE"), dir + "/RowLbls.txt");
+  WriteLines(LabelsOrGenerated(table.sampleLabels, table.samples, "sample"), dir + "/ColLbls.txt");
+  return false;
+}
+
+void WriteClassFile(const std::vector<int>& classes, const std::string& path) {
+  std::vector<std::string> lines;
+  for (int c : classes) lines.push_back(std::to_string(c));
+  WriteLines(lines, path);
+}
+
+std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw TableError(fmt::format("cannot open {} for reading", path));
+  std::ostringstream content;
+  content << in.rdbuf();
+  std::string text = content.str();
+  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
+  for (char& c : text) {
+    if (c == '\r') c = '\n';
+  }
+  std::vector<std::string> labels;
+  std::istringstream lines(text);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::size_t begin = line.find_first_not_of(" \t\v\f");
+    if (begin == std::string::npos) continue;
+    std::size_t end = line.find_last_not_of(" \t\v\f");
+    labels.push_back(line.substr(begin, end - begin + 1));
+  }
+  if (labels.empty()) throw TableError(fmt::format("{} holds no class labels", path));
+  std::vector<int> classes;
+  bool allIntegers = true;
+  for (const std::string& label : labels) {
+    char* end = nullptr;
+    errno = 0;
+    long value = std::strtol(label.c_str(), &end, 10);
+    if (*end != '\0' || errno != 0 || value < -2147483647L || value > 2147483647L) {
+      allIntegers = false;
+      break;
+    }
+    classes.push_back(static_cast<int>(value));
+  }
+  if (allIntegers) return classes;
+  classes.clear();
+  std::map<std::string, int> numbers;
+  std::vector<std::string> order;
+  for (const std::string& label : labels) {
+    auto found = numbers.emplace(label, static_cast<int>(numbers.size()));
+    if (found.second) order.push_back(fmt::format("{} = {}", label, found.first->second));
+    classes.push_back(found.first->second);
+  }
+  notes.push_back(fmt::format("class labels numbered: {}", fmt::join(order, ", ")));
+  return classes;
+}
+
+int CountFiles(const std::string& dir) {
+  std::error_code error;
+  int count = 0;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) ++count;
+  return count;
+}
+
+RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
+  StopSignals stopSignals;
+  int outPipe[2], errPipe[2];
+  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
+    throw std::runtime_error(fmt::format("pipe: {}", std::strerror(errno)));
+  }
+  std::fflush(nullptr);
+  pid_t parent = getpid();
+  pid_t child = fork();
+  if (child < 0) throw std::runtime_error(fmt::format("fork: {}", std::strerror(errno)));
+  if (child == 0) {
+    close(outPipe[0]);
+    close(errPipe[0]);
+    RunChild(job, outPipe[1], errPipe[1], parent);
+  }
+  close(outPipe[1]);
+  close(errPipe[1]);
+
+  RunOutcome outcome;
+  PipeReader out{outPipe[0], {}}, err{errPipe[0], {}};
+  bool interrupted = false, fatal = false, doneSeen = false;
+  std::string fatalMessage;
+  double killAt = 0.0;
+  auto takeOut = [&](const std::string& line) {
+    if (line.compare(0, std::strlen(kClustersDoneLine), kClustersDoneLine) == 0) {
+      doneSeen = true;
+      outcome.clustersDone = std::atoi(line.c_str() + std::strlen(kClustersDoneLine));
+      return;
+    }
+    MonitorEvent event = ParseMonitorLine(line);
+    if (fatal) {  // the fatal message's own line breaks
+      if (!event.text.empty()) fatalMessage += (fatalMessage.empty() ? "" : " ") + event.text;
+      return;
+    }
+    if (event.kind == MonitorEvent::Fatal) {
+      fatal = true;
+      fatalMessage = event.text;
+    } else if (event.kind == MonitorEvent::Other) {
+      if (!event.text.empty()) progress.Message(event.text);
+    } else {
+      progress.Handle(event);
+    }
+  };
+  auto takeErr = [&](const std::string& line) { progress.Message(line); };
+
+  while (out.open() || err.open()) {
+    pollfd fds[3] = {{out.fd, POLLIN, 0}, {err.fd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
+    int ready = poll(fds, 3, 500);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready > 0 && (fds[2].revents & POLLIN)) {
+      char drain[16];
+      while (read(signalPipe[0], drain, sizeof drain) > 0) {
+      }
+      if (!interrupted) {
+        interrupted = true;
+        kill(child, SIGTERM);
+        killAt = Now() + kKillGraceSeconds;
+      }
+    }
+    if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) out.Read(takeOut);
+    if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) err.Read(takeErr);
+    if (interrupted && killAt > 0.0 && Now() > killAt) {
+      kill(child, SIGKILL);
+      killAt = 0.0;
+    }
+    progress.Tick();
+  }
+  int status = 0;
+  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  outcome.clustersStarted = progress.ClustersStarted();
+  if (interrupted) {
+    outcome.status = RunOutcome::Interrupted;
+  } else if (fatal) {
+    outcome.message = fatalMessage;
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && doneSeen) {
+    outcome.status = RunOutcome::Finished;
+  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+    outcome.message = "the analysis process ended without reporting its result";
+  } else {
+    outcome.message = DescribeStatus(status);
+  }
+  return outcome;
+}

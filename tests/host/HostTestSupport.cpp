@@ -1,0 +1,116 @@
+#include "HostTestSupport.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <sstream>
+#include <thread>
+
+#include "tests/support/ChildProcess.h"
+
+RunningProgram StartProgram(const std::string& binary, const std::vector<std::string>& args,
+                            const std::string& cwd) {
+  RunningProgram program;
+  program.capture = new TempDir();
+  std::string outPath = program.capture->File("stdout"), errPath = program.capture->File("stderr");
+  std::vector<std::string> all = {binary};
+  all.insert(all.end(), args.begin(), args.end());
+  std::fflush(nullptr);
+  program.pid = fork();
+  if (program.pid == 0) {
+    int in = open("/dev/null", O_RDONLY);
+    int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (in < 0 || out < 0 || err < 0) _exit(127);
+    dup2(in, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+    std::vector<char*> argv;
+    for (std::string& arg : all) argv.push_back(arg.data());
+    argv.push_back(nullptr);
+    execv(binary.c_str(), argv.data());
+    _exit(127);
+  }
+  return program;
+}
+
+ProgramResult WaitProgram(RunningProgram& program, double timeoutSeconds) {
+  ProgramResult result;
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+  int status = 0;
+  for (;;) {
+    pid_t done = waitpid(program.pid, &status, WNOHANG);
+    if (done == program.pid) break;
+    if (std::chrono::steady_clock::now() > deadline) {
+      kill(program.pid, SIGKILL);
+      waitpid(program.pid, &status, 0);
+      result.timedOut = true;
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  if (WIFEXITED(status)) result.exitStatus = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
+  result.out = ReadFile(program.capture->File("stdout"));
+  result.err = ReadFile(program.capture->File("stderr"));
+  delete program.capture;
+  program.capture = nullptr;
+  return result;
+}
+
+ProgramResult RunProgram(const std::string& binary, const std::vector<std::string>& args,
+                         double timeoutSeconds, const std::string& cwd) {
+  RunningProgram program = StartProgram(binary, args, cwd);
+  return WaitProgram(program, timeoutSeconds);
+}
+
+ProgramResult RunTarvok(const std::vector<std::string>& args, double timeoutSeconds) {
+  return RunProgram(TARVOK_BINARY, args, timeoutSeconds);
+}
+
+std::vector<double> SyntheticValues(int genes, int samples) {
+  std::vector<double> values;
+  unsigned state = 2024u;
+  for (int g = 0; g < genes; ++g) {
+    for (int s = 0; s < samples; ++s) {
+      state = state * 1103515245u + 12345u;
+      int noise = static_cast<int>((state >> 16) % 1000) - 500;  // -0.500 .. 0.499
+      int pattern = g < genes / 5 ? (s % 2 == 0 ? 2000 : -2000) * (g % 2 == 0 ? 1 : -1) : 0;
+      values.push_back((pattern + noise) / 1000.0);
+    }
+  }
+  return values;
+}
+
+std::string SyntheticTable(int genes, int samples, bool header, bool labels, char sep) {
+  std::vector<double> values = SyntheticValues(genes, samples);
+  std::string text;
+  if (header) {
+    if (labels) text += "gene";
+    for (int s = 0; s < samples; ++s)
+      text += fmt::format("{}S{}", labels || s > 0 ? std::string(1, sep) : "", s + 1);
+    text += '\n';
+  }
+  for (int g = 0; g < genes; ++g) {
+    if (labels) text += fmt::format("g{}", g + 1);
+    for (int s = 0; s < samples; ++s) {
+      text += fmt::format("{}{}", labels || s > 0 ? std::string(1, sep) : "", values[g * samples + s]);
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::vector<std::string> lines;
+  std::string line;
+  while (std::getline(in, line)) lines.push_back(line);
+  return lines;
+}

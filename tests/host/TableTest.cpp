@@ -1,0 +1,265 @@
+// Table readers: each format read back to the same matrix and labels,
+// line-end and byte-order-mark variants, missing values under each policy,
+// and the messages for bad input.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "Runner.h"
+#include "Table.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const std::vector<double> kValues = {1.5, -2, 3.25, 4, 0.5, 6e-3};  // 2 genes x 3 samples
+
+Table Read(const std::string& name, const std::string& content, MissingPolicy policy = MissingPolicy::Error,
+           TableFormat format = TableFormat::Auto) {
+  TempDir dir;
+  dir.Write(name, content);
+  return ReadTable(dir.File(name), format, policy);
+}
+
+// The message of the TableError that reading content throws.
+std::string ReadError(const std::string& name, const std::string& content,
+                      MissingPolicy policy = MissingPolicy::Error) {
+  try {
+    Read(name, content, policy);
+  } catch (const TableError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+void ExpectLabelledTable(const Table& t, TableFormat format) {
+  EXPECT_EQ(t.format, format);
+  EXPECT_TRUE(t.hasHeaderRow);
+  EXPECT_TRUE(t.hasLabelColumn);
+  EXPECT_EQ(t.genes, 2);
+  EXPECT_EQ(t.samples, 3);
+  EXPECT_EQ(t.values, kValues);
+  EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1", "g2"}));
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"S1", "S2", "S3"}));
+  EXPECT_TRUE(t.notes.empty());
+}
+
+TEST(TableFormats, TsvLayoutsDecidedByTheProbe) {
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n"),
+                      TableFormat::Tsv);
+  // The corner cell may be missing above the label column.
+  ExpectLabelledTable(Read("t.tsv", "S1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n"), TableFormat::Tsv);
+
+  Table plain = Read("t.tsv", "1.5\t-2\t3.25\n4\t0.5\t6e-3\n");
+  EXPECT_FALSE(plain.hasHeaderRow);
+  EXPECT_FALSE(plain.hasLabelColumn);
+  EXPECT_EQ(plain.values, kValues);
+  EXPECT_TRUE(plain.geneLabels.empty());
+  EXPECT_TRUE(plain.sampleLabels.empty());
+
+  Table headerOnly = Read("t.tsv", "S1\tS2\tS3\n1.5\t-2\t3.25\n4\t0.5\t6e-3\n");
+  EXPECT_TRUE(headerOnly.hasHeaderRow);
+  EXPECT_FALSE(headerOnly.hasLabelColumn);
+  EXPECT_EQ(headerOnly.values, kValues);
+  EXPECT_EQ(headerOnly.sampleLabels, (std::vector<std::string>{"S1", "S2", "S3"}));
+
+  Table labelsOnly = Read("t.tsv", "g1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n");
+  EXPECT_FALSE(labelsOnly.hasHeaderRow);
+  EXPECT_TRUE(labelsOnly.hasLabelColumn);
+  EXPECT_EQ(labelsOnly.values, kValues);
+  EXPECT_EQ(labelsOnly.geneLabels, (std::vector<std::string>{"g1", "g2"}));
+}
+
+TEST(TableFormats, CrlfCrAndByteOrderMarkReadLikeLf) {
+  const std::string lf = "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n";
+  std::string crlf, cr;
+  for (char c : lf) {
+    crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    cr += c == '\n' ? '\r' : c;
+  }
+  ExpectLabelledTable(Read("t.tsv", crlf), TableFormat::Tsv);
+  ExpectLabelledTable(Read("t.tsv", "\xEF\xBB\xBF" + crlf), TableFormat::Tsv);
+  // A lone CR ends lines too, once the probe is not asked (explicit layout of a CSV).
+  ExpectLabelledTable(Read("t.csv", "\xEF\xBB\xBFgene,S1,S2,S3\rg1,1.5,-2,3.25\rg2,4,0.5,6e-3\r"),
+                      TableFormat::Csv);
+  // A last line without line end, and blank lines, change nothing.
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\n\n\ng2\t4\t0.5\t6e-3"),
+                      TableFormat::Tsv);
+}
+
+TEST(TableFormats, CsvQuotedFields) {
+  ExpectLabelledTable(Read("t.csv", "gene,S1,S2,S3\r\ng1,1.5,-2,3.25\r\ng2,4,0.5,6e-3\r\n"),
+                      TableFormat::Csv);
+  Table t = Read("t.csv",
+                 "\"gene\",\"S1, left\",\"S \"\"2\"\"\",S3\n"
+                 "\"g1,a\",\"1.5\",-2,3.25\n"
+                 "\"multi\nline\",4,0.5,\"6e-3\"\n");
+  EXPECT_EQ(t.values, kValues);
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"S1,_left", "S_\"2\"", "S3"}));
+  EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1,a", "multi_line"}));
+  ASSERT_EQ(t.notes.size(), 1u);
+  EXPECT_EQ(t.notes[0], "labels changed: 3 with blanks (now underscores)");
+
+  EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,\"1.5\"x,2\n"),
+            "line 2, column 2: text after the closing quote of a field");
+  EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,1,2\ng2,\"3,4\n"), "line 3: a quoted field is never closed");
+  // Without a .csv name, a comma-only first line still makes it CSV.
+  EXPECT_EQ(Read("t.txt", "gene,S1,S2,S3\ng1,1.5,-2,3.25\ng2,4,0.5,6e-3\n").format, TableFormat::Csv);
+}
+
+TEST(TableFormats, GctWithDeclaredShape) {
+  const std::string gct =
+      "#1.2\n2\t3\nName\tDescription\tS1\tS2\tS3\n"
+      "g1\tfirst gene\t1.5\t-2\t3.25\ng2\tna\t4\t0.5\t6e-3\n";
+  ExpectLabelledTable(Read("t.txt", gct), TableFormat::Gct);
+  EXPECT_EQ(ReadError("t.gct", "#1.2\n3\t3\nName\tDescription\tS1\tS2\tS3\ng1\td\t1\t2\t3\ng2\td\t4\t5\t6\n"),
+            "line 2 declares 3 rows and 3 columns, but the file has 2 rows and 3 columns");
+  EXPECT_EQ(ReadError("t.gct", "2\t3\n"), "a GCT file starts with the line #1.2");
+}
+
+TEST(TableFormats, PclWithAndWithoutWeights) {
+  const std::string pcl =
+      "UID\tNAME\tGWEIGHT\tS1\tS2\tS3\n"
+      "EWEIGHT\t\t\t1\t1\t2\n"
+      "g1\tfirst\t1\t1.5\t-2\t3.25\n"
+      "g2\tsecond\t1\t4\t0.5\t6e-3\n";
+  ExpectLabelledTable(Read("t.txt", pcl), TableFormat::Pcl);
+  ExpectLabelledTable(Read("t.pcl", "ID\tNAME\tS1\tS2\tS3\ng1\ta\t1.5\t-2\t3.25\ng2\tb\t4\t0.5\t6e-3\n"),
+                      TableFormat::Pcl);
+  // An explicit format overrides the name.
+  ExpectLabelledTable(Read("t.tsv", pcl, MissingPolicy::Error, TableFormat::Pcl), TableFormat::Pcl);
+}
+
+TEST(TableFormats, MalformedTablesNameThePlace) {
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t2\ng2\t3\n"), "line 3 has 2 fields, but line 2 has 3");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\tS3\ng1\t1\t2\ng2\t3\t4\n"),
+            "line 1 names 4 columns, but line 2 has 2 values");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t2\ng2\t3\t4x\n"),
+            "line 3, column 3 (gene \"g2\", sample \"S2\"): \"4x\" is not a number");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t2\ng2\t3\t1e999\n"),
+            "line 3, column 3 (gene \"g2\", sample \"S2\"): \"1e999\" is not a finite number");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t2\n"),
+            "the analysis needs at least 2 genes and 2 samples; the table has 1 gene and 2 samples");
+  EXPECT_EQ(ReadError("t.tsv", ""), "the table has no data rows");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\n"), "the table has no data rows");
+  try {
+    ReadTable("/nonexistent/t.tsv", TableFormat::Tsv, MissingPolicy::Error);
+    ADD_FAILURE() << "no error";
+  } catch (const TableError& error) {
+    EXPECT_STREQ(error.what(), "cannot open /nonexistent/t.tsv for reading");
+  }
+}
+
+const std::string kMissing =
+    "gene\tS1\tS2\tS3\n"
+    "g1\t1\t2\t3\n"
+    "g2\t4\tNA\t6\n"
+    "g3\t\t8\tnan\n"
+    "g4\tN/A\tNaN\t \n"
+    "g5\t7\t8\t9\n";
+
+TEST(MissingValues, ErrorNamesTheFirstCell) {
+  EXPECT_EQ(
+      ReadError("t.tsv", kMissing),
+      "line 3, column 3 (gene \"g2\", sample \"S2\"): missing value \"NA\"; use --missing drop to leave "
+      "out genes with missing values, or --missing row-mean to fill them with the gene's mean");
+  // Without labels the gene is named by its row.
+  EXPECT_EQ(
+      ReadError("t.tsv", "1\t2\t3\n4\t5\t\n"),
+      "line 2, column 3 (gene 2): missing value \"\"; use --missing drop to leave out genes with missing "
+      "values, or --missing row-mean to fill them with the gene's mean");
+}
+
+TEST(MissingValues, DropLeavesOutTheGenes) {
+  Table t = Read("t.tsv", kMissing, MissingPolicy::Drop);
+  EXPECT_EQ(t.genes, 2);
+  EXPECT_EQ(t.values, (std::vector<double>{1, 2, 3, 7, 8, 9}));
+  EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1", "g5"}));
+  EXPECT_EQ(t.missingCells, 6);
+  ASSERT_EQ(t.notes.size(), 1u);
+  EXPECT_EQ(t.notes[0], "dropped 3 genes with missing values (the first is gene \"g2\"); 2 genes left");
+
+  // Without labels the kept genes are named by their original row.
+  Table unlabelled = Read("t.tsv", "1\t2\t3\n4\tNA\t6\n7\t8\t9\n", MissingPolicy::Drop);
+  EXPECT_EQ(unlabelled.geneLabels, (std::vector<std::string>{"GENE00001", "GENE00003"}));
+  ASSERT_EQ(unlabelled.notes.size(), 2u);
+  EXPECT_EQ(unlabelled.notes[1], "genes are labelled GENEnnnnn by their row in the table");
+
+  EXPECT_EQ(ReadError("t.tsv", "1\t2\n3\tNA\n", MissingPolicy::Drop),
+            "the analysis needs at least 2 genes and 2 samples; the table has 1 gene and 2 samples");
+}
+
+TEST(MissingValues, RowMeanFillsInTheGenesMean) {
+  Table t = Read("t.tsv", kMissing, MissingPolicy::RowMean);
+  EXPECT_EQ(t.genes, 4);  // g4 has no value at all
+  EXPECT_EQ(t.values, (std::vector<double>{1, 2, 3, 4, 5, 6, 8, 8, 8, 7, 8, 9}));
+  EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1", "g2", "g3", "g5"}));
+  ASSERT_EQ(t.notes.size(), 2u);
+  EXPECT_EQ(t.notes[0], "replaced 3 missing values in 2 genes by the gene's mean");
+  EXPECT_EQ(t.notes[1], "dropped 1 gene without any value");
+}
+
+TEST(MissingValues, KeepLeavesNaNForInspection) {
+  Table t = Read("t.tsv", kMissing, MissingPolicy::Keep);
+  EXPECT_EQ(t.genes, 5);
+  EXPECT_EQ(t.missingCells, 6);
+  EXPECT_TRUE(std::isnan(t.values[4]));
+  EXPECT_TRUE(t.notes.empty());
+}
+
+TEST(Labels, BlanksLengthAndEmptyLabels) {
+  std::vector<std::string> labels = {"a b\tc", std::string(85, 'x'), "", "plain",
+                                     std::string(77, 'y') + "\xC3\xA9" + "z"};
+  LabelRepairs repairs;
+  CleanLabels(labels, "GENE", repairs);
+  EXPECT_EQ(labels[0], "a_b_c");
+  EXPECT_EQ(labels[1], std::string(79, 'x'));
+  EXPECT_EQ(labels[2], "GENE00003");
+  EXPECT_EQ(labels[3], "plain");
+  // 77 + the two bytes of e-acute is exactly 79: kept whole, "z" cut.
+  EXPECT_EQ(labels[4], std::string(77, 'y') + "\xC3\xA9");
+  EXPECT_EQ(repairs.blanks, 1);
+  EXPECT_EQ(repairs.shortened, 2);
+  EXPECT_EQ(repairs.empty, 1);
+
+  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9"};  // a cut would split the character
+  CleanLabels(split, "sample", repairs);
+  EXPECT_EQ(split[0], std::string(78, 'y'));
+
+  Table t = Read("t.tsv", "gene\tfirst sample\t" + std::string(90, 's') + "\nmy gene\t1\t2\ng2\t3\t4\n");
+  EXPECT_EQ(t.geneLabels[0], "my_gene");
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"first_sample", std::string(79, 's')}));
+  ASSERT_EQ(t.notes.size(), 1u);
+  EXPECT_EQ(t.notes[0],
+            "labels changed: 2 with blanks (now underscores); 1 longer than 79 characters (shortened)");
+}
+
+TEST(Numbers, DecimalAndMissingWords) {
+  for (const char* number : {"1", "-3.5e2", " 7 ", "+.5", "5.", "1E+03"})
+    EXPECT_TRUE(IsDecimalNumber(number)) << number;
+  for (const char* word : {"", "1e", ".", "12abc", "1 2", "inf", "0x10", "nan", "-"}) {
+    EXPECT_FALSE(IsDecimalNumber(word)) << word;
+  }
+  for (const char* word : {"", "  ", "NA", "na", "NaN", "NAN", "n/a", " NA "})
+    EXPECT_TRUE(IsMissingCell(word)) << word;
+  for (const char* word : {"0", "NAs", "none", "-"}) EXPECT_FALSE(IsMissingCell(word)) << word;
+}
+
+TEST(ClassFiles, IntegersWordsAndLineEnds) {
+  TempDir dir;
+  std::vector<std::string> notes;
+  dir.Write("a.cls",
+            "\xEF\xBB\xBF"
+            "0\r\n1\r\n\r\n 1 \r\n");
+  EXPECT_EQ(ReadClassFile(dir.File("a.cls"), notes), (std::vector<int>{0, 1, 1}));
+  EXPECT_TRUE(notes.empty());
+
+  dir.Write("b.cls", "ALL\nAML\nALL\n1\n");
+  EXPECT_EQ(ReadClassFile(dir.File("b.cls"), notes), (std::vector<int>{0, 1, 0, 2}));
+  ASSERT_EQ(notes.size(), 1u);
+  EXPECT_EQ(notes[0], "class labels numbered: ALL = 0, AML = 1, 1 = 2");
+
+  dir.Write("c.cls", "\n \n");
+  EXPECT_THROW(ReadClassFile(dir.File("c.cls"), notes), TableError);
+}
+
+}  // namespace
