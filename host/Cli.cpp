@@ -82,14 +82,12 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::ve
 }
 
 int ReportInterruption(const RunOutcome& outcome, const RunOptions& options, const std::string& outDir) {
-  int finished = outcome.clustersStarted > 0 ? outcome.clustersStarted - 1 : 0;
-  std::string during =
-      outcome.clustersStarted > 0
-          ? fmt::format("during cluster {} of {}", outcome.clustersStarted, options.analysis.clusters)
-          : std::string("before the first cluster");
-  Complain(fmt::format("interrupted {}; {} finished; {} files written so far are in {}", during,
-                       finished == 1 ? std::string("1 cluster") : fmt::format("{} clusters", finished),
-                       CountFiles(outDir), outDir));
+  int started = outcome.clustersStarted;
+  std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
+                                                 options.analysis.clusters, started - 1)
+                                   : std::string("before the first cluster");
+  Complain(
+      fmt::format("interrupted {}; {} files written so far are in {}", during, CountFiles(outDir), outDir));
   return kExitInterrupted;
 }
 
@@ -125,11 +123,13 @@ int RunCommand(const RunOptions& options) {
   Table table;
   std::vector<int> classes;
   std::vector<std::string> notes;
+  std::string reading = options.table;  // the file being read, for messages
   try {
     table = ReadTable(options.table, options.format, options.missing);
+    reading = options.classes;
     if (!options.classes.empty()) classes = ReadClassFile(options.classes, notes);
   } catch (const TableError& error) {
-    Complain(error.what());
+    Complain(fmt::format("{}: {}", reading, error.what()));
     return kExitUsage;
   }
   // Supervised runs leave the class count to the library, which ends the
@@ -190,7 +190,7 @@ int ProbeCommand(const std::string& path, TableFormat format) {
   try {
     table = ReadTable(path, format, MissingPolicy::Keep);
   } catch (const TableError& error) {
-    Complain(error.what());
+    Complain(fmt::format("{}: {}", path, error.what()));
     return kExitUsage;
   }
   fmt::print("format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",

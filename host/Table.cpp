@@ -2,9 +2,12 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <limits>
 #include <sstream>
@@ -27,6 +30,7 @@ struct RawTable {
   std::vector<Record> rows;               // data rows only
   std::size_t lead = 0;                   // fields before the first value
   int samples = 0;
+  std::vector<std::string> notes;  // layout corrections, for the user
 };
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -45,10 +49,10 @@ std::string Upper(std::string text) {
 
 std::string ReadWholeFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw TableError(fmt::format("cannot open {} for reading", path));
+  if (!in) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
   std::ostringstream content;
   content << in.rdbuf();
-  if (in.bad()) throw TableError(fmt::format("cannot read {}", path));
+  if (in.bad()) throw TableError(fmt::format("cannot read: {}", std::strerror(errno)));
   std::string text = content.str();
   if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
   return text;
@@ -130,12 +134,40 @@ std::vector<Record> SplitRecords(const std::string& text, char separator, bool q
   return records;
 }
 
+// A number or a missing-value word: a cell that can only be data.
+bool IsDataCell(const std::string& cell) { return IsDecimalNumber(cell) || IsMissingCell(cell); }
+
 // The header and label questions answered from the first two records, as
 // the library's probe answers them for a TSV file.
 void ProbeRecords(const std::vector<Record>& records, bool& hasHeaderRow, bool& hasLabelColumn) {
-  auto isWord = [](const std::string& cell) { return !IsDecimalNumber(cell) && !IsMissingCell(cell); };
-  hasHeaderRow = !records.empty() && records[0].fields.size() > 1 && isWord(records[0].fields[1]);
-  hasLabelColumn = records.size() > 1 && isWord(records[1].fields[0]);
+  hasHeaderRow = !records.empty() && records[0].fields.size() > 1 && !IsDataCell(records[0].fields[1]);
+  hasLabelColumn = records.size() > 1 && !IsDataCell(records[1].fields[0]);
+}
+
+// The probe judges from one cell each, so a missing value in the wrong place
+// ("NA" as the first value of line 2) would turn a column of numbers into
+// labels, or a line of numbers into sample names. A header row whose cells
+// can all only be data, and a label column likewise, are read as data.
+void CorrectLayout(const std::vector<Record>& records, bool& hasHeaderRow, bool& hasLabelColumn,
+                   std::vector<std::string>& notes) {
+  auto allData = [](auto begin, auto end) {
+    return std::all_of(begin, end, [](const std::string& cell) { return IsDataCell(cell); });
+  };
+  if (hasHeaderRow && !records.empty()) {
+    const std::vector<std::string>& first = records[0].fields;
+    if (allData(first.begin() + (hasLabelColumn ? 1 : 0), first.end())) {
+      hasHeaderRow = false;
+      notes.push_back(fmt::format(
+          "line {} holds only numbers and missing values: read as data, not as a header", records[0].line));
+    }
+  }
+  std::size_t first = hasHeaderRow ? 1 : 0;
+  if (hasLabelColumn && records.size() > first &&
+      std::all_of(records.begin() + static_cast<long>(first), records.end(),
+                  [](const Record& row) { return IsDataCell(row.fields[0]); })) {
+    hasLabelColumn = false;
+    notes.push_back("the first column holds only numbers and missing values: read as data, not as labels");
+  }
 }
 
 // Checks that every data row has lead + samples fields.
@@ -154,6 +186,7 @@ void CheckRowWidths(const RawTable& raw) {
 RawTable SplitPlainTable(std::vector<Record> records, TableFormat format, bool hasHeaderRow,
                          bool hasLabelColumn) {
   RawTable raw;
+  CorrectLayout(records, hasHeaderRow, hasLabelColumn, raw.notes);
   raw.format = format;
   raw.hasHeaderRow = hasHeaderRow;
   raw.hasLabelColumn = hasLabelColumn;
@@ -464,6 +497,7 @@ Table ReadTable(const std::string& path, TableFormat format, MissingPolicy polic
   table.hasHeaderRow = raw.hasHeaderRow;
   table.hasLabelColumn = raw.hasLabelColumn;
   table.samples = raw.samples;
+  table.notes = std::move(raw.notes);
   if (raw.rows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / raw.samples)) {
     throw TableError("the table is too large");
   }

@@ -1,0 +1,331 @@
+// The tarvok program end to end, run as a subprocess on small tables:
+// probe output, usage errors, whole runs with labels and missing values, a
+// fatal error in the analysis, an interrupted run, and the C example.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "HostTestSupport.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+TEST(Probe, AnswersAndShapeOfEachFormat) {
+  TempDir dir;
+  dir.Write("labelled.tsv", SyntheticTable(12, 4, true, true));
+  dir.Write("plain.tsv", SyntheticTable(12, 4, false, false));
+  dir.Write("t.csv", "\xEF\xBB\xBF\"gene\",\"a b\",c\r\n\"x,1\",1,NA\r\ny,2,3\r\n");
+  dir.Write("t.gct", "#1.2\n2\t2\nName\tDescription\tA\tB\nx\td\t1\t2\ny\td\t\t4\n");
+  dir.Write("t.pcl",
+            "UID\tNAME\tGWEIGHT\tA\tB\tC\nEWEIGHT\t\t\t1\t1\t1\nx\tn\t1\t1\t2\t3\ny\tn\t1\t4\t5\t6\n");
+  struct Case {
+    const char* file;
+    const char* expected;
+  };
+  const Case cases[] = {
+      {"labelled.tsv",
+       "format: tsv\nhasHeaderRow: 1\nhasLabelColumn: 1\ngenes: 12\nsamples: 4\nmissing values: 0\n"},
+      {"plain.tsv",
+       "format: tsv\nhasHeaderRow: 0\nhasLabelColumn: 0\ngenes: 12\nsamples: 4\nmissing values: 0\n"},
+      {"t.csv", "format: csv\nhasHeaderRow: 1\nhasLabelColumn: 1\ngenes: 2\nsamples: 2\nmissing values: 1\n"},
+      {"t.gct", "format: gct\nhasHeaderRow: 1\nhasLabelColumn: 1\ngenes: 2\nsamples: 2\nmissing values: 1\n"},
+      {"t.pcl", "format: pcl\nhasHeaderRow: 1\nhasLabelColumn: 1\ngenes: 2\nsamples: 3\nmissing values: 0\n"},
+  };
+  for (const Case& c : cases) {
+    ProgramResult r = RunTarvok({"probe", dir.File(c.file)});
+    EXPECT_EQ(r.exitStatus, 0) << c.file << r.err;
+    EXPECT_EQ(r.out, c.expected) << c.file;
+  }
+}
+
+TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(20, 4, true, true));
+  dir.Write("missing.tsv", "gene\tS1\tS2\ng1\t1\t2\ng2\tNA\t3\ng3\t4\t5\n");
+  dir.Write("c.cls", "0\n1\n0\n");
+  dir.Write("afile", "");
+  const std::string out = dir.File("out");
+  const std::string table = dir.File("t.tsv");
+  const std::vector<std::vector<std::string>> cases = {
+      {},
+      {"run"},
+      {"frobnicate", table},
+      {"run", table, "--out", out, "--no-such-option"},
+      {"run", dir.File("absent.tsv"), "--out", out},
+      {"run", table, "--out", out, "--clusters", "0"},
+      {"run", table, "--out", out, "--shave", "98"},
+      {"run", table, "--out", out, "--permutations", "0"},
+      {"run", table, "--out", out, "--tolerance", "101"},
+      {"run", table, "--out", out, "--supervise", "-1"},
+      {"run", table, "--out", out, "--threads", "0"},
+      {"run", table, "--out", out, "--missing", "ignore"},
+      {"run", table, "--out", out, "--format", "xls"},
+      {"run", table, "--out", out, "--supervise", "50"},
+      {"run", table, "--out", out, "--classes", dir.File("c.cls")},  // 3 classes for 4 samples
+      {"run", dir.File("missing.tsv"), "--out", out},
+      {"run", table, "--out", dir.File("afile") + "/sub"},
+      {"run", table, "--out", dir.File("afile")},
+  };
+  for (const std::vector<std::string>& args : cases) {
+    ProgramResult r = RunTarvok(args, 60);
+    std::string command;
+    for (const std::string& arg : args) command += " " + arg;
+    EXPECT_EQ(r.exitStatus, 2) << command << "\n" << r.err;
+    EXPECT_FALSE(r.err.empty()) << command;
+    EXPECT_FALSE(FileExists(out)) << command;
+  }
+  ProgramResult r = RunTarvok({"run", dir.File("missing.tsv"), "--out", out});
+  EXPECT_EQ(r.err,
+            "tarvok: " + dir.File("missing.tsv") +
+                ": line 3, column 2 (gene \"g2\", sample \"S1\"): missing value \"NA\"; use --missing drop "
+                "to leave out genes with missing values, or --missing row-mean to fill them with the "
+                "gene's mean\n");
+  r = RunTarvok({"run", table, "--out", out, "--supervise", "50"});
+  EXPECT_EQ(r.err, "tarvok: --supervise needs --classes FILE, the class of each sample\n");
+  r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("c.cls")});
+  EXPECT_EQ(r.err, "tarvok: " + dir.File("c.cls") + " holds 3 classes, but the table has 4 samples\n");
+}
+
+TEST(Usage, HelpOnEveryCommandExitsWithZero) {
+  for (const std::vector<std::string>& args :
+       std::vector<std::vector<std::string>>{{"--help"}, {"run", "--help"}, {"probe", "--help"}}) {
+    ProgramResult r = RunTarvok(args, 60);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_NE(r.out.find("Usage: tarvok"), std::string::npos) << r.out;
+  }
+  EXPECT_NE(RunTarvok({"run", "--help"}).out.find("--permutations"), std::string::npos);
+}
+
+// Rows of the summary table on standard output: the lines between the
+// header and the blank line before "Report:".
+std::vector<std::vector<std::string>> SummaryRows(const std::string& out) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream lines(out);
+  std::string line;
+  std::getline(lines, line);  // header
+  while (std::getline(lines, line) && !line.empty()) {
+    std::istringstream words(line);
+    std::vector<std::string> row;
+    std::string word;
+    while (words >> word) row.push_back(word);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+TEST(Run, CsvWithBlankLabelsRoundTripsAndSummaryMatchesTheFiles) {
+  TempDir dir;
+  std::string csv = SyntheticTable(200, 10, true, true, ',');
+  // Quoted labels with blanks, a comma and a long name, CRLF line ends.
+  csv.replace(csv.find("g1,"), 3, "\"gene one, first\",");
+  csv.replace(csv.find("g2,"), 3, std::string(90, 'L') + ",");
+  std::string crlf;
+  for (char c : csv) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+  dir.Write("t.csv", "\xEF\xBB\xBF" + crlf);
+  const std::string out = dir.File("results/run1");
+  ProgramResult r =
+      RunTarvok({"run", dir.File("t.csv"), "--clusters", "2", "--permutations", "3", "--out", out});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+
+  std::vector<std::string> rows = FileLines(out + "/RowLbls.txt");
+  ASSERT_EQ(rows.size(), 200u);
+  EXPECT_EQ(rows[0], "gene_one,_first");
+  EXPECT_EQ(rows[1], std::string(79, 'L'));
+  EXPECT_EQ(rows[2], "g3");
+  std::vector<std::string> columns = FileLines(out + "/ColLbls.txt");
+  ASSERT_EQ(columns.size(), 10u);
+  EXPECT_EQ(columns[9], "S10");
+  EXPECT_NE(r.err.find("tarvok: " + dir.File("t.csv") +
+                       ": labels changed: 1 with blanks (now underscores); 1 longer than 79 characters "
+                       "(shortened)\n"),
+            std::string::npos)
+      << r.err;
+  // Progress as plain lines, since standard error is a file here.
+  EXPECT_NE(r.err.find("cluster 1 of 2: shaving the data (0%, "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("cluster 2 of 2: chosen (100%, "), std::string::npos) << r.err;
+
+  std::vector<std::string> lengths = FileLines(out + "/clusterlengths.txt");
+  std::vector<std::vector<std::string>> summary = SummaryRows(r.out);
+  ASSERT_EQ(lengths.size(), 2u);
+  ASSERT_EQ(summary.size(), 2u) << r.out;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::istringstream line(lengths[i]);
+    std::string step, genes;
+    line >> step >> genes;
+    EXPECT_EQ(summary[i][0], std::to_string(i + 1));
+    EXPECT_EQ(summary[i][1], genes);
+    EXPECT_EQ(summary[i][2], step);
+    EXPECT_EQ(FileLines(out + "/clabels0000" + std::to_string(i + 1) + ".txt").size(), std::stoul(genes));
+  }
+  EXPECT_NE(r.out.find("\nReport: " + out + "/report.html\n"), std::string::npos) << r.out;
+  for (const char* file : {"summary.tsv", "summary.json", "report.html"}) {
+    EXPECT_TRUE(FileExists(out + "/" + file)) << file;
+  }
+}
+
+TEST(Run, UnlabelledTablesAndDroppedGenes) {
+  TempDir dir;
+  dir.Write("plain.tsv", SyntheticTable(60, 6, false, false));
+  ProgramResult r = RunTarvok({"run", dir.File("plain.tsv"), "--clusters", "1", "--permutations", "2",
+                               "--out", dir.File("a"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "");                                              // quiet, and nothing to report
+  EXPECT_EQ(FileLines(dir.File("a/RowLbls.txt"))[59], "GENE00060");  // made by the library
+  EXPECT_EQ(FileLines(dir.File("a/ColLbls.txt"))[0], "sample00001");
+
+  // Genes 2 and 5 dropped: the others keep the number of their row.
+  std::string table = SyntheticTable(60, 6, false, false);
+  std::vector<std::string> lines;
+  std::istringstream in(table);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  lines[1] = "NA" + lines[1].substr(lines[1].find('\t'));
+  lines[4] = lines[4].substr(0, lines[4].rfind('\t')) + "\tNaN";
+  std::string withMissing;
+  for (const std::string& line : lines) withMissing += line + "\n";
+  dir.Write("missing.tsv", withMissing);
+  r = RunTarvok({"run", dir.File("missing.tsv"), "--clusters", "1", "--permutations", "2", "--missing",
+                 "drop", "--out", dir.File("b"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  std::vector<std::string> rows = FileLines(dir.File("b/RowLbls.txt"));
+  ASSERT_EQ(rows.size(), 58u);
+  EXPECT_EQ(rows[0], "GENE00001");
+  EXPECT_EQ(rows[1], "GENE00003");
+  EXPECT_EQ(rows[3], "GENE00006");
+  EXPECT_EQ(FileLines(dir.File("b/ColLbls.txt"))[5], "sample00006");
+  // The probe takes the "NA" that starts line 2 for a label; the reader knows better.
+  const std::string prefix = "tarvok: " + dir.File("missing.tsv") + ": ";
+  const std::string layoutNote =
+      prefix + "the first column holds only numbers and missing values: read as data, not as labels\n";
+  EXPECT_EQ(r.err, layoutNote + prefix +
+                       "dropped 2 genes with missing values (the first is gene 2); 58 genes left\n" + prefix +
+                       "genes are labelled GENEnnnnn by their row in the table\n");
+
+  r = RunTarvok({"run", dir.File("missing.tsv"), "--clusters", "1", "--permutations", "2", "--missing",
+                 "row-mean", "--out", dir.File("c"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, layoutNote + prefix + "replaced 2 missing values in 2 genes by the gene's mean\n");
+  EXPECT_EQ(FileLines(dir.File("c/RowLbls.txt"))[1], "GENE00002");
+}
+
+TEST(Run, ThreadCountDoesNotChangeTheResults) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(80, 8, true, true));
+  for (const char* threads : {"1", "2"}) {
+    ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "6",
+                                 "--threads", threads, "--out", dir.File(threads), "--quiet"});
+    ASSERT_EQ(r.exitStatus, 0) << r.err;
+  }
+  EXPECT_EQ(ReadFile(dir.File("1/variance00001.txt")), ReadFile(dir.File("2/variance00001.txt")));
+  EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
+}
+
+TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  std::string nineClasses;
+  for (int s = 0; s < 9; ++s) nineClasses += std::to_string(s % 2) + "\n";
+  dir.Write("c.cls", nineClasses);
+  const std::string out = dir.File("out");
+  // A report left by an earlier run must not survive a failed one.
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  dir.Write("out/report.html", "<html>old</html>");
+  auto start = std::chrono::steady_clock::now();
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--supervise", "50", "--classes", dir.File("c.cls"),
+                               "--permutations", "2", "--out", out},
+                              60);
+  double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_LT(seconds, 30.0);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "tarvok: analysis failed: Classification file line count(9) must equal columns(10)\n");
+  EXPECT_EQ(r.out, "");
+  EXPECT_FALSE(FileExists(out + "/report.html"));
+  EXPECT_TRUE(FileExists(out + "/RowLbls.txt"));
+}
+
+TEST(Failure, ClassLabelsThatAreWordsAreNumbered) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(40, 6, true, true));
+  dir.Write("c.cls",
+            "\xEF\xBB\xBF"
+            "ALL\r\nAML\r\nALL\r\nAML\r\nALL\r\nAML\r\n");
+  ProgramResult r =
+      RunTarvok({"run", dir.File("t.tsv"), "--supervise", "100", "--classes", dir.File("c.cls"), "--clusters",
+                 "1", "--permutations", "2", "--out", dir.File("out"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.err, "tarvok: " + dir.File("c.cls") + ": class labels numbered: ALL = 0, AML = 1\n");
+  EXPECT_EQ(ReadFile(dir.File("out/classes.txt")), "0\n1\n0\n1\n0\n1\n");
+}
+
+// Processes whose command line holds text: the analysis child is a fork of
+// tarvok and so carries its arguments.
+int ProcessesWith(const std::string& text) {
+  int count = 0;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return 0;
+  while (dirent* entry = readdir(proc)) {
+    std::string cmdline = ReadFile(std::string("/proc/") + entry->d_name + "/cmdline");
+    for (char& c : cmdline) c = c == '\0' ? ' ' : c;
+    if (cmdline.find(text) != std::string::npos && cmdline.find("tarvok") != std::string::npos) ++count;
+  }
+  closedir(proc);
+  return count;
+}
+
+TEST(Interrupt, SigintStopsTheChildAndKeepsTheFiles) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  const std::string out = dir.File("interrupted-run");
+  RunningProgram program = StartProgram(
+      TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40", "--permutations", "2000", "--out", out});
+  // Wait until the first cluster is complete, so that the run is well under way.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!FileExists(out + "/pc00001.txt") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(FileExists(out + "/pc00001.txt"));
+  ASSERT_EQ(kill(program.pid, SIGINT), 0);
+  ProgramResult r = WaitProgram(program, 30);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitStatus, 130);
+  EXPECT_EQ(ProcessesWith(out), 0);
+  for (const char* file :
+       {"RowLbls.txt", "ColLbls.txt", "clusters.txt", "clabels.txt", "gap00001.txt", "variance00001.txt",
+        "cluster00001.txt", "clabels00001.txt", "eigen00001.txt", "pc00001.txt"}) {
+    EXPECT_TRUE(FileExists(out + "/" + file)) << file;
+  }
+  EXPECT_FALSE(FileExists(out + "/report.html"));
+  EXPECT_EQ(r.out, "");
+  // "tarvok: interrupted during cluster i of 40 (i-1 finished); n files written so far are in DIR"
+  int cluster = 0, finished = 0, files = 0;
+  std::size_t at = r.err.find("tarvok: interrupted during cluster ");
+  ASSERT_NE(at, std::string::npos) << r.err;
+  ASSERT_EQ(std::sscanf(r.err.c_str() + at, "tarvok: interrupted during cluster %d of 40 (%d finished); %d",
+                        &cluster, &finished, &files),
+            3)
+      << r.err;
+  EXPECT_GE(cluster, 2);
+  EXPECT_EQ(finished, cluster - 1);
+  EXPECT_GE(files, 14);
+  EXPECT_NE(r.err.find(" files written so far are in " + out + "\n"), std::string::npos) << r.err;
+}
+
+TEST(Embedding, TheCExampleRunsTheLibrary) {
+  TempDir dir;
+  ProgramResult r = RunProgram(TARVOK_EMBED_BINARY, {dir.path()}, 120);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(FileLines(dir.File("clusterlengths.txt")).size(), 2u);
+  EXPECT_NE(r.out.find("ZR_MONITOR_EXTRACT_CLUSTER 1\n"), std::string::npos);
+  EXPECT_NE(r.out.find("2 clusters written to " + dir.path()), std::string::npos) << r.out;
+}
+
+}  // namespace
