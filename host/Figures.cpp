@@ -394,7 +394,7 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
     if (!(scale > 0)) scale = 1.0;
   }
 
-  const int cellW = std::max(2, std::min(24, 640 / std::max(1, samples)));
+  const int cellW = std::max(1, std::min(24, 640 / std::max(1, samples)));
   const int cellH = std::max(2, std::min(14, 560 / std::max(1, rows)));
   const bool geneLabels = rows <= kMaxLabelledGenes && cellH >= 8;
   const bool sampleText = !sampleLabels.empty() && static_cast<int>(sampleLabels.size()) ==

@@ -1,8 +1,6 @@
 // report.html: every figure embedded and decodable at its stated size, the
 // heatmap sign-aligned, classes coloured, labels escaped; and the page
 // loaded in a headless browser when one is installed.
-#include "host/Report.h"
-
 #include <cairo.h>
 #include <gtest/gtest.h>
 
@@ -13,6 +11,7 @@
 #include <stdexcept>
 
 #include "host/Figures.h"
+#include "host/Report.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
@@ -77,8 +76,8 @@ bool HasChromium() { return std::system("test -x /usr/bin/chromium") == 0; }
 std::string Chromium(const TempDir& profile, const std::string& arguments) {
   return "timeout 60 /usr/bin/chromium --headless --no-sandbox --disable-gpu --disable-quic "
          "--no-first-run --disable-background-networking --disable-component-update "
-         "--disable-sync --user-data-dir=" + profile.path() + " --virtual-time-budget=5000 " +
-         arguments;
+         "--disable-sync --user-data-dir=" +
+         profile.path() + " --virtual-time-budget=5000 " + arguments;
 }
 
 }  // namespace
@@ -168,13 +167,24 @@ TEST(DrawComponent, ColoursBarsByClassOnlyWhenSupervised) {
 TEST(DrawableText, CutsLongTextAndReplacesInvalidBytes) {
   EXPECT_EQ(DrawableText("GENE00001", 18), "GENE00001");
   EXPECT_EQ(DrawableText("abcdefghij", 5), "abcd\xE2\x80\xA6");
-  EXPECT_EQ(DrawableText("caf\xC3\xA9", 18), "caf\xC3\xA9");  // UTF-8 kept
-  EXPECT_EQ(DrawableText("caf\xE9!", 18), "caf?!");  // Latin-1 byte
+  EXPECT_EQ(DrawableText("caf\xC3\xA9", 18), "caf\xC3\xA9");       // UTF-8 kept
+  EXPECT_EQ(DrawableText("caf\xE9!", 18), "caf?!");                // Latin-1 byte
   EXPECT_EQ(DrawableText("tab\there\xE2\x80", 18), "tab?here??");  // control, cut sequence
   // A figure with such labels still draws.
   ClusterResult c = MakeCluster(1, 3, 4, 1);
   c.geneLabels[0] = "\xFF\xFE";
   EXPECT_TRUE(Image(DrawHeatmap(c, {"\xC0", "b", "c"}, {}, 200).png).ok());
+}
+
+TEST(Figures, DrawFlatAndSingleStepClusters) {
+  ClusterResult c = MakeCluster(1, 3, 1, 1);  // one step of one gene, all values zero
+  c.data = {{0, 0, 0}};
+  c.component = {0, 0, 0};
+  c.gapCurve = c.r2Curve = c.meanPermutedR2 = {0};
+  for (const Figure& figure :
+       {DrawGapCurve(c), DrawVarianceCurves(c), DrawHeatmap(c, {}, {}, 200), DrawComponent(c, {}, {})}) {
+    EXPECT_TRUE(Image(figure.png).ok());
+  }
 }
 
 TEST(WriteReport, NamesTheFileItCannotWrite) {
@@ -193,12 +203,16 @@ TEST(WriteReport, LoadsEveryFigureInAHeadlessBrowser) {
   TempDir dir, profile;
   WriteReport(MakeResults(8, 3), Info(8), dir.File("report.html"));
   std::string dom = dir.File("dom.html"), shot = dir.File("shot.png");
-  ASSERT_EQ(std::system((Chromium(profile, "--dump-dom file://" + dir.File("report.html")) +
-                         " > " + dom + " 2>/dev/null").c_str()), 0);
+  ASSERT_EQ(std::system((Chromium(profile, "--dump-dom file://" + dir.File("report.html")) + " > " + dom +
+                         " 2>/dev/null")
+                            .c_str()),
+            0);
   EXPECT_NE(ReadFile(dom).find("data-figures=\"12/12\""), std::string::npos);
 
   ASSERT_EQ(std::system((Chromium(profile, "--screenshot=" + shot + " --window-size=1200,2000 file://" +
-                                               dir.File("report.html")) + " > /dev/null 2>&1").c_str()),
+                                               dir.File("report.html")) +
+                         " > /dev/null 2>&1")
+                            .c_str()),
             0);
   Image image(ReadFile(shot));
   ASSERT_TRUE(image.ok());
