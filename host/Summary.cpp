@@ -72,7 +72,7 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
   }
   Finish(tsv, tsvPath);
 
-  using nlohmann::json;
+  using json = nlohmann::ordered_json;  // keys in the order written
   json clusters = json::array();
   for (const ClusterResult& c : r.clusters) {
     clusters.push_back({{"cluster", c.number},
