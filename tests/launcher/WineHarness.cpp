@@ -16,13 +16,19 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char* const kWine = "/usr/lib/wine/wine64";
 const char* const kWineServer = "wineserver";
 
 // The functions whose calls the trace records.
 const char* const kRelayInclude =
     "user32.MessageBoxA;kernel32.GetModuleFileNameA;kernel32.SetEnvironmentVariableA;"
     "advapi32.RegOpenKeyExA";
+
+// The Wine loader for the build's programs: TARVOK_WINE_LOADER, by default
+// the 64-bit one.
+std::string WineLoader() {
+  const char* loader = std::getenv("TARVOK_WINE_LOADER");
+  return loader != nullptr && *loader != '\0' ? loader : "/usr/lib/wine/wine64";
+}
 
 std::string DirectoryFromEnvironment(const char* name) {
   const char* value = std::getenv(name);
@@ -123,7 +129,7 @@ class WinePrefix : public ::testing::Environment {
     setenv("DISPLAY", "", 1);
     unsetenv("WAYLAND_DISPLAY");
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no installer dialogs
-    ChildResult boot = RunBounded({kWine, "wineboot", "-i"}, "-all");
+    ChildResult boot = RunBounded({WineLoader(), "wineboot", "-i"}, "-all");
     ASSERT_EQ(boot.exitStatus, 0) << boot.err;
     WaitForWineServer();
     ImportRegistry("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=" +
@@ -158,7 +164,7 @@ std::string WindowsPath(const std::string& unixPath) {
 }
 
 WineRun RunWine(const std::vector<std::string>& args, bool trace) {
-  std::vector<std::string> argv = {kWine};
+  std::vector<std::string> argv = {WineLoader()};
   argv.insert(argv.end(), args.begin(), args.end());
   ChildResult result = RunBounded(argv, trace ? "-all,+relay,+debugstr" : "-all");
   WineRun run;

@@ -3,9 +3,10 @@
 // debugger-output lines read back from Wine's trace.
 //
 // The test program is given two directories through the environment:
-// TARVOK_WINDOWS_BUILD, a 64-bit MinGW build of the tree (this machine
-// runs no 32-bit code), and TARVOK_WINE_WORK, where the prefix and the
-// tests' installations are laid out anew.
+// TARVOK_WINDOWS_BUILD, a MinGW build of the tree, and TARVOK_WINE_WORK,
+// where the prefix and the tests' installations are laid out anew; and
+// TARVOK_WINE_LOADER, the Wine loader for that build's programs (by
+// default the 64-bit one).
 #pragma once
 
 #include <string>
@@ -37,7 +38,7 @@ const std::string& WineWorkDir();
 // WindowsPath: the Z: drive form of an absolute Unix path.
 std::string WindowsPath(const std::string& unixPath);
 
-// RunWine: runs the 64-bit Wine loader on args (a program and its
+// RunWine: runs the Wine loader on args (a program and its
 // arguments) in the work directory, within 60 seconds. trace: also record
 // message boxes, debugger output and the calls named in the prefix's
 // relay list (MessageBoxA, GetModuleFileNameA, SetEnvironmentVariableA,
