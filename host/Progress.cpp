@@ -11,6 +11,7 @@
 namespace {
 
 constexpr int kBarWidth = 20;
+constexpr double kMinRedrawSeconds = 0.1;
 constexpr const char* kEraseLine = "\r\x1b[K";
 
 // Reads the whitespace-separated integers after the keyword; false unless
@@ -152,14 +153,21 @@ void Progress::Line(const std::string& text) {
   out_.flush();
 }
 
-void Progress::Draw() {
+void Progress::Draw(bool force) {
   if (quiet_ || !terminal_ || cluster_ == 0) return;
   int filled = static_cast<int>(Fraction() * kBarWidth);
   std::string bar = std::string(static_cast<std::size_t>(filled), '#') +
                     std::string(static_cast<std::size_t>(kBarWidth - filled), '.');
   std::string stage = copy_ > 0 ? fmt::format("copy {}/{}", copy_, permutations_) : "shaving the data";
-  out_ << kEraseLine << fmt::format("[{}] cluster {}/{}, {}, {}", bar, cluster_, clusters_, stage, Times());
+  std::string text = fmt::format("[{}] cluster {}/{}, {}, {}", bar, cluster_, clusters_, stage, Times());
+  // Thousands of copies a second would flood the terminal: at most ten
+  // redraws a second, and none that changes nothing.
+  double now = clock_();
+  if (!force && barShown_ && (text == lastBar_ || now - lastDraw_ < kMinRedrawSeconds)) return;
+  out_ << kEraseLine << text;
   out_.flush();
+  lastBar_ = text;
+  lastDraw_ = now;
   barShown_ = true;
 }
 
@@ -171,7 +179,7 @@ void Progress::Message(const std::string& text) {
   if (text.empty() || text.back() != '\n') out_ << '\n';
   out_.flush();
   barShown_ = false;
-  Draw();
+  Draw(true);
 }
 
 void Progress::Finish() {

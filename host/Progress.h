@@ -61,7 +61,9 @@ class Progress {
   bool StoppedEarly() const { return stoppedEarly_; }
 
  private:
-  void Draw();
+  // Redraws the live bar; unless forced, only when it changed and not
+  // within 0.1 s of the last redraw.
+  void Draw(bool force = false);
   void Line(const std::string& text);
   std::string Times() const;
 
@@ -75,6 +77,8 @@ class Progress {
   int stepsDone_ = 0;  // units of work done in the current cluster
   bool stoppedEarly_ = false;
   bool barShown_ = false;
+  std::string lastBar_;    // text of the bar on screen
+  double lastDraw_ = 0.0;  // clock time of its drawing
 };
 
 // Seconds as "m:ss", or "h:mm:ss" from one hour.

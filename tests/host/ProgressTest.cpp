@@ -119,6 +119,15 @@ TEST(ProgressDisplay, LiveBarOnATerminal) {
   s.At(0, "ZR_MONITOR_EXTRACT_CLUSTER 1");
   EXPECT_EQ(s.out.str(), "\r\x1b[K[....................] cluster 1/2, shaving the data, 0%, 0:00 elapsed");
   s.out.str("");
+  // No redraw that changes nothing, and none within 0.1 s; the next tick catches up.
+  s.At(0, "ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE");
+  s.At(0.05, "ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE 1 2");
+  EXPECT_EQ(s.out.str(), "");
+  s.now = 0.2;
+  s.progress.Tick();
+  EXPECT_EQ(s.out.str(),
+            "\r\x1b[K[##..................] cluster 1/2, shaving the data, 10%, 0:00 elapsed, about 0:02 left");
+  s.out.str("");
   s.At(10, "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 4 4");  // 4 of 10 units
   EXPECT_EQ(s.out.str(),
             "\r\x1b[K[########............] cluster 1/2, copy 4/4, 40%, 0:10 elapsed, about 0:15 left");
