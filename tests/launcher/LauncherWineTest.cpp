@@ -221,6 +221,7 @@ TEST_F(LauncherUnderWine, PathsTooLongForTheFixedBuffersAreRefused) {
 // Under the 95 family's version the launcher lists processes with the
 // toolhelp snapshot and echoes each one it examines.
 TEST_F(LauncherUnderWine, RunningHostStopsTheLauncherBeforeAnythingElse) {
+  WaitForWineIdle();  // no stand-in host of an earlier test still ending
   SetRegistry(Key::kValue, HostCommand(), "win98");
   // The stand-in host waits in the background until told to stop.
   pid_t pid = fork();
@@ -254,6 +255,7 @@ TEST_F(LauncherUnderWine, RunningHostStopsTheLauncherBeforeAnythingElse) {
 }
 
 TEST_F(LauncherUnderWine, ToolhelpListWithoutTheHostIsEchoedOnceAndTheHostStarted) {
+  WaitForWineIdle();
   SetRegistry(Key::kValue, HostCommand(), "win98");
   WineRun run = Launch();
   EXPECT_EQ(run.exitStatus, 0);

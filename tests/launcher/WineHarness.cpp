@@ -56,7 +56,6 @@ ChildResult RunBounded(const std::vector<std::string>& argv, const std::string& 
   });
 }
 
-void WaitForWineServer() { RunBounded({kWineServer, "-w"}, "-all"); }
 
 // Reads a quoted text of the trace at text[at] ('"'), undoing its escapes.
 // Returns the position after the closing quote.
@@ -131,12 +130,12 @@ class WinePrefix : public ::testing::Environment {
     setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);  // no installer dialogs
     ChildResult boot = RunBounded({WineLoader(), "wineboot", "-i"}, "-all");
     ASSERT_EQ(boot.exitStatus, 0) << boot.err;
-    WaitForWineServer();
+    WaitForWineIdle();
     ImportRegistry("[HKEY_CURRENT_USER\\Software\\Wine\\Debug]\n\"RelayInclude\"=" +
                    RegText(kRelayInclude) + "\n");
   }
   void TearDown() override {
-    WaitForWineServer();
+    WaitForWineIdle();
     RunBounded({kWineServer, "-k"}, "-all");
   }
 };
@@ -144,6 +143,8 @@ class WinePrefix : public ::testing::Environment {
 ::testing::Environment* const gWinePrefix = ::testing::AddGlobalTestEnvironment(new WinePrefix);
 
 }  // namespace
+
+void WaitForWineIdle() { RunBounded({kWineServer, "-w"}, "-all"); }
 
 const std::string& WindowsBuildDir() {
   static const std::string dir = DirectoryFromEnvironment("TARVOK_WINDOWS_BUILD");

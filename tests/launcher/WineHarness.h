@@ -45,6 +45,10 @@ std::string WindowsPath(const std::string& unixPath);
 // RegOpenKeyExA).
 WineRun RunWine(const std::vector<std::string>& args, bool trace = false);
 
+// WaitForWineIdle: waits until every program under Wine has ended (and
+// the server after them).
+void WaitForWineIdle();
+
 // ImportRegistry: imports .reg text (without its header line) into the
 // prefix; fails the test when reg.exe reports an error.
 void ImportRegistry(const std::string& body);
