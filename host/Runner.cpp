@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,6 +12,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -21,6 +23,7 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 #include "Tarvok.h"
 
@@ -96,12 +99,33 @@ class StopSignals {
   }, oldTerm_{};
 };
 
+// In the child, SIGINT and SIGTERM are taken by a thread of their own that
+// flushes every open stream before the process ends: the library keeps
+// "clusterlengths.txt" open with its lines buffered for the whole run, and
+// a plain kill would lose the lines of the clusters already finished. The
+// signals are blocked in every other thread (the library's workers inherit
+// the mask), and the flush takes each stream's lock like any other writer.
+void FlushOnStopSignals() {
+  sigset_t stops;
+  sigemptyset(&stops);
+  sigaddset(&stops, SIGINT);
+  sigaddset(&stops, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
+  std::thread([stops] {
+    int stop = 0;
+    sigwait(&stops, &stop);
+    std::fflush(nullptr);
+    _exit(128 + stop);
+  }).detach();
+}
+
 // The child: TVOUTPUT and TARVOK_THREADS set, standard output and error into
 // the pipes, one RuzoVavav call, then the clusters-done line. Never returns.
 [[noreturn]] void RunChild(const AnalysisJob& job, int outFd, int errFd, pid_t parent) {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
   signal(SIGPIPE, SIG_DFL);
+  FlushOnStopSignals();
 #if defined(__linux__)
   prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a parent killed outright
   if (getppid() != parent) _exit(1);
@@ -204,7 +228,7 @@ void WriteClassFile(const std::vector<int>& classes, const std::string& path) {
 
 std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) throw TableError(fmt::format("cannot open {} for reading", path));
+  if (!in) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
   std::ostringstream content;
   content << in.rdbuf();
   std::string text = content.str();
@@ -221,7 +245,7 @@ std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>
     std::size_t end = line.find_last_not_of(" \t\v\f");
     labels.push_back(line.substr(begin, end - begin + 1));
   }
-  if (labels.empty()) throw TableError(fmt::format("{} holds no class labels", path));
+  if (labels.empty()) throw TableError("holds no class labels");
   std::vector<int> classes;
   bool allIntegers = true;
   for (const std::string& label : labels) {
@@ -277,7 +301,9 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
   bool interrupted = false, fatal = false, doneSeen = false;
   std::string fatalMessage;
   double killAt = 0.0;
-  auto takeOut = [&](const std::string& line) {
+  auto takeOut = [&](std::string line) {
+    // A bell after the library's warnings has no line of its own.
+    line.erase(std::remove(line.begin(), line.end(), '\a'), line.end());
     if (line.compare(0, std::strlen(kClustersDoneLine), kClustersDoneLine) == 0) {
       doneSeen = true;
       outcome.clustersDone = std::atoi(line.c_str() + std::strlen(kClustersDoneLine));

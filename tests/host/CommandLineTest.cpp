@@ -216,6 +216,21 @@ TEST(Run, UnlabelledTablesAndDroppedGenes) {
   EXPECT_EQ(FileLines(dir.File("c/RowLbls.txt"))[1], "GENE00002");
 }
 
+TEST(Run, EarlyStopIsASuccessWithTheLibrarysWords) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  // Tolerance 100 moves every choice to the whole gene set: no cluster is left after the first.
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "4", "--permutations", "3",
+                               "--tolerance", "100", "--out", dir.File("out")});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.err.find("no clusters left after cluster 1 of 4\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("No clusters left to extract...\n\tExtracted 1 of requested 4\n"), std::string::npos)
+      << r.err;
+  EXPECT_EQ(r.out.find('\a'), std::string::npos);
+  EXPECT_EQ(SummaryRows(r.out).size(), 1u) << r.out;
+  EXPECT_EQ(FileLines(dir.File("out/clusterlengths.txt")), (std::vector<std::string>{"1\t 200"}));
+}
+
 TEST(Run, ThreadCountDoesNotChangeTheResults) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(80, 8, true, true));
@@ -316,6 +331,8 @@ TEST(Interrupt, SigintStopsTheChildAndKeepsTheFiles) {
   EXPECT_GE(cluster, 2);
   EXPECT_EQ(finished, cluster - 1);
   EXPECT_GE(files, 14);
+  // The lines of the finished clusters reach the disk although the library keeps the file open.
+  EXPECT_GE(FileLines(out + "/clusterlengths.txt").size(), static_cast<std::size_t>(finished));
   EXPECT_NE(r.err.find(" files written so far are in " + out + "\n"), std::string::npos) << r.err;
 }
 
