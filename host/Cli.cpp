@@ -193,6 +193,7 @@ int ProbeCommand(const std::string& path, TableFormat format) {
     Complain(fmt::format("{}: {}", path, error.what()));
     return kExitUsage;
   }
+  for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", path, note));
   fmt::print("format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
              FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
              table.samples, table.missingCells);

@@ -45,6 +45,13 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
     EXPECT_EQ(r.exitStatus, 0) << c.file << r.err;
     EXPECT_EQ(r.out, c.expected) << c.file;
   }
+  // What the library's probe took for a header is data; the user is told.
+  dir.Write("na.tsv", "1\tNA\t2\n3\t4\t5\n");
+  ProgramResult r = RunTarvok({"probe", dir.File("na.tsv")});
+  EXPECT_EQ(r.out,
+            "format: tsv\nhasHeaderRow: 0\nhasLabelColumn: 0\ngenes: 2\nsamples: 3\nmissing values: 1\n");
+  EXPECT_EQ(r.err, "tarvok: " + dir.File("na.tsv") +
+                       ": line 1 holds only numbers and missing values: read as data, not as a header\n");
 }
 
 TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
