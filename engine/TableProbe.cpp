@@ -28,33 +28,25 @@ struct LinePiece {
 
 // ReadPiece: reads up to 255 characters from file, stopping after a line
 // feed. Returns false when nothing at all could be read (end of file or a
-// read error, which counts as the end). A carriage return right before the
-// line feed, or right before the end of the file, belongs to the line end,
-// so CR+LF files read like LF files; it is looked for across the piece
-// boundary too.
+// read error, which counts as the end). A CR right before the line feed or
+// the end of the file belongs to the line end, so CR+LF files read like LF
+// files; a full piece ending in CR looks one character ahead for that.
 bool ReadPiece(std::FILE* file, LinePiece& piece) {
-  piece.length = 0;
-  piece.endsLine = false;
+  std::size_t length = 0;
   int c = EOF;
-  while (piece.length < kProbeBufferSize - 1 && (c = std::getc(file)) != EOF) {
-    if (c == '\n') {
-      piece.endsLine = true;
-      break;
-    }
-    piece.text[piece.length++] = static_cast<char>(c);
+  while (length < kProbeBufferSize - 1 && (c = std::getc(file)) != EOF) {
+    if (c == '\n') break;
+    piece.text[length++] = static_cast<char>(c);
   }
-  if (c == EOF && piece.length == 0) return false;
-  if (c == EOF) piece.endsLine = true;
-  if (!piece.endsLine) {
-    int next = std::getc(file);  // a full piece: is the line end next?
-    if (next == '\n' || next == EOF) {
-      piece.endsLine = true;
-    } else {
-      std::ungetc(next, file);
-    }
+  if (c == EOF && length == 0) return false;
+  piece.endsLine = c == '\n' || c == EOF;
+  if (!piece.endsLine && piece.text[length - 1] == '\r') {
+    int next = std::getc(file);
+    piece.endsLine = next == '\n' || next == EOF;
+    if (!piece.endsLine) std::ungetc(next, file);  // a CR in mid-line stays
   }
-  // A CR is dropped only as part of the line end; one in mid-line stays.
-  if (piece.endsLine && piece.length > 0 && piece.text[piece.length - 1] == '\r') --piece.length;
+  if (piece.endsLine && length > 0 && piece.text[length - 1] == '\r') --length;
+  piece.length = length;
   return true;
 }
 
