@@ -155,6 +155,9 @@ extern "C" TARVOK_API void TARVOK_CALL RuzoVavav(
     ExtractCluster(workingMatrix, referenceMatrix, G, N, *permutationCount, tolerance, i, K,
                    geneLabels, clusterFileNames, clusterLabelFileNames, transform, c, sequence);
     std::fprintf(clusterLengths, "%d\t %d\n", sequence->chosen + 1, sequence->sizes[sequence->chosen]);
+    // Flushed at once so that a run stopped from outside keeps the lines
+    // of every finished pass.
+    std::fflush(clusterLengths);
     WriteEigenFile(i, sequence->chosenEigenvalue);
     WritePcFile(i, N, sequence->chosenComponent);
     *clustersDone = i;
