@@ -58,6 +58,16 @@ void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, co
 
 namespace {
 
+// Exchanges positions p and t in the scores and in the gene order.
+void SwapPositions(const DVector& A, const IVector& order, int p, int t) {
+  double a = A[p];
+  A[p] = A[t];
+  A[t] = a;
+  int gene = order[p];
+  order[p] = order[t];
+  order[t] = gene;
+}
+
 // The selection by linear scans: for each tail position the first minimum
 // of the positions before it, when strictly lower than the tail's value.
 void MoveLowestToEndByScan(const DVector& A, const IVector& order, int g, int h) {
@@ -73,12 +83,7 @@ void MoveLowestToEndByScan(const DVector& A, const IVector& order, int g, int h)
       }
     }
     if (p != t) {
-      double a = A[p];
-      A[p] = A[t];
-      A[t] = a;
-      int gene = order[p];
-      order[p] = order[t];
-      order[t] = gene;
+      SwapPositions(A, order, p, t);
     }
   }
 }
@@ -106,12 +111,7 @@ void MoveLowestToEndByTree(const DVector& A, const IVector& order, int g, int h,
     update(t, -1);
     int p = tree[1];
     if (p >= 0 && A[p] < A[t]) {
-      double a = A[p];
-      A[p] = A[t];
-      A[t] = a;
-      int gene = order[p];
-      order[p] = order[t];
-      order[t] = gene;
+      SwapPositions(A, order, p, t);
       update(p, p);
     }
   }
