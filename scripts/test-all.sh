@@ -16,13 +16,13 @@ build() {  # build DIR [cmake options...]
 }
 
 echo "== normal build"
-build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_WERROR=ON
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_WERROR=ON -DTARVOK_BUILD_TESTS=ON -DTARVOK_BUILD_HOST=ON
+ctest --no-tests=error --test-dir build/release --output-on-failure -j "$jobs"
 
 echo "== sanitizer build"
-build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVOK_SANITIZE=ON -DTARVOK_WERROR=ON
+build build/sanitize -DCMAKE_BUILD_TYPE=Debug -DTARVOK_SANITIZE=ON -DTARVOK_WERROR=ON -DTARVOK_BUILD_TESTS=ON -DTARVOK_BUILD_HOST=ON
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-  ctest --test-dir build/sanitize --output-on-failure -j "$jobs"
+  ctest --no-tests=error --test-dir build/sanitize --output-on-failure -j "$jobs"
 
 for stage in scripts/test-stages/*.sh; do
   [ -e "$stage" ] || continue
