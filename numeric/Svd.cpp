@@ -1,6 +1,7 @@
 #include "numeric/Svd.h"
 
 #include <cmath>
+#include "numeric/VectorClones.h"
 
 namespace {
 
@@ -31,7 +32,7 @@ double SignOf(double x, double f) { return f >= 0.0 ? std::fabs(x) : -std::fabs(
 // p and q by (P c + Q s, Q c - P s). Held this way the two columns are
 // contiguous and every row is an independent lane doing the same
 // operations, so vectorised code gives the same bits.
-void RotateColumns(double* x, int rows, int p, int q, double c, double s) {
+TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, double c, double s) {
   double* colP = x + static_cast<long>(p - 1) * rows;
   double* colQ = x + static_cast<long>(q - 1) * rows;
   for (int r = 0; r < rows; ++r) {
@@ -56,7 +57,7 @@ void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
 // Householder reduction of a to upper bidiagonal form: the diagonal goes to
 // w, the superdiagonal to e (e[1] = 0), the reflectors stay in a. Returns the
 // norm bound, the largest |w[i]| + |e[i]|.
-double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e,
+TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e,
                      const DVector& work) {
   double normBound = 0.0;
   for (int i = 1; i <= n; ++i) {
@@ -152,7 +153,7 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
 }
 
 // Builds U over a from the column reflectors kept in a and the diagonal w.
-void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w, const DVector& work) {
+TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w, const DVector& work) {
   for (int i = n; i >= 1; --i) {
     for (int j = i + 1; j <= n; ++j) a[i][j] = 0.0;
     if (w[i] != 0.0) {

@@ -35,12 +35,14 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
     P[i][i] = ci * v[i] + 1;
   }
   // Rows are independent, so one row of the result at a time is enough.
+  // P is exactly symmetric, so P[k][j] is read as P[j][k], along a row.
   DVector y = dvector(0, N - 1);
   for (int g = 0; g < G; ++g) {
     double* x = &X[g][0];
     for (int j = 0; j < N; ++j) {
+      const double* pj = &P[j][0];
       double sum = 0.0;
-      for (int k = 0; k < N; ++k) sum += P[k][j] * x[k];
+      for (int k = 0; k < N; ++k) sum += pj[k] * x[k];
       y[j] = sum;
     }
     for (int j = 0; j < N; ++j) x[j] = y[j];

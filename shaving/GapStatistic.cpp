@@ -7,6 +7,7 @@
 #include <system_error>
 #include <thread>
 #include <vector>
+#include "numeric/VectorClones.h"
 #include <cstdlib>
 
 #include "engine/Reporting.h"
@@ -23,6 +24,28 @@ constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 }  // namespace
 
+namespace {
+
+// Sorts the pairs by ascending key; equal keys keep ascending sample index
+// (a stable sort), the same on every platform. Short tables, the usual
+// case, by insertion, which allocates nothing.
+void SortByKey(RandomPair* pairs, int N) {
+  if (N > 64) {
+    std::stable_sort(pairs, pairs + N, [](const RandomPair& a, const RandomPair& b) {
+      return CompareRandomKeys(a, b) < 0;
+    });
+    return;
+  }
+  for (int i = 1; i < N; ++i) {
+    RandomPair moving = pairs[i];
+    int j = i;
+    for (; j > 0 && CompareRandomKeys(pairs[j - 1], moving) > 0; --j) pairs[j] = pairs[j - 1];
+    pairs[j] = moving;
+  }
+}
+
+}  // namespace
+
 int CompareRandomKeys(const RandomPair& a, const RandomPair& b) {
   if (a.key > b.key) return 1;
   if (a.key < b.key) return -1;
@@ -35,10 +58,7 @@ void RandomizeMatrixFrom(const DMatrix& source, const DMatrix& destination, int 
   if (pairs == nullptr) FatalError("allocation failure in calloc()");
   for (int g = 0; g < G; ++g) {
     for (int j = 0; j < N; ++j) pairs[j] = RandomPair{j, NextRandom(state)};
-    // Stable: equal keys keep ascending sample index, on every platform.
-    std::stable_sort(pairs, pairs + N, [](const RandomPair& a, const RandomPair& b) {
-      return CompareRandomKeys(a, b) < 0;
-    });
+    SortByKey(pairs, N);
     const double* from = &source[g][0];
     double* to = &destination[g][0];
     for (int j = 0; j < N; ++j) to[j] = from[pairs[j].index];
@@ -50,7 +70,7 @@ void RandomizeMatrix(const DMatrix& source, const DMatrix& destination, int G, i
   RandomizeMatrixFrom(source, destination, G, N, RandomStateOfThisThread());
 }
 
-void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
+TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
                      const DVector& scores) {
   double* a = &mean[0];
   for (int j = 0; j < N; ++j) a[j] = 0.0;

@@ -1,6 +1,7 @@
 #include "shaving/NestedSequence.h"
 
 #include <cmath>
+#include "numeric/VectorClones.h"
 
 #include "numeric/Svd.h"
 
@@ -26,7 +27,7 @@ void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DM
   }
 }
 
-void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
+TARVOK_VECTOR_CLONES void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
   // Accumulating gene by gene keeps every entry's sum in order-position
   // order while sweeping W row by row.
   for (int i = 0; i < m; ++i)
@@ -141,7 +142,7 @@ void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
   MoveLowestToEndByScan(A, order, g, h);
 }
 
-void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
+TARVOK_VECTOR_CLONES void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
   // K is exactly symmetric and both triangles lose the same products, so
   // the lower triangle is downdated row by row and mirrored at the end.
   for (int n = 0; n < count; ++n) {

@@ -161,3 +161,26 @@ TEST(OrthogonalizeMatrix, RemovesTheDirectionAndIsAProjector) {
   ReleaseDmatrix(Y, 0, G - 1, 0, N - 1);
   ReleaseDvector(w, 0, N - 1);
 }
+
+TEST(RandomizeMatrix, EqualKeysKeepSampleOrderForShortAndLongRows) {
+  // Recomputes each row's order from the same draws with a plain stable
+  // sort; rows of 300 samples over 32768 key values hold ties often.
+  for (int N : {2, 40, 64, 65, 300}) {
+    const int G = 20;
+    DMatrix source = dmatrix(0, G - 1, 0, N - 1);
+    DMatrix shuffled = dmatrix(0, G - 1, 0, N - 1);
+    for (int g = 0; g < G; ++g)
+      for (int j = 0; j < N; ++j) source[g][j] = j;
+    std::uint32_t state = 2024u, reference = 2024u;
+    RandomizeMatrixFrom(source, shuffled, G, N, state);
+    for (int g = 0; g < G; ++g) {
+      std::vector<std::pair<int, int>> keys;
+      for (int j = 0; j < N; ++j) keys.push_back({NextRandom(reference), j});
+      std::stable_sort(keys.begin(), keys.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; });
+      for (int j = 0; j < N; ++j) ASSERT_EQ(shuffled[g][j], keys[static_cast<size_t>(j)].second) << N;
+    }
+    ReleaseDmatrix(source, 0, G - 1, 0, N - 1);
+    ReleaseDmatrix(shuffled, 0, G - 1, 0, N - 1);
+  }
+}
