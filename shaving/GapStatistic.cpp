@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -180,31 +181,39 @@ void ShaveCopiesInOrder(const ShaveSequence* sequence, const DMatrix& X, int G, 
   FreePermutationScratch(scratch, sequence->stepCount, G, N);
 }
 
-// The copies on worker threads. Copy b draws exactly the values it would
-// draw in sequence: its generator starts b * G * N draws after the state at
-// the start of the pass. Each copy writes only its own row of permutedR2.
-// The calling thread reports the copies in order as they complete and
-// leaves the generator where the sequential order would.
-void ShaveCopiesInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                           const DMatrix& transform, int c, const DMatrix& permutedR2, int threads) {
+// The real data's sequence and the copies on worker threads, as tasks
+// 0 (the real data) and 1..B (copy b = task - 1). Copy b draws exactly the
+// values it would draw in sequence: its generator starts b * G * N draws
+// after the state at the start of the pass. Each task writes only its own
+// results. The calling thread reports the tasks in order as they complete
+// and leaves the generator where the sequential order would.
+bool ShaveInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                     const DMatrix& transform, int c, const DMatrix& permutedR2, int threads,
+                     const std::function<void()>& shaveRealData,
+                     const std::function<void()>& realDataShaved) {
   std::uint32_t& generator = RandomStateOfThisThread();
   const std::uint32_t start = generator;
   const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
 
   std::mutex lock;
-  std::condition_variable copyDone;
-  std::vector<char> done(static_cast<size_t>(B), 0);
+  std::condition_variable taskDone;
+  std::vector<char> done(static_cast<size_t>(B) + 1, 0);
   std::atomic<int> next{0};
 
   auto work = [&] {
     PermutationScratch scratch = NewPermutationScratch(sequence, G, N);
-    for (int b = next++; b < B; b = next++) {
-      std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
-      RandomizeMatrixFrom(X, scratch.A, G, N, state);
-      ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
+    for (int task = next++; task <= B; task = next++) {
+      if (task == 0) {
+        shaveRealData();
+      } else {
+        const int b = task - 1;
+        std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
+        RandomizeMatrixFrom(X, scratch.A, G, N, state);
+        ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
+      }
       std::lock_guard<std::mutex> guard(lock);
-      done[static_cast<size_t>(b)] = 1;
-      copyDone.notify_one();
+      done[static_cast<size_t>(task)] = 1;
+      taskDone.notify_one();
     }
     FreePermutationScratch(scratch, sequence->stepCount, G, N);
   };
@@ -213,35 +222,45 @@ void ShaveCopiesInParallel(const ShaveSequence* sequence, const DMatrix& X, int 
   try {
     for (int t = 0; t < threads; ++t) workers.emplace_back(work);
   } catch (const std::system_error&) {
-    // Fewer threads than asked for: those started take every copy.
+    // Fewer threads than asked for: those started take every task.
   }
-  if (workers.empty()) {
-    ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
-    return;
-  }
+  if (workers.empty()) return false;
+  auto waitFor = [&](int task) {
+    std::unique_lock<std::mutex> wait(lock);
+    taskDone.wait(wait, [&] { return done[static_cast<size_t>(task)] != 0; });
+  };
+  waitFor(0);
+  realDataShaved();
   for (int b = 0; b < B; ++b) {
-    {
-      std::unique_lock<std::mutex> wait(lock);
-      copyDone.wait(wait, [&] { return done[static_cast<size_t>(b)] != 0; });
-    }
+    waitFor(b + 1);
     MonitorLog("%s", kMonitorRandomizeMatrix);
     MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
   }
   for (std::thread& worker : workers) worker.join();
   generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
+  return true;
 }
 
 }  // namespace
 
+void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                              const DMatrix& transform, int c, const DMatrix& permutedR2,
+                              const std::function<void()>& shaveRealData,
+                              const std::function<void()>& realDataShaved) {
+  int threads = WorkerThreads();
+  if (threads > B + 1) threads = B + 1;
+  if (threads > 1 && ShaveInParallel(sequence, X, G, N, B, transform, c, permutedR2, threads,
+                                     shaveRealData, realDataShaved)) {
+    return;
+  }
+  shaveRealData();
+  realDataShaved();
+  ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
+}
+
 void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                          const DMatrix& transform, int c, const DMatrix& permutedR2) {
-  int threads = WorkerThreads();
-  if (threads > B) threads = B;
-  if (threads <= 1) {
-    ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
-  } else {
-    ShaveCopiesInParallel(sequence, X, G, N, B, transform, c, permutedR2, threads);
-  }
+  ShaveRealAndPermutedData(sequence, X, G, N, B, transform, c, permutedR2, [] {}, [] {});
 }
 
 void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
@@ -251,18 +270,20 @@ void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, in
   PVector stepComponents = pvector(S);
   DMatrix stepScores = dmatrix(0, S - 1, 0, G - 1);
 
-  MonitorLog("%s", kMonitorShaveInitNestedSequence);
-  ShaveNestedSequence(sequence, X, transform, N, c, stepComponents, stepScores, stepEigenvalues);
-  MonitorLog("%s %d %d", kMonitorEstimateOptClusterSize, i, K);
-
   DVector stepR2 = dvector(0, S - 1);
   DVector stepBetween = dvector(0, S - 1);
   DVector stepTotal = dvector(0, S - 1);
   DVector stepWithin = dvector(0, S - 1);
-  ClusterVariances(sequence, stepR2, X, G, N, stepScores, stepBetween, stepTotal, stepWithin);
-
   DMatrix permutedR2 = dmatrix(0, B - 1, 0, S - 1);
-  ShavePermutedCopies(sequence, X, G, N, B, transform, c, permutedR2);
+
+  MonitorLog("%s", kMonitorShaveInitNestedSequence);
+  ShaveRealAndPermutedData(
+      sequence, X, G, N, B, transform, c, permutedR2,
+      [&] {
+        ShaveNestedSequence(sequence, X, transform, N, c, stepComponents, stepScores, stepEigenvalues);
+        ClusterVariances(sequence, stepR2, X, G, N, stepScores, stepBetween, stepTotal, stepWithin);
+      },
+      [&] { MonitorLog("%s %d %d", kMonitorEstimateOptClusterSize, i, K); });
 
   DVector meanPermutedR2 = dvector(0, S - 1);
   DVector stepGap = dvector(0, S - 1);

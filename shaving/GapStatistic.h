@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "numeric/Arrays.h"
 #include "shaving/ShaveSequence.h"
@@ -23,6 +24,16 @@ void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, in
 // to one thread.
 void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                          const DMatrix& transform, int c, const DMatrix& permutedR2);
+
+// ShaveRealAndPermutedData: shaveRealData (the real data's sequence, which
+// must not touch the generator or the schedule) and the B copies as
+// ShavePermutedCopies does, all as tasks for the worker threads. The calling
+// thread runs realDataShaved once the real data is done, before it reports
+// any copy, so the monitor lines come in the sequential order.
+void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
+                              const DMatrix& transform, int c, const DMatrix& permutedR2,
+                              const std::function<void()>& shaveRealData,
+                              const std::function<void()>& realDataShaved);
 
 // ChooseClusterStep: the step of the largest gap (the last of equal
 // largest gaps), then moved to the smallest earlier step whose gap exceeds
