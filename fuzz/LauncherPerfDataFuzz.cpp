@@ -18,9 +18,9 @@
 namespace {
 
 std::vector<unsigned char> Template() {
-  PerfBlockSpec spec;
-  spec.instances = {{u"Idle", 0}, {u"System", 4}, {u"Splus", 1234}, {u"caf\u00e9", 9}};
-  return BuildPerfBlock(spec);
+  PerfBlockSpec layout;
+  layout.instances = {{u"Idle", 0}, {u"System", 4}, {u"Splus", 1234}, {u"caf\u00e9", 9}};
+  return BuildPerfBlock(layout);
 }
 
 TaskRecord records[kTaskTableSize];

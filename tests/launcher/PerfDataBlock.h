@@ -31,10 +31,10 @@ inline void PutWord(std::vector<unsigned char>& bytes, std::size_t at, std::uint
   for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<unsigned char>(value >> (8 * i));
 }
 
-// BuildPerfBlock: the bytes of a block described by spec. The object
+// BuildPerfBlock: the bytes of a block described by layout. The object
 // starts at 88, its counter definitions at object + 64, its instances
 // after the last definition. The other counters' values are 0x55 bytes.
-inline std::vector<unsigned char> BuildPerfBlock(const PerfBlockSpec& spec) {
+inline std::vector<unsigned char> BuildPerfBlock(const PerfBlockSpec& layout) {
   std::vector<unsigned char> bytes(kBlockHeaderSize + kObjectHeaderSize, 0);
   const char16_t signature[] = u"PERF";
   for (int i = 0; i < 4; ++i) {
@@ -44,23 +44,23 @@ inline std::vector<unsigned char> BuildPerfBlock(const PerfBlockSpec& spec) {
   PutWord(bytes, 24, kBlockHeaderSize);       // HeaderLength
   PutWord(bytes, 28, 1);                      // NumObjectTypes
   const std::size_t object = kBlockHeaderSize;
-  const std::size_t definitions = spec.counterIndices.size();
+  const std::size_t definitions = layout.counterIndices.size();
   PutWord(bytes, object + 4, static_cast<std::uint32_t>(kObjectHeaderSize + 40 * definitions));
   PutWord(bytes, object + 8, kObjectHeaderSize);
   PutWord(bytes, object + 12, 230);
   PutWord(bytes, object + 32, static_cast<std::uint32_t>(definitions));
   PutWord(bytes, object + 40,
-          static_cast<std::uint32_t>(spec.numInstances == -2
-                                         ? static_cast<std::int32_t>(spec.instances.size())
-                                         : spec.numInstances));
+          static_cast<std::uint32_t>(layout.numInstances == -2
+                                         ? static_cast<std::int32_t>(layout.instances.size())
+                                         : layout.numInstances));
   for (std::size_t i = 0; i < definitions; ++i) {
     std::size_t at = object + kObjectHeaderSize + 40 * i;
-    PutWord(bytes, at, spec.definitionByteLength);
-    PutWord(bytes, at + 4, spec.counterIndices[i]);
+    PutWord(bytes, at, layout.definitionByteLength);
+    PutWord(bytes, at + 4, layout.counterIndices[i]);
     PutWord(bytes, at + 32, 4);
-    PutWord(bytes, at + 36, spec.counterIndices[i] == kIdProcessIndex ? spec.idCounterOffset : 4);
+    PutWord(bytes, at + 36, layout.counterIndices[i] == kIdProcessIndex ? layout.idCounterOffset : 4);
   }
-  for (const PerfInstanceSpec& instance : spec.instances) {
+  for (const PerfInstanceSpec& instance : layout.instances) {
     std::size_t at = bytes.size();
     std::size_t nameBytes = 2 * (instance.name.size() + 1);
     std::size_t definitionLength = (24 + nameBytes + 7) / 8 * 8;
@@ -75,7 +75,7 @@ inline std::vector<unsigned char> BuildPerfBlock(const PerfBlockSpec& spec) {
     std::size_t counters = at + definitionLength;
     PutWord(bytes, counters, kCounterBlockSize);
     PutWord(bytes, counters + 4, 0x55555555u);
-    PutWord(bytes, counters + spec.idCounterOffset, instance.processId);
+    PutWord(bytes, counters + layout.idCounterOffset, instance.processId);
   }
   PutWord(bytes, 20, static_cast<std::uint32_t>(bytes.size()));  // TotalByteLength
   PutWord(bytes, object, static_cast<std::uint32_t>(bytes.size() - object));

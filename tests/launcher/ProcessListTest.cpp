@@ -36,9 +36,9 @@ Walk RunWalk(const std::vector<unsigned char>& bytes) { return RunWalk(bytes, by
 std::u16string Repeat(char16_t c, std::size_t n) { return std::u16string(n, c); }
 
 PerfBlockSpec ThreeProcesses() {
-  PerfBlockSpec spec;
-  spec.instances = {{u"Idle", 0}, {u"System", 4}, {u"splus", 1234}};
-  return spec;
+  PerfBlockSpec layout;
+  layout.instances = {{u"Idle", 0}, {u"System", 4}, {u"splus", 1234}};
+  return layout;
 }
 
 }  // namespace
@@ -58,11 +58,11 @@ TEST(WalkPerfData, ListsEveryInstanceWithNameAndId) {
 }
 
 TEST(WalkPerfData, CounterDefinitionsAreSteppedAtFortyBytesWhateverTheirLength) {
-  PerfBlockSpec spec = ThreeProcesses();
-  spec.definitionByteLength = 24;
-  spec.counterIndices = {6, 12, 784, 784};
-  spec.idCounterOffset = 12;
-  std::vector<unsigned char> bytes = BuildPerfBlock(spec);
+  PerfBlockSpec layout = ThreeProcesses();
+  layout.definitionByteLength = 24;
+  layout.counterIndices = {6, 12, 784, 784};
+  layout.idCounterOffset = 12;
+  std::vector<unsigned char> bytes = BuildPerfBlock(layout);
   // The second definition of the same index must not be taken.
   PutWord(bytes, kBlockHeaderSize + kObjectHeaderSize + 3 * 40 + 36, 4);
   Walk walk = RunWalk(bytes);
@@ -71,9 +71,9 @@ TEST(WalkPerfData, CounterDefinitionsAreSteppedAtFortyBytesWhateverTheirLength) 
 }
 
 TEST(WalkPerfData, LimitsTheRecordsAndTheInstanceCount) {
-  PerfBlockSpec spec;
-  for (std::uint32_t i = 0; i < 300; ++i) spec.instances.push_back({u"p", 100 + i});
-  std::vector<unsigned char> bytes = BuildPerfBlock(spec);
+  PerfBlockSpec layout;
+  for (std::uint32_t i = 0; i < 300; ++i) layout.instances.push_back({u"p", 100 + i});
+  std::vector<unsigned char> bytes = BuildPerfBlock(layout);
   Walk walk = RunWalk(bytes);
   ASSERT_EQ(walk.count, 255u);
   EXPECT_EQ(walk.records[254].processId, 354u);
@@ -81,16 +81,16 @@ TEST(WalkPerfData, LimitsTheRecordsAndTheInstanceCount) {
 
   EXPECT_EQ(RunWalk(bytes, bytes.size(), 10).count, 10u);
 
-  spec.instances.resize(3);
-  spec.numInstances = 2;
-  EXPECT_EQ(RunWalk(BuildPerfBlock(spec)).count, 2u);
+  layout.instances.resize(3);
+  layout.numInstances = 2;
+  EXPECT_EQ(RunWalk(BuildPerfBlock(layout)).count, 2u);
 }
 
 TEST(WalkPerfData, NamesTooLongForTheImageNameAreEmptyAndUnconvertibleOnesUnknown) {
-  PerfBlockSpec spec;
-  spec.instances = {{Repeat(u'a', 255), 1}, {Repeat(u'b', 256), 2}, {Repeat(u'c', 259), 3},
+  PerfBlockSpec layout;
+  layout.instances = {{Repeat(u'a', 255), 1}, {Repeat(u'b', 256), 2}, {Repeat(u'c', 259), 3},
                     {Repeat(u'd', 260), 4}, {u"caf\u00e9", 5},       {u"", 6}};
-  Walk walk = RunWalk(BuildPerfBlock(spec));
+  Walk walk = RunWalk(BuildPerfBlock(layout));
   ASSERT_EQ(walk.count, 6u);
   EXPECT_EQ(std::string(walk.records[0].imageName), std::string(255, 'a') + ".exe");
   EXPECT_STREQ(walk.records[1].imageName, "");
@@ -102,8 +102,8 @@ TEST(WalkPerfData, NamesTooLongForTheImageNameAreEmptyAndUnconvertibleOnesUnknow
 }
 
 TEST(WalkPerfData, BlocksWithNothingToListGiveZero) {
-  PerfBlockSpec spec = ThreeProcesses();
-  std::vector<unsigned char> good = BuildPerfBlock(spec);
+  PerfBlockSpec layout = ThreeProcesses();
+  std::vector<unsigned char> good = BuildPerfBlock(layout);
   EXPECT_EQ(RunWalk(good, 0).count, 0u);
   EXPECT_EQ(RunWalk(good, good.size(), 0).count, 0u);
 
@@ -114,8 +114,8 @@ TEST(WalkPerfData, BlocksWithNothingToListGiveZero) {
   EXPECT_EQ(RunWalk(good, good.size(), 255, 999).count, 0u);  // no such counter
 
   for (std::int32_t instances : {0, -1, -7}) {
-    spec.numInstances = instances;
-    EXPECT_EQ(RunWalk(BuildPerfBlock(spec)).count, 0u) << instances;
+    layout.numInstances = instances;
+    EXPECT_EQ(RunWalk(BuildPerfBlock(layout)).count, 0u) << instances;
   }
 }
 
@@ -170,9 +170,9 @@ TEST(WalkPerfData, OffsetsPointingOutsideTheDataStopTheWalk) {
 }
 
 TEST(WalkPerfData, EveryCutOfAValidBlockStaysInsideTheData) {
-  PerfBlockSpec spec = ThreeProcesses();
-  spec.instances.push_back({Repeat(u'z', 40), 77});
-  const std::vector<unsigned char> bytes = BuildPerfBlock(spec);
+  PerfBlockSpec layout = ThreeProcesses();
+  layout.instances.push_back({Repeat(u'z', 40), 77});
+  const std::vector<unsigned char> bytes = BuildPerfBlock(layout);
   std::size_t previous = 0;
   for (std::size_t size = 0; size <= bytes.size(); ++size) {
     Walk walk = RunWalk(bytes, size);

@@ -261,7 +261,7 @@ TEST(SupervisionTransform, AboveFullSupervisionWorksOnlyForSingletons) {
 }
 
 TEST(SupervisionTransform, RealClassificationAtBothWeights) {
-  const std::string path = std::string(TARVOK_SHARED_DATA_DIR) + "/golub.classes";
+  const std::string path = std::string(TARVOK_DATA_DIR) + "/golub.classes";
   int c = 0;
   DMatrix full = BuildSupervisionTransform(100, path.c_str(), 38, &c);
   ASSERT_EQ(c, 2);
