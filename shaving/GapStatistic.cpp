@@ -258,11 +258,6 @@ void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, i
   ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
 }
 
-void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                         const DMatrix& transform, int c, const DMatrix& permutedR2) {
-  ShaveRealAndPermutedData(sequence, X, G, N, B, transform, c, permutedR2, [] {}, [] {});
-}
-
 void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                             double tolerance, int i, int K, const DMatrix& transform, int c) {
   const int S = sequence->stepCount;

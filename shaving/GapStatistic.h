@@ -17,19 +17,14 @@
 void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                             double tolerance, int i, int K, const DMatrix& transform, int c);
 
-// ShavePermutedCopies: makes B row-permuted copies of X from the calling
-// thread's generator and shaves each on the schedule of `sequence`; row b of
-// permutedR2 (B x S) receives copy b's R2 per step. Runs on WorkerThreads()
-// threads with results, monitor lines and final generator state identical
-// to one thread.
-void ShavePermutedCopies(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                         const DMatrix& transform, int c, const DMatrix& permutedR2);
-
-// ShaveRealAndPermutedData: shaveRealData (the real data's sequence, which
-// must not touch the generator or the schedule) and the B copies as
-// ShavePermutedCopies does, all as tasks for the worker threads. The calling
-// thread runs realDataShaved once the real data is done, before it reports
-// any copy, so the monitor lines come in the sequential order.
+// ShaveRealAndPermutedData: runs shaveRealData (the real data's sequence,
+// which must not touch the generator or the schedule), then makes B
+// row-permuted copies of X from the calling thread's generator and shaves
+// each on the schedule of `sequence`; row b of permutedR2 (B x S) receives
+// copy b's R2 per step. All of it runs as tasks on WorkerThreads() threads
+// with results, monitor lines and final generator state identical to one
+// thread: the calling thread runs realDataShaved once the real data is
+// done and before it reports any copy.
 void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
                               const DMatrix& transform, int c, const DMatrix& permutedR2,
                               const std::function<void()>& shaveRealData,
