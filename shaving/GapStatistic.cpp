@@ -27,21 +27,29 @@ constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 namespace {
 
+// Tables of up to this many samples are permuted on the stack.
+constexpr int kShortTable = 64;
+
 // Sorts the pairs by ascending key; equal keys keep ascending sample index
-// (a stable sort), the same on every platform. Short tables, the usual
-// case, by insertion, which allocates nothing.
+// (a stable sort), the same on every platform.
 void SortByKey(RandomPair* pairs, int N) {
-  if (N > 64) {
-    std::stable_sort(pairs, pairs + N, [](const RandomPair& a, const RandomPair& b) {
-      return CompareRandomKeys(a, b) < 0;
-    });
-    return;
-  }
-  for (int i = 1; i < N; ++i) {
-    RandomPair moving = pairs[i];
-    int j = i;
-    for (; j > 0 && CompareRandomKeys(pairs[j - 1], moving) > 0; --j) pairs[j] = pairs[j - 1];
-    pairs[j] = moving;
+  std::stable_sort(pairs, pairs + N, [](const RandomPair& a, const RandomPair& b) {
+    return CompareRandomKeys(a, b) < 0;
+  });
+}
+
+// The same order for a short table without sorting: a key (15 bits) and
+// its sample index packed as key * 2^16 + index are all distinct and order
+// as (key, index), exactly the stable order, so each sample's place is the
+// number of packed values below its own. The counts have no branches to
+// mispredict and vectorise.
+TARVOK_VECTOR_CLONES void PermuteShortRow(const double* from, double* to, int N, std::uint32_t& state) {
+  std::int32_t packed[kShortTable];
+  for (int j = 0; j < N; ++j) packed[j] = NextRandom(state) << 16 | j;
+  for (int i = 0; i < N; ++i) {
+    int place = 0;
+    for (int j = 0; j < N; ++j) place += packed[j] < packed[i];
+    to[place] = from[i];
   }
 }
 
@@ -55,6 +63,10 @@ int CompareRandomKeys(const RandomPair& a, const RandomPair& b) {
 
 void RandomizeMatrixFrom(const DMatrix& source, const DMatrix& destination, int G, int N,
                          std::uint32_t& state) {
+  if (N <= kShortTable) {
+    for (int g = 0; g < G; ++g) PermuteShortRow(&source[g][0], &destination[g][0], N, state);
+    return;
+  }
   RandomPair* pairs = static_cast<RandomPair*>(ZeroAllocate(static_cast<std::size_t>(N), sizeof(RandomPair)));
   if (pairs == nullptr) FatalError("allocation failure in calloc()");
   for (int g = 0; g < G; ++g) {

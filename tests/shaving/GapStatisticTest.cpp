@@ -164,9 +164,11 @@ TEST(OrthogonalizeMatrix, RemovesTheDirectionAndIsAProjector) {
 
 TEST(RandomizeMatrix, EqualKeysKeepSampleOrderForShortAndLongRows) {
   // Recomputes each row's order from the same draws with a plain stable
-  // sort; rows of 300 samples over 32768 key values hold ties often.
+  // sort. Over 32768 key values, 200 rows of 40 or more samples are sure to
+  // hold equal keys, which the test counts to be certain.
   for (int N : {2, 40, 64, 65, 300}) {
-    const int G = 20;
+    const int G = 200;
+    int ties = 0;
     DMatrix source = dmatrix(0, G - 1, 0, N - 1);
     DMatrix shuffled = dmatrix(0, G - 1, 0, N - 1);
     for (int g = 0; g < G; ++g)
@@ -179,6 +181,10 @@ TEST(RandomizeMatrix, EqualKeysKeepSampleOrderForShortAndLongRows) {
       std::stable_sort(keys.begin(), keys.end(),
                        [](const auto& a, const auto& b) { return a.first < b.first; });
       for (int j = 0; j < N; ++j) ASSERT_EQ(shuffled[g][j], keys[static_cast<size_t>(j)].second) << N;
+      for (int j = 1; j < N; ++j) ties += keys[static_cast<size_t>(j)].first == keys[static_cast<size_t>(j) - 1].first;
+    }
+    if (N >= 40) {
+      EXPECT_GT(ties, 0) << N;
     }
     ReleaseDmatrix(source, 0, G - 1, 0, N - 1);
     ReleaseDmatrix(shuffled, 0, G - 1, 0, N - 1);
