@@ -103,8 +103,19 @@ TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, con
 void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DMatrix& data, int,
                       int N, const DMatrix& scores, const DVector& between, const DVector& total,
                       const DVector& within) {
+  const int S = sequence->stepCount;
+  // The squared data of every step's cluster, summed gene by gene in order
+  // position. The clusters are prefixes of one order, so one running sum
+  // passes through each step's total exactly as a sum of its own would.
+  DVector dataSquares = dvector(0, S - 1);
+  double running = 0.0;
+  for (int t = 0, k = S - 1; k >= 0; ++t) {
+    const double* x = &data[sequence->order[t]][0];
+    for (int j = 0; j < N; ++j) running += x[j] * x[j];
+    if (sequence->sizes[k] == t + 1) dataSquares[k--] = running;
+  }
   DVector a = dvector(0, N - 1);
-  for (int k = 0; k < sequence->stepCount; ++k) {
+  for (int k = 0; k < S; ++k) {
     const int n = sequence->sizes[k];
     ClusterMeanGene(data, N, n, a, sequence->order, scores[k]);
     double sum = 0.0;
@@ -113,12 +124,7 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     double squares = 0.0;
     for (int j = 0; j < N; ++j) squares += a[j] * a[j];
     double b = squares / N - abar * abar;
-    double dataSquares = 0.0;
-    for (int t = 0; t < n; ++t) {
-      const double* x = &data[sequence->order[t]][0];
-      for (int j = 0; j < N; ++j) dataSquares += x[j] * x[j];
-    }
-    double tot = dataSquares / (static_cast<double>(n) * N) - abar * abar;
+    double tot = dataSquares[k] / (static_cast<double>(n) * N) - abar * abar;
     // The comparison is false for a total that is not a number, too.
     R2[k] = tot >= kTotalVarianceFloor ? (100 * b) / tot : 0.0;
     between[k] = b;
@@ -126,6 +132,7 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     within[k] = tot - b;
   }
   ReleaseDvector(a, 0, N - 1);
+  ReleaseDvector(dataSquares, 0, S - 1);
 }
 
 int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {

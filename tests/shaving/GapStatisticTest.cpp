@@ -77,6 +77,42 @@ TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
   FreeShaveSequence(s, 2, 2);
 }
 
+TEST(ClusterVariances, EveryStepsTotalIsItsOwnSumInOrderPosition) {
+  // Many steps over a scrambled order: each step's total must carry the
+  // bits of a sum over its own cluster, genes in order position, samples
+  // in order within a gene.
+  const int G = 300, N = 7;
+  DMatrix data = dmatrix(0, G - 1, 0, N - 1);
+  for (int g = 0; g < G; ++g)
+    for (int j = 0; j < N; ++j) data[g][j] = std::sin(g * 1.7 + j * 0.3) * (1 + g % 5);
+  ShaveSequence* s = NewShaveSequence(G, N, 0.1);
+  const int S = s->stepCount;
+  for (int t = 0; t < G; ++t) s->order[t] = (t * 37) % G;
+  DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+  for (int k = 0; k < S; ++k)
+    for (int g = 0; g < G; ++g) scores[k][g] = std::cos(k + g * 0.9);
+  DVector r2 = dvector(0, S - 1), between = dvector(0, S - 1), total = dvector(0, S - 1),
+          within = dvector(0, S - 1), mean = dvector(0, N - 1);
+  ClusterVariances(s, r2, data, G, N, scores, between, total, within);
+  for (int k = 0; k < S; ++k) {
+    const int n = s->sizes[k];
+    ClusterMeanGene(data, N, n, mean, s->order, scores[k]);
+    double sum = 0.0, squares = 0.0, dataSquares = 0.0;
+    for (int j = 0; j < N; ++j) sum += mean[j];
+    for (int j = 0; j < N; ++j) squares += mean[j] * mean[j];
+    for (int t = 0; t < n; ++t)
+      for (int j = 0; j < N; ++j) dataSquares += data[s->order[t]][j] * data[s->order[t]][j];
+    const double abar = sum / N;
+    EXPECT_EQ(between[k], squares / N - abar * abar) << k;
+    EXPECT_EQ(total[k], dataSquares / (static_cast<double>(n) * N) - abar * abar) << k;
+  }
+  for (DVector* v : {&r2, &between, &total, &within}) ReleaseDvector(*v, 0, S - 1);
+  ReleaseDvector(mean, 0, N - 1);
+  ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
+  ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
+  FreeShaveSequence(s, G, N);
+}
+
 TEST(RandomGenerator, StreamStartsAtOneAndJumpsMatchDraws) {
   ChildResult r = RunInChild([] {
     // A fresh thread starts from state 1: 41, 18467, 6334, 26500, ...
