@@ -49,25 +49,29 @@ fi
 # field NAME LINE: the number after NAME in a bench_whole_run report line.
 field() { awk -v k="$1" '{for (i = 1; i < NF; i++) if ($i == k) print $(i + 1)}' <<<"$2"; }
 
-# best THREADS BINARY ARGS...: fastest wall time (and its CPU time, peak RSS) of $repeats runs.
-best() {
-  local threads=$1 binary=$2; shift 2
-  local best_wall=999999 best_line=""
-  for _ in $(seq "$repeats"); do
-    local line
-    line=$(TARVOK_THREADS=$threads "$binary" "$@" | tail -1)
-    local wall
+# fastest LINE...: of whole-run report lines, the one with the shortest wall time.
+fastest() {
+  local best_line="" best_wall=999999 line wall
+  for line in "$@"; do
     wall=$(field wall "$line")
     if awk -v a="$wall" -v b="$best_wall" 'BEGIN { exit !(a < b) }'; then best_wall=$wall; best_line=$line; fi
   done
   echo "$best_line"
 }
 
+# The three Golub configurations take turns, so that a busy spell of the
+# machine falls on all of them alike; each keeps its fastest run.
 echo "timing Golub runs ($repeats repeats each)..." >&2
 golub_args=("$data" 3 10 20)
-baseline=$(best 1 "$base/bench_whole_run" "${golub_args[@]}")
-current1=$(best 1 build/bench/bench/bench_whole_run "${golub_args[@]}")
-current2=$(best 2 build/bench/bench/bench_whole_run "${golub_args[@]}")
+baseline_runs=() current1_runs=() current2_runs=()
+for _ in $(seq "$repeats"); do
+  baseline_runs+=("$(TARVOK_THREADS=1 "$base/bench_whole_run" "${golub_args[@]}" | tail -1)")
+  current1_runs+=("$(TARVOK_THREADS=1 build/bench/bench/bench_whole_run "${golub_args[@]}" | tail -1)")
+  current2_runs+=("$(TARVOK_THREADS=2 build/bench/bench/bench_whole_run "${golub_args[@]}" | tail -1)")
+done
+baseline=$(fastest "${baseline_runs[@]}")
+current1=$(fastest "${current1_runs[@]}")
+current2=$(fastest "${current2_runs[@]}")
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
 single_speedup=$(ratio "$(field wall "$baseline")" "$(field wall "$current1")")
 single_cpu_speedup=$(ratio "$(field cpu "$baseline")" "$(field cpu "$current1")")
@@ -88,6 +92,17 @@ for config in "2000 38 10" "4000 38 10" "8000 38 10" "4000 20 10" "4000 76 10" "
   line=$(TARVOK_THREADS=1 build/bench/bench/bench_whole_run "random:$G:$N" 1 10 "$B" | tail -1)
   growth+="| $G | $N | $B | $(field cpu "$line") s | $(field sequence "$line") ms |"$'\n'
 done
+
+# Where one thread spends the Golub run, when perf is there and allowed.
+profile=""
+if command -v perf >/dev/null 2>&1; then
+  perf_data=$(mktemp)
+  if TARVOK_THREADS=1 perf record -q -o "$perf_data" build/bench/bench/bench_whole_run "${golub_args[@]}" >/dev/null 2>&1; then
+    profile=$(perf report -i "$perf_data" --no-children --stdio --sort symbol 2>/dev/null |
+      awk '/^ +[0-9.]+%/ {share = $1; $1 = ""; $2 = ""; sub(/^ +/, ""); sub(/ +- +-$/, ""); sub(/^\(anonymous namespace\)::/, ""); print "| " $0 " | " share " |"}' | head -12)
+  fi
+  rm -f "$perf_data"
+fi
 
 cpu_model=$(awk -F: '/model name/ {gsub(/^ +/, "", $2); print $2; exit}' /proc/cpuinfo)
 {
@@ -134,5 +149,17 @@ cpu_model=$(awk -F: '/model name/ {gsub(/^ +/, "", $2); print $2; exit}' /proc/c
   echo "Cost per nested sequence grows about linearly in G (the steps grow with log G, the per-step work"
   echo "with the cluster size) and about with N^3 for larger N, where the leading axis of the N x N"
   echo "cross-product matrix dominates; the whole run grows linearly in B."
+  if [ -n "$profile" ]; then
+    echo
+    echo "## Where the time goes (perf, one thread, Golub)"
+    echo
+    echo "The singular value decomposition of the N x N cross-product matrix (bidiagonalisation, then the"
+    echo "QR sweeps with their rotations of U) is most of each step; its sweeps are a serial chain of"
+    echo "divisions and square roots that must run in their stated order."
+    echo
+    echo "| function | share of samples |"
+    echo "| --- | --- |"
+    echo "$profile"
+  fi
 } >"$out"
 echo "wrote $out" >&2
