@@ -7,6 +7,8 @@
 #include <CLI/CLI.hpp>
 #include <chrono>
 #include <cmath>
+#include <csignal>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <iostream>
@@ -23,7 +25,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Complain(const std::string& text) { fmt::print(stderr, "tarvok: {}\n", text); }
+// One message on standard error; a closed stream loses the message, never the run.
+void Complain(const std::string& text) {
+  std::string line = fmt::format("tarvok: {}\n", text);
+  if (std::fwrite(line.data(), 1, line.size(), stderr) != line.size()) std::clearerr(stderr);
+}
 
 bool StderrIsTerminal() {
   const char* term = std::getenv("TERM");
@@ -194,13 +200,18 @@ int ProbeCommand(const std::string& path, TableFormat format) {
     return kExitUsage;
   }
   for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", path, note));
-  fmt::print("format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
-             FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
-             table.samples, table.missingCells);
+  std::cout << fmt::format(
+      "format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
+      FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
+      table.samples, table.missingCells);
   return kExitSuccess;
 }
 
 int RunCommandLine(int argc, char** argv) {
+  // A reader that goes away early (a pager quit, "| head") closes standard
+  // output or error: writes to it fail from then on, but the analysis goes
+  // on and its results, summary and report still reach the output directory.
+  std::signal(SIGPIPE, SIG_IGN);
   CLI::App app{
       "Finds clusters of genes with similar expression patterns by gene shaving.\n"
       "Run 'tarvok SUBCOMMAND --help' for the options of a subcommand.",
@@ -241,7 +252,7 @@ int RunCommandLine(int argc, char** argv) {
             "missing values (empty, NA, NaN): stop with an error, drop the genes, or use the gene's mean");
   runCommand
       ->add_option("--threads", run.threads, "worker threads of the analysis (default: the library's choice)")
-      ->check(CLI::Range(1, 4096));
+      ->check(CLI::Range(1, 1024));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
 
   std::string probeTable;

@@ -5,10 +5,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -74,6 +76,7 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", table, "--out", out, "--tolerance", "101"},
       {"run", table, "--out", out, "--supervise", "-1"},
       {"run", table, "--out", out, "--threads", "0"},
+      {"run", table, "--out", out, "--threads", "1025"},  // more than the library takes
       {"run", table, "--out", out, "--missing", "ignore"},
       {"run", table, "--out", out, "--format", "xls"},
       {"run", table, "--out", out, "--supervise", "50"},
@@ -341,6 +344,23 @@ TEST(Interrupt, SigintStopsTheChildAndKeepsTheFiles) {
   // The lines of the finished clusters reach the disk although the library keeps the file open.
   EXPECT_GE(FileLines(out + "/clusterlengths.txt").size(), static_cast<std::size_t>(finished));
   EXPECT_NE(r.err.find(" files written so far are in " + out + "\n"), std::string::npos) << r.err;
+}
+
+TEST(Interrupt, ReaderThatGoesAwayLosesNoResults) {
+  // "| head -c 1" closes the pipe after the first byte of progress; the run
+  // must still finish and present its results in the output directory.
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  const std::string out = dir.File("piped");
+  const std::string command = "bash -c '\"$0\" run \"$1\" --clusters 2 --permutations 10 --out \"$2\" 2>&1 |"
+                              " head -c 1 >/dev/null; exit ${PIPESTATUS[0]}' " +
+                              std::string(TARVOK_BINARY) + " " + dir.File("t.tsv") + " " + out;
+  int status = std::system(command.c_str());
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  for (const char* file : {"cluster00002.txt", "summary.tsv", "summary.json", "report.html"}) {
+    EXPECT_TRUE(FileExists(out + "/" + file)) << file;
+  }
 }
 
 TEST(Embedding, TheCExampleRunsTheLibrary) {
