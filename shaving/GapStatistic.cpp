@@ -220,11 +220,18 @@ bool ShaveInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int
   std::atomic<int> next{0};
 
   auto work = [&] {
-    PermutationScratch scratch = NewPermutationScratch(sequence, G, N);
+    // Scratch for copies only, made when this thread takes its first copy:
+    // a thread that only shaves the real data never holds a copy.
+    PermutationScratch scratch{};
+    bool haveScratch = false;
     for (int task = next++; task <= B; task = next++) {
       if (task == 0) {
         shaveRealData();
       } else {
+        if (!haveScratch) {
+          scratch = NewPermutationScratch(sequence, G, N);
+          haveScratch = true;
+        }
         const int b = task - 1;
         std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
         RandomizeMatrixFrom(X, scratch.A, G, N, state);
@@ -234,7 +241,7 @@ bool ShaveInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int
       done[static_cast<size_t>(task)] = 1;
       taskDone.notify_one();
     }
-    FreePermutationScratch(scratch, sequence->stepCount, G, N);
+    if (haveScratch) FreePermutationScratch(scratch, sequence->stepCount, G, N);
   };
 
   std::vector<std::thread> workers;
