@@ -1,0 +1,15 @@
+// printf into a std::string of whatever length the text needs, so that long
+// paths are never cut or overrun.
+#pragma once
+
+#include <string>
+
+namespace tarvok {
+
+std::string FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "<operation>(\"<path>\"): <strerror(errno)>\n", the common form of the
+// file errors. Reads errno itself, so call it right after the failure.
+std::string FileErrorMessage(const char* operation, const char* path);
+
+}  // namespace tarvok
