@@ -178,69 +178,19 @@ void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
 
 // The column sums of a reflector: out[j] = sum over the rows k = from..to,
 // in ascending order, of row_k[j] * row_k[col], for the offsets j0 <= j < j1
-// (column j + 1 of a row sits at offset j). Each sum is one lane; a block
-// of 16 of them stays in registers for the whole sweep down the rows
-// instead of going through memory at every row.
+// (column j + 1 of a row sits at offset j).
 [[gnu::always_inline]] inline void ColumnSums(const DMatrix& a, int from, int to, int col, int j0,
                                               int j1, double* out) {
-  int j = j0;
-  for (; j + 16 <= j1; j += 16) {
-    Lanes4 s0 = ZeroLanes(), s1 = ZeroLanes(), s2 = ZeroLanes(), s3 = ZeroLanes();
-    for (int k = from; k <= to; ++k) {
-      const double* row = a[k].data;
-      const double x = row[col];
-      s0 += LoadLanes(row + j) * x;
-      s1 += LoadLanes(row + j + 4) * x;
-      s2 += LoadLanes(row + j + 8) * x;
-      s3 += LoadLanes(row + j + 12) * x;
-    }
-    StoreLanes(out + j, s0);
-    StoreLanes(out + j + 4, s1);
-    StoreLanes(out + j + 8, s2);
-    StoreLanes(out + j + 12, s3);
-  }
-  for (; j + 4 <= j1; j += 4) {
-    Lanes4 sum = ZeroLanes();
-    for (int k = from; k <= to; ++k) sum += LoadLanes(a[k].data + j) * a[k].data[col];
-    StoreLanes(out + j, sum);
-  }
-  for (; j < j1; ++j) {
-    double sum = 0.0;
-    for (int k = from; k <= to; ++k) sum += a[k].data[j] * a[k].data[col];
-    out[j] = sum;
-  }
+  const DVector* rows = &a[from];
+  SumRowMultiples(
+      to - from + 1, [rows](int k) { return rows[k].data; }, [rows, col](int k) { return rows[k].data[col]; },
+      j0, j1, out);
 }
 
 // row[j] += f[j] * row[col] for the offsets j0 <= j < j1.
 [[gnu::always_inline]] inline void AddColumnMultiple(double* row, int col, int j0, int j1, const double* f) {
   double x = row[col];
   for (int j = j0; j < j1; ++j) row[j] += f[j] * x;
-}
-
-// The dot products of groups * 4 rows with v over the offsets j0 <= j < j1,
-// one sum per row in ascending j: four rows form the lanes of one sum
-// vector, read four entries at a time and transposed. Several groups keep
-// independent additions in flight.
-template <int groups>
-[[gnu::always_inline]] inline void RowDots(double* const* rows, const double* v, int j0, int j1, Lanes4* dot) {
-  for (int g = 0; g < groups; ++g) dot[g] = ZeroLanes();
-  int j = j0;
-  for (; j + 4 <= j1; j += 4) {
-    const double v0 = v[j], v1 = v[j + 1], v2 = v[j + 2], v3 = v[j + 3];
-    for (int g = 0; g < groups; ++g) {
-      const Lanes4 r[4] = {LoadLanes(rows[4 * g] + j), LoadLanes(rows[4 * g + 1] + j),
-                           LoadLanes(rows[4 * g + 2] + j), LoadLanes(rows[4 * g + 3] + j)};
-      Lanes4 column[4];
-      TransposeLanes(r, column);
-      dot[g] += column[0] * v0;
-      dot[g] += column[1] * v1;
-      dot[g] += column[2] * v2;
-      dot[g] += column[3] * v3;
-    }
-  }
-  for (; j < j1; ++j) {
-    for (int g = 0; g < groups; ++g) dot[g] += GatherLanes(rows + 4 * g, j) * v[j];
-  }
 }
 
 // The row reflector on count consecutive rows from `first`: each row's dot
@@ -250,23 +200,7 @@ template <int groups>
   double* rows[16];
   double dot[16];
   for (int r = 0; r < count; ++r) rows[r] = a[first + r].data;
-  int done = 0;
-  if (count == 16) {
-    Lanes4 sums[4];
-    RowDots<4>(rows, v, j0, j1, sums);
-    for (int g = 0; g < 4; ++g) StoreLanes(dot + 4 * g, sums[g]);
-    done = 16;
-  }
-  for (; done + 4 <= count; done += 4) {
-    Lanes4 sum;
-    RowDots<1>(rows + done, v, j0, j1, &sum);
-    StoreLanes(dot + done, sum);
-  }
-  for (; done < count; ++done) {
-    double sum = 0.0;
-    for (int j = j0; j < j1; ++j) sum += rows[done][j] * v[j];
-    dot[done] = sum;
-  }
+  RowDots(rows, count, v, j0, j1, dot);
   for (int r = 0; r < count; ++r) {
     double* row = rows[r];
     const double d = dot[r];

@@ -22,8 +22,9 @@
 #endif
 
 #if defined(__GNUC__)
-// Lanes4 values pass between inlined helpers only, never across a call
-// between differently compiled functions.
+// Lanes4 values pass between helpers that are always inlined, never across
+// a call between differently compiled functions, whose conventions for
+// them differ.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wpsabi"
 typedef double Lanes4 __attribute__((vector_size(4 * sizeof(double))));
@@ -56,15 +57,15 @@ inline Lanes4 ShuffleLanes(Lanes4 a, Lanes4 b, int i0, int i1, int i2, int i3) {
 #define TARVOK_SHUFFLE(a, b, i0, i1, i2, i3) ShuffleLanes(a, b, i0, i1, i2, i3)
 #endif
 
-inline Lanes4 LoadLanes(const double* p) {
+[[gnu::always_inline]] inline Lanes4 LoadLanes(const double* p) {
   Lanes4 v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
 
-inline void StoreLanes(double* p, Lanes4 v) { std::memcpy(p, &v, sizeof v); }
+[[gnu::always_inline]] inline void StoreLanes(double* p, Lanes4 v) { std::memcpy(p, &v, sizeof v); }
 
-inline Lanes4 ZeroLanes() {
+[[gnu::always_inline]] inline Lanes4 ZeroLanes() {
   Lanes4 v;
   const double zero[4] = {0.0, 0.0, 0.0, 0.0};
   std::memcpy(&v, zero, sizeof v);
@@ -72,14 +73,14 @@ inline Lanes4 ZeroLanes() {
 }
 
 // The entries at offset j of four rows, as the lanes of one value.
-inline Lanes4 GatherLanes(const double* const* rows, int j) {
+[[gnu::always_inline]] inline Lanes4 GatherLanes(const double* const* rows, int j) {
   const double values[4] = {rows[0][j], rows[1][j], rows[2][j], rows[3][j]};
   return LoadLanes(values);
 }
 
 // Transposes four rows of four entries each: afterwards c[t] holds entry t
 // of rows 0..3 in its lanes.
-inline void TransposeLanes(const Lanes4 r[4], Lanes4 c[4]) {
+[[gnu::always_inline]] inline void TransposeLanes(const Lanes4 r[4], Lanes4 c[4]) {
   Lanes4 t0 = TARVOK_SHUFFLE(r[0], r[1], 0, 4, 2, 6);
   Lanes4 t1 = TARVOK_SHUFFLE(r[0], r[1], 1, 5, 3, 7);
   Lanes4 t2 = TARVOK_SHUFFLE(r[2], r[3], 0, 4, 2, 6);
@@ -88,6 +89,91 @@ inline void TransposeLanes(const Lanes4 r[4], Lanes4 c[4]) {
   c[1] = TARVOK_SHUFFLE(t1, t3, 0, 1, 4, 5);
   c[2] = TARVOK_SHUFFLE(t0, t2, 2, 3, 6, 7);
   c[3] = TARVOK_SHUFFLE(t1, t3, 2, 3, 6, 7);
+}
+
+// out[j] = sum over k = 0..count-1, in ascending order, of row(k)[j] *
+// weight(k), for j0 <= j < j1: independent sums over the same rows, one per
+// lane. A block of 16 of them stays in registers for the whole sweep over
+// the rows instead of going through memory at every row.
+template <class Row, class Weight>
+[[gnu::always_inline]] inline void SumRowMultiples(int count, Row row, Weight weight, int j0, int j1,
+                                                   double* out) {
+  int j = j0;
+  for (; j + 16 <= j1; j += 16) {
+    Lanes4 s0 = ZeroLanes(), s1 = ZeroLanes(), s2 = ZeroLanes(), s3 = ZeroLanes();
+    for (int k = 0; k < count; ++k) {
+      const double* r = row(k) + j;
+      const double x = weight(k);
+      s0 += LoadLanes(r) * x;
+      s1 += LoadLanes(r + 4) * x;
+      s2 += LoadLanes(r + 8) * x;
+      s3 += LoadLanes(r + 12) * x;
+    }
+    StoreLanes(out + j, s0);
+    StoreLanes(out + j + 4, s1);
+    StoreLanes(out + j + 8, s2);
+    StoreLanes(out + j + 12, s3);
+  }
+  for (; j + 4 <= j1; j += 4) {
+    Lanes4 sum = ZeroLanes();
+    for (int k = 0; k < count; ++k) sum += LoadLanes(row(k) + j) * weight(k);
+    StoreLanes(out + j, sum);
+  }
+  for (; j < j1; ++j) {
+    double sum = 0.0;
+    for (int k = 0; k < count; ++k) sum += row(k)[j] * weight(k);
+    out[j] = sum;
+  }
+}
+
+// The dot products of groups * 4 rows with v over j0 <= j < j1, one sum per
+// row in ascending j: four rows form the lanes of one sum, read four
+// entries at a time and transposed. Several groups keep independent
+// additions in flight.
+template <int groups>
+[[gnu::always_inline]] inline void RowDotGroups(const double* const* rows, const double* v, int j0, int j1,
+                                                Lanes4* dot) {
+  for (int g = 0; g < groups; ++g) dot[g] = ZeroLanes();
+  int j = j0;
+  for (; j + 4 <= j1; j += 4) {
+    const double v0 = v[j], v1 = v[j + 1], v2 = v[j + 2], v3 = v[j + 3];
+    for (int g = 0; g < groups; ++g) {
+      const Lanes4 r[4] = {LoadLanes(rows[4 * g] + j), LoadLanes(rows[4 * g + 1] + j),
+                           LoadLanes(rows[4 * g + 2] + j), LoadLanes(rows[4 * g + 3] + j)};
+      Lanes4 column[4];
+      TransposeLanes(r, column);
+      dot[g] += column[0] * v0;
+      dot[g] += column[1] * v1;
+      dot[g] += column[2] * v2;
+      dot[g] += column[3] * v3;
+    }
+  }
+  for (; j < j1; ++j) {
+    for (int g = 0; g < groups; ++g) dot[g] += GatherLanes(rows + 4 * g, j) * v[j];
+  }
+}
+
+// dot[r] = sum over j0 <= j < j1, ascending, of rows[r][j] * v[j], for the
+// count (<= 16) rows given.
+[[gnu::always_inline]] inline void RowDots(const double* const* rows, int count, const double* v, int j0, int j1,
+                                           double* dot) {
+  int done = 0;
+  if (count == 16) {
+    Lanes4 sums[4];
+    RowDotGroups<4>(rows, v, j0, j1, sums);
+    for (int g = 0; g < 4; ++g) StoreLanes(dot + 4 * g, sums[g]);
+    done = 16;
+  }
+  for (; done + 4 <= count; done += 4) {
+    Lanes4 sum;
+    RowDotGroups<1>(rows + done, v, j0, j1, &sum);
+    StoreLanes(dot + done, sum);
+  }
+  for (; done < count; ++done) {
+    double sum = 0.0;
+    for (int j = j0; j < j1; ++j) sum += rows[done][j] * v[j];
+    dot[done] = sum;
+  }
 }
 
 #if defined(__GNUC__)

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/Reporting.h"
+#include "numeric/VectorClones.h"
 #include "results/Labels.h"
 #include "results/OutputDirectory.h"
 #include "results/Writers.h"
@@ -18,7 +19,7 @@ void WriteClusterFiles(const DMatrix& R, int N, int n, const IVector& order,
   StoreLabels(geneLabels, n, &order[0], labelPath.c_str());
 }
 
-void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
+TARVOK_VECTOR_CLONES void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
   double s = 0.0;
   for (int j = 0; j < N; ++j) s += v[j] * v[j];
   if (!(s > 0.0)) return;
@@ -35,16 +36,14 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
     P[i][i] = ci * v[i] + 1;
   }
   // Rows are independent, so one row of the result at a time is enough.
-  // P is exactly symmetric, so P[k][j] is read as P[j][k], along a row.
+  // P is exactly symmetric, so the sum for entry j, over k of P[j][k] x[k],
+  // is also one over k of P[k][j] x[k]: read that way, the N sums of a row
+  // run side by side in vector lanes, each still over k in order.
   DVector y = dvector(0, N - 1);
   for (int g = 0; g < G; ++g) {
     double* x = &X[g][0];
-    for (int j = 0; j < N; ++j) {
-      const double* pj = &P[j][0];
-      double sum = 0.0;
-      for (int k = 0; k < N; ++k) sum += pj[k] * x[k];
-      y[j] = sum;
-    }
+    SumRowMultiples(
+        N, [&P](int k) { return &P[k][0]; }, [x](int k) { return x[k]; }, 0, N, &y[0]);
     for (int j = 0; j < N; ++j) x[j] = y[j];
   }
   ReleaseDvector(y, 0, N - 1);
