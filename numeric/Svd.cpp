@@ -105,65 +105,13 @@ TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, doubl
 // Rows per block of RotateRows.
 constexpr int kRotationRows = 16;
 
-// The rotations of one bulge chase, (j, j + 1) for j = first..last-1, kept
-// until they are applied to every row of x. They are applied a block of
-// rows at a time, a few rotations per call of Advance, so that this work
-// can run while the next chase computes its rotations: the chase is a
-// chain of divisions and square roots that leaves the arithmetic units
-// idle, and the two do not touch the same data.
-// The rotations (j, j + 1), j = first..last-1, applied to every row of x.
+// The rotations (j, j + 1), j = first..last-1, applied to every row of x,
+// a block of rows at a time.
 [[gnu::always_inline]] inline void RotateColumnChain(double* x, int rows, int first, int last, const double* c,
                                                      const double* s) {
   for (int row0 = 0; row0 < rows; row0 += kRotationRows)
     RotateRows(x, rows, row0, rows - row0 < kRotationRows ? rows - row0 : kRotationRows, first, last, c, s);
 }
-
-struct PendingRotations {
-  double* x = nullptr;
-  int rows = 0;
-  int first = 0;
-  int last = 0;  // first == last: nothing pending
-  const double* c = nullptr;  // indexed by j
-  const double* s = nullptr;
-  int row0 = 0;  // block in progress
-  int next = 0;  // its next rotation
-
-  // Applies up to `rotations` rotations to the block in progress and the
-  // blocks after it.
-  [[gnu::always_inline]] inline void Advance(int rotations) {
-    while (rotations > 0 && first < last) {
-      const int width = rows - row0 < kRotationRows ? rows - row0 : kRotationRows;
-      const int upTo = last - next < rotations ? last : next + rotations;
-      RotateRows(x, rows, row0, width, next, upTo, c, s);
-      rotations -= upTo - next;
-      next = upTo;
-      if (next == last) {
-        row0 += kRotationRows;
-        next = first;
-        if (row0 >= rows) first = last;
-      }
-    }
-  }
-
-  void Finish() { Advance(last - first > 0 ? (last - first) * (rows / kRotationRows + 1) : 0); }
-
-  void Start(double* matrix, int matrixRows, int from, int to, const double* cj, const double* sj) {
-    x = matrix;
-    rows = matrixRows;
-    first = from;
-    last = to;
-    c = cj;
-    s = sj;
-    row0 = 0;
-    next = from;
-  }
-
-  // Rotations still to apply.
-  int Remaining() const {
-    if (first >= last) return 0;
-    return (last - first) * ((rows - row0 + kRotationRows - 1) / kRotationRows) - (next - first);
-  }
-};
 
 // Copies a 1-based rows x cols DMatrix into column-major storage and back.
 void ToColumns(const DMatrix& a, int rows, int cols, double* x) {
@@ -339,16 +287,14 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
 // Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
 // applying every rotation to U (m x n, held by columns in u) and, when v is
 // not null, to V (n x n, held by columns in v). The sweeps read only w and
-// e, so a chase records its rotations (rot: six arrays of n, c and s of U
-// for two chases, then of V) and applies them later: those of V at the end
-// of the chase, those of U while the next chase runs.
+// e, so a chase records its rotations (rot: four arrays of n, c and s for U,
+// then for V) and applies them at its end, a block of rows at a time.
 TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v,
                                       double normBound, double* rot) {
   double* uc = rot;
   double* us = rot + n;
-  double* vc = rot + 4 * n;
-  double* vs = rot + 5 * n;
-  PendingRotations pending;
+  double* vc = rot + 2 * n;
+  double* vs = rot + 3 * n;
   // Negligible: adding it to the norm bound changes nothing.
   auto negligible = [normBound](double q) { return std::fabs(q) + normBound == normBound; };
 
@@ -381,7 +327,6 @@ TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w,
           double r = 1.0 / h;
           c = g * r;
           s = -f * r;
-          pending.Finish();
           RotateColumns(u, m, nm, i, c, s);
         }
       }
@@ -411,10 +356,7 @@ TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w,
       // Chase the bulge down the block with Givens rotations.
       double c = 1.0;
       double s = 1.0;
-      // The previous chase's rotations of U, spread over this one's steps.
-      int perStep = pending.Remaining() / (k - l) + 1;
       for (int j = l; j <= k - 1; ++j) {
-        pending.Advance(perStep);
         int i = j + 1;
         g = e[i];
         y = w[i];
@@ -443,17 +385,12 @@ TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w,
         us[j - 1] = s;
       }
       if (v != nullptr) RotateColumnChain(v, n, l, k, vc - 1, vs - 1);
-      pending.Finish();
-      pending.Start(u, m, l, k, uc - 1, us - 1);
-      // The next chase records into the other pair of arrays.
-      uc = uc == rot ? rot + 2 * n : rot;
-      us = uc + n;
+      RotateColumnChain(u, m, l, k, uc - 1, us - 1);
       e[l] = 0.0;
       e[k] = f;
       w[k] = x;
     }
   }
-  pending.Finish();
 }
 
 // The decomposition itself; V is formed only when v.rows is set. U and w do
@@ -462,7 +399,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
   DVector e = dvector(1, n);
-  DVector work = dvector(1, 7 * n);
+  DVector work = dvector(1, 5 * n);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);
@@ -478,7 +415,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
     ReleaseDvector(vc, 0, n * n - 1);
   }
   ReleaseDvector(u, 0, m * n - 1);
-  ReleaseDvector(work, 1, 7 * n);
+  ReleaseDvector(work, 1, 5 * n);
   ReleaseDvector(e, 1, n);
 }
 
