@@ -107,7 +107,7 @@ constexpr int kRotationRows = 16;
 
 // The rotations (j, j + 1), j = first..last-1, applied to every row of x,
 // a block of rows at a time.
-[[gnu::always_inline]] inline void RotateColumnChain(double* x, int rows, int first, int last, const double* c,
+TARVOK_VECTOR_CLONES void RotateColumnChain(double* x, int rows, int first, int last, const double* c,
                                                      const double* s) {
   for (int row0 = 0; row0 < rows; row0 += kRotationRows)
     RotateRows(x, rows, row0, rows - row0 < kRotationRows ? rows - row0 : kRotationRows, first, last, c, s);
@@ -289,8 +289,11 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
 // not null, to V (n x n, held by columns in v). The sweeps read only w and
 // e, so a chase records its rotations (rot: four arrays of n, c and s for U,
 // then for V) and applies them at its end, a block of rows at a time.
-TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v,
-                                      double normBound, double* rot) {
+// Not itself compiled in several versions: a failure thrown from a
+// function called through the loader's choice of version would end the
+// process instead of reaching the caller.
+void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v, double normBound,
+                 double* rot) {
   double* uc = rot;
   double* us = rot + n;
   double* vc = rot + 2 * n;
@@ -398,25 +401,19 @@ TARVOK_VECTOR_CLONES void Diagonalise(double* u, int m, int n, const DVector& w,
 void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) {
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
-  DVector e = dvector(1, n);
-  DVector work = dvector(1, 5 * n);
+  Vector e(1, n);
+  Vector work(1, 5 * n);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);
   // The QR sweeps rotate whole columns: work on column-major copies.
-  DVector u = dvector(0, m * n - 1);
-  DVector vc = withV ? dvector(0, n * n - 1) : DVector{};
-  ToColumns(a, m, n, u.data);
-  if (withV) ToColumns(v, n, n, vc.data);
-  Diagonalise(u.data, m, n, w, e, vc.data, normBound, work.data + n);
-  FromColumns(u.data, m, n, a);
-  if (withV) {
-    FromColumns(vc.data, n, n, v);
-    ReleaseDvector(vc, 0, n * n - 1);
-  }
-  ReleaseDvector(u, 0, m * n - 1);
-  ReleaseDvector(work, 1, 5 * n);
-  ReleaseDvector(e, 1, n);
+  Vector u(0, m * n - 1);
+  Vector vc = withV ? Vector(0, n * n - 1) : Vector();
+  ToColumns(a, m, n, u.Data());
+  if (withV) ToColumns(v, n, n, vc.Data());
+  Diagonalise(u.Data(), m, n, w, e, vc.Data(), normBound, work.Data() + n);
+  FromColumns(u.Data(), m, n, a);
+  if (withV) FromColumns(vc.Data(), n, n, v);
 }
 
 }  // namespace
@@ -430,8 +427,8 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
     *eigenvalue = 0.0;
     return;
   }
-  DVector w = dvector(1, m);
-  DMatrix u = dmatrix(1, m, 1, m);
+  Vector w(1, m);
+  Matrix u(1, m, 1, m);
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) u[i + 1][j + 1] = K[i][j];
 
@@ -453,7 +450,4 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
   *eigenvalue = w[best];
   // The negated column: exact zeros come out as -0.0.
   for (int i = 0; i < m; ++i) axis[i] = -u[i + 1][best];
-
-  ReleaseDmatrix(u, 1, m, 1, m);
-  ReleaseDvector(w, 1, m);
 }

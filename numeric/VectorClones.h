@@ -5,6 +5,9 @@
 // Every lane does the same IEEE operations in the same order in all
 // versions, with no contraction into fused multiply-adds, so all give the
 // same bits. Elsewhere (other compilers, Windows) it expands to nothing.
+// A marked function must not throw (nor allocate, which may throw): an
+// exception leaving a function called through the loader's choice ends the
+// process instead of reaching the caller.
 //
 // Lanes4 is four doubles operated on lane by lane: +, -, * and / act on
 // each lane alone, exactly as four scalar operations would, so a kernel
