@@ -82,7 +82,7 @@ echo "kernels..." >&2
 kernels=$(build/bench/bench/bench_kernels --benchmark_repetitions=3 --benchmark_report_aggregates_only=true 2>/dev/null |
   awk '/_min|_mean/ && !/_stddev|_cv/ {print}' | grep -E "_mean" || true)
 # GFLOPS NAME: the GFLOP/s counter of a kernel's mean line.
-gflops() { awk -v k="$1_mean" '$1 == k { for (i = 1; i <= NF; i++) if ($i ~ /^GFLOPs=/) { sub(/GFLOPs=/, "", $i); sub(/\/s$/, "", $i); print $i } }' <<<"$kernels"; }
+gflops() { awk -v k="$1_mean" '$1 == k { for (i = 1; i <= NF; i++) if ($i ~ /^GFLOPs=/) { sub(/GFLOPs=/, "", $i); sub(/\/s$/, "", $i); printf "%.1f\n", $i } }' <<<"$kernels"; }
 peak=$(gflops BM_Peak)
 axis_rows=""
 for m in 38 128 256 500; do
