@@ -17,7 +17,7 @@
 #include "numeric/Svd.h"
 #include "numeric/VectorClones.h"
 #include "shaving/Extraction.h"
-#include "shaving/GapStatistic.h"
+#include "shaving/Permutation.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"
 
