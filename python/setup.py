@@ -17,7 +17,8 @@ CORE_FOLDERS = ("base", "numeric", "shaving", "core")
 if not (ROOT / "core" / "Analysis.h").is_file():
     raise SystemExit(f"tarvok: the core's sources are not beside this folder ({ROOT}); build from a checkout")
 
-core_sources = sorted(str(path) for folder in CORE_FOLDERS for path in (ROOT / folder).glob("*.cpp"))
+# setuptools takes only paths relative to this folder.
+core_sources = sorted(f"../{folder}/{path.name}" for folder in CORE_FOLDERS for path in (ROOT / folder).glob("*.cpp"))
 
 # Several compilers at once only when asked (TARVOK_BUILD_JOBS=N).
 ParallelCompile("TARVOK_BUILD_JOBS", default=1).install()
