@@ -48,6 +48,9 @@ def test_anndata_is_samples_by_genes(blocks):
     assert [list(c.genes) for c in model.clusters_] == [list(c.genes) for c in expected.clusters]
     assert list(adata.var["tarvok_cluster"]) == list(expected.labels)
     assert adata.uns["tarvok"]["n_clusters_found"] == expected.n_clusters_found
+    sparse = pytest.importorskip("scipy.sparse")
+    adata_sparse = anndata.AnnData(X=sparse.csr_matrix(blocks.T), dtype=np.float64)
+    assert np.array_equal(tarvok.shave(adata_sparse, **FAST).components, np.asarray(expected.components))
     supervised = tarvok.shave(adata, "group", supervision=0.5, **FAST)  # y names a column of adata.obs
     assert supervised.n_clusters_found >= 1
     with pytest.raises(TypeError, match="AnnData"):

@@ -22,6 +22,7 @@ def signal_soon(signum, delay=0.5):
 
 
 def test_ctrl_c_raises_keyboard_interrupt_and_joins_the_workers(golub):
+    tarvok.shave(golub, n_clusters=1, n_permutations=2, n_jobs=2)  # any lasting threads start here
     before = thread_count()
     timer = signal_soon(signal.SIGINT)
     with pytest.raises(KeyboardInterrupt):
