@@ -99,3 +99,13 @@ def test_plots_draw_into_the_given_axes(blocks):
     with pytest.raises(ValueError, match="cluster must be from 0"):
         plotting.plot_gap(model, cluster=9)
     plt.close("all")
+
+
+def test_n_jobs_maps_to_threads(monkeypatch):
+    from tarvok import _params
+
+    monkeypatch.setattr(_params, "available_cores", lambda: 8)
+    assert [_params.threads_for(n) for n in (None, -1, -2, -20, 1, 3)] == [8, 8, 7, 1, 1, 3]
+    check_is_fitted = pytest.importorskip("sklearn.utils.validation").check_is_fitted
+    with pytest.raises(Exception, match="not fitted"):
+        check_is_fitted(tarvok.GeneShaving())
