@@ -17,8 +17,14 @@ CORE_FOLDERS = ("base", "numeric", "shaving", "core")
 if not (ROOT / "core" / "Analysis.h").is_file():
     raise SystemExit(f"tarvok: the core's sources are not beside this folder ({ROOT}); build from a checkout")
 
-# setuptools takes only paths relative to this folder.
-core_sources = sorted(f"../{folder}/{path.name}" for folder in CORE_FOLDERS for path in (ROOT / folder).glob("*.cpp"))
+
+
+def core_files(pattern):
+    """The core's files matching pattern, relative to this folder as setuptools wants."""
+    return sorted(f"../{folder}/{path.name}" for folder in CORE_FOLDERS for path in (ROOT / folder).glob(pattern))
+
+
+core_sources = core_files("*.cpp")
 
 # Several compilers at once only when asked (TARVOK_BUILD_JOBS=N).
 ParallelCompile("TARVOK_BUILD_JOBS", default=1).install()
@@ -29,6 +35,7 @@ setup(
             "tarvok._core",
             ["src/tarvok/_core.cpp", *core_sources],
             include_dirs=[str(ROOT)],
+            depends=core_files("*.h"),  # a changed header rebuilds the module
             cxx_std=17,
             extra_compile_args=["-O2", "-ffp-contract=off", "-fno-fast-math"],
             extra_link_args=["-pthread"],
