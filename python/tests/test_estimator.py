@@ -46,6 +46,8 @@ def test_the_planted_cluster_is_found(blocks):
     assert first.sizes[first.chosen_step] == first.size == len(first.scores)
     assert result.components.shape == (result.n_clusters_found, 8)
     assert result.stop_reason in ("completed", "no_clusters_left", "variance_exhausted")
+    none = tarvok.shave(blocks, **{**FAST, "n_clusters": 0})
+    assert none.n_clusters_found == 0 and none.components.shape == (0, 8) and (none.labels == -1).all()
 
 
 @pytest.mark.parametrize("supervision", [0.0, 0.5])
