@@ -46,6 +46,8 @@ def test_the_planted_cluster_is_found(blocks):
     assert first.sizes[first.chosen_step] == first.size == len(first.scores)
     assert result.components.shape == (result.n_clusters_found, 8)
     assert result.stop_reason in ("completed", "no_clusters_left", "variance_exhausted")
+    assert tarvok.shave(blocks, random_state=1, **FAST).clusters[0].gap.tolist() == first.gap.tolist()
+    assert tarvok.shave(blocks, random_state=2, **FAST).clusters[0].gap.tolist() != first.gap.tolist()
     none = tarvok.shave(blocks, **{**FAST, "n_clusters": 0})
     assert none.n_clusters_found == 0 and none.components.shape == (0, 8) and (none.labels == -1).all()
 
@@ -77,7 +79,7 @@ def test_a_failing_progress_callback_stops_the_run(blocks):
         raise ZeroDivisionError("from the callback")
 
     with pytest.raises(ZeroDivisionError, match="from the callback"):
-        _core.analyze(np.ascontiguousarray(blocks), 2, 10, 2, 0, 0, [], 1, fail)
+        _core.analyze(np.ascontiguousarray(blocks), 2, 10, 2, 0, 0, [], 1, progress=fail)
 
 
 def test_plots_draw_into_the_given_axes(blocks):

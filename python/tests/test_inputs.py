@@ -111,6 +111,7 @@ def test_non_numeric_dataframe_columns_are_named(blocks):
     (dict(n_permutations=0), ValueError, "n_permutations must be >= 1"),
     (dict(n_permutations=True), TypeError, "n_permutations"),
     (dict(n_jobs=0), ValueError, "n_jobs"),
+    (dict(random_state=2**32), ValueError, "random_state must be from 0 to 4294967295"),
     (dict(n_jobs=2000), ValueError, "n_jobs must be from 1 to 1024"),
     (dict(missing="zero"), ValueError, "missing must be one of 'error', 'drop', 'row-mean'"),
 ])

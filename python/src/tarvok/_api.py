@@ -15,7 +15,7 @@ from ._result import Cluster, ShavingResult, build_result
 
 def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20,
           tolerance: float = 0.0, supervision: float = 0.0, n_jobs: Optional[int] = None,
-          missing: str = "error", progress: bool = False) -> ShavingResult:
+          random_state: int = 1, missing: str = "error", progress: bool = False) -> ShavingResult:
     """Find clusters of genes with gene shaving.
 
     Parameters
@@ -45,6 +45,10 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     n_jobs : int, optional
         Worker threads for the permuted copies; None or -1 uses every core,
         -2 all but one. The results are the same bits for any value.
+    random_state : int, default 1
+        Starting state of the generator that permutes the copies, 0 to
+        2**32 - 1. The default is a fresh ``tarvok`` process's state, so the
+        numbers equal those of the command-line program and the library.
     missing : {"error", "drop", "row-mean"}, default "error"
         What to do with NaN or infinite values: raise an error naming the
         first one, leave out every gene that has one, or replace them by the
@@ -67,7 +71,7 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     KeyboardInterrupt
         Ctrl-C during the run (the workers are joined first).
     """
-    options = core_options(n_clusters, shave, n_permutations, tolerance, supervision, n_jobs)
+    options = core_options(n_clusters, shave, n_permutations, tolerance, supervision, n_jobs, random_state)
     matrix = as_matrix(X, check_missing(missing))
     classes: List[int] = []
     if y is not None:
@@ -81,7 +85,8 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     try:
         raw = _core.analyze(matrix.values, options.clusters, options.shave_percent, options.permutations,
                             options.tolerance_percent, options.supervision_percent,
-                            classes if options.supervision_percent > 0 else [], options.threads, display)
+                            classes if options.supervision_percent > 0 else [], options.threads,
+                            options.generator_state, display)
     finally:
         if display is not None:
             display.close()
@@ -103,6 +108,7 @@ class GeneShaving:
     tolerance : float, default 0.0
     supervision : float, default 0.0
     n_jobs : int, optional
+    random_state : int, default 1
     missing : {"error", "drop", "row-mean"}, default "error"
     progress : bool, default False
 
@@ -129,14 +135,15 @@ class GeneShaving:
     """
 
     def __init__(self, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20, tolerance: float = 0.0,
-                 supervision: float = 0.0, n_jobs: Optional[int] = None, missing: str = "error",
-                 progress: bool = False) -> None:
+                 supervision: float = 0.0, n_jobs: Optional[int] = None, random_state: int = 1,
+                 missing: str = "error", progress: bool = False) -> None:
         self.n_clusters = n_clusters
         self.shave = shave
         self.n_permutations = n_permutations
         self.tolerance = tolerance
         self.supervision = supervision
         self.n_jobs = n_jobs
+        self.random_state = random_state
         self.missing = missing
         self.progress = progress
 

@@ -13,6 +13,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <cstdint>
 #include <limits>
 #include <memory>
 #include <string>
@@ -116,7 +117,8 @@ py::dict ToPython(const tarvok::AnalysisResult& result) {
 // data must be C-contiguous float64; anything else is refused rather than
 // copied here, since the Python side has already converted it once.
 py::dict Analyze(const py::array& data, int clusters, int shavePercent, int permutations, int tolerancePercent,
-                 int supervisionPercent, std::vector<int> classes, int threads, py::object progress) {
+                 int supervisionPercent, std::vector<int> classes, int threads, std::int64_t generatorState,
+                 py::object progress) {
   if (data.ndim() != 2 || !data.dtype().is(py::dtype::of<double>()) ||
       !(data.flags() & py::array::c_style)) {
     throw py::type_error("data must be a 2-D C-contiguous float64 array (genes x samples)");
@@ -133,7 +135,7 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   options.supervisionPercent = supervisionPercent;
   options.classes = std::move(classes);
   options.threads = threads;
-  options.generatorState = 1;  // a fresh process's state: every fit starts alike
+  options.generatorState = generatorState;  // 1: a fresh process's state, as the C face starts
 
   // Construction copies and centres the data; it runs with the GIL held so
   // that nothing changes the array while it is read.
@@ -165,6 +167,7 @@ PYBIND11_MODULE(_core, module) {
   module.doc() = "The gene-shaving core, compiled in (internal; use tarvok.GeneShaving or tarvok.shave).";
   module.def("analyze", &Analyze, py::arg("data"), py::arg("clusters"), py::arg("shave_percent"),
              py::arg("permutations"), py::arg("tolerance_percent"), py::arg("supervision_percent"),
-             py::arg("classes"), py::arg("threads"), py::arg("progress") = py::none(),
+             py::arg("classes"), py::arg("threads"), py::arg("generator_state") = 1,
+             py::arg("progress") = py::none(),
              "Runs one analysis of a genes x samples C-contiguous float64 matrix; returns a dict.");
 }

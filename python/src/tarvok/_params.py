@@ -25,6 +25,7 @@ class CoreOptions:
     tolerance_percent: int
     supervision_percent: int
     threads: int
+    generator_state: int
 
 
 def _whole_number(name: str, value: object, minimum: int, maximum: Optional[int] = None) -> int:
@@ -69,7 +70,7 @@ def threads_for(n_jobs: Optional[int]) -> int:
 
 
 def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: float, supervision: float,
-                 n_jobs: Optional[int]) -> CoreOptions:
+                 n_jobs: Optional[int], random_state: int = 1) -> CoreOptions:
     """Checks the public parameters; raises TypeError/ValueError saying what to change."""
     return CoreOptions(
         clusters=_whole_number("n_clusters", n_clusters, 0),
@@ -78,6 +79,7 @@ def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: 
         tolerance_percent=_whole_percent("tolerance", tolerance, 0, 100),
         supervision_percent=_whole_percent("supervision", supervision, 0, 100),
         threads=threads_for(n_jobs),
+        generator_state=_whole_number("random_state", random_state, 0, 2**32 - 1),
     )
 
 
