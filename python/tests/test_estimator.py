@@ -48,6 +48,8 @@ def test_the_planted_cluster_is_found(blocks):
     assert result.stop_reason in ("completed", "no_clusters_left", "variance_exhausted")
     assert tarvok.shave(blocks, random_state=1, **FAST).clusters[0].gap.tolist() == first.gap.tolist()
     assert tarvok.shave(blocks, random_state=2, **FAST).clusters[0].gap.tolist() != first.gap.tolist()
+    streamed = [tarvok.shave(blocks, random_state=None, **FAST).clusters[0].gap.tolist() for _ in range(2)]
+    assert streamed[0] != streamed[1]
     none = tarvok.shave(blocks, **{**FAST, "n_clusters": 0})
     assert none.n_clusters_found == 0 and none.components.shape == (0, 8) and (none.labels == -1).all()
 

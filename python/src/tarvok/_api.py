@@ -15,7 +15,7 @@ from ._result import Cluster, ShavingResult, build_result
 
 def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20,
           tolerance: float = 0.0, supervision: float = 0.0, n_jobs: Optional[int] = None,
-          random_state: int = 1, missing: str = "error", progress: bool = False) -> ShavingResult:
+          random_state: Optional[int] = 1, missing: str = "error", progress: bool = False) -> ShavingResult:
     """Find clusters of genes with gene shaving.
 
     Parameters
@@ -45,10 +45,12 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     n_jobs : int, optional
         Worker threads for the permuted copies; None or -1 uses every core,
         -2 all but one. The results are the same bits for any value.
-    random_state : int, default 1
+    random_state : int or None, default 1
         Starting state of the generator that permutes the copies, 0 to
         2**32 - 1. The default is a fresh ``tarvok`` process's state, so the
         numbers equal those of the command-line program and the library.
+        None continues the calling thread's own generator, so that each run
+        draws new permutations.
     missing : {"error", "drop", "row-mean"}, default "error"
         What to do with NaN or infinite values: raise an error naming the
         first one, leave out every gene that has one, or replace them by the
@@ -108,7 +110,7 @@ class GeneShaving:
     tolerance : float, default 0.0
     supervision : float, default 0.0
     n_jobs : int, optional
-    random_state : int, default 1
+    random_state : int or None, default 1
     missing : {"error", "drop", "row-mean"}, default "error"
     progress : bool, default False
 
@@ -135,7 +137,7 @@ class GeneShaving:
     """
 
     def __init__(self, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20, tolerance: float = 0.0,
-                 supervision: float = 0.0, n_jobs: Optional[int] = None, random_state: int = 1,
+                 supervision: float = 0.0, n_jobs: Optional[int] = None, random_state: Optional[int] = 1,
                  missing: str = "error", progress: bool = False) -> None:
         self.n_clusters = n_clusters
         self.shave = shave

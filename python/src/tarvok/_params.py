@@ -70,7 +70,7 @@ def threads_for(n_jobs: Optional[int]) -> int:
 
 
 def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: float, supervision: float,
-                 n_jobs: Optional[int], random_state: int = 1) -> CoreOptions:
+                 n_jobs: Optional[int], random_state: Optional[int] = 1) -> CoreOptions:
     """Checks the public parameters; raises TypeError/ValueError saying what to change."""
     return CoreOptions(
         clusters=_whole_number("n_clusters", n_clusters, 0),
@@ -79,7 +79,8 @@ def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: 
         tolerance_percent=_whole_percent("tolerance", tolerance, 0, 100),
         supervision_percent=_whole_percent("supervision", supervision, 0, 100),
         threads=threads_for(n_jobs),
-        generator_state=_whole_number("random_state", random_state, 0, 2**32 - 1),
+        # None: the calling thread's own generator, which each run advances (-1 to the core).
+        generator_state=-1 if random_state is None else _whole_number("random_state", random_state, 0, 2**32 - 1),
     )
 
 
