@@ -1,5 +1,6 @@
 """The estimator's conventions, thread-count independence, progress and plots."""
 import io
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -115,3 +116,12 @@ def test_n_jobs_maps_to_threads(monkeypatch):
     check_is_fitted = pytest.importorskip("sklearn.utils.validation").check_is_fitted
     with pytest.raises(Exception, match="not fitted"):
         check_is_fitted(tarvok.GeneShaving())
+
+
+def test_the_core_is_compiled_in_not_loaded(blocks):
+    from tarvok import _core
+
+    tarvok.shave(blocks, **FAST)
+    mapped = Path("/proc/self/maps").read_text()
+    assert "libTarvok" not in mapped and _core.__file__ in mapped
+    assert b"RuzoVavav" not in Path(_core.__file__).read_bytes()
