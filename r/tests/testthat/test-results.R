@@ -1,0 +1,94 @@
+# The package's numbers are the core's: the same bits for every thread
+# count and every call, and the values the tarvok program writes for the
+# same data and options. scripts/test-stages/r.sh runs the program and
+# names its output folders in TARVOK_REFERENCE; its files hold numbers with
+# six decimals ("%f"), so those are compared as the same text.
+
+referenceFolder <- function(name) {
+    root <- Sys.getenv("TARVOK_REFERENCE")
+    if (!nzchar(root)) skip("TARVOK_REFERENCE names no results of the tarvok program")
+    file.path(root, name)
+}
+
+readLinesOf <- function(folder, stem, i) {
+    readLines(file.path(folder, sprintf("%s%05d.txt", stem, i)))
+}
+
+fixed <- function(...) sprintf("%f", c(...))
+
+expectSameAsProgram <- function(result, folder) {
+    lengths <- read.table(file.path(folder, "clusterlengths.txt"))
+    expect_identical(length(result@clusterList), nrow(lengths))
+    for (i in seq_along(result@clusterList)) {
+        curve <- gapCurve(result, i)
+        cluster <- result@clusterList[[i]]
+        expect_identical(c(cluster$step, length(cluster$genes)), as.integer(unlist(lengths[i, ])))
+        expect_identical(clusters(result)[[i]], readLinesOf(folder, "clabels", i))
+        expect_identical(sprintf("%d\t%f", curve$size, curve$gap), readLinesOf(folder, "gap", i))
+        expect_identical(with(curve, sprintf("%d\t%f\t%f\t%f\t%f\t%f", size, r2, permutedR2,
+                                             between, total, within)),
+                         readLinesOf(folder, "variance", i))
+        expect_identical(fixed(cluster$eigenvalue), readLinesOf(folder, "eigen", i))
+        expect_identical(fixed(components(result)[, i]), readLinesOf(folder, "pc", i))
+        # the cluster's centred data, sample by sample, genes in cluster order
+        expect_identical(sprintf("%8.6f", cluster$centred), readLinesOf(folder, "cluster", i))
+    }
+}
+
+test_that("Golub, unsupervised, matches the tarvok program", {
+    folder <- referenceFolder("unsupervised")
+    result <- shave(golubMatrix(), threads = 2, verbose = FALSE)
+    expect_identical(length(result@clusterList), 5L)
+    expectSameAsProgram(result, folder)
+})
+
+test_that("Golub, supervised at 50 by ALL/AML, matches the tarvok program", {
+    folder <- referenceFolder("supervised50")
+    result <- shave(golubMatrix(), classes = golubClasses(), supervise = 50, threads = 2,
+                    verbose = FALSE)
+    expectSameAsProgram(result, folder)
+    expect_true(all(c("mean.ALL", "mean.AML") %in% names(summary(result)$table)))
+})
+
+test_that("every thread count and every call give the same bits", {
+    golub <- golubMatrix()
+    run <- function(threads, ...) shave(golub, clusters = 2, permutations = 6, threads = threads,
+                                        verbose = FALSE, ...)@clusterList
+    one <- run(1)
+    expect_identical(run(2), one)
+    expect_identical(run(3), one)
+    expect_identical(run(1), one)  # each call starts the generator afresh
+    supervised <- run(1, classes = golubClasses(), supervise = 50)
+    expect_identical(run(2, classes = golubClasses(), supervise = 50), supervised)
+    expect_false(identical(supervised, one))
+})
+
+test_that("a time limit stops a long run promptly and leaves R working", {
+    golub <- golubMatrix()
+    started <- proc.time()[["elapsed"]]
+    expect_error({
+        setTimeLimit(elapsed = 1, transient = TRUE)
+        on.exit(setTimeLimit(elapsed = Inf), add = TRUE)
+        shave(golub, clusters = 5, permutations = 5000, threads = 2, verbose = FALSE)
+    }, "reached elapsed time limit")
+    setTimeLimit(elapsed = Inf)
+    expect_lt(proc.time()[["elapsed"]] - started, 60)
+    expect_s4_class(shave(patternMatrix(), clusters = 1, permutations = 2, threads = 2,
+                          verbose = FALSE), "GeneShaving")
+})
+
+test_that("an interrupt (SIGINT) stops the run as an R interrupt", {
+    skip_on_os("windows")
+    golub <- golubMatrix()
+    system(sprintf("sleep 1; kill -INT %d", Sys.getpid()), wait = FALSE)
+    outcome <- tryCatch(shave(golub, clusters = 5, permutations = 5000, threads = 2,
+                              verbose = FALSE),
+                        interrupt = function(condition) "interrupted")
+    expect_identical(outcome, "interrupted")
+})
+
+test_that("an error while showing progress stops the run as that error", {
+    expect_error(.shaveCore(patternMatrix(), c(1L, 10L, 50L, 0L, 0L, 1L), integer(0),
+                            function(done) if (done == 3) stop("progress failed")),
+                 "progress failed")
+})
