@@ -7,9 +7,9 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
     missing <- match.arg(missing)
     clusters <- wholeNumber(clusters, "clusters", 0, .Machine$integer.max,
                             "the number of clusters to extract")
-    shavePercent <- wholeNumber(shave * 100, "shave", 1, 97,
+    shavePercent <- wholeNumber(shave, "shave", 1, 97,
                                 "the fraction of a cluster's genes removed per step, from 0.01 to 0.97 in steps of 0.01 (0.1 removes 10 percent)",
-                                shown = shave)
+                                scale = 100)
     permutations <- wholeNumber(permutations, "permutations", 1, .Machine$integer.max,
                                 "the number of row-permuted copies per cluster, at least 1")
     tolerance <- wholeNumber(tolerance, "tolerance", 0, 100,
@@ -44,16 +44,18 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
                      missing = missing))
 }
 
-## A single whole number within [low, high], or an error saying what fits.
-wholeNumber <- function(value, name, low, high, meaning, shown = value) {
-    ok <- is.numeric(value) && length(value) == 1L && is.finite(value) &&
-        abs(value - round(value)) < 1e-7 && round(value) >= low && round(value) <= high
+## value * scale as a whole number within [low, high], or an error saying
+## what fits.
+wholeNumber <- function(value, name, low, high, meaning, scale = 1) {
+    ok <- is.numeric(value) && length(value) == 1L && is.finite(value)
+    scaled <- if (ok) value * scale else NA
+    ok <- ok && abs(scaled - round(scaled)) < 1e-7 && round(scaled) >= low && round(scaled) <= high
     if (!ok) {
-        got <- if (is.numeric(shown) && length(shown) == 1L) format(shown) else
-            paste0("a ", class(shown)[1L], " of length ", length(shown))
+        got <- if (is.numeric(value) && length(value) == 1L) format(value) else
+            paste0("a ", class(value)[1L], " of length ", length(value))
         stop(sprintf("%s must be %s; got %s", name, meaning, got), call. = FALSE)
     }
-    as.integer(round(value))
+    as.integer(round(scaled))
 }
 
 ## TARVOK_THREADS when it holds a count, else one thread per core.

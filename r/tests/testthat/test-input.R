@@ -25,6 +25,8 @@ test_that("arguments out of range are refused with their allowed range", {
     expect_error(quick(small, shave = 0), "shave must be .* from 0.01 to 0.97.*got 0")
     expect_error(quick(small, shave = 10), "0.1 removes 10 percent\\); got 10")
     expect_error(quick(small, shave = 0.105), "in steps of 0.01")
+    expect_error(quick(small, shave = "0.1"), "got a character of length 1")
+    expect_error(shave(small, permutations = c(5, 10)), "got a numeric of length 2")
     expect_error(shave(small, permutations = 0), "permutations must be .*at least 1; got 0")
     expect_error(quick(small, tolerance = 101), "tolerance must be .* from 0 to 100; got 101")
     expect_error(quick(small, supervise = -5), "supervise must be")
