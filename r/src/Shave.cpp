@@ -75,7 +75,8 @@ Rcpp::List ClusterList(const tarvok::ClusterRecord& record, const tarvok::Analys
   Rcpp::NumericMatrix centred(n, samples);
   for (int j = 0; j < n; ++j) {
     genes[j] = record.genes[j] + 1;
-    for (int s = 0; s < samples; ++s) centred(j, s) = analysis.Centred(record.genes[j], s);
+    const double* row = analysis.CentredRow(record.genes[j]);
+    for (int s = 0; s < samples; ++s) centred(j, s) = row[s];
   }
   using Rcpp::_;
   Rcpp::DataFrame curve = Rcpp::DataFrame::create(
@@ -99,6 +100,14 @@ const char* StopReasonName(tarvok::StopReason reason) {
   return "completed";
 }
 
+// The name of row or column `index` (from 1) of x, or the number.
+std::string DimName(const Rcpp::NumericMatrix& x, int which, long long index) {
+  SEXP names = Rf_getAttrib(x, R_DimNamesSymbol);
+  if (names != R_NilValue && VECTOR_ELT(names, which) != R_NilValue)
+    return Rcpp::as<std::string>(STRING_ELT(VECTOR_ELT(names, which), index - 1));
+  return std::to_string(index);
+}
+
 std::string WithoutLineEnd(std::string message) {
   while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
   return message;
@@ -119,6 +128,14 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
   std::vector<double> data(static_cast<std::size_t>(genes) * samples);
   for (int g = 0; g < genes; ++g) {
     for (int s = 0; s < samples; ++s) data[static_cast<std::size_t>(g) * samples + s] = x(g, s);
+  }
+  // Values the analysis cannot hold are named by gene and sample here,
+  // before any work starts.
+  tarvok::DataCheck check = tarvok::CheckData(data.data(), genes, samples);
+  if (!check.message.empty()) {
+    Rcpp::stop("x holds a value the analysis cannot take at gene \"%s\", sample \"%s\" (%s); "
+               "rescale the data, e.g. log-transform it",
+               DimName(x, 0, check.gene), DimName(x, 1, check.sample), check.message);
   }
   tarvok::AnalysisOptions settings;
   settings.clusters = options[0];

@@ -62,10 +62,16 @@ test_that("NA names the first gene and sample unless missing drops or fills it",
                  "1 gene and 8 samples left after dropping the genes with missing values")
 })
 
-test_that("infinite values are refused whatever missing says", {
+test_that("infinite and huge values are refused whatever missing says", {
     bad <- small
     bad[4, 2] <- -Inf
     expect_error(quick(bad, missing = "drop"), "holds -Inf for gene \"g04\" in sample \"s2\"; gene shaving needs finite numbers")
+    bad[4, 2] <- 1
+    bad[6, 3] <- -1e200
+    expect_error(quick(bad), "at gene \"g06\", sample \"s3\" \\(.*-1e\\+200; allowed: magnitudes up to 1e\\+140\\); rescale the data")
+    # tiny and merely large values are analysed at a scale, with the same choices
+    expect_identical(lapply(quick(small * 2^-600)@clusterList, `[[`, "genes"),
+                     lapply(quick(small)@clusterList, `[[`, "genes"))
 })
 
 test_that("classes must give one class per sample, and two classes to supervise", {

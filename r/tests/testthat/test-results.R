@@ -93,8 +93,9 @@ test_that("a failure in the core or in the progress callback is an R error, and 
                  threads = 2L)
     # options the R side would refuse reach the core, which throws
     badShave <- replace(options, "shave", 0L)
-    expect_error(.shaveCore(values, badShave, integer(0), NULL), class = "error")
-    expect_error(.shaveCore(values, replace(options, "supervise", 50L), 1:3, NULL), class = "error")
+    expect_error(.shaveCore(values, badShave, integer(0), NULL), "^shave percent is 0; allowed: 1..97$")
+    expect_error(.shaveCore(values, replace(options, "supervise", 50L), 1:3, NULL),
+                 "classes has 3 entries; a supervised analysis needs one per sample \\(8\\)")
     expect_error(.shaveCore(values, options, integer(0),
                             function(done) if (done == 3) stop("progress failed")),
                  "progress failed")
