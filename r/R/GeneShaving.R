@@ -34,6 +34,9 @@ setGeneric("gapCurve", function(x, ...) standardGeneric("gapCurve"))
 ## The cluster number i, checked against the clusters found.
 clusterIndex <- function(x, i) {
     found <- length(x@clusterList)
+    if (found == 0L)
+        stop(sprintf("the result has no clusters (the run stopped early: %s)", x@stopReason),
+             call. = FALSE)
     if (!is.numeric(i) || length(i) != 1L || is.na(i) || i != round(i) || i < 1 || i > found)
         stop(sprintf("i must be a cluster number from 1 to %d; got %s", found,
                      paste(format(i), collapse = ", ")), call. = FALSE)
@@ -43,7 +46,7 @@ clusterIndex <- function(x, i) {
 ## The names of each cluster's genes, in cluster order.
 setMethod("clusters", "GeneShaving", function(x, ...) {
     stats::setNames(lapply(x@clusterList, function(cluster) x@geneNames[cluster$genes]),
-                    paste0("cluster", seq_along(x@clusterList)))
+                    sprintf("cluster%d", seq_along(x@clusterList)))
 })
 
 ## Cluster i's genes: name, signed score and row of the input, cluster order.
@@ -57,8 +60,8 @@ setMethod("genes", "GeneShaving", function(x, i = 1, ...) {
 setMethod("components", "GeneShaving", function(x, ...) {
     values <- vapply(x@clusterList, function(cluster) cluster$component,
                      numeric(length(x@sampleNames)))
-    matrix(values, nrow = length(x@sampleNames),
-           dimnames = list(x@sampleNames, paste0("cluster", seq_along(x@clusterList))))
+    matrix(values, nrow = length(x@sampleNames), ncol = length(x@clusterList),
+           dimnames = list(x@sampleNames, sprintf("cluster%d", seq_along(x@clusterList))))
 })
 
 ## Cluster i's nested sequence: one row per step, the chosen one marked.

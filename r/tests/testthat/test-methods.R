@@ -38,6 +38,18 @@ test_that("show and summary name the run, the clusters and the class levels", {
     expect_match(paste(capture.output(print(summary(result))), collapse = "\n"), "mean.up")
 })
 
+test_that("a run that finds nothing still reads as an empty result", {
+    constant <- matrix(3, 10, 6)
+    empty <- shave(constant, clusters = 2, permutations = 2, threads = 1, verbose = FALSE)
+    expect_identical(empty@stopReason, "variance exhausted")
+    expect_match(capture.output(show(empty))[3], "stopped early: variance exhausted")
+    expect_identical(dim(components(empty)), c(6L, 0L))
+    expect_identical(nrow(as.data.frame(empty)), 0L)
+    expect_identical(nrow(summary(empty)$table), 0L)
+    expect_length(clusters(empty), 0L)
+    expect_error(plot(empty), "the result has no clusters \\(the run stopped early: variance exhausted\\)")
+})
+
 test_that("every plot draws", {
     pdf(NULL)
     on.exit(dev.off())
