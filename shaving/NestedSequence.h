@@ -24,6 +24,9 @@ struct StepOutputs {
   DMatrix scores;       // S x G, required: row k gets the signed score of
                         // each gene of step k's cluster, nothing else
   DVector eigenvalues;  // 0..S-1, or data == nullptr for none
+
+  // Scores only: the mode of the permuted copies.
+  static StepOutputs ScoresOnly(const DMatrix& scores) { return StepOutputs{PVector{}, scores, DVector{}}; }
 };
 
 // ShaveNestedSequence: shaves input.data on the schedule of `sequence` and

@@ -55,7 +55,7 @@ TEST(ShaveNestedSequence, SixGeneWorkedExample) {
   // Shaving again gives the same bytes; the permuted-copy mode (no
   // components, no eigenvalues) gives the same order.
   DMatrix again = dmatrix(0, S - 1, 0, G - 1);
-  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs{PVector{}, again, DVector{}});
+  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs::ScoresOnly(again));
   EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
   for (int k = 0; k < S; ++k)
     for (int g = 0; g < G; ++g) EXPECT_EQ(again[k][g], scores[k][g]);

@@ -58,12 +58,6 @@ std::string WithCrLf(std::string text) {
   return text;
 }
 
-std::string Lines(const std::vector<int>& labels) {
-  std::string text;
-  for (int label : labels) text += std::to_string(label) + "\n";
-  return text;
-}
-
 // The transform for labels; c receives its columns.
 SupervisionTransform Transform(int percent, const std::vector<int>& labels, int* c) {
   SupervisionTransform t = BuildSupervisionTransform(percent, labels, static_cast<int>(labels.size()));
