@@ -118,7 +118,7 @@ if command -v perf >/dev/null 2>&1; then
   perf_data=$(mktemp)
   if TARVOK_THREADS=1 perf record -q -o "$perf_data" build/bench/bench/bench_whole_run "${golub_args[@]}" >/dev/null 2>&1; then
     profile=$(perf report -i "$perf_data" --no-children --stdio --sort symbol 2>/dev/null |
-      awk '/^ +[0-9.]+%/ {share = $1; $1 = ""; $2 = ""; sub(/^ +/, ""); sub(/ +- +-$/, ""); sub(/^\(anonymous namespace\)::/, ""); print "| " $0 " | " share " |"}' | head -12)
+      awk '/^ +[0-9.]+%/ {share = $1; $1 = ""; $2 = ""; sub(/^ +/, ""); sub(/ +- +-$/, ""); sub(/^\(anonymous namespace\)::/, ""); print "| " $0 " | " share " |"}' | awk 'NR <= 12')
   fi
   rm -f "$perf_data"
 fi
