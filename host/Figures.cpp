@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Utf8.h"
+
 namespace {
 
 struct Rgb {
@@ -306,19 +308,10 @@ std::vector<int> ClassSlots(const std::vector<int>& classes, size_t samples,
 std::string DrawableText(const std::string& text, size_t maxChars) {
   std::string out;
   size_t chars = 0, cut = std::string::npos;
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t i = 0; i < text.size();) {
-    unsigned char b = s[i];
-    size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                              : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    bool valid = length > 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-    if (valid && length == 3) {
-      valid = !(b == 0xE0 && s[i + 1] < 0xA0) && !(b == 0xED && s[i + 1] >= 0xA0);
-    }
-    if (valid && length == 4) {
-      valid = !(b == 0xF0 && s[i + 1] < 0x90) && !(b == 0xF4 && s[i + 1] >= 0x90);
-    }
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const size_t length = Utf8SequenceLength(text, i);
+    const bool valid = length > 0;
     if (chars + 1 == maxChars) cut = out.size();
     if (valid && b >= 0x20 && b != 0x7F) {
       out.append(text, i, length);
