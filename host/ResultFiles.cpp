@@ -28,18 +28,20 @@ struct LineFile {
 };
 
 // Reads path whole. A non-empty file must end with "\n": a cut-off last line
-// is the mark of an interrupted write and is never taken for a value.
-LineFile ReadLines(const std::string& path) {
+// is the mark of an interrupted write and is never taken for a value. With
+// dropCutLine it is left out instead (a list that a stopped run was writing).
+LineFile ReadLines(const std::string& path, bool dropCutLine = false) {
   LineFile file{path, {}};
   std::ifstream in(path, std::ios::binary);
   if (!in) file.Fail(std::string("cannot be read: ") + std::strerror(errno));
   std::ostringstream content;
   content << in.rdbuf();
   const std::string text = content.str();
-  if (!text.empty() && text.back() != '\n') file.Fail("ends in an incomplete line");
+  if (!text.empty() && text.back() != '\n' && !dropCutLine) file.Fail("ends in an incomplete line");
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // the cut-off line dropCutLine allows
     file.lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
@@ -172,9 +174,9 @@ void ReadMembers(const std::string& dir, const std::string& dataName,
   }
 }
 
-}  // namespace
-
-RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
+// ReadRunResults; finishedOnly: the run stopped, and the lists it appends a
+// line to per cluster may end in a cut-off line beyond clustersDone.
+RunResults ReadResults(const std::string& outDir, int clustersDone, bool finishedOnly) {
   if (clustersDone < 0) throw std::runtime_error("negative cluster count");
   RunResults r;
   LineFile columns = ReadLines(outDir + "/" + tarvok::kColumnLabelsFile);
@@ -183,9 +185,9 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
   r.samples = static_cast<int>(columns.lines.size());
   if (clustersDone == 0) return r;
 
-  LineFile lengths = ReadLines(outDir + "/" + tarvok::kClusterLengthsFile);
-  LineFile dataNames = ReadLines(outDir + "/" + tarvok::kClusterListFile);
-  LineFile labelNames = ReadLines(outDir + "/" + tarvok::kClusterLabelListFile);
+  LineFile lengths = ReadLines(outDir + "/" + tarvok::kClusterLengthsFile, finishedOnly);
+  LineFile dataNames = ReadLines(outDir + "/" + tarvok::kClusterListFile, finishedOnly);
+  LineFile labelNames = ReadLines(outDir + "/" + tarvok::kClusterLabelListFile, finishedOnly);
   // An interrupted run may have announced more clusters than it finished.
   for (const LineFile* file : {&lengths, &dataNames, &labelNames}) {
     if (file->lines.size() < static_cast<size_t>(clustersDone)) {
@@ -233,6 +235,12 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
   return r;
 }
 
+}  // namespace
+
+RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
+  return ReadResults(outDir, clustersDone, false);
+}
+
 RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
   // Only clusters whose line reached "clusterlengths.txt" can be whole.
   int listed = 0;
@@ -240,7 +248,7 @@ RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
   for (std::string line; std::getline(lengths, line) && !lengths.eof();) ++listed;
   for (int k = std::min(atMost, listed); k > 0; --k) {
     try {
-      return ReadRunResults(outDir, k);
+      return ReadResults(outDir, k, true);
     } catch (const std::runtime_error&) {
       // cluster k is cut short: try one fewer
     }

@@ -11,12 +11,6 @@
 #include "AtomicFile.h"
 #include "Utf8.h"
 
-std::string SixDecimals(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%f", value);
-  return text;
-}
-
 std::string SignificantDigits(double value) {
   char text[64];
   std::snprintf(text, sizeof text, "%.7g", value);

@@ -10,10 +10,6 @@
 // Gene labels shown per cluster in the terminal table and the report.
 inline constexpr size_t kSummaryFirstGenes = 5;
 
-// value in the "%f" form of the result files (six decimals), so that what
-// the summaries show reads exactly as the files do.
-std::string SixDecimals(double value);
-
 // value with seven significant digits ("%.7g"): small values keep their
 // digits (7e-09, never 0.000000) and large ones need no fixed width.
 std::string SignificantDigits(double value);

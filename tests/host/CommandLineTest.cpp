@@ -84,6 +84,7 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", dir.File("missing.tsv"), "--out", out},
       {"run", table, "--out", dir.File("afile") + "/sub"},
       {"run", table, "--out", dir.File("afile")},
+      {"run", table, "--out", ""},
   };
   for (const std::vector<std::string>& args : cases) {
     ProgramResult r = RunTarvok(args, 60);
@@ -103,6 +104,25 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
   EXPECT_EQ(r.err, "tarvok: --supervise needs --classes FILE, the class of each sample\n");
   r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("c.cls")});
   EXPECT_EQ(r.err, "tarvok: " + dir.File("c.cls") + " holds 3 classes, but the table has 4 samples\n");
+}
+
+TEST(Usage, BadThreadCountInTheEnvironmentUnlessThreadsIsGiven) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(40, 6, true, true));
+  const std::string out = dir.File("out");
+  for (const char* value : {"", "abc", "99999", "0", "2x"}) {
+    ProgramResult r = RunProgram("/usr/bin/env", {std::string("TARVOK_THREADS=") + value, TARVOK_BINARY, "run",
+                                                  dir.File("t.tsv"), "--out", out}, 60);
+    EXPECT_EQ(r.exitStatus, 2) << value;
+    EXPECT_EQ(r.err, "tarvok: TARVOK_THREADS is \"" + std::string(value) +
+                         "\"; it must be a whole number from 1 to 1024 (or use --threads)\n");
+    EXPECT_FALSE(FileExists(out)) << value;
+  }
+  ProgramResult r = RunProgram("/usr/bin/env", {"TARVOK_THREADS=abc", TARVOK_BINARY, "run", dir.File("t.tsv"),
+                                                "--out", out, "--threads", "2", "--clusters", "1",
+                                                "--permutations", "2", "--quiet"},
+                               60);
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
 }
 
 TEST(Usage, HelpOnEveryCommandExitsWithZero) {
@@ -224,6 +244,22 @@ TEST(Run, UnlabelledTablesAndDroppedGenes) {
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(r.err, layoutNote + prefix + "replaced 2 missing values in 2 genes by the gene's mean\n");
   EXPECT_EQ(FileLines(dir.File("c/RowLbls.txt"))[1], "GENE00002");
+  // summary.json records the policy, what it changed, and every warning given.
+  const std::string dropped = ReadFile(dir.File("b/summary.json"));
+  EXPECT_NE(dropped.find("\"policy\": \"drop\",\n    \"missing_cells\": 2,\n    \"dropped_genes\": 2,\n"
+                         "    \"dropped_samples\": 0,\n    \"imputed_cells\": 0\n"),
+            std::string::npos)
+      << dropped;
+  EXPECT_NE(dropped.find("\"warnings\": [\n    \"" + dir.File("missing.tsv") +
+                         ": the first column holds only numbers"),
+            std::string::npos)
+      << dropped;
+  EXPECT_NE(dropped.find("genes are labelled GENEnnnnn by their row in the table\"\n  ],"), std::string::npos);
+  const std::string filled = ReadFile(dir.File("c/summary.json"));
+  EXPECT_NE(filled.find("\"policy\": \"row-mean\",\n    \"missing_cells\": 2,\n    \"dropped_genes\": 0,\n"
+                        "    \"dropped_samples\": 0,\n    \"imputed_cells\": 2\n"),
+            std::string::npos)
+      << filled;
 }
 
 TEST(Run, EarlyStopIsASuccessWithTheLibrarysWords) {
@@ -257,6 +293,75 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   }
   EXPECT_EQ(ReadFile(dir.File("1/variance00001.txt")), ReadFile(dir.File("2/variance00001.txt")));
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
+}
+
+TEST(OutputDirectory, ASecondRunIntoItIsRefusedAndWritesNothing) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  const std::string out = dir.File("shared");
+  RunningProgram first = StartProgram(TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40",
+                                                      "--permutations", "2000", "--shave", "10", "--out", out});
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!FileExists(out + "/gap00001.txt") && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(FileExists(out + "/gap00001.txt"));
+  const std::string labels = ReadFile(out + "/RowLbls.txt");
+  ProgramResult second =
+      RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--shave", "20", "--out", out}, 60);
+  EXPECT_EQ(second.exitStatus, 2);
+  EXPECT_EQ(second.err, "tarvok: output directory " + out + " is in use by another tarvok run (process " +
+                            std::to_string(first.pid) + "); wait for it to end or choose another --out\n");
+  EXPECT_EQ(second.out, "");
+  EXPECT_TRUE(FileExists(out + "/gap00001.txt"));
+  EXPECT_EQ(ReadFile(out + "/RowLbls.txt"), labels);
+  ASSERT_EQ(kill(first.pid, SIGTERM), 0);
+  EXPECT_EQ(WaitProgram(first, 30).exitStatus, 143);
+}
+
+TEST(OutputDirectory, ARerunLeavesNoStaleResultsAndForeignFilesNeedForce) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  std::string classes;
+  for (int s = 0; s < 10; ++s) classes += std::to_string(s % 2) + "\n";
+  dir.Write("c.cls", classes);
+  const std::string out = dir.File("out");
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "3", "--permutations", "2", "--supervise",
+                               "50", "--classes", dir.File("c.cls"), "--dump-matrix", "--out", out, "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  ASSERT_TRUE(FileExists(out + "/cluster00003.txt"));
+  r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--out", out, "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* stale : {"cluster00002.txt", "gap00003.txt", "pc00002.txt", "classes.txt", "origmatrix.txt"}) {
+    EXPECT_FALSE(FileExists(out + "/" + stale)) << stale;
+  }
+  EXPECT_EQ(FileLines(out + "/clusters.txt").size(), 1u);
+
+  // A directory that holds the user's own files is refused, and nothing is written in it.
+  dir.Write("out/notes.txt", "mine\n");
+  r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--out", out, "--quiet"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.err.find("holds 1 file that tarvok did not write (such as \"notes.txt\")"), std::string::npos)
+      << r.err;
+  EXPECT_TRUE(FileExists(out + "/cluster00001.txt"));  // not cleared either
+  r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--out", out, "--quiet",
+                 "--force"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(out + "/notes.txt"), "mine\n");
+}
+
+TEST(OutputDirectory, AFailedWriteToStandardOutputIsAFailure) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  ProgramResult r = RunProgram("/bin/sh", {"-c", "exec \"$0\" probe \"$1\" > /dev/full", TARVOK_BINARY,
+                                           dir.File("t.tsv")}, 60);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "tarvok: cannot write to standard output: No space left on device\n");
+  r = RunProgram("/bin/sh", {"-c", "exec \"$0\" run \"$1\" --clusters 1 --permutations 2 --quiet --out \"$2\""
+                                   " > /dev/full", TARVOK_BINARY, dir.File("t.tsv"), dir.File("out")}, 60);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "tarvok: cannot write to standard output: No space left on device\n");
+  EXPECT_TRUE(FileExists(dir.File("out/report.html")));  // the results are in the directory all the same
 }
 
 TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {

@@ -119,6 +119,22 @@ TEST(WriteReport, EscapesLabelsAndPaths) {
   EXPECT_NE(html.find("&lt;img_src=x_onerror=alert(1)&gt;"), std::string::npos);
   EXPECT_NE(html.find("data/a&lt;script&gt;.tsv"), std::string::npos);
   EXPECT_NE(html.find("50% by classes from &quot;classes&quot;.txt"), std::string::npos);
+  // Bytes that are not UTF-8 (Latin-1 here) become U+FFFD, so the page stays valid UTF-8.
+  EXPECT_EQ(HtmlEscape("caf\xE9 <\xC3\xA9>"), "caf\xEF\xBF\xBD &lt;\xC3\xA9&gt;");
+}
+
+TEST(WriteReport, AnIncompleteRunSaysWhyAndShowsItsFinishedClusters) {
+  TempDir dir;
+  RunInfo info = Info(5);
+  info.clusters = 4;
+  info.incomplete = "the analysis failed: Numerical Recipes: No convergence in 30 SVDCMP iterations";
+  WriteReport(MakeResults(5, 2), info, dir.File("report.html"));
+  std::string html = ReadFile(dir.File("report.html"));
+  EXPECT_NE(html.find("<strong>Incomplete results:</strong> the analysis failed: Numerical Recipes: No "
+                      "convergence in 30 SVDCMP iterations. Only the 2 clusters finished before that are shown."),
+            std::string::npos);
+  EXPECT_EQ(html.find("no smaller cluster stood out"), std::string::npos);
+  EXPECT_NE(html.find("id=\"cluster-2\""), std::string::npos);
 }
 
 TEST(DrawHeatmap, TurnsOpposedGenesToFollowTheComponent) {
@@ -194,7 +210,7 @@ TEST(WriteReport, NamesTheFileItCannotWrite) {
     WriteReport(MakeResults(3, 1), Info(3), path);
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), path + ": cannot be written");
+    EXPECT_EQ(std::string(e.what()), "cannot write " + path + ": No such file or directory");
   }
 }
 
