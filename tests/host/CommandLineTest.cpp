@@ -295,17 +295,22 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
 }
 
+// Waits up to two minutes for a running tarvok to write path.
+bool WaitForFile(const std::string& path) {
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return FileExists(path);
+}
+
 TEST(OutputDirectory, ASecondRunIntoItIsRefusedAndWritesNothing) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
   const std::string out = dir.File("shared");
   RunningProgram first = StartProgram(TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40",
                                                       "--permutations", "2000", "--shave", "10", "--out", out});
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-  while (!FileExists(out + "/gap00001.txt") && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  ASSERT_TRUE(FileExists(out + "/gap00001.txt"));
+  ASSERT_TRUE(WaitForFile(out + "/gap00001.txt"));
   const std::string labels = ReadFile(out + "/RowLbls.txt");
   ProgramResult second =
       RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--shave", "20", "--out", out}, 60);
@@ -438,11 +443,7 @@ TEST(Interrupt, SigintAndSigtermStopTheChildAndPresentTheFinishedClusters) {
     RunningProgram program = StartProgram(
         TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40", "--permutations", "2000", "--out", out});
     // Wait until the first cluster is complete, so that the run is well under way.
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
-    while (!FileExists(out + "/pc00001.txt") && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    ASSERT_TRUE(FileExists(out + "/pc00001.txt"));
+    ASSERT_TRUE(WaitForFile(out + "/pc00001.txt"));
     ASSERT_EQ(kill(program.pid, stop), 0);
     ProgramResult r = WaitProgram(program, 30);
     EXPECT_FALSE(r.timedOut);
