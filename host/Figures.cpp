@@ -140,29 +140,10 @@ void Text(cairo_t* cr, double x, double y, const std::string& text, double xAlig
   cairo_restore(cr);
 }
 
-// A context on a scratch surface, for measuring text before a canvas exists.
-class Measure {
- public:
-  Measure() : surface_(cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1)), cr_(cairo_create(surface_)) {
-    cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
-  }
-  ~Measure() {
-    cairo_destroy(cr_);
-    cairo_surface_destroy(surface_);
-  }
-  Measure(const Measure&) = delete;
-  Measure& operator=(const Measure&) = delete;
-  cairo_t* cr() const { return cr_; }
-
- private:
-  cairo_surface_t* surface_;
-  cairo_t* cr_;
-};
-
 // Room below a plot for the sample labels written upwards in 9-pixel type:
 // the longest label as drawn, so that short labels leave no blank band.
 double SampleLabelDepth(const std::vector<std::string>& labels) {
-  Measure measure;
+  Canvas measure(1, 1);  // a scratch context: the figure's size is not known yet
   cairo_set_font_size(measure.cr(), 9);
   double longest = 0.0;
   for (const std::string& label : labels) {
@@ -376,7 +357,7 @@ std::vector<int> ClassSlots(const std::vector<int>& classes, size_t samples,
 }  // namespace
 
 bool FiguresCanDraw(const std::string& text) {
-  Measure measure;
+  Canvas measure(1, 1);
   SelectFaceFor(measure.cr(), text);
   return FaceCovers(measure.cr(), text);
 }
