@@ -24,6 +24,7 @@
 #include "Runner.h"
 #include "Summary.h"
 #include "Tarvok.h"
+#include "base/ThreadCount.h"
 
 namespace fs = std::filesystem;
 
@@ -100,18 +101,13 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::ve
   return info;
 }
 
-// TARVOK_THREADS as the library will read it: a whole number from 1 to 1024
-// when set. Checked here so that a bad value is a usage error before the
-// run, not a failure of the analysis.
+// TARVOK_THREADS unset, or set as the library will accept it. Checked here
+// so that a bad value is a usage error before the run, not a failure of the
+// analysis.
 bool ThreadsFromEnvironmentValid() {
   const char* text = std::getenv("TARVOK_THREADS");
-  if (text == nullptr) return true;
-  std::string value = text;
-  if (value.empty() || value.size() > 4 || value.find_first_not_of("0123456789") != std::string::npos) {
-    return false;
-  }
-  int threads = std::stoi(value);
-  return threads >= 1 && threads <= 1024;
+  int threads = 0;
+  return text == nullptr || tarvok::ParseThreadCount(text, &threads);
 }
 
 // Reads the result files and presents them: the summary table on standard
@@ -142,6 +138,37 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, int clusters
   return true;
 }
 
+// Says how the run ended and presents what it produced: every cluster of a
+// finished run; the finished clusters of a failed or interrupted one, marked
+// incomplete. Returns the exit status.
+int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir) {
+  const int started = outcome.clustersStarted;
+  switch (outcome.status) {
+    case RunOutcome::Interrupted: {
+      const int signal = outcome.signal == SIGTERM ? SIGTERM : SIGINT;
+      std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
+                                                     info.clusters, started - 1)
+                                       : std::string("before the first cluster");
+      info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
+      if (started > 1) PresentResults(info, outDir.Path(), 0, started);
+      Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
+                           outDir.CountResultFiles(), outDir.Path()));
+      return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
+    }
+    case RunOutcome::Failed: {
+      Complain(fmt::format("analysis failed: {}", outcome.message));
+      std::string meaning = ExplainFailure(outcome.message);
+      if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
+      info.incomplete = "the analysis failed: " + outcome.message;
+      if (started > 1) PresentResults(info, outDir.Path(), 0, started);
+      return kExitAnalysisFailed;
+    }
+    case RunOutcome::Finished:
+      break;
+  }
+  return PresentResults(info, outDir.Path(), outcome.clustersDone, started) ? kExitSuccess : kExitAnalysisFailed;
+}
+
 }  // namespace
 
 std::string DefaultOutputDirectory(const std::string& table) {
@@ -153,8 +180,8 @@ std::string DefaultOutputDirectory(const std::string& table) {
 
 int RunCommand(const RunOptions& options) {
   if (options.threads == 0 && !ThreadsFromEnvironmentValid()) {
-    Complain(fmt::format("TARVOK_THREADS is \"{}\"; it must be a whole number from 1 to 1024 (or use --threads)",
-                         std::getenv("TARVOK_THREADS")));
+    Complain(fmt::format("TARVOK_THREADS is \"{}\"; it must be a whole number from 1 to {} (or use --threads)",
+                         std::getenv("TARVOK_THREADS"), tarvok::kMaxThreads));
     return kExitUsage;
   }
   if (options.analysis.supervise > 0 && options.classes.empty()) {
@@ -221,31 +248,7 @@ int RunCommand(const RunOptions& options) {
   if (static_cast<int>(classes.size()) != table.samples) classes.clear();
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = progress.StoppedEarly();
-  const int started = outcome.clustersStarted;
-  switch (outcome.status) {
-    case RunOutcome::Interrupted: {
-      const int signal = outcome.signal != 0 ? outcome.signal : SIGINT;
-      std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
-                                                     options.analysis.clusters, started - 1)
-                                       : std::string("before the first cluster");
-      info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
-      if (started > 1) PresentResults(info, job.outDir, 0, started);
-      Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
-                           outDir->CountResultFiles(), job.outDir));
-      return 128 + signal;
-    }
-    case RunOutcome::Failed: {
-      Complain(fmt::format("analysis failed: {}", outcome.message));
-      std::string meaning = ExplainFailure(outcome.message);
-      if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
-      info.incomplete = "the analysis failed: " + outcome.message;
-      if (started > 1) PresentResults(info, job.outDir, 0, started);
-      return kExitAnalysisFailed;
-    }
-    case RunOutcome::Finished:
-      break;
-  }
-  return PresentResults(info, job.outDir, outcome.clustersDone, started) ? kExitSuccess : kExitAnalysisFailed;
+  return Conclude(outcome, info, *outDir);
 }
 
 int ProbeCommand(const std::string& path, TableFormat format) {
@@ -315,7 +318,7 @@ int RunCommandLine(int argc, char** argv) {
             "missing values (empty, NA, NaN): stop with an error, drop the genes, or use the gene's mean");
   runCommand
       ->add_option("--threads", run.threads, "worker threads of the analysis (default: the library's choice)")
-      ->check(CLI::Range(1, 1024));
+      ->check(CLI::Range(1, tarvok::kMaxThreads));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
 
   std::string probeTable;

@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <thread>
 
+#include "base/ThreadCount.h"
+
 namespace {
 
 int workerThreads = 1;
@@ -26,14 +28,5 @@ int ThreadCountFromEnvironment(int* count) {
     *count = hardware == 0 ? 1 : static_cast<int>(hardware);
     return -1;
   }
-  long value = 0;
-  const char* p = text;
-  if (*p == '\0') return 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > 1024) return 0;
-  }
-  if (*p != '\0' || value < 1) return 0;
-  *count = static_cast<int>(value);
-  return 1;
+  return tarvok::ParseThreadCount(text, count) ? 1 : 0;
 }
