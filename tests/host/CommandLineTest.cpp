@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -483,6 +484,52 @@ TEST(Interrupt, SigintAndSigtermStopTheChildAndPresentTheFinishedClusters) {
   }
 }
 
+// The children of process parent, from /proc/PID/stat.
+std::vector<pid_t> ChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (dirent* entry = readdir(proc)) {
+    std::string stat = ReadFile(std::string("/proc/") + entry->d_name + "/stat");
+    std::size_t close = stat.rfind(')');
+    int pid = 0, ppid = 0;
+    char state = 0;
+    if (close != std::string::npos && std::sscanf(stat.c_str(), "%d", &pid) == 1 &&
+        std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent) {
+      children.push_back(pid);
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+TEST(Failure, AnalysisThatDiesAfterSomeClustersStillPresentsThem) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
+  const std::string out = dir.File("out");
+  RunningProgram program = StartProgram(
+      TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40", "--permutations", "2000", "--out", out});
+  ASSERT_TRUE(WaitForFile(out + "/pc00002.txt"));
+  // The analysis process crashing stands for any failure of the library mid-run.
+  std::vector<pid_t> children = ChildrenOf(program.pid);
+  ASSERT_EQ(children.size(), 1u);
+  ASSERT_EQ(kill(children[0], SIGKILL), 0);
+  ProgramResult r = WaitProgram(program, 30);
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_NE(r.err.find("tarvok: analysis failed: the analysis process was killed by signal 9 (Killed)\n"),
+            std::string::npos)
+      << r.err;
+  const std::string json = ReadFile(out + "/summary.json");
+  EXPECT_NE(json.find("\"incomplete_reason\": \"the analysis failed: the analysis process was killed by signal 9"),
+            std::string::npos)
+      << json;
+  std::size_t finished = FileLines(out + "/summary.tsv").size() - 1;
+  EXPECT_GE(finished, 2u);
+  EXPECT_EQ(SummaryRows(r.out).size(), finished);
+  EXPECT_NE(json.find("\"clusters_done\": " + std::to_string(finished) + ","), std::string::npos);
+  EXPECT_NE(ReadFile(out + "/report.html").find("Incomplete results:"), std::string::npos);
+}
+
 TEST(Interrupt, ReaderThatGoesAwayLosesNoResults) {
   // "| head -c 1" closes the pipe after the first byte of progress; the run
   // must still finish and present its results in the output directory.
@@ -497,6 +544,29 @@ TEST(Interrupt, ReaderThatGoesAwayLosesNoResults) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
   for (const char* file : {"cluster00002.txt", "summary.tsv", "summary.json", "report.html"}) {
     EXPECT_TRUE(FileExists(out + "/" + file)) << file;
+  }
+}
+
+TEST(SetUp, TheExampleInstallsOnlyWhatTarvokNeeds) {
+  const std::string setup = std::string(TARVOK_DATA_DIR) + "/../../scripts/setup.sh";
+  ProgramResult example = RunProgram("/bin/bash", {setup, "--list", "--example"}, 60);
+  ProgramResult everything = RunProgram("/bin/bash", {setup, "--list"}, 60);
+  ASSERT_EQ(example.exitStatus, 0) << example.err;
+  ASSERT_EQ(everything.exitStatus, 0) << everything.err;
+  std::vector<std::string> few, all;
+  std::istringstream a(example.out), b(everything.out);
+  for (std::string p; a >> p;) few.push_back(p);
+  for (std::string p; b >> p;) all.push_back(p);
+  auto has = [](const std::vector<std::string>& list, const std::string& p) {
+    return std::find(list.begin(), list.end(), p) != list.end();
+  };
+  for (const char* needed : {"g++", "cmake", "libcairo2-dev", "libcli11-dev", "libfmt-dev", "fonts-noto-cjk"}) {
+    EXPECT_TRUE(has(few, needed)) << needed;
+    EXPECT_TRUE(has(all, needed)) << needed;
+  }
+  for (const char* testOnly : {"wine", "wine64", "g++-mingw-w64-x86-64-posix", "clang", "chromium", "libgtest-dev"}) {
+    EXPECT_FALSE(has(few, testOnly)) << testOnly;
+    EXPECT_TRUE(has(all, testOnly)) << testOnly;
   }
 }
 
