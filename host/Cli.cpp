@@ -113,12 +113,13 @@ bool ThreadsFromEnvironmentValid() {
 // Reads the result files and presents them: the summary table on standard
 // output, summary.tsv, summary.json and report.html in the output directory.
 // A run that did not finish (info.incomplete set) presents the clusters it
-// completed of the clustersStarted it began. Returns false when the results
+// completed of the clustersStarted it began, if any. Returns false when the results
 // could not be presented, after saying why.
 bool PresentResults(const RunInfo& info, const std::string& outDir, int clustersDone, int clustersStarted) {
   try {
     RunResults results = info.incomplete.empty() ? ReadRunResults(outDir, clustersDone)
                                                  : ReadFinishedResults(outDir, clustersStarted);
+    if (!info.incomplete.empty() && results.clusters.empty()) return true;  // nothing finished to show
     std::ostringstream table;
     PrintSummary(results, table);
     WriteSummaryFiles(results, info, outDir);
@@ -150,7 +151,7 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
                                                      info.clusters, started - 1)
                                        : std::string("before the first cluster");
       info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
-      if (started > 1) PresentResults(info, outDir.Path(), 0, started);
+      PresentResults(info, outDir.Path(), 0, started);
       Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
                            outDir.CountResultFiles(), outDir.Path()));
       return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -160,7 +161,7 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
       std::string meaning = ExplainFailure(outcome.message);
       if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
       info.incomplete = "the analysis failed: " + outcome.message;
-      if (started > 1) PresentResults(info, outDir.Path(), 0, started);
+      PresentResults(info, outDir.Path(), 0, started);
       return kExitAnalysisFailed;
     }
     case RunOutcome::Finished:

@@ -296,9 +296,10 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
 }
 
-// Waits up to two minutes for a running tarvok to write path.
+// Waits up to five minutes (a sanitizer build is slow) for a running tarvok
+// to write path.
 bool WaitForFile(const std::string& path) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(300);
   while (!FileExists(path) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
@@ -509,7 +510,8 @@ TEST(Failure, AnalysisThatDiesAfterSomeClustersStillPresentsThem) {
   const std::string out = dir.File("out");
   RunningProgram program = StartProgram(
       TARVOK_BINARY, {"run", dir.File("t.tsv"), "--clusters", "40", "--permutations", "2000", "--out", out});
-  ASSERT_TRUE(WaitForFile(out + "/pc00002.txt"));
+  ASSERT_TRUE(WaitForFile(out + "/pc00001.txt"));
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));  // cluster 1's files complete
   // The analysis process crashing stands for any failure of the library mid-run.
   std::vector<pid_t> children = ChildrenOf(program.pid);
   ASSERT_EQ(children.size(), 1u);
@@ -524,7 +526,7 @@ TEST(Failure, AnalysisThatDiesAfterSomeClustersStillPresentsThem) {
             std::string::npos)
       << json;
   std::size_t finished = FileLines(out + "/summary.tsv").size() - 1;
-  EXPECT_GE(finished, 2u);
+  EXPECT_GE(finished, 1u);
   EXPECT_EQ(SummaryRows(r.out).size(), finished);
   EXPECT_NE(json.find("\"clusters_done\": " + std::to_string(finished) + ","), std::string::npos);
   EXPECT_NE(ReadFile(out + "/report.html").find("Incomplete results:"), std::string::npos);
