@@ -16,8 +16,7 @@ baseline_commit=f8ba295
 out=bench/RESULTS.md
 data=examples/data/golub.tsv
 
-# The NumPy peer's packages (bench/peer.sh) besides the build's.
-scripts/setup.sh python3-numpy python3-threadpoolctl libopenblas0-pthread >/dev/null
+scripts/setup.sh >/dev/null
 cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DTARVOK_BUILD_BENCH=ON >/dev/null
 cmake --build build/bench --target bench_whole_run bench_kernels -j "$(nproc)" >/dev/null
 
