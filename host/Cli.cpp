@@ -14,6 +14,7 @@
 #include <iostream>
 #include <map>
 
+#include "ExportCommand.h"
 #include "Progress.h"
 #include "Report.h"
 #include "ResultFiles.h"
@@ -46,6 +47,9 @@ const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto}
                                                      {"csv", TableFormat::Csv},
                                                      {"gct", TableFormat::Gct},
                                                      {"pcl", TableFormat::Pcl}};
+const std::map<std::string, FigureFormat> kFigureFormats = {
+    {"png", FigureFormat::Png}, {"svg", FigureFormat::Svg}, {"pdf", FigureFormat::Pdf}};
+const std::map<std::string, bool> kExportChoices = {{"all", true}, {"none", false}};
 const std::map<std::string, MissingPolicy> kPolicies = {
     {"error", MissingPolicy::Error}, {"drop", MissingPolicy::Drop}, {"row-mean", MissingPolicy::RowMean}};
 
@@ -98,14 +102,16 @@ int ReportInterruption(const RunOutcome& outcome, const RunOptions& options, con
 }
 
 // Reads the result files and presents them: the summary table on standard
-// output, summary.tsv, summary.json and report.html in the output directory.
-int PresentResults(const RunOutcome& outcome, const RunInfo& info, const std::string& outDir) {
+// output, summary.tsv, summary.json, the exports, the figure files and
+// report.html in the output directory.
+int PresentResults(const RunOutcome& outcome, const RunInfo& info, const std::string& outDir,
+                   const PresentationOptions& presentation, const Table& table) {
   try {
     RunResults results = ReadRunResults(outDir, outcome.clustersDone);
     PrintSummary(results, std::cout);
     WriteSummaryFiles(results, info, outDir);
-    std::string report = outDir + "/report.html";
-    WriteReport(results, info, report);
+    std::string report =
+        WritePresentation(results, info, outDir, presentation, ReadGeneLabels(outDir), CentredRows(table));
     std::cout << "\nReport: " << report << std::endl;
   } catch (const std::exception& error) {
     Complain(fmt::format("the analysis finished, but its results could not be presented: {}", error.what()));
@@ -187,8 +193,13 @@ int RunCommand(const RunOptions& options) {
     case RunOutcome::Finished:
       break;
   }
-  if (static_cast<int>(classes.size()) != table.samples) classes.clear();
-  return PresentResults(outcome, MakeRunInfo(options, table, classes), job.outDir);
+  RunInfo info = MakeRunInfo(options, table, classes);
+  if (static_cast<int>(classes.size()) == table.samples) {
+    info.classNames = ReadClassLabels(options.classes);  // read once already: the names as written
+  } else {
+    info.classes.clear();
+  }
+  return PresentResults(outcome, info, job.outDir, options.presentation, table);
 }
 
 int ProbeCommand(const std::string& path, TableFormat format) {
@@ -255,6 +266,20 @@ int RunCommandLine(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
 
+  std::string figuresWord = "svg", exportsWord = "all";
+  const char* figuresHelp = "format of the figure files beside the report (the report embeds SVG)";
+  AddChoice(runCommand, "--figures", figuresWord, kFigureFormats, figuresHelp);
+  AddChoice(runCommand, "--exports", exportsWord, kExportChoices,
+            "write clusters.gmt, clusters.kgg, TABLE.cdt and clusters.gct, or none");
+
+  ExportOptions exportOptions;
+  CLI::App* exportCommand = app.add_subcommand(
+      "export", "write the exports, figure files and report of a finished run again, from its files");
+  exportCommand->add_option("OUTDIR", exportOptions.outDir, "output directory of a run")->required();
+  exportCommand->add_option("--classes", exportOptions.classes, "class file naming the class of each sample")
+      ->check(CLI::ExistingFile);
+  AddChoice(exportCommand, "--figures", figuresWord, kFigureFormats, figuresHelp);
+
   std::string probeTable;
   CLI::App* probeCommand =
       app.add_subcommand("probe", "show how a table is read: header row, label column, shape");
@@ -268,6 +293,12 @@ int RunCommandLine(int argc, char** argv) {
   }
   TableFormat format = kFormats.at(formatWord);
   if (probeCommand->parsed()) return ProbeCommand(probeTable, format);
+  if (exportCommand->parsed()) {
+    exportOptions.figures = kFigureFormats.at(figuresWord);
+    return ExportCommand(exportOptions);
+  }
+  run.presentation.figures = kFigureFormats.at(figuresWord);
+  run.presentation.exports = kExportChoices.at(exportsWord);
   run.format = format;
   run.missing = kPolicies.at(missingWord);
   return RunCommand(run);
