@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <stdexcept>
 #include <utility>
 
@@ -130,6 +131,14 @@ void WriteFileAtomically(const std::string& path, const std::string& content) {
 void WriteExports(const ExportRecord& r, const std::string& dir) {
   CheckRecord(r);
   const std::string texts[] = {GmtText(r), KggText(r), CdtText(r), GctText(r)};
+  // A directory in a file's place would fail its rename after the others
+  // had been renamed: refuse it first.
+  for (const std::string& name : ExportFileNames()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(dir + "/" + name, error)) {
+      throw std::runtime_error(dir + "/" + name + ": cannot be written: " + std::strerror(EISDIR));
+    }
+  }
   std::vector<std::pair<std::string, std::string>> written;  // temporary, final path
   try {
     for (size_t k = 0; k < ExportFileNames().size(); ++k) {
