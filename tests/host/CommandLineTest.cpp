@@ -79,6 +79,8 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", table, "--out", out, "--threads", "1025"},  // more than the library takes
       {"run", table, "--out", out, "--missing", "ignore"},
       {"run", table, "--out", out, "--format", "xls"},
+      {"run", table, "--out", out, "--figures", "gif"},
+      {"run", table, "--out", out, "--exports", "some"},
       {"run", table, "--out", out, "--supervise", "50"},
       {"run", table, "--out", out, "--classes", dir.File("c.cls")},  // 3 classes for 4 samples
       {"run", dir.File("missing.tsv"), "--out", out},
@@ -107,7 +109,7 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
 
 TEST(Usage, HelpOnEveryCommandExitsWithZero) {
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"--help"}, {"run", "--help"}, {"probe", "--help"}}) {
+       std::vector<std::vector<std::string>>{{"--help"}, {"run", "--help"}, {"probe", "--help"}, {"export", "--help"}}) {
     ProgramResult r = RunTarvok(args, 60);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("Usage: tarvok"), std::string::npos) << r.out;

@@ -203,7 +203,7 @@ TEST(DrawHeatmap, CapsTheRowsOfLargeClustersAndSaysSo) {
   EXPECT_TRUE(DrawHeatmap(MakeCluster(1, 5, 20, 1), {}, {}, 200).note.empty());
 }
 
-TEST(DrawComponent, ColoursBarsByClassOnlyWhenSupervised) {
+TEST(DrawComponent, ColoursBarsByClassAndNamesTheClassesInTheLegend) {
   ClusterResult c = MakeCluster(1, 4, 3, 1);
   c.component = {1, 1, 1, 1};
   // Bars 155 pixels wide from x = 70, spanning y = 36..266.
@@ -217,6 +217,12 @@ TEST(DrawComponent, ColoursBarsByClassOnlyWhenSupervised) {
   EXPECT_EQ(byClass[0], byClass[1]);
   EXPECT_EQ(byClass[2], byClass[3]);
   EXPECT_NE(byClass[0], byClass[2]);
+  // The legend names the classes: other names, other pixels, same bars.
+  auto png = [&](const std::vector<std::string>& classes) {
+    return DrawComponent(c, {"a", "b", "c", "d"}, classes).Encode(FigureFormat::Png);
+  };
+  EXPECT_NE(png({"ALL", "ALL", "AML", "AML"}), png({"B", "B", "T", "T"}));
+  EXPECT_EQ(barColours({"B", "B", "T", "T"}), byClass);
   std::vector<uint32_t> plain = barColours({});
   EXPECT_EQ(plain, std::vector<uint32_t>(4, plain[0]));
   EXPECT_NE(plain[0], 0xFFFFFFu);
