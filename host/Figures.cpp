@@ -432,8 +432,12 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
   const double left = 20, top = slots.empty() ? 40 : 56;
   const double mapW = samples * cellW, mapH = rows * cellH;
   const double legendX = left + mapW + 8 + (geneLabels ? 120 : 0);
-  const int width = static_cast<int>(std::max(420.0, legendX + 90));
-  const int height = static_cast<int>(top + std::max(mapH, 140.0) + (sampleText ? 100 : 24));
+  // The classes of the strip are named under the colour bar.
+  const size_t classRows = std::min<size_t>(distinct.size(), kMaxLegendClasses);
+  const double classTop = top + std::max(mapH, 140.0) + 24;
+  const int width = static_cast<int>(std::max(420.0, legendX + (classRows > 0 ? 140 : 90)));
+  const int height = static_cast<int>(std::max(top + std::max(mapH, 140.0) + (sampleText ? 100 : 24),
+                                               classTop + 18.0 * classRows + 6));
 
   Figure figure = MakeFigure(width, height, [=](cairo_t* cr) {
     Title(cr, left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
@@ -482,6 +486,10 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
     Text(cr, legendX + 18, barTop + barH / 2, "0", 0.0);
     std::snprintf(text, sizeof text, "\xE2\x88\x92%.3g", scale);
     Text(cr, legendX + 18, barTop + barH - 4, text, 0.0);
+    cairo_set_font_size(cr, 11);
+    for (size_t k = 0; k < classRows; ++k) {
+      LegendEntry(cr, legendX, classTop + 18.0 * k, kPalette[k % kPaletteSize], ClassLegend(distinct[k]));
+    }
   });
   if (rows < c.size) {
     figure.note = "The heatmap shows the first " + std::to_string(rows) + " of " +
