@@ -94,3 +94,19 @@ void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::stri
     tarvok::exports::WriteFileAtomically(path + ".tsv", f.data);
   }
 }
+
+void RemoveFigureFiles(const std::string& dir) {
+  namespace fs = std::filesystem;
+  std::error_code error;
+  std::vector<fs::path> ours;
+  for (fs::directory_iterator it(fs::path(dir) / kFigureDirectory, error), end; !error && it != end;
+       it.increment(error)) {
+    const std::string name = it->path().filename().string();
+    const std::string extension = it->path().extension().string();
+    if (name.rfind("cluster", 0) == 0 && name.find('_') != std::string::npos &&
+        (extension == ".png" || extension == ".svg" || extension == ".pdf" || extension == ".tsv")) {
+      ours.push_back(it->path());
+    }
+  }
+  for (const fs::path& path : ours) fs::remove(path, error);
+}

@@ -37,3 +37,9 @@ inline constexpr const char* kFigureDirectory = "figures";
 // Throws std::runtime_error naming the file that cannot be written.
 void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::string& dir,
                       FigureFormat format);
+
+// Removes from dir/figures every figure and data file of the form
+// WriteFigureFiles writes ("cluster<n>_<figure>.<png|svg|pdf|tsv>"), so that
+// a new run never sits beside figures of clusters it did not find. Other
+// files stay. Errors are ignored.
+void RemoveFigureFiles(const std::string& dir);

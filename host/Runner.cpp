@@ -25,6 +25,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "FigureFiles.h"
 #include "Tarvok.h"
 #include "exports/Exports.h"
 
@@ -212,6 +213,7 @@ std::string PrepareOutputDirectory(const std::string& dir) {
     fs::remove(path / stale, error);
   }
   for (const std::string& stale : tarvok::exports::ExportFileNames()) fs::remove(path / stale, error);
+  RemoveFigureFiles(absolute);
   return absolute;
 }
 

@@ -3,6 +3,7 @@
 // and bad input to "tarvok export" refused with status 2 before any file
 // is written.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -75,12 +76,21 @@ TEST(Exports, NoneLeavesThemOutButKeepsFiguresAndReport) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(40, 5, true, true));
   const std::string out = dir.File("run");
+  // What an earlier run left goes; what the user put there stays.
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((out + "/figures").c_str(), 0700), 0);
+  for (const char* name : {"clusters.gmt", "figures/cluster7_gap.pdf", "figures/cluster7_gap.tsv", "figures/notes.txt"}) {
+    dir.Write(std::string("run/") + name, "old");
+  }
   ProgramResult r = RunTarvok(
       {"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--exports", "none", "--out", out, "-q"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   for (const char* name : kExports) EXPECT_FALSE(FileExists(out + "/" + name)) << name;
   EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.svg"));
   EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.tsv"));
+  EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.pdf"));
+  EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.tsv"));
+  EXPECT_TRUE(FileExists(out + "/figures/notes.txt"));
   EXPECT_EQ(ReadFile(out + "/report.html").find("Downloads"), std::string::npos);
 }
 
