@@ -135,11 +135,15 @@ int RunCommand(const RunOptions& options) {
   Table table;
   std::vector<int> classes;
   std::vector<std::string> notes;
+  std::vector<std::string> classNames;
   std::string reading = options.table;  // the file being read, for messages
   try {
     table = ReadTable(options.table, options.format, options.missing);
     reading = options.classes;
-    if (!options.classes.empty()) classes = ReadClassFile(options.classes, notes);
+    if (!options.classes.empty()) {
+      classes = ReadClassFile(options.classes, notes);
+      classNames = ReadClassLabels(options.classes);  // the labels as written, for legends
+    }
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", reading, error.what()));
     return kExitUsage;
@@ -193,12 +197,9 @@ int RunCommand(const RunOptions& options) {
     case RunOutcome::Finished:
       break;
   }
+  if (static_cast<int>(classes.size()) != table.samples) classes.clear();
   RunInfo info = MakeRunInfo(options, table, classes);
-  if (static_cast<int>(classes.size()) == table.samples) {
-    info.classNames = ReadClassLabels(options.classes);  // read once already: the names as written
-  } else {
-    info.classes.clear();
-  }
+  if (!classes.empty()) info.classNames = classNames;
   return PresentResults(outcome, info, job.outDir, options.presentation, table);
 }
 

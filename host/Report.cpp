@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include <ctime>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -54,25 +55,19 @@ void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files)
 }
 
 // What each export is for, shown beside its download link.
-std::string ExportPurpose(const std::string& name) {
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".gmt") == 0) {
-    return "gene sets per cluster, with _up and _down sets by score sign (GSEA, enrichment tools)";
-  }
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".kgg") == 0) {
-    return "gene to cluster groups (Cluster 3.0, Java TreeView)";
-  }
-  if (name.size() > 4 && name.compare(name.size() - 4, 4, ".cdt") == 0) {
-    return "data cluster by cluster, sign-aligned (Java TreeView)";
-  }
-  return "clustered genes with cluster, score and sign (GCT 1.3, Morpheus)";
-}
+const std::map<std::string, const char*> kExportPurposes = {
+    {"clusters.gmt", "gene sets per cluster, with _up and _down sets by score sign (GSEA, enrichment tools)"},
+    {"clusters.kgg", "gene to cluster groups (Cluster 3.0, Java TreeView)"},
+    {"TABLE.cdt", "data cluster by cluster, sign-aligned (Java TreeView)"},
+    {"clusters.gct", "clustered genes with cluster, score and sign (GCT 1.3, Morpheus)"}};
 
 void Downloads(std::ostream& html, const ReportFiles& files) {
   if (files.exports.empty()) return;
   html << "<h2>Downloads</h2>\n<ul class=\"downloads\">\n";
   for (const std::string& name : files.exports) {
-    html << "<li><a href=\"" << HtmlEscape(name) << "\" download>" << HtmlEscape(name) << "</a>: "
-         << HtmlEscape(ExportPurpose(name)) << "</li>\n";
+    auto purpose = kExportPurposes.find(name);
+    html << "<li><a href=\"" << HtmlEscape(name) << "\" download>" << HtmlEscape(name) << "</a>"
+         << (purpose == kExportPurposes.end() ? "" : std::string(": ") + purpose->second) << "</li>\n";
   }
   html << "</ul>\n";
 }
