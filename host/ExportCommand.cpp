@@ -65,17 +65,21 @@ RunInfo ReadRunInfo(const std::string& dir, const RunResults& r, size_t genes) {
   info.clusters = static_cast<int>(r.clusters.size());
   std::ifstream in(dir + "/summary.json", std::ios::binary);
   if (!in) return info;
-  nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
-  if (doc.is_discarded() || !doc.is_object()) return info;
-  info.table = doc.value("table", std::string());
-  const nlohmann::json p = doc.value("parameters", nlohmann::json::object());
-  if (!p.is_object()) return info;
-  info.clusters = p.value("clusters", info.clusters);
-  info.shave = p.value("shave_percent", 0);
-  info.permutations = p.value("permutations", 0);
-  info.tolerance = p.value("tolerance_percent", 0);
-  info.supervise = p.value("supervise_percent", 0);
-  if (p.contains("classes_file") && p["classes_file"].is_string()) info.classesFile = p["classes_file"];
+  // The report's header only: a damaged summary leaves it short, nothing more.
+  try {
+    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
+    if (doc.is_discarded() || !doc.is_object()) return info;
+    info.table = doc.value("table", std::string());
+    const nlohmann::json p = doc.value("parameters", nlohmann::json::object());
+    if (!p.is_object()) return info;
+    info.clusters = p.value("clusters", info.clusters);
+    info.shave = p.value("shave_percent", 0);
+    info.permutations = p.value("permutations", 0);
+    info.tolerance = p.value("tolerance_percent", 0);
+    info.supervise = p.value("supervise_percent", 0);
+    if (p.contains("classes_file") && p["classes_file"].is_string()) info.classesFile = p["classes_file"];
+  } catch (const nlohmann::json::exception&) {
+  }
   return info;
 }
 

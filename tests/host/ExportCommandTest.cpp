@@ -131,7 +131,9 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
   refused(run.path(), run.File("bad.classes") + " holds 2 classes, but the run has 4 samples",
           {"--classes", run.File("bad.classes")});
 
-  // Repaired, the same directory exports.
+  // Repaired, the same directory exports; a damaged summary only shortens
+  // the report's header.
+  run.Write("summary.json", "{\"table\": 7, \"parameters\": {\"clusters\": \"x\"}}");
   ProgramResult r = RunTarvok({"export", run.path()});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   for (const char* name : kExports) EXPECT_TRUE(FileExists(run.File(name))) << name;

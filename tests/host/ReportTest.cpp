@@ -265,7 +265,14 @@ TEST(WriteReport, NamesTheFileItCannotWrite) {
 TEST(WriteReport, LoadsEveryFigureInAHeadlessBrowser) {
   if (!HasChromium()) GTEST_SKIP() << "/usr/bin/chromium is not installed";
   TempDir dir, profile;
-  WriteReport(MakeResults(8, 3), Info(8), dir.File("report.html"));
+  // The page as a run writes it: classes named, exports and figure files
+  // linked beside the embedded SVG figures.
+  RunInfo info = Info(8);
+  info.classNames = {"ALL", "ALL", "ALL", "AML", "AML", "AML", "T", "T"};
+  ReportFiles files;
+  files.exports = {"clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"};
+  files.figureFiles = true;
+  WriteReport(MakeResults(8, 3), info, dir.File("report.html"), files);
   std::string dom = dir.File("dom.html"), shot = dir.File("shot.png");
   ASSERT_EQ(std::system((Chromium(profile, "--dump-dom file://" + dir.File("report.html")) + " > " + dom +
                          " 2>/dev/null")
