@@ -48,8 +48,7 @@ std::string CdtText(const ExportRecord& r) {
     const ClusterExport& c = r.clusters[i];
     for (size_t j = 0; j < c.genes.size(); ++j) {
       int sign = SignOf(c.scores[j]);
-      std::string name =
-          c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
+      std::string name = c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
       AppendRow(out, c.genes[j], name, &c.rows[j], sign, samples);
       clustered.insert(c.genes[j]);
     }

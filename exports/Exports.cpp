@@ -19,8 +19,8 @@ namespace {
 
 void CheckWidth(const std::vector<double>& row, size_t samples, const std::string& what) {
   if (row.size() != samples) {
-    Disagree(what + " holds " + std::to_string(row.size()) + " values for " +
-             std::to_string(samples) + " samples");
+    Disagree(what + " holds " + std::to_string(row.size()) + " values for " + std::to_string(samples) +
+             " samples");
   }
 }
 
@@ -49,8 +49,7 @@ void CheckRecord(const ExportRecord& r) {
     if (c.genes.empty()) Disagree(name + " holds no genes");
     if (c.scores.size() != c.genes.size() || c.rows.size() != c.genes.size()) {
       Disagree(name + " holds " + std::to_string(c.genes.size()) + " genes but " +
-               std::to_string(c.scores.size()) + " scores and " + std::to_string(c.rows.size()) +
-               " rows");
+               std::to_string(c.scores.size()) + " scores and " + std::to_string(c.rows.size()) + " rows");
     }
     CheckWidth(c.component, samples, "the component of " + name);
     for (size_t j = 0; j < c.rows.size(); ++j) {

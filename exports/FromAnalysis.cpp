@@ -18,7 +18,8 @@ ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& re
                               const std::vector<std::string>& sampleLabels,
                               const std::vector<std::string>& classNames) {
   const int genes = analysis.Genes();
-  if (static_cast<int>(geneLabels.size()) != genes || static_cast<int>(sampleLabels.size()) != analysis.Samples()) {
+  if (static_cast<int>(geneLabels.size()) != genes ||
+      static_cast<int>(sampleLabels.size()) != analysis.Samples()) {
     throw std::invalid_argument(std::to_string(geneLabels.size()) + " gene and " +
                                 std::to_string(sampleLabels.size()) + " sample labels for data of " +
                                 std::to_string(genes) + " genes and " + std::to_string(analysis.Samples()) +

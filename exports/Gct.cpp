@@ -19,8 +19,8 @@ std::string GctText(const ExportRecord& r) {
   size_t rows = 0;
   for (const ClusterExport& c : r.clusters) rows += c.genes.size();
   const bool classes = !r.classes.empty();
-  std::string out = "#1.3\n" + std::to_string(rows) + "\t" + std::to_string(r.samples.size()) +
-                    "\t3\t" + (classes ? "1" : "0") + "\nid\tcluster\tscore\tsign";
+  std::string out = "#1.3\n" + std::to_string(rows) + "\t" + std::to_string(r.samples.size()) + "\t3\t" +
+                    (classes ? "1" : "0") + "\nid\tcluster\tscore\tsign";
   for (const std::string& sample : r.samples) out += "\t" + Field(sample);
   out += "\n";
   if (classes) {

@@ -37,16 +37,17 @@ std::string GmtText(const ExportRecord& r) {
     const std::string name = "cluster" + std::to_string(i + 1);
     int up = 0;
     for (double score : c.scores) up += SignOf(score) > 0;
-    const std::string figures = "eigenvalue " + ExactNumber(c.eigenvalue) + ", R2 " +
-                                ExactNumber(c.r2) + "%, gap " + ExactNumber(c.gap);
+    const std::string figures = "eigenvalue " + ExactNumber(c.eigenvalue) + ", R2 " + ExactNumber(c.r2) +
+                                "%, gap " + ExactNumber(c.gap);
     const std::string size = std::to_string(c.genes.size());
-    AppendSet(out, name, "gene shaving cluster " + std::to_string(i + 1) + ": " + size +
-                             " genes, " + figures, c, 0);
-    AppendSet(out, name + "_up", std::to_string(up) + " of " + size + " genes following the component, " + figures,
-              c, 1);
-    AppendSet(out, name + "_down",
-              std::to_string(c.genes.size() - up) + " of " + size + " genes mirroring the component, " + figures,
-              c, -1);
+    AppendSet(out, name, "gene shaving cluster " + std::to_string(i + 1) + ": " + size + " genes, " + figures,
+              c, 0);
+    AppendSet(out, name + "_up",
+              std::to_string(up) + " of " + size + " genes following the component, " + figures, c, 1);
+    AppendSet(
+        out, name + "_down",
+        std::to_string(c.genes.size() - up) + " of " + size + " genes mirroring the component, " + figures, c,
+        -1);
   }
   return out;
 }

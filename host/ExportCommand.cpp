@@ -1,12 +1,12 @@
 #include "ExportCommand.h"
 
 #include <fmt/format.h>
-#include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <stdexcept>
 
@@ -96,7 +96,8 @@ std::vector<std::string> ClassNames(const ExportOptions& options, int samples) {
     throw ExportError(fmt::format("{}: {}", path, error.what()));
   }
   if (static_cast<int>(names.size()) != samples) {
-    throw ExportError(fmt::format("{} holds {} classes, but the run has {} samples", path, names.size(), samples));
+    throw ExportError(
+        fmt::format("{} holds {} classes, but the run has {} samples", path, names.size(), samples));
   }
   return names;
 }
@@ -111,7 +112,8 @@ int Export(const ExportOptions& options) {
   }
   // Only finished clusters have a line in clusterlengths.txt.
   const int done = static_cast<int>(Lines(dir + "/clusterlengths.txt").size());
-  if (done == 0) throw ExportError(fmt::format("the run in {} extracted no clusters: nothing to export", dir));
+  if (done == 0)
+    throw ExportError(fmt::format("the run in {} extracted no clusters: nothing to export", dir));
   RunResults r;
   try {
     r = ReadRunResults(dir, done);
@@ -130,7 +132,8 @@ int Export(const ExportOptions& options) {
   presentation.figures = options.figures;
   const std::string report =
       WritePresentation(r, info, dir, presentation, genes, CentredMatrix(dir, genes.size(), r.samples));
-  std::cout << fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir, report);
+  std::cout << fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir,
+                           report);
   return kExitSuccess;
 }
 

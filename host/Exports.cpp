@@ -65,8 +65,8 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   const bool exports = options.exports && !r.clusters.empty();
   tarvok::exports::ExportRecord record;
   if (exports) {
-    record = MakeExportRecord(r, genes, values, classes.size() == r.sampleLabels.size() ? classes
-                                                                                         : std::vector<std::string>());
+    record = MakeExportRecord(r, genes, values,
+                              classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
     tarvok::exports::CheckRecord(record);
   }
   for (const std::vector<ClusterFigure>& figures : files.figures) {

@@ -12,7 +12,7 @@
 #include "exports/Exports.h"
 
 struct PresentationOptions {
-  bool exports = true;  // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
+  bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
   FigureFormat figures = FigureFormat::Svg;  // format of the figure files
 };
 

@@ -15,7 +15,8 @@ std::string StepTable(const ClusterResult& c, bool withR2) {
   std::string out = withR2 ? "size\tr2_percent\tmean_permuted_r2_percent\tchosen\n" : "size\tgap\tchosen\n";
   for (size_t k = 0; k < c.sizes.size(); ++k) {
     out += std::to_string(c.sizes[k]) + "\t";
-    out += withR2 ? ExactNumber(c.r2Curve[k]) + "\t" + ExactNumber(c.meanPermutedR2[k]) : ExactNumber(c.gapCurve[k]);
+    out += withR2 ? ExactNumber(c.r2Curve[k]) + "\t" + ExactNumber(c.meanPermutedR2[k])
+                  : ExactNumber(c.gapCurve[k]);
     out += static_cast<int>(k) + 1 == c.chosenStep ? "\t1\n" : "\t0\n";
   }
   return out;
@@ -55,8 +56,7 @@ std::string ComponentTable(const ClusterResult& c, const std::vector<std::string
 
 std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
                                               const std::vector<std::string>& sampleLabels,
-                                              const std::vector<std::string>& classes,
-                                              int maxHeatmapRows) {
+                                              const std::vector<std::string>& classes, int maxHeatmapRows) {
   const std::string name = "Cluster " + std::to_string(c.number);
   const std::string stem = "cluster" + std::to_string(c.number);
   const bool coloured = !classes.empty();
@@ -65,16 +65,16 @@ std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
                      "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
                      "the dashed line marks the chosen size.",
                      DrawGapCurve(c), StepTable(c, false)});
-  figures.push_back({stem + "_r2", name + " R\xC2\xB2 curves",
-                     "R\xC2\xB2 of the real data and mean R\xC2\xB2 of the permuted copies against cluster size.",
-                     DrawVarianceCurves(c), StepTable(c, true)});
-  figures.push_back({stem + "_heatmap", name + " heatmap",
-                     std::string("Centred expression of the cluster's genes in cluster order, each gene "
-                                 "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
-                         (coloured ? " The strip above shows the classes, coloured as in the component figure."
-                                   : ""),
-                     DrawHeatmap(c, sampleLabels, classes, maxHeatmapRows),
-                     HeatmapTable(c, sampleLabels, maxHeatmapRows)});
+  figures.push_back(
+      {stem + "_r2", name + " R\xC2\xB2 curves",
+       "R\xC2\xB2 of the real data and mean R\xC2\xB2 of the permuted copies against cluster size.",
+       DrawVarianceCurves(c), StepTable(c, true)});
+  figures.push_back(
+      {stem + "_heatmap", name + " heatmap",
+       std::string("Centred expression of the cluster's genes in cluster order, each gene "
+                   "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
+           (coloured ? " The strip above shows the classes, coloured as in the component figure." : ""),
+       DrawHeatmap(c, sampleLabels, classes, maxHeatmapRows), HeatmapTable(c, sampleLabels, maxHeatmapRows)});
   figures.push_back({stem + "_component", name + " component",
                      coloured ? "The cluster's component over the samples, coloured by class."
                               : "The cluster's component over the samples.",

@@ -14,7 +14,7 @@ struct ClusterFigure {
   std::string alt;      // short description: "Cluster 1 gap curve"
   std::string caption;  // the report's caption
   Figure figure;
-  std::string data;     // the plotted numbers as TSV text, with a header line
+  std::string data;  // the plotted numbers as TSV text, with a header line
 };
 
 // Heatmap rows beyond this many genes would be thinner than a pixel or two.
@@ -26,8 +26,7 @@ inline constexpr int kHeatmapMaxRows = 200;
 //   classes      (input) class name of each sample; may be empty
 std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
                                               const std::vector<std::string>& sampleLabels,
-                                              const std::vector<std::string>& classes,
-                                              int maxHeatmapRows);
+                                              const std::vector<std::string>& classes, int maxHeatmapRows);
 
 // The subdirectory of the output directory that holds the figure files.
 inline constexpr const char* kFigureDirectory = "figures";
@@ -35,8 +34,7 @@ inline constexpr const char* kFigureDirectory = "figures";
 // Writes every figure as dir/figures/<stem>.<format> and its numbers as
 // dir/figures/<stem>.tsv, each file atomically; creates the subdirectory.
 // Throws std::runtime_error naming the file that cannot be written.
-void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::string& dir,
-                      FigureFormat format);
+void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::string& dir, FigureFormat format);
 
 // Removes from dir/figures every figure and data file of the form
 // WriteFigureFiles writes ("cluster<n>_<figure>.<png|svg|pdf|tsv>"), so that

@@ -6,8 +6,8 @@
 #include <stdexcept>
 
 #include "Figures.h"
-#include "exports/Exports.h"
 #include "Summary.h"
+#include "exports/Exports.h"
 
 namespace {
 

@@ -113,9 +113,9 @@ TEST(Gct, Version13WithClusterScoreSignAndClassMetadata) {
       "c\t2\t-2\t-1\t1\t0.3333333333333333\t-1.3333333333333333\n";
   EXPECT_EQ(GctText(r), "#1.3\n4\t3\t3\t0\nid\tcluster\tscore\tsign\ts1\ts2\ts3\n" + rows);
   r.classes = {"ALL", "AML", "ALL"};
-  EXPECT_EQ(GctText(r),
-            "#1.3\n4\t3\t3\t1\nid\tcluster\tscore\tsign\ts1\ts2\ts3\nclass\tna\tna\tna\tALL\tAML\tALL\n" +
-                rows);
+  EXPECT_EQ(
+      GctText(r),
+      "#1.3\n4\t3\t3\t1\nid\tcluster\tscore\tsign\ts1\ts2\ts3\nclass\tna\tna\tna\tALL\tAML\tALL\n" + rows);
 }
 
 TEST(CheckRecord, NamesThePartThatDisagrees) {

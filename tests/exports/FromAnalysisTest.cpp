@@ -32,7 +32,8 @@ TEST(RecordOfAnalysis, OwnScoresCentredRowsAndTheChosenStep) {
   tarvok::AnalysisResult result = analysis.Run();
   ASSERT_GE(result.ClustersDone(), 1);
 
-  ExportRecord r = RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, {"a", "b", "c", "a", "b", "c"});
+  ExportRecord r =
+      RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, {"a", "b", "c", "a", "b", "c"});
   CheckRecord(r);
   ASSERT_EQ(r.clusters.size(), result.clusters.size());
   ASSERT_EQ(r.values.size(), static_cast<size_t>(genes));

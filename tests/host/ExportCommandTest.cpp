@@ -24,8 +24,8 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
   dir.Write("classes.txt", "tumour\ntumour\ntumour\nnormal\nnormal\nnormal\n");
   const std::string out = dir.File("run");
-  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--permutations", "2", "--classes",
-                               dir.File("classes.txt"), "--figures", "png", "--out", out, "-q"});
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--permutations", "2",
+                               "--classes", dir.File("classes.txt"), "--figures", "png", "--out", out, "-q"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   const int clusters = static_cast<int>(FileLines(out + "/clusterlengths.txt").size());
   ASSERT_GE(clusters, 1);
@@ -36,8 +36,9 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   EXPECT_EQ(figures.count("cluster1_heatmap.png"), 1u);
   EXPECT_EQ(figures.count("cluster1_heatmap.tsv"), 1u);
   // Class names, not numbers, reach Morpheus and the figures' data.
-  EXPECT_NE(first["clusters.gct"].find("\nclass\tna\tna\tna\ttumour\ttumour\ttumour\tnormal\tnormal\tnormal\n"),
-            std::string::npos);
+  EXPECT_NE(
+      first["clusters.gct"].find("\nclass\tna\tna\tna\ttumour\ttumour\ttumour\tnormal\tnormal\tnormal\n"),
+      std::string::npos);
   EXPECT_EQ(FileLines(out + "/figures/cluster1_component.tsv")[1].rfind("S1\ttumour\t", 0), 0u);
   const std::string report = ReadFile(out + "/report.html");
   for (const char* name : kExports) {
@@ -52,8 +53,8 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   ASSERT_EQ(unlink((out + "/clusters.gmt").c_str()), 0);
   ProgramResult e = RunTarvok({"export", out, "--figures", "pdf", "--classes", dir.File("classes.txt")});
   ASSERT_EQ(e.exitStatus, 0) << e.err;
-  EXPECT_EQ(e.out, "Exports of " + std::to_string(clusters) + " clusters written to " + out + "\nReport: " + out +
-                       "/report.html\n");
+  EXPECT_EQ(e.out, "Exports of " + std::to_string(clusters) + " clusters written to " + out +
+                       "\nReport: " + out + "/report.html\n");
   for (const char* name : {"clusters.gmt", "clusters.kgg", "clusters.gct"}) {
     EXPECT_EQ(ReadFile(out + "/" + name), first[name]) << name;
   }
@@ -79,11 +80,12 @@ TEST(Exports, NoneLeavesThemOutButKeepsFiguresAndReport) {
   // What an earlier run left goes; what the user put there stays.
   ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
   ASSERT_EQ(mkdir((out + "/figures").c_str(), 0700), 0);
-  for (const char* name : {"clusters.gmt", "figures/cluster7_gap.pdf", "figures/cluster7_gap.tsv", "figures/notes.txt"}) {
+  for (const char* name :
+       {"clusters.gmt", "figures/cluster7_gap.pdf", "figures/cluster7_gap.tsv", "figures/notes.txt"}) {
     dir.Write(std::string("run/") + name, "old");
   }
-  ProgramResult r = RunTarvok(
-      {"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--exports", "none", "--out", out, "-q"});
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2",
+                               "--exports", "none", "--out", out, "-q"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   for (const char* name : kExports) EXPECT_FALSE(FileExists(out + "/" + name)) << name;
   EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.svg"));

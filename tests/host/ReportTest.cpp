@@ -99,8 +99,9 @@ TEST(WriteReport, EmbedsFourSvgFiguresPerClusterAtTheirStatedSize) {
     ASSERT_EQ(std::sscanf(html.c_str() + end, "\" width=\"%d\" height=\"%d\"", &width, &height), 2);
     std::string svg = FromBase64(html.substr(data, end - data));
     EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
-    EXPECT_NE(svg.find("width=\"" + std::to_string(width) + "pt\" height=\"" + std::to_string(height) + "pt\""),
-              std::string::npos);
+    EXPECT_NE(
+        svg.find("width=\"" + std::to_string(width) + "pt\" height=\"" + std::to_string(height) + "pt\""),
+        std::string::npos);
     EXPECT_NE(svg.find("</svg>"), std::string::npos);
   }
   EXPECT_EQ(figures, 8);
@@ -147,8 +148,8 @@ TEST(WriteReport, LinksEveryExportAndFigureFileAndListsScores) {
   EXPECT_NE(html.find("<a href=\"clusters.gmt\" download>clusters.gmt</a>"), std::string::npos);
   EXPECT_NE(html.find("<a href=\"TABLE.cdt\" download>TABLE.cdt</a>"), std::string::npos);
   for (const char* stem : {"cluster1_gap", "cluster1_r2", "cluster1_heatmap", "cluster2_component"}) {
-    EXPECT_NE(html.find("<a href=\"figures/" + std::string(stem) + ".pdf\" download>pdf</a> <a href=\"figures/" +
-                        stem + ".tsv\" download>data</a>"),
+    EXPECT_NE(html.find("<a href=\"figures/" + std::string(stem) +
+                        ".pdf\" download>pdf</a> <a href=\"figures/" + stem + ".tsv\" download>data</a>"),
               std::string::npos)
         << stem;
   }
@@ -156,8 +157,9 @@ TEST(WriteReport, LinksEveryExportAndFigureFileAndListsScores) {
   const std::vector<double> scores = GeneScores(r.clusters[0]);
   EXPECT_GT(scores[0], 0);
   EXPECT_LT(scores[1], 0);
-  EXPECT_NE(html.find("<tr><td>2</td><td class=\"genes\">G1_1</td><td>" + SixDecimals(scores[1]) + "</td></tr>"),
-            std::string::npos);
+  EXPECT_NE(
+      html.find("<tr><td>2</td><td class=\"genes\">G1_1</td><td>" + SixDecimals(scores[1]) + "</td></tr>"),
+      std::string::npos);
 }
 
 TEST(WriteReport, EscapesLabelsAndPaths) {
