@@ -84,8 +84,8 @@ void CheckOptions(const double* data, int genes, int samples, const AnalysisOpti
   CheckRange("samples", samples, 2, maxInt, "2 or more");
   CheckRange("generator state", options.generatorState, -1, 0xffffffffLL, "-1 or 0..4294967295");
   if (options.supervisionPercent != 0 && static_cast<long long>(options.classes.size()) != samples) {
-    throw Error(FormatMessage("classes has %zu entries; a supervised analysis needs one per sample (%d)\n",
-                              options.classes.size(), samples));
+    throw Error(FormatMessage("classes has %lld entries; a supervised analysis needs one per sample (%d)\n",
+                              static_cast<long long>(options.classes.size()), samples));
   }
   if (data == nullptr) throw Error("data is a null pointer\n");
   DataCheck check = CheckData(data, genes, samples);

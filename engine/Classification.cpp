@@ -49,8 +49,8 @@ std::vector<int> ReadClassificationFile(const char* path, int N) {
   }
   std::vector<int> classes = ReadClassLabels(path);
   if (classes.size() != static_cast<size_t>(N)) {
-    throw tarvok::Error(tarvok::FormatMessage("Classification file line count(%zu) must equal columns(%d)\n",
-                                              classes.size(), N));
+    throw tarvok::Error(tarvok::FormatMessage("Classification file line count(%lld) must equal columns(%d)\n",
+                                              static_cast<long long>(classes.size()), N));
   }
   return classes;
 }

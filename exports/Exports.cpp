@@ -1,8 +1,6 @@
 #include "exports/Exports.h"
 
-#include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -82,15 +80,18 @@ const std::vector<std::string>& ExportFileNames() {
 
 namespace {
 
-// The temporary name of path: same directory, so that rename stays on one
-// file system; the clock and a counter keep two writers apart.
+// The temporary name of path: ".NAME.tmp" in the same directory, so that
+// rename stays on one file system; the name the host's own atomic writes
+// use, so that a leftover is known for what it is.
 std::string TemporaryName(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  long long tick = std::chrono::steady_clock::now().time_since_epoch().count();
   size_t slash = path.rfind('/');
   std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
   std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return dir + "." + name + ".tmp" + std::to_string(tick) + "-" + std::to_string(counter++);
+  return dir + "." + name + ".tmp";
+}
+
+[[noreturn]] void FailWrite(const std::string& path, int error) {
+  throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
 }
 
 // Writes content to a fresh temporary beside path; returns its name.
@@ -98,7 +99,7 @@ std::string WriteTemporary(const std::string& path, const std::string& content) 
   std::string temporary = TemporaryName(path);
   std::FILE* file = std::fopen(temporary.c_str(), "wb");
   if (file == nullptr) {
-    throw std::runtime_error(path + ": cannot be written: " + std::strerror(errno));
+    FailWrite(path, errno);
   }
   bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
   int error = errno;
@@ -108,7 +109,7 @@ std::string WriteTemporary(const std::string& path, const std::string& content) 
   }
   if (!written) {
     std::remove(temporary.c_str());
-    throw std::runtime_error(path + ": cannot be written: " + std::strerror(error));
+    FailWrite(path, error);
   }
   return temporary;
 }
@@ -117,7 +118,7 @@ void Rename(const std::string& temporary, const std::string& path) {
   if (std::rename(temporary.c_str(), path.c_str()) != 0) {
     int error = errno;
     std::remove(temporary.c_str());
-    throw std::runtime_error(path + ": cannot be written: " + std::strerror(error));
+    FailWrite(path, error);
   }
 }
 
@@ -135,7 +136,7 @@ void WriteExports(const ExportRecord& r, const std::string& dir) {
   for (const std::string& name : ExportFileNames()) {
     std::error_code error;
     if (std::filesystem::is_directory(dir + "/" + name, error)) {
-      throw std::runtime_error(dir + "/" + name + ": cannot be written: " + std::strerror(EISDIR));
+      FailWrite(dir + "/" + name, EISDIR);
     }
   }
   std::vector<std::pair<std::string, std::string>> written;  // temporary, final path

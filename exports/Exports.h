@@ -64,13 +64,14 @@ const std::vector<std::string>& ExportFileNames();
 // Checks r, then writes every export file into dir (which must exist).
 // Each file goes to a temporary name first; only when all four are written
 // are they renamed into place, so a failure leaves no export file behind
-// that belongs to a different record. Throws std::runtime_error naming the
-// file that cannot be written.
+// that belongs to a different record. Throws std::runtime_error "cannot
+// write PATH: REASON".
 void WriteExports(const ExportRecord& r, const std::string& dir);
 
-// Writes content to a temporary file beside path and renames it to path.
-// Throws std::runtime_error naming path on failure; the temporary is
-// removed.
+// Writes content to a temporary file beside path (".NAME.tmp") and renames
+// it to path. Throws std::runtime_error "cannot write PATH: REASON"; the
+// temporary is removed. (The command-line host has its own, which also
+// flushes to the disk; this one keeps to the standard library.)
 void WriteFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace tarvok::exports

@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <stdexcept>
 
+#include "AtomicFile.h"
 #include "exports/Exports.h"
 #include "exports/Fields.h"
 
@@ -90,23 +91,59 @@ void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::stri
   if (error) throw std::runtime_error(folder + ": cannot be created: " + error.message());
   for (const ClusterFigure& f : figures) {
     const std::string path = folder + "/" + f.stem;
-    tarvok::exports::WriteFileAtomically(path + "." + FigureExtension(format), f.figure.Encode(format));
-    tarvok::exports::WriteFileAtomically(path + ".tsv", f.data);
+    WriteFileAtomically(path + "." + FigureExtension(format), f.figure.Encode(format));
+    WriteFileAtomically(path + ".tsv", f.data);
   }
 }
 
-void RemoveFigureFiles(const std::string& dir) {
-  namespace fs = std::filesystem;
-  std::error_code error;
-  std::vector<fs::path> ours;
-  for (fs::directory_iterator it(fs::path(dir) / kFigureDirectory, error), end; !error && it != end;
-       it.increment(error)) {
-    const std::string name = it->path().filename().string();
-    const std::string extension = it->path().extension().string();
-    if (name.rfind("cluster", 0) == 0 && name.find('_') != std::string::npos &&
-        (extension == ".png" || extension == ".svg" || extension == ".pdf" || extension == ".tsv")) {
-      ours.push_back(it->path());
-    }
+bool IsFigureFileName(const std::string& name) {
+  const std::string suffix = ".tmp";
+  if (name.size() > 1 + suffix.size() && name[0] == '.' &&
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0) {
+    const std::string inner = name.substr(1, name.size() - 1 - suffix.size());
+    return TemporaryFileName(inner) == name && IsFigureFileName(inner);
   }
-  for (const fs::path& path : ours) fs::remove(path, error);
+  const std::string& file = name;
+  const std::size_t underscore = file.find('_'), dot = file.rfind('.');
+  if (file.rfind("cluster", 0) != 0 || underscore == std::string::npos || dot == std::string::npos ||
+      dot < underscore) {
+    return false;
+  }
+  const std::string number = file.substr(7, underscore - 7), extension = file.substr(dot);
+  return !number.empty() && number.find_first_not_of("0123456789") == std::string::npos &&
+         (extension == ".png" || extension == ".svg" || extension == ".pdf" || extension == ".tsv");
+}
+
+namespace {
+
+std::vector<std::string> FigureDirectoryEntries(const std::string& dir, bool* readable) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir + "/" + kFigureDirectory, error), end; !error && it != end;
+       it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  *readable = !error;
+  return names;
+}
+
+}  // namespace
+
+bool HoldsOnlyFigureFiles(const std::string& dir) {
+  std::error_code error;
+  if (!std::filesystem::is_directory(dir + "/" + kFigureDirectory, error)) return false;
+  bool readable = false;
+  for (const std::string& name : FigureDirectoryEntries(dir, &readable)) {
+    if (!IsFigureFileName(name)) return false;
+  }
+  return readable;
+}
+
+void RemoveFigureFiles(const std::string& dir) {
+  bool readable = false;
+  std::error_code error;
+  for (const std::string& name : FigureDirectoryEntries(dir, &readable)) {
+    if (IsFigureFileName(name)) std::filesystem::remove(dir + "/" + kFigureDirectory + "/" + name, error);
+  }
+  std::filesystem::remove(dir + "/" + kFigureDirectory, error);  // only when empty
 }

@@ -36,8 +36,16 @@ inline constexpr const char* kFigureDirectory = "figures";
 // Throws std::runtime_error naming the file that cannot be written.
 void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::string& dir, FigureFormat format);
 
-// Removes from dir/figures every figure and data file of the form
-// WriteFigureFiles writes ("cluster<n>_<figure>.<png|svg|pdf|tsv>"), so that
-// a new run never sits beside figures of clusters it did not find. Other
-// files stay. Errors are ignored.
+// True for the name of a file WriteFigureFiles writes
+// ("cluster<n>_<figure>.<png|svg|pdf|tsv>") or of its temporary.
+bool IsFigureFileName(const std::string& name);
+
+// True when dir/figures is a directory holding only figure files (or
+// nothing): one that a run wrote, not the user.
+bool HoldsOnlyFigureFiles(const std::string& dir);
+
+// Removes from dir/figures every figure and data file (IsFigureFileName),
+// then the subdirectory itself when that leaves it empty, so that a new run
+// never sits beside figures of clusters it did not find. Other files stay.
+// Errors are ignored.
 void RemoveFigureFiles(const std::string& dir);

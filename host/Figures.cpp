@@ -12,6 +12,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Utf8.h"
+
 namespace {
 
 struct Rgb {
@@ -31,6 +33,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxLabelledSamples = 80;
 constexpr int kMaxLabelledGenes = 70;
 constexpr size_t kLabelChars = 18;
+// The face for text the default face has no glyphs for (fonts-noto-cjk).
+constexpr const char* kCjkFamily = "Noto Sans CJK SC";
 constexpr size_t kMaxLegendClasses = 11;
 
 void SetColour(cairo_t* cr, Rgb c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
@@ -56,12 +60,41 @@ void ReleaseFontCaches() {
   if (void* fini = dlsym(RTLD_DEFAULT, "FcFini")) reinterpret_cast<void (*)()>(fini)();
 }
 
+// Registers ReleaseFontCaches once, before the first use of cairo's fonts.
+void ReleaseFontCachesAtExit() {
+  static const bool atExit = std::atexit(ReleaseFontCaches) == 0;
+  (void)atExit;
+}
+
+// A 1 x 1 image with a drawing context set up as Figure::Encode sets up its
+// own: for measuring text before a figure's size is known.
+class ScratchContext {
+ public:
+  ScratchContext() {
+    ReleaseFontCachesAtExit();
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
+    cr_ = cairo_create(surface_);
+    cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+    cairo_set_font_size(cr_, 11);
+  }
+  ~ScratchContext() {
+    cairo_destroy(cr_);
+    cairo_surface_destroy(surface_);
+  }
+  ScratchContext(const ScratchContext&) = delete;
+  ScratchContext& operator=(const ScratchContext&) = delete;
+  cairo_t* cr() const { return cr_; }
+
+ private:
+  cairo_surface_t* surface_;
+  cairo_t* cr_;
+};
+
 // A figure whose drawing runs on whatever surface Encode gives it. The
 // drawing is kept as code, not as a cairo recording: cairo 1.16 leaves a font
 // reference behind when a recording is replayed onto an SVG surface.
 Figure MakeFigure(int width, int height, std::function<void(cairo_t*)> paint) {
-  static const bool atExit = std::atexit(ReleaseFontCaches) == 0;
-  (void)atExit;
+  ReleaseFontCachesAtExit();
   Figure figure;
   figure.width = width;
   figure.height = height;
@@ -69,13 +102,62 @@ Figure MakeFigure(int width, int height, std::function<void(cairo_t*)> paint) {
   return figure;
 }
 
+// True when the context's face has a glyph for every character of text.
+bool FaceCovers(cairo_t* cr, const std::string& text) {
+  cairo_glyph_t* glyphs = nullptr;
+  int count = 0;
+  if (cairo_scaled_font_text_to_glyphs(cairo_get_scaled_font(cr), 0, 0, text.c_str(),
+                                       static_cast<int>(text.size()), &glyphs, &count, nullptr, nullptr,
+                                       nullptr) != CAIRO_STATUS_SUCCESS) {
+    return false;
+  }
+  bool covered = true;
+  for (int k = 0; k < count; ++k) covered = covered && glyphs[k].index != 0;
+  cairo_glyph_free(glyphs);
+  return covered;
+}
+
+// cairo's text calls draw a whole string in one face and fall back to no
+// other, so a label in Chinese, Japanese or Korean would show as boxes in the
+// default face. Such text is drawn in the CJK face (fonts-noto-cjk), which
+// also holds Latin letters; the caller saves and restores the context.
+void SelectFaceFor(cairo_t* cr, const std::string& text) {
+  if (FaceCovers(cr, text)) return;
+  cairo_select_font_face(cr, kCjkFamily, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+}
+
+// Width of text as Text draws it.
+double TextWidth(cairo_t* cr, const std::string& text) {
+  cairo_save(cr);
+  SelectFaceFor(cr, text);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  cairo_restore(cr);
+  return extents.x_advance;
+}
+
 // Text anchored at (x, y): xAlign 0 left, 0.5 centre, 1 right; vertically
 // centred on y.
 void Text(cairo_t* cr, double x, double y, const std::string& text, double xAlign) {
+  cairo_save(cr);
+  SelectFaceFor(cr, text);
   cairo_text_extents_t extents;
   cairo_text_extents(cr, text.c_str(), &extents);
   cairo_move_to(cr, x - xAlign * extents.x_advance, y + 0.35 * 11);
   cairo_show_text(cr, text.c_str());
+  cairo_restore(cr);
+}
+
+// Room below a plot for the sample labels written upwards in 9-pixel type:
+// the longest label as drawn, so that short labels leave no blank band.
+double SampleLabelDepth(const std::vector<std::string>& labels) {
+  ScratchContext measure;
+  cairo_set_font_size(measure.cr(), 9);
+  double longest = 0.0;
+  for (const std::string& label : labels) {
+    longest = std::max(longest, TextWidth(measure.cr(), DrawableText(label, kLabelChars)));
+  }
+  return std::ceil(longest) + 12;
 }
 
 // Text turned a quarter to the left, its end at (x, y) when xAlign is 1.
@@ -335,22 +417,19 @@ std::string Figure::Encode(FigureFormat format) const {
   return bytes;
 }
 
+bool FiguresCanDraw(const std::string& text) {
+  ScratchContext measure;
+  SelectFaceFor(measure.cr(), text);
+  return FaceCovers(measure.cr(), text);
+}
+
 std::string DrawableText(const std::string& text, size_t maxChars) {
   std::string out;
   size_t chars = 0, cut = std::string::npos;
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t i = 0; i < text.size();) {
-    unsigned char b = s[i];
-    size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                              : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    bool valid = length > 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-    if (valid && length == 3) {
-      valid = !(b == 0xE0 && s[i + 1] < 0xA0) && !(b == 0xED && s[i + 1] >= 0xA0);
-    }
-    if (valid && length == 4) {
-      valid = !(b == 0xF0 && s[i + 1] < 0x90) && !(b == 0xF4 && s[i + 1] >= 0x90);
-    }
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const size_t length = Utf8SequenceLength(text, i);
+    const bool valid = length > 0;
     if (chars + 1 == maxChars) cut = out.size();
     if (valid && b >= 0x20 && b != 0x7F) {
       out.append(text, i, length);
@@ -436,8 +515,10 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
   const size_t classRows = std::min<size_t>(distinct.size(), kMaxLegendClasses);
   const double classTop = top + std::max(mapH, 140.0) + 24;
   const int width = static_cast<int>(std::max(420.0, legendX + (classRows > 0 ? 140 : 90)));
-  const int height = static_cast<int>(std::max(top + std::max(mapH, 140.0) + (sampleText ? 100 : 24),
-                                               classTop + 18.0 * classRows + 6));
+  // Below the map: the sample labels, or a margin; the colour bar is at least 140 high.
+  const double below = mapH + (sampleText ? SampleLabelDepth(sampleLabels) : 24.0);
+  const double legendBottom = classRows > 0 ? classTop + 18.0 * classRows + 6 : 0.0;
+  const int height = static_cast<int>(std::max(top + std::max(below, std::max(mapH, 140.0) + 12), legendBottom));
 
   Figure figure = MakeFigure(width, height, [=](cairo_t* cr) {
     Title(cr, left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
@@ -507,7 +588,7 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
                           samples <= kMaxLabelledSamples;
   const double legendW = slots.empty() ? 0 : 110;
   const int width = static_cast<int>(kLeft + 620 + kRight + legendW);
-  const int height = static_cast<int>(kTop + 230 + (sampleText ? 110 : kBottom));
+  const int height = static_cast<int>(kTop + 230 + (sampleText ? SampleLabelDepth(sampleLabels) : kBottom));
 
   return MakeFigure(width, height, [=](cairo_t* cr) {
     auto [lo, hi] = Extent({&c.component});

@@ -5,9 +5,10 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "AtomicFile.h"
 #include "Figures.h"
 #include "Summary.h"
-#include "exports/Exports.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -88,6 +89,7 @@ td.genes, th.genes, table.params td, table.params th { text-align: left; }
 section { border-top: 2px solid #ccc; margin-top: 2em; }
 figure { display: inline-block; margin: 0.5em 1em 0.5em 0; vertical-align: top; }
 figcaption { font-size: 0.85em; color: #555; max-width: 560px; }
+.incomplete { background: #fff3cd; border: 1px solid #e0c36a; padding: 0.5em 0.8em; }
 .labels { font-family: monospace; font-size: 0.85em; word-wrap: break-word; }
 </style>
 )";
@@ -122,7 +124,11 @@ void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
     html << info.supervise << "% by classes from " << HtmlEscape(info.classesFile);
   }
   html << "</td></tr>\n<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
-  if (static_cast<int>(r.clusters.size()) < info.clusters) {
+  if (!info.incomplete.empty()) {
+    html << "<p class=\"incomplete\"><strong>Incomplete results:</strong> " << HtmlEscape(info.incomplete)
+         << ". Only the " << r.clusters.size() << (r.clusters.size() == 1 ? " cluster" : " clusters")
+         << " finished before that are shown.</p>\n";
+  } else if (static_cast<int>(r.clusters.size()) < info.clusters) {
     html << "<p>The run stopped after " << r.clusters.size() << " of " << info.clusters
          << " clusters: no smaller cluster stood out in what the earlier ones left.</p>\n";
   }
@@ -134,8 +140,8 @@ void SummaryTable(std::ostream& html, const RunResults& r) {
           "<th class=\"genes\">First genes</th></tr>\n";
   for (const ClusterResult& c : r.clusters) {
     html << "<tr><td><a href=\"#cluster-" << c.number << "\">" << c.number << "</a></td><td>"
-         << c.size << "</td><td>" << c.chosenStep << "</td><td>" << SixDecimals(c.eigenvalue)
-         << "</td><td>" << SixDecimals(c.r2) << "</td><td>" << SixDecimals(c.gap)
+         << c.size << "</td><td>" << c.chosenStep << "</td><td>" << SignificantDigits(c.eigenvalue)
+         << "</td><td>" << SignificantDigits(c.r2) << "</td><td>" << SignificantDigits(c.gap)
          << "</td><td class=\"genes\">" << HtmlEscape(FirstGenes(c, kSummaryFirstGenes))
          << "</td></tr>\n";
   }
@@ -147,8 +153,8 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
   const std::string name = "Cluster " + std::to_string(c.number);
   html << "<section id=\"cluster-" << c.number << "\">\n<h2>" << name << "</h2>\n<p>" << c.size
        << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
-       << c.sizes.size() << "; eigenvalue " << SixDecimals(c.eigenvalue) << ", R\xC2\xB2 "
-       << SixDecimals(c.r2) << "%, gap " << SixDecimals(c.gap) << ".</p>\n";
+       << c.sizes.size() << "; eigenvalue " << SignificantDigits(c.eigenvalue) << ", R\xC2\xB2 "
+       << SignificantDigits(c.r2) << "%, gap " << SignificantDigits(c.gap) << ".</p>\n";
   const size_t index = static_cast<size_t>(c.number - 1);
   const std::vector<ClusterFigure> figures =
       index < files.figures.size()
@@ -162,7 +168,7 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
        << "<table class=\"genes\"><tr><th>#</th><th class=\"genes\">Gene</th><th>Score</th></tr>\n";
   for (size_t j = 0; j < c.geneLabels.size(); ++j) {
     html << "<tr><td>" << j + 1 << "</td><td class=\"genes\">" << HtmlEscape(c.geneLabels[j])
-         << "</td><td>" << SixDecimals(scores[j]) << "</td></tr>\n";
+         << "</td><td>" << SignificantDigits(scores[j]) << "</td></tr>\n";
   }
   html << "</table></details>\n</section>\n";
 }
@@ -178,7 +184,7 @@ std::vector<std::string> SampleClassNames(const RunInfo& info) {
 
 std::string HtmlEscape(const std::string& text) {
   std::string out;
-  for (char ch : text) {
+  for (char ch : ReplaceInvalidUtf8(text)) {
     switch (ch) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -203,9 +209,5 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
   for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files);
   html << kScript << "</body>\n</html>\n";
 
-  try {
-    tarvok::exports::WriteFileAtomically(path, html.str());
-  } catch (const std::runtime_error&) {
-    throw std::runtime_error(path + ": cannot be written");
-  }
+  WriteFileAtomically(path, html.str());
 }

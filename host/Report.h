@@ -24,9 +24,10 @@ struct ReportFiles {
 // data, and the cluster's genes with their scores (GeneScores).
 //   r     (input) the results read back from the output directory
 //   info  (input) the run's table, parameters and sample classes
-//   path  (input) file to create or overwrite (atomically)
+//   path  (input) file to create or overwrite
 //   files (input) what was written beside the report
-// Throws std::runtime_error naming the file when it cannot be written.
+// Written atomically; throws std::runtime_error naming the file and the
+// system's reason when it cannot be written.
 void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
                  const ReportFiles& files = {});
 
@@ -34,5 +35,6 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
 // else info.classes as numbers, else empty.
 std::vector<std::string> SampleClassNames(const RunInfo& info);
 
-// Escapes text for HTML element content and attribute values (& < > " ').
+// Escapes text for HTML element content and attribute values (& < > " '),
+// with U+FFFD for bytes that are not valid UTF-8.
 std::string HtmlEscape(const std::string& text);

@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
-scripts/setup.sh python3-biopython r-bioc-gseabase poppler-utils
+scripts/setup.sh
 cmake -S "$root" -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build/release --target tarvok -j "$(nproc)" >/dev/null
 work=$(mktemp -d)

@@ -168,7 +168,7 @@ TEST(WriteExports, WritesAllFourOrNothing) {
     WriteExports(Record(), other.path());
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), other.File("TABLE.cdt") + ": cannot be written: Is a directory");
+    EXPECT_EQ(std::string(e.what()), "cannot write " + other.File("TABLE.cdt") + ": Is a directory");
   }
   EXPECT_EQ(DirectoryEntries(other.path()), std::set<std::string>{"TABLE.cdt"});
   EXPECT_THROW(WriteExports(Record(), other.File("missing")), std::runtime_error);

@@ -77,22 +77,29 @@ TEST(Exports, NoneLeavesThemOutButKeepsFiguresAndReport) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(40, 5, true, true));
   const std::string out = dir.File("run");
-  // What an earlier run left goes; what the user put there stays.
+  // What an earlier run left goes; a figures folder holding a file of the
+  // user's is the user's, and the directory is refused.
   ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
   ASSERT_EQ(mkdir((out + "/figures").c_str(), 0700), 0);
   for (const char* name :
        {"clusters.gmt", "figures/cluster7_gap.pdf", "figures/cluster7_gap.tsv", "figures/notes.txt"}) {
     dir.Write(std::string("run/") + name, "old");
   }
-  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2",
-                               "--exports", "none", "--out", out, "-q"});
+  const std::vector<std::string> args = {"run", dir.File("t.tsv"), "--clusters", "1",     "--permutations",
+                                         "2",   "--exports",       "none",       "--out", out,
+                                         "-q"};
+  ProgramResult refused = RunTarvok(args);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_NE(refused.err.find("(such as \"figures\")"), std::string::npos) << refused.err;
+  EXPECT_TRUE(FileExists(out + "/figures/cluster7_gap.pdf"));
+  ASSERT_EQ(unlink((out + "/figures/notes.txt").c_str()), 0);
+  ProgramResult r = RunTarvok(args);
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   for (const char* name : kExports) EXPECT_FALSE(FileExists(out + "/" + name)) << name;
   EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.svg"));
   EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.tsv"));
   EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.pdf"));
   EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.tsv"));
-  EXPECT_TRUE(FileExists(out + "/figures/notes.txt"));
   EXPECT_EQ(ReadFile(out + "/report.html").find("Downloads"), std::string::npos);
 }
 
