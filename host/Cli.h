@@ -1,8 +1,9 @@
-// The tarvok command line: subcommands "run" and "probe".
+// The tarvok command line: subcommands "run", "export" and "probe".
 #pragma once
 
 #include <string>
 
+#include "Exports.h"
 #include "Runner.h"
 #include "Table.h"
 
@@ -25,6 +26,7 @@ struct RunOptions {
   MissingPolicy missing = MissingPolicy::Error;
   int threads = 0;  // 0: the library's choice
   bool quiet = false;
+  PresentationOptions presentation;  // exports and figure files
 };
 
 // Parses argv and runs the subcommand. Returns the process exit status.
