@@ -14,6 +14,8 @@
 #include <iostream>
 #include <map>
 
+#include "ByteSource.h"
+#include "ClassFile.h"
 #include "Progress.h"
 #include "Report.h"
 #include "ResultFiles.h"
@@ -45,7 +47,10 @@ const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto}
                                                      {"tsv", TableFormat::Tsv},
                                                      {"csv", TableFormat::Csv},
                                                      {"gct", TableFormat::Gct},
-                                                     {"pcl", TableFormat::Pcl}};
+                                                     {"pcl", TableFormat::Pcl},
+                                                     {"series-matrix", TableFormat::SeriesMatrix},
+                                                     {"gds", TableFormat::Gds}};
+const std::map<std::string, Choice> kChoices = {{"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
 const std::map<std::string, MissingPolicy> kPolicies = {
     {"error", MissingPolicy::Error}, {"drop", MissingPolicy::Drop}, {"row-mean", MissingPolicy::RowMean}};
 
@@ -62,15 +67,43 @@ CLI::Option* AddChoice(CLI::App* command, const std::string& name, std::string& 
       ->capture_default_str();
 }
 
-void AddTableArguments(CLI::App* command, std::string& table, std::string& format) {
-  command->add_option("TABLE", table, "expression table: genes in rows, samples in columns")
+// The words of the table options, turned into RunOptions after parsing.
+struct TableWords {
+  std::string format = "auto", header = "auto", rowNames = "auto";
+};
+
+void AddTableArguments(CLI::App* command, RunOptions& options, TableWords& words) {
+  command
+      ->add_option("TABLE", options.table,
+                   "expression table: genes in rows, samples in columns; gzip is read as it is; - reads "
+                   "standard input")
       ->required()
-      ->check(CLI::ExistingFile);
-  AddChoice(command, "--format", format, kFormats, "table format; auto decides by name and content");
+      ->check(CLI::ExistingFile | CLI::IsMember({"-"}));
+  AddChoice(command, "--format", words.format, kFormats, "table format; auto decides by name and content");
+  AddChoice(command, "--header", words.header, kChoices,
+            "TSV/CSV: does line 1 name the samples? auto decides by content");
+  AddChoice(command, "--row-names", words.rowNames, kChoices,
+            "TSV/CSV: does column 1 name the genes? auto decides by content");
+  command->add_flag("--decimal-comma", options.decimalComma,
+                    "numbers are written with decimal commas (1,5); automatic for ';'-separated CSV");
+  command->add_option("--classes-from", options.classesFrom,
+                      "GEO files: the sample annotation giving each sample's class, e.g. \"disease state\" "
+                      "(a characteristics key or a !Sample_ line of a series matrix, a GDS subset type)");
+}
+
+void ApplyTableWords(const TableWords& words, RunOptions& options) {
+  options.format = kFormats.at(words.format);
+  options.header = kChoices.at(words.header);
+  options.rowNames = kChoices.at(words.rowNames);
+}
+
+// The warnings and notes of reading, each on its own line.
+void ComplainAll(const std::string& source, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) Complain(fmt::format("{}: {}", source, note));
 }
 
 // What the analysis will be told about the run, for the summary and report.
-RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::vector<int>& classes) {
+RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleClasses& classes) {
   RunInfo info;
   info.table = options.table;
   info.genes = table.genes;
@@ -81,8 +114,9 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::ve
   info.permutations = p.permutations;
   info.tolerance = p.tolerance;
   info.supervise = p.supervise;
-  if (p.supervise > 0) info.classesFile = options.classes;
-  info.classes = classes;
+  if (p.supervise > 0) info.classesFile = classes.source;
+  info.classes = classes.classes;
+  info.classNames = classes.names;
   info.sampleLabels = table.sampleLabels;
   return info;
 }
@@ -116,38 +150,58 @@ int PresentResults(const RunOutcome& outcome, const RunInfo& info, const std::st
 
 }  // namespace
 
+ReadOptions TableReadOptions(const RunOptions& options) {
+  ReadOptions read;
+  read.format = options.format;
+  read.missing = options.missing;
+  read.header = options.header;
+  read.rowNames = options.rowNames;
+  read.decimalComma = options.decimalComma;
+  read.classesFrom = options.classesFrom;
+  return read;
+}
+
 std::string DefaultOutputDirectory(const std::string& table) {
-  std::string stem = fs::path(table).stem().string();
+  if (IsStandardInput(table)) return "output/stdin";
+  fs::path path(table);
+  if (path.extension() == ".gz" || path.extension() == ".GZ") path = path.stem();
+  std::string stem = path.stem().string();
   return "output/" + (stem.empty() ? std::string("tarvok") : stem);
 }
 
 int RunCommand(const RunOptions& options) {
-  if (options.analysis.supervise > 0 && options.classes.empty()) {
-    Complain("--supervise needs --classes FILE, the class of each sample");
+  if (!options.classes.empty() && !options.classesFrom.empty()) {
+    Complain("give the classes either with --classes FILE or with --classes-from NAME, not both");
+    return kExitUsage;
+  }
+  if (options.analysis.supervise > 0 && options.classes.empty() && options.classesFrom.empty()) {
+    Complain("--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample");
     return kExitUsage;
   }
   Table table;
-  std::vector<int> classes;
+  SampleClasses classes;
   std::vector<std::string> notes;
   std::string reading = options.table;  // the file being read, for messages
   try {
-    table = ReadTable(options.table, options.format, options.missing);
-    reading = options.classes;
-    if (!options.classes.empty()) classes = ReadClassFile(options.classes, notes);
+    table = ReadTable(options.table, TableReadOptions(options));
+    CheckVariance(table);
+    if (!options.classes.empty()) {
+      reading = options.classes;
+      classes = ReadClassFile(options.classes, notes);
+    } else if (!options.classesFrom.empty()) {
+      reading = fmt::format("{} (--classes-from \"{}\")", options.table, options.classesFrom);
+      classes = ClassesFromWords(table.sampleClasses, notes);
+      classes.source = reading;
+    }
+    // Classes are checked for every run: supervised runs need them, and
+    // unsupervised runs colour the report with them.
+    if (!classes.classes.empty()) CheckClasses(classes, table.samples, options.analysis.supervise > 0);
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", reading, error.what()));
     return kExitUsage;
   }
-  // Supervised runs leave the class count to the library, which ends the
-  // run with its own message; otherwise the classes only colour the report.
-  if (!classes.empty() && options.analysis.supervise == 0 &&
-      static_cast<int>(classes.size()) != table.samples) {
-    Complain(fmt::format("{} holds {} classes, but the table has {} samples", options.classes, classes.size(),
-                         table.samples));
-    return kExitUsage;
-  }
-  for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", options.table, note));
-  for (const std::string& note : notes) Complain(fmt::format("{}: {}", options.classes, note));
+  ComplainAll(options.table, table.notes);
+  ComplainAll(classes.source, notes);
 
   AnalysisJob job;
   job.table = &table;
@@ -160,7 +214,7 @@ int RunCommand(const RunOptions& options) {
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
       job.classFile = job.outDir + "/classes.txt";
-      WriteClassFile(classes, job.classFile);
+      WriteClassFile(classes.classes, job.classFile);
     }
   } catch (const std::exception& error) {
     Complain(error.what());
@@ -187,23 +241,40 @@ int RunCommand(const RunOptions& options) {
     case RunOutcome::Finished:
       break;
   }
-  if (static_cast<int>(classes.size()) != table.samples) classes.clear();
   return PresentResults(outcome, MakeRunInfo(options, table, classes), job.outDir);
 }
 
-int ProbeCommand(const std::string& path, TableFormat format) {
+int ProbeCommand(const std::string& path, const ReadOptions& options) {
+  ReadOptions read = options;
+  read.missing = MissingPolicy::Keep;
   Table table;
+  SampleClasses classes;
+  std::vector<std::string> notes;
   try {
-    table = ReadTable(path, format, MissingPolicy::Keep);
+    table = ReadTable(path, read);
+    if (!table.sampleClasses.empty()) classes = ClassesFromWords(table.sampleClasses, notes);
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", path, error.what()));
     return kExitUsage;
   }
-  for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", path, note));
-  std::cout << fmt::format(
+  ComplainAll(path, table.notes);
+  std::string text = fmt::format(
       "format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
       FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
       table.samples, table.missingCells);
+  if (table.format == TableFormat::Csv || table.decimalComma) {
+    text += fmt::format("separator: {}\ndecimal mark: {}\n", table.separator == '\t' ? "tab" : std::string(1, table.separator),
+                        table.decimalComma ? "comma" : "point");
+  }
+  for (const std::string& why : table.layout) text += fmt::format("why: {}\n", why);
+  if (!classes.classes.empty()) {
+    std::map<int, int> counts;
+    for (int c : classes.classes) ++counts[c];
+    std::vector<std::string> parts;
+    for (const auto& [number, name] : classes.names) parts.push_back(fmt::format("{} ({})", name, counts[number]));
+    text += fmt::format("classes: {}\n", fmt::join(parts, ", "));
+  }
+  std::cout << text;
   return kExitSuccess;
 }
 
@@ -218,10 +289,11 @@ int RunCommandLine(int argc, char** argv) {
       "tarvok"};
   app.require_subcommand(1);
 
-  RunOptions run;
-  std::string formatWord = "auto", missingWord = "error";
+  RunOptions run, probe;
+  TableWords runWords, probeWords;
+  std::string missingWord = "error";
   CLI::App* runCommand = app.add_subcommand("run", "analyse a table and write the results and report.html");
-  AddTableArguments(runCommand, run.table, formatWord);
+  AddTableArguments(runCommand, run, runWords);
   runCommand->add_option("--clusters", run.analysis.clusters, "clusters to extract, K")
       ->capture_default_str()
       ->check(CLI::Range(1, 100000));
@@ -243,7 +315,10 @@ int RunCommandLine(int argc, char** argv) {
                    "weight of the sample classes in percent: 0 unsupervised, 100 fully supervised")
       ->capture_default_str()
       ->check(CLI::Range(0, 100));
-  runCommand->add_option("--classes", run.classes, "class file: one class label per sample, one per line")
+  runCommand
+      ->add_option("--classes", run.classes,
+                    "class file: one class label per sample, one per line; colours the report, and "
+                    "--supervise needs it")
       ->check(CLI::ExistingFile);
   runCommand->add_option("--out", run.out,
                          "output directory, created when missing (default: output/TABLE-NAME)");
@@ -255,10 +330,9 @@ int RunCommandLine(int argc, char** argv) {
       ->check(CLI::Range(1, 1024));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
 
-  std::string probeTable;
   CLI::App* probeCommand =
-      app.add_subcommand("probe", "show how a table is read: header row, label column, shape");
-  AddTableArguments(probeCommand, probeTable, formatWord);
+      app.add_subcommand("probe", "show how a table is read: header row, label column, shape, and why");
+  AddTableArguments(probeCommand, probe, probeWords);
 
   try {
     app.parse(argc, argv);
@@ -266,9 +340,11 @@ int RunCommandLine(int argc, char** argv) {
     int status = app.exit(error);
     return status == 0 ? kExitSuccess : kExitUsage;
   }
-  TableFormat format = kFormats.at(formatWord);
-  if (probeCommand->parsed()) return ProbeCommand(probeTable, format);
-  run.format = format;
+  if (probeCommand->parsed()) {
+    ApplyTableWords(probeWords, probe);
+    return ProbeCommand(probe.table, TableReadOptions(probe));
+  }
+  ApplyTableWords(runWords, run);
   run.missing = kPolicies.at(missingWord);
   return RunCommand(run);
 }

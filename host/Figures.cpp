@@ -463,7 +463,7 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
 }
 
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                     const std::vector<int>& classes) {
+                     const std::vector<int>& classes, const std::map<int, std::string>& classNames) {
   const int samples = static_cast<int>(c.component.size());
   std::vector<int> distinct;
   const std::vector<int> slots = ClassSlots(classes, samples, &distinct);
@@ -516,7 +516,9 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
   const size_t shown = std::min<size_t>(distinct.size(), kMaxLegendClasses);
   for (size_t k = 0; k < shown; ++k) {
     LegendEntry(cr, a.left + a.width + 16, a.top + 8 + 18 * k,
-                kPalette[k % kPaletteSize], "class " + std::to_string(distinct[k]));
+                kPalette[k % kPaletteSize],
+                classNames.count(distinct[k]) > 0 ? DrawableText(classNames.at(distinct[k]), 14)
+                                                  : "class " + std::to_string(distinct[k]));
   }
   if (shown < distinct.size()) {
     Text(cr, a.left + a.width + 16, a.top + 8 + 18 * shown,

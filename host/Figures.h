@@ -1,6 +1,7 @@
 // The report's figures, drawn with cairo and encoded as PNG.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -28,9 +29,10 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
                    const std::vector<int>& classes, int maxRows);
 
 // The component over the samples as bars, coloured by class with a legend
-// when classes (one per sample) is not empty.
+// when classes (one per sample) is not empty. The legend shows a class's
+// name from classNames, "class N" for a class without one.
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                     const std::vector<int>& classes);
+                     const std::vector<int>& classes, const std::map<int, std::string>& classNames = {});
 
 // text cut to at most maxChars characters ("..." marks a cut), with every
 // byte that is not part of valid UTF-8 replaced by '?': cairo refuses

@@ -125,7 +125,7 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
        << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
        << c.sizes.size() << "; eigenvalue " << SixDecimals(c.eigenvalue) << ", R\xC2\xB2 "
        << SixDecimals(c.r2) << "%, gap " << SixDecimals(c.gap) << ".</p>\n";
-  const std::vector<int>& classes = info.supervise != 0 ? info.classes : std::vector<int>();
+  const std::vector<int>& classes = info.classes;
   Image(html, DrawGapCurve(c), name + " gap curve",
         "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
         "the dashed line marks the chosen size.");
@@ -137,7 +137,7 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
                     "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
             (classes.empty() ? "" : " The strip above shows the classes, coloured as in the "
                                     "component figure."));
-  Image(html, DrawComponent(c, r.sampleLabels, classes), name + " component",
+  Image(html, DrawComponent(c, r.sampleLabels, classes, info.classNames), name + " component",
         classes.empty() ? "The cluster's component over the samples."
                         : "The cluster's component over the samples, coloured by class.");
   html << "<details><summary>All " << c.size << " genes</summary><p class=\"labels\">";

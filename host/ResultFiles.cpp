@@ -9,6 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ByteSource.h"
+
 namespace {
 
 // One result file split into lines, each error naming the file and line.
@@ -28,11 +30,12 @@ struct LineFile {
 // is the mark of an interrupted write and is never taken for a value.
 LineFile ReadLines(const std::string& path) {
   LineFile file{path, {}};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) file.Fail(std::string("cannot be read: ") + std::strerror(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  const std::string text = content.str();
+  std::string text;
+  try {
+    text = ReadWholeFile(path);
+  } catch (const TableError& error) {
+    file.Fail(error.what());
+  }
   if (!text.empty() && text.back() != '\n') file.Fail("ends in an incomplete line");
   size_t start = 0;
   while (start < text.size()) {

@@ -1,6 +1,7 @@
 // Reading the result files of one analysis back into memory.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,8 @@ struct RunInfo {
   int genes = 0, samples = 0;  // shape of the analysed matrix
   int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
   std::string classesFile;  // empty when unsupervised
-  std::vector<int> classes;  // class of each sample; empty if unsupervised
+  std::vector<int> classes;  // class of each sample; empty when none were given
+  std::map<int, std::string> classNames;  // the word each class number stands for
   std::vector<std::string> sampleLabels;  // one per sample; may be empty
 };
 
