@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev clang libclang-rt-14-dev chromium
+          libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev zlib1g-dev clang libclang-rt-14-dev chromium
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine wine64
           "$@")

@@ -257,6 +257,33 @@ TEST(Run, UnlabelledTablesAndDroppedGenes) {
   EXPECT_EQ(FileLines(dir.File("c/RowLbls.txt"))[1], "GENE00002");
 }
 
+TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
+  TempDir dir;
+  dir.Write("GSE9_series_matrix.txt", GeoSeriesMatrix(60, 8));
+  ASSERT_EQ(std::system(("gzip " + dir.File("GSE9_series_matrix.txt")).c_str()), 0);
+  ProgramResult r = RunTarvok({"run", dir.File("GSE9_series_matrix.txt.gz"), "--classes-from", "disease state",
+                               "--supervise", "50", "--clusters", "1", "--permutations", "2", "--out", dir.File("a"),
+                               "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("a/classes.txt")), "0\n1\n0\n1\n0\n1\n0\n1\n");
+  EXPECT_EQ(FileLines(dir.File("a/ColLbls.txt"))[7], "GSM107");
+  EXPECT_NE(r.err.find("class labels numbered: ALL = 0, AML = 1"), std::string::npos) << r.err;
+  // The planted genes, and only they, form the cluster.
+  std::vector<std::vector<std::string>> rows = SummaryRows(r.out);
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][1], "12") << r.out;
+
+  // A DataSet file from standard input; unsupervised, the classes colour the report.
+  dir.Write("GDS9.soft", GeoDataSet(60, 8));
+  r = RunProgram("/bin/sh", {"-c", std::string(TARVOK_BINARY) + " run - --classes-from 'disease state' --missing drop"
+                                   " --clusters 1 --permutations 2 -q --out " + dir.File("b") + " < " +
+                                   dir.File("GDS9.soft")});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(FileLines(dir.File("b/RowLbls.txt"))[0], "GENE0");
+  EXPECT_NE(ReadFile(dir.File("b/report.html")).find("coloured by class"), std::string::npos);
+  EXPECT_NE(r.err.find("used more than once"), std::string::npos) << r.err;
+}
+
 TEST(Run, EarlyStopIsASuccessWithTheLibrarysWords) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(200, 10, true, true));

@@ -10,6 +10,7 @@
 #include <zlib.h>
 
 #include "ByteSource.h"
+#include "HostTestSupport.h"
 #include "ClassFile.h"
 #include "Table.h"
 #include "tests/support/TempDir.h"
@@ -428,6 +429,61 @@ TEST(TableFormats, EuropeanCsvAndDecimalCommas) {
   ExpectLabelledTable(t, TableFormat::Tsv);
   EXPECT_EQ(ReadError("t.csv", "gene;S1;S2\ng1;1.234,5;2\ng2;3;4\n").substr(0, 55),
             "line 2, column 2 (gene \"g1\", sample \"S1\"): \"1.234,5\" is");
+}
+
+TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
+  const std::string matrix = GeoSeriesMatrix(10, 6);
+  ReadOptions options;
+  options.classesFrom = "disease state";
+  Table t = ParseTable(matrix, "GSE9_series_matrix.txt", options);
+  EXPECT_EQ(t.format, TableFormat::SeriesMatrix);
+  EXPECT_EQ(t.genes, 10);
+  EXPECT_EQ(t.values, SyntheticValues(10, 6));
+  EXPECT_EQ(t.geneLabels[0], "1000_at");
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"GSM100", "GSM101", "GSM102", "GSM103", "GSM104", "GSM105"}));
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
+  // A key matches in any case; a whole !Sample_ line by its name.
+  options.classesFrom = "Tissue";
+  EXPECT_EQ(ParseTable(matrix, "m.txt", options).sampleClasses[3], "marrow");
+  for (const char* name : {"!Sample_source_name_ch1", "source_name_ch1"}) {
+    options.classesFrom = name;
+    EXPECT_EQ(ParseTable(matrix, "m.txt", options).sampleClasses[1], "bone marrow AML") << name;
+  }
+  options.classesFrom = "sex";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(matrix, "m.txt", options); }),
+            "no sample annotation \"sex\"; the file has the lines title, geo_accession, source_name_ch1, "
+            "characteristics_ch1 and the characteristics \"tissue\", \"disease state\"");
+  options.classesFrom.clear();
+  std::string cut = matrix.substr(0, matrix.find("!series_matrix_table_end"));
+  EXPECT_NE(ErrorOf([&] { ParseTable(cut, "m.txt", options); }).find("is the file cut off?"), std::string::npos);
+  // Forced onto a plain table, the format is refused.
+  options.format = TableFormat::SeriesMatrix;
+  EXPECT_EQ(ErrorOf([&] { ParseTable("g\ta\tb\nx\t1\t2\ny\t3\t4\n", "t.tsv", options); }),
+            "the file has no !series_matrix_table_begin line");
+}
+
+TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
+  const std::string gds = GeoDataSet(14, 6);
+  ReadOptions options;
+  options.missing = MissingPolicy::Drop;
+  options.classesFrom = "Disease State";
+  Table t = ParseTable(gds, "GDS9.soft", options);
+  EXPECT_EQ(t.format, TableFormat::Gds);
+  EXPECT_EQ(t.genes, 13);  // the last has a null cell
+  EXPECT_EQ(t.geneLabels[0], "GENE0");  // IDENTIFIER, not ID_REF
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
+  ASSERT_EQ(t.notes.size(), 2u);
+  EXPECT_EQ(t.notes[1], "warning: 1 gene name is used more than once, by 2 genes in all (the first is \"GENE5\")");
+  options.classesFrom = "agent";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(gds, "GDS9.soft", options); }),
+            "no subset of type \"agent\"; the file's subset types are \"disease state\"");
+  std::string partial = gds;
+  partial.replace(partial.find("GSM100,"), 7, "");
+  options.classesFrom = "disease state";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(partial, "GDS9.soft", options); }),
+            "sample \"GSM100\" is in no subset of type \"disease state\"");
+  // Gzip and standard input find the format by content alone.
+  EXPECT_EQ(Read("anything", Gzip(gds), MissingPolicy::Keep).format, TableFormat::Gds);
 }
 
 }  // namespace
