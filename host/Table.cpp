@@ -278,8 +278,12 @@ void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepair
     repairs.blanks += hadBlank ? 1 : 0;
     if (label.size() > kMaxLabelLength) {
       std::size_t cut = kMaxLabelLength;
-      // Never split a UTF-8 sequence: back up over continuation bytes.
-      while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+      // Never split a UTF-8 sequence: back up over continuation bytes, at
+      // most the three a sequence has (a longer run is no UTF-8, and
+      // backing over it could empty the label).
+      auto continuation = [&](std::size_t at) { return (static_cast<unsigned char>(label[at]) & 0xC0) == 0x80; };
+      while (cut > kMaxLabelLength - 3 && continuation(cut)) --cut;
+      if (continuation(cut)) cut = kMaxLabelLength;
       label.resize(cut);
       ++repairs.shortened;
     }

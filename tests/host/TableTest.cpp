@@ -227,9 +227,11 @@ TEST(Labels, BlanksLengthAndEmptyLabels) {
   EXPECT_EQ(repairs.shortened, 2);
   EXPECT_EQ(repairs.empty, 1);
 
-  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9"};  // a cut would split the character
+  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9",  // a cut would split the character
+                                    "y" + std::string(150, '\xA0')};     // no UTF-8: cut where it falls
   CleanLabels(split, "sample", repairs);
   EXPECT_EQ(split[0], std::string(78, 'y'));
+  EXPECT_EQ(split[1], "y" + std::string(78, '\xA0'));
 
   Table t = Read("t.tsv", "gene\tfirst sample\t" + std::string(90, 's') + "\nmy gene\t1\t2\ng2\t3\t4\n");
   EXPECT_EQ(t.geneLabels[0], "my_gene");
