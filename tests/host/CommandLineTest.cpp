@@ -15,6 +15,7 @@
 #include <sstream>
 #include <thread>
 
+#include "Cli.h"
 #include "HostTestSupport.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
@@ -136,6 +137,12 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
   EXPECT_EQ(r.err, "tarvok: " + dir.File("flat.tsv") +
                        ": every gene has the same value in all 3 samples: the data have no variance, so there is "
                        "nothing to cluster\n");
+}
+
+TEST(Usage, DefaultOutputDirectoryOfCompressedAndStreamedTables) {
+  EXPECT_EQ(DefaultOutputDirectory("data/golub.tsv"), "output/golub");
+  EXPECT_EQ(DefaultOutputDirectory("data/GSE9_series_matrix.txt.gz"), "output/GSE9_series_matrix");
+  EXPECT_EQ(DefaultOutputDirectory("-"), "output/stdin");
 }
 
 TEST(Usage, HelpOnEveryCommandExitsWithZero) {
