@@ -171,10 +171,18 @@ void CheckTextEncoding(std::string& bytes) {
   } else if (starts("\xFE\xFF", 2)) {
     kind = "UTF-16 (big-endian)";
   } else if (bytes.size() >= 4) {
-    // Without a mark, ASCII text in UTF-16 has a zero byte in every pair.
-    std::size_t head = std::min<std::size_t>(bytes.size() & ~std::size_t(1), 512), zeros = 0;
-    for (std::size_t i = 0; i < head; ++i) zeros += bytes[i] == '\0' ? 1 : 0;
-    if (zeros * 3 >= head) kind = "UTF-16";
+    // Without a mark, ASCII text in UTF-16 has a zero byte in every pair,
+    // always on the same side.
+    std::size_t pairs = std::min<std::size_t>(bytes.size() / 2, 256), zeros[2] = {0, 0};
+    for (std::size_t i = 0; i < 2 * pairs; ++i) zeros[i % 2] += bytes[i] == '\0' ? 1 : 0;
+    for (int side = 0; side < 2; ++side) {
+      if (zeros[side] * 10 >= pairs * 8 && zeros[1 - side] * 10 <= pairs) kind = "UTF-16";
+    }
+  }
+  if (starts("PK\x03\x04", 4) || starts("\xD0\xCF\x11\xE0", 4)) {
+    throw TableError(
+        "the file is a spreadsheet workbook (or another binary file), not a text table; save the sheet as "
+        "\"Tab delimited text\" or \"CSV UTF-8\" and read that");
   }
   if (kind != nullptr) {
     throw TableError(fmt::format(

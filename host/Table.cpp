@@ -252,13 +252,14 @@ TableFormat DetectFormat(const std::string& path, const std::string& text) {
   std::string extension = dot != std::string::npos && name[dot] == '.' ? Upper(name.substr(dot + 1)) : "";
   if (extension == "GCT") return TableFormat::Gct;
   if (extension == "PCL") return TableFormat::Pcl;
-  if (extension == "CSV") return TableFormat::Csv;
-  if (marked == TableFormat::Pcl) return marked;
   std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
-  if (firstLine.find('\t') == std::string::npos && firstLine.find_first_of(",;") != std::string::npos) {
-    return TableFormat::Csv;
-  }
-  return TableFormat::Tsv;
+  bool tabs = firstLine.find('\t') != std::string::npos;
+  bool commas = firstLine.find_first_of(",;") != std::string::npos;
+  // A .csv name on a file with tabs and no comma on line 1 is a TSV file
+  // saved under the wrong name, which is common.
+  if (extension == "CSV" && (commas || !tabs)) return TableFormat::Csv;
+  if (marked == TableFormat::Pcl) return marked;
+  return !tabs && commas ? TableFormat::Csv : TableFormat::Tsv;
 }
 
 void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepairs& repairs) {

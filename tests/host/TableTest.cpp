@@ -108,6 +108,8 @@ TEST(TableFormats, CsvQuotedFields) {
   EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,\"1.5\"x,2\n"),
             "line 2, column 2: text after the closing quote of a field");
   EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,1,2\ng2,\"3,4\n"), "line 3: a quoted field is never closed");
+  // A tab-separated file named .csv is read as TSV.
+  EXPECT_EQ(Read("t.csv", "gene\tS1\tS2\ng1\t1\t2\ng2\t3\t4\n").format, TableFormat::Tsv);
   // Without a .csv name, a comma-only first line still makes it CSV.
   EXPECT_EQ(Read("t.txt", "gene,S1,S2,S3\ng1,1.5,-2,3.25\ng2,4,0.5,6e-3\n").format, TableFormat::Csv);
 }
@@ -337,6 +339,10 @@ TEST(ByteSources, GzipMembersPlainFilesAndEncodings) {
   EXPECT_EQ(ReadError("t.tsv", utf16).substr(0, 73),
             "the file is UTF-16 (little-endian) text, which tarvok does not read; conv");
   EXPECT_NE(ReadError("t.tsv", utf16.substr(2)).find("iconv -f UTF-16 -t UTF-8"), std::string::npos);
+  EXPECT_EQ(ReadError("t.xlsx", std::string("PK\x03\x04\x14\0\x06\0", 8)).substr(0, 45),
+            "the file is a spreadsheet workbook (or anothe");
+  // Zero bytes that do not pair up like UTF-16 are no UTF-16.
+  EXPECT_EQ(ReadError("t.tsv", std::string("a\0\0b\tc\0\0\0\n", 11)).find("UTF-16"), std::string::npos);
 }
 
 TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
