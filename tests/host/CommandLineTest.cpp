@@ -291,6 +291,52 @@ TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
   EXPECT_NE(r.err.find("used more than once"), std::string::npos) << r.err;
 }
 
+// The bundled Golub data (first 300 genes) laid out as GEO publishes a
+// series matrix: series and sample metadata, quoted IDs, the characteristics
+// that carry the classes, and the table between its markers.
+std::string GolubSeriesMatrix(std::vector<std::string>& classes) {
+  std::vector<std::string> lines = FileLines(std::string(TARVOK_DATA_DIR) + "/golub.tsv");
+  classes = FileLines(std::string(TARVOK_DATA_DIR) + "/golub.classes");
+  std::vector<std::string> samples;
+  for (std::size_t s = 0; s < classes.size(); ++s) samples.push_back("GSM" + std::to_string(2000 + s));
+  auto sampleLine = [&](const std::string& name, auto cell) {
+    std::string line = "!Sample_" + name;
+    for (std::size_t s = 0; s < samples.size(); ++s) line += "\t\"" + cell(s) + "\"";
+    return line + "\n";
+  };
+  std::string text = "!Series_title\t\"Leukemia: ALL and AML \"training\" set\"\n"
+                     "!Series_geo_accession\t\"GSE0000\"\n!Series_status\t\"Public on Jan 01 2000\"\n";
+  text += sampleLine("title", [&](std::size_t s) { return "patient " + std::to_string(s + 1); });
+  text += sampleLine("geo_accession", [&](std::size_t s) { return samples[s]; });
+  text += sampleLine("source_name_ch1", [](std::size_t) { return std::string("bone marrow"); });
+  text += sampleLine("characteristics_ch1", [](std::size_t) { return std::string("tissue: bone marrow"); });
+  text += sampleLine("characteristics_ch1", [&](std::size_t s) {
+    return std::string("disease state: ") + (classes[s] == "0" ? "ALL" : "AML");
+  });
+  text += "!series_matrix_table_begin\n\"ID_REF\"";
+  for (const std::string& sample : samples) text += "\t\"" + sample + "\"";
+  text += "\n";
+  for (std::size_t g = 1; g <= 300; ++g) {
+    std::size_t tab = lines[g].find('\t');
+    text += "\"" + lines[g].substr(0, tab) + "\"" + lines[g].substr(tab) + "\n";
+  }
+  return text + "!series_matrix_table_end\n";
+}
+
+TEST(Run, GolubAsASeriesMatrixSupervisedByItsAnnotation) {
+  TempDir dir;
+  std::vector<std::string> classes;
+  dir.Write("GSE0000_series_matrix.txt", GolubSeriesMatrix(classes));
+  ProgramResult r = RunTarvok({"run", dir.File("GSE0000_series_matrix.txt"), "--classes-from", "disease state",
+                               "--supervise", "100", "--clusters", "2", "--permutations", "3", "--out",
+                               dir.File("out"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(FileLines(dir.File("out/classes.txt")), classes);
+  EXPECT_EQ(FileLines(dir.File("out/RowLbls.txt")).size(), 300u);
+  EXPECT_EQ(SummaryRows(r.out).size(), 2u) << r.out;
+  EXPECT_NE(ReadFile(dir.File("out/report.html")).find("coloured by class"), std::string::npos);
+}
+
 TEST(Run, EarlyStopIsASuccessWithTheLibrarysWords) {
   TempDir dir;
   dir.Write("t.tsv", SyntheticTable(200, 10, true, true));
