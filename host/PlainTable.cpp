@@ -206,6 +206,14 @@ RawTable SplitPlainTable(const std::string& text, TableFormat format, const Read
   DecideLayout(records, options, raw.decimalComma, raw);
   raw.lead = raw.hasLabelColumn ? 1 : 0;
   std::size_t first = raw.hasHeaderRow ? 1 : 0;
+  // A table exported from GEO keeps the IDENTIFIER column (gene symbols)
+  // beside the probe IDs: the symbols name the genes.
+  if (raw.hasHeaderRow && raw.hasLabelColumn && records[0].fields.size() > 2 &&
+      Upper(Trim(records[0].fields[1])) == "IDENTIFIER") {
+    raw.lead = 2;
+    raw.nameField = 1;
+    raw.layout.push_back("the genes are named by the IDENTIFIER column (column 2)");
+  }
   if (records.size() <= first) throw TableError("the table has no data rows");
   const Record& firstRow = records[first];
   if (firstRow.fields.size() <= raw.lead) {

@@ -373,6 +373,11 @@ TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
   EXPECT_EQ(empty.sampleLabels, (std::vector<std::string>{"7", "8", "9"}));
   EXPECT_TRUE(empty.notes.empty());
 
+  // Gene symbols of a GEO export name the genes.
+  Table geo = Read("t.tsv", "ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n");
+  EXPECT_EQ(geo.geneLabels, (std::vector<std::string>{"TP53", "MYC"}));
+  EXPECT_EQ(geo.values, kValues);
+
   ReadOptions forced;
   forced.header = Choice::No;
   forced.rowNames = Choice::Yes;
