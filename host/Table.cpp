@@ -158,8 +158,12 @@ void WarnDuplicates(const std::vector<std::string>& labels, const char* kind, st
 
 // The format a file's content shows by markers no plain table has, or Auto.
 TableFormat MarkedFormat(const std::string& text) {
+  // GEO files open with their own marks; the table markers may follow long
+  // metadata, so only the first megabyte is searched for them.
   std::string head = Lower(text.substr(0, 1 << 20));
-  if (head.find("!series_matrix_table_begin") != std::string::npos) return TableFormat::SeriesMatrix;
+  if (head.compare(0, 8, "!series_") == 0 || head.find("!series_matrix_table_begin") != std::string::npos) {
+    return TableFormat::SeriesMatrix;
+  }
   if (head.find("!dataset_table_begin") != std::string::npos || head.compare(0, 9, "^database") == 0 ||
       head.compare(0, 8, "^dataset") == 0) {
     return TableFormat::Gds;
