@@ -13,11 +13,16 @@ namespace tarvok {
 std::string FormatMessage(const char* format, ...) {
   va_list args;
   va_start(args, format);
+  std::string text = VFormatMessage(format, args);
+  va_end(args);
+  return text;
+}
+
+std::string VFormatMessage(const char* format, va_list args) {
   va_list again;
   va_copy(again, args);
   char line[128];
   int length = std::vsnprintf(line, sizeof line, format, args);
-  va_end(args);
   std::string text;
   if (length >= 0 && static_cast<size_t>(length) < sizeof line) {
     text.assign(line, static_cast<size_t>(length));

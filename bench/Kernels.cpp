@@ -57,7 +57,7 @@ void BM_ShaveNestedSequence(benchmark::State& state) {
   const int S = sequence->stepCount;
   DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
   for (auto _ : state) {
-    ShaveNestedSequence(sequence, data, DMatrix{}, N, 0, PVector{}, scores, DVector{});
+    ShaveNestedSequence(sequence, ShavingInput{data, G, N}, StepOutputs::ScoresOnly(scores));
     benchmark::DoNotOptimize(sequence->order.data[0]);
   }
   state.counters["steps"] = S;

@@ -12,6 +12,14 @@ endif()
 
 add_compile_options(${TARVOK_NUMERIC_FLAGS})
 
+# ThreadSanitizer: an instrumented processor-version resolver would run
+# before the sanitizer starts, so the vector clones are left out.
+if(TARVOK_SANITIZE_THREAD)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_compile_definitions(TARVOK_NO_CLONES)
+  add_link_options(-fsanitize=thread)
+endif()
+
 if(TARVOK_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
                       -fno-omit-frame-pointer)

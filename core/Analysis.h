@@ -13,9 +13,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "base/Error.h"
+#include "shaving/ClusterRecord.h"
 
 namespace tarvok {
 
@@ -35,22 +37,6 @@ struct AnalysisOptions {
   // -1 for the calling thread's own generator, which the run then advances
   // so that a second run on the same thread continues its stream.
   std::int64_t generatorState = 1;
-};
-
-// One extracted cluster and the nested sequence it was chosen from.
-struct ClusterRecord {
-  int chosenStep = 0;  // 0-based step of the chosen size in the nested sequence
-  int size = 0;        // genes in the cluster, sizes[chosenStep]
-  std::vector<int> genes;       // row indices of the cluster's genes, cluster order
-  std::vector<double> scores;   // signed score of each of those genes at the chosen step
-  double eigenvalue = 0.0;      // leading eigenvalue at the chosen step
-  std::vector<double> component;  // the chosen step's component, one entry per sample
-  // Per step k = 0..S-1 of the nested sequence:
-  std::vector<int> sizes;               // genes in the step's cluster
-  std::vector<double> gap;              // r2 - meanPermutedR2
-  std::vector<double> r2;               // percent of variance between samples, real data
-  std::vector<double> meanPermutedR2;   // its mean over the permuted copies
-  std::vector<double> between, total, within;  // the real data's variances
 };
 
 enum class StopReason {
@@ -103,8 +89,8 @@ class Analysis {
 
   int Genes() const;
   int Samples() const;
-  // The centred data, the value of gene g in sample s (never orthogonalised).
-  double Centred(int g, int s) const;
+  // The centred data (never orthogonalised): gene g's samples values.
+  const double* CentredRow(int g) const;
 
   // Extracts up to options.clusters clusters. Call once.
   AnalysisResult Run(AnalysisObserver* observer = nullptr);
@@ -112,6 +98,16 @@ class Analysis {
  private:
   std::unique_ptr<AnalysisState> state_;
 };
+
+// What is wrong with a genes x samples table of values, for faces that check
+// before they call: the first value that is not a finite number, else the
+// largest magnitude when it lies beyond what the analysis can hold (1e140);
+// an empty message when the data is fine. gene and sample count from 1.
+struct DataCheck {
+  std::string message;
+  long long gene = 0, sample = 0;
+};
+DataCheck CheckData(const double* data, int genes, int samples);
 
 // Analyze: Analysis(data, genes, samples, options).Run(observer).
 AnalysisResult Analyze(const double* data, int genes, int samples, const AnalysisOptions& options,

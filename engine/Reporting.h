@@ -6,18 +6,19 @@
 // progress at once.
 #pragma once
 
-#include <string>
+#include "base/Format.h"
+#include "base/MonitorKeywords.h"
 
-// Monitor keywords: each line starts with one of these.
-inline constexpr const char* kMonitorExtractCluster = "ZR_MONITOR_EXTRACT_CLUSTER";
-inline constexpr const char* kMonitorShaveInitNestedSequence = "ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE";
-inline constexpr const char* kMonitorEstimateOptClusterSize = "ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE";
-inline constexpr const char* kMonitorRandomizeMatrix = "ZR_MONITOR_RANDOMIZE_MATRIX";
-inline constexpr const char* kMonitorShaveRandNestedSequence = "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE";
-inline constexpr const char* kMonitorOrthogonalizeMatrix = "ZR_MONITOR_ORTHOGONALIZE_MATRIX";
-inline constexpr const char* kMonitorNoClustersLeft = "ZR_MONITOR_ERR_NO_CLUSTERS_LEFT";
-inline constexpr const char* kMonitorAppTerminated = "ZR_MONITOR_APP_TERMINATED";
-inline constexpr const char* kMonitorFatal = "ZR_MONITOR_ERR_FATAL";
+using tarvok::FormatMessage;
+using tarvok::kMonitorAppTerminated;
+using tarvok::kMonitorEstimateOptClusterSize;
+using tarvok::kMonitorExtractCluster;
+using tarvok::kMonitorFatal;
+using tarvok::kMonitorNoClustersLeft;
+using tarvok::kMonitorOrthogonalizeMatrix;
+using tarvok::kMonitorRandomizeMatrix;
+using tarvok::kMonitorShaveInitNestedSequence;
+using tarvok::kMonitorShaveRandNestedSequence;
 
 // Sets the process-wide monitor mode: non-zero on, zero off. Off at load.
 void SetMonitorMode(int flag);
@@ -32,13 +33,5 @@ void MonitorLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
 // with status 1 (exit handlers run, streams are flushed). In monitor mode
 // the report is the two lines ZR_MONITOR_APP_TERMINATED and
 // "ZR_MONITOR_ERR_FATAL <message>"; otherwise the message and "\n".
+// Only the exports call it, once they have caught a failure.
 [[noreturn]] void FatalError(const char* message);
-
-// printf into a std::string of whatever length the text needs; the callers
-// of FatalError use it so that long paths are never cut or overrun.
-std::string FormatMessage(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// "Operation(\"path\"): <strerror(errno)>\n" ends the run; the common form of
-// the library's file errors. Reads errno itself, so call it right after the
-// failing operation.
-[[noreturn]] void FatalFileError(const char* operation, const char* path);

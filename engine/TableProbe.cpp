@@ -4,51 +4,17 @@
 #include <cstdio>
 #include <cstring>
 
+#include "base/LinePiece.h"
+#include "base/NumberGrammar.h"
 #include "engine/Tarvok.h"
 
 namespace {
 
 // Lines are read in pieces of at most 255 characters (a 256-byte buffer),
 // the line feed included when it fits.
-constexpr std::size_t kProbeBufferSize = 256;
+constexpr std::size_t kProbePieceLength = 255;
 
-bool IsBlank(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// One piece of a line: its characters without the line end, and whether the
-// line end was reached (a line feed, or the end of the file).
-struct LinePiece {
-  char text[kProbeBufferSize];
-  std::size_t length = 0;
-  bool endsLine = false;
-};
-
-// ReadPiece: reads up to 255 characters from file, stopping after a line
-// feed. Returns false when nothing at all could be read (end of file or a
-// read error, which counts as the end). A CR right before the line feed or
-// the end of the file belongs to the line end, so CR+LF files read like LF
-// files; a full piece ending in CR looks one character ahead for that.
-bool ReadPiece(std::FILE* file, LinePiece& piece) {
-  std::size_t length = 0;
-  int c = EOF;
-  while (length < kProbeBufferSize - 1 && (c = std::getc(file)) != EOF) {
-    if (c == '\n') break;
-    piece.text[length++] = static_cast<char>(c);
-  }
-  if (c == EOF && length == 0) return false;
-  piece.endsLine = c == '\n' || c == EOF;
-  if (!piece.endsLine && piece.text[length - 1] == '\r') {
-    int next = std::getc(file);
-    piece.endsLine = next == '\n' || next == EOF;
-    if (!piece.endsLine) std::ungetc(next, file);  // a CR in mid-line stays
-  }
-  if (piece.endsLine && length > 0 && piece.text[length - 1] == '\r') --length;
-  piece.length = length;
-  return true;
-}
+using tarvok::LinePiece;
 
 // FindField: the index-th field (0-based) of the piece, as start and
 // length. Tabs separate fields; runs of tabs count as one and leading tabs
@@ -80,29 +46,7 @@ int FieldIsWord(const LinePiece& piece, int index) {
 
 }  // namespace
 
-int IsNumericText(const char* text, std::size_t length) {
-  std::size_t at = 0;
-  while (at < length && IsBlank(text[at])) ++at;
-  if (at < length && (text[at] == '+' || text[at] == '-')) ++at;
-  std::size_t digits = 0;
-  while (at < length && IsDigit(text[at])) ++at, ++digits;
-  if (at < length && text[at] == '.') {
-    ++at;
-    while (at < length && IsDigit(text[at])) ++at, ++digits;
-  }
-  if (digits == 0) return 0;
-  if (at < length && (text[at] == 'e' || text[at] == 'E')) {
-    std::size_t exponent = at + 1;
-    if (exponent < length && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
-    if (exponent < length && IsDigit(text[exponent])) {
-      while (exponent < length && IsDigit(text[exponent])) ++exponent;
-      at = exponent;
-    }
-    // Otherwise the number ends before the "e", which then starts a word.
-  }
-  while (at < length && IsBlank(text[at])) ++at;
-  return at == length ? 1 : 0;
-}
+int IsNumericText(const char* text, std::size_t length) { return tarvok::IsNumericText(text, length) ? 1 : 0; }
 
 int IsNumericField(const char* field) {
   if (field == nullptr) return 0;
@@ -123,12 +67,12 @@ extern "C" TARVOK_API void TARVOK_CALL tsvFileFormatTest(char* const* tableFile,
                  std::strerror(errno));
   } else {
     LinePiece piece;
-    if (ReadPiece(file, piece)) {
+    if (tarvok::ReadLinePiece(file, kProbePieceLength, piece)) {
       // The corner cell (field 0) is never examined.
       header = FieldIsWord(piece, 1);
-      while (!piece.endsLine && ReadPiece(file, piece)) {
+      while (!piece.endsLine && tarvok::ReadLinePiece(file, kProbePieceLength, piece)) {
       }
-      if (ReadPiece(file, piece)) labels = FieldIsWord(piece, 0);
+      if (tarvok::ReadLinePiece(file, kProbePieceLength, piece)) labels = FieldIsWord(piece, 0);
     }
     std::fclose(file);
   }

@@ -1,8 +1,8 @@
 // Reads arbitrary bytes as a classification file. The first byte sets the
-// sample count N; the rest is the file. Inputs whose sample count differs
-// from N would end the process by design, so the reading part runs first
-// and the class matrix (and, for small N, the half-supervised transform) is
-// built only when the counts agree.
+// sample count N; the rest is the file. The labels are read and grouped
+// into classes; when the count agrees with N the checked reader must accept
+// the file, and the class matrix (and, for small N, the half-supervised
+// transform) is built.
 #include <unistd.h>
 
 #include <cmath>
@@ -12,6 +12,9 @@
 #include <cstdlib>
 #include <string>
 
+#include <vector>
+
+#include "engine/Classification.h"
 #include "numeric/Arrays.h"
 #include "shaving/Supervision.h"
 
@@ -34,8 +37,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::fwrite(data + 1, 1, size - 1, file);
   std::fclose(file);
 
+  const std::vector<int> labels = ReadClassLabels(ScratchPath().c_str());
+  const int samples = static_cast<int>(labels.size());
   ClassList list;
-  int samples = ReadClassification(ScratchPath().c_str(), list);
+  for (int s = 0; s < samples; ++s) AppendToClassList(list, labels[s], s);
   int members = 0;
   for (ClassNode* node = list.head; node != nullptr; node = node->next) {
     if (node->count < 1 || FindClass(list.head, node->label) != node) std::abort();
@@ -48,22 +53,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   DestroyClassList(list);
   if (samples != n) return 0;
 
+  if (ReadClassificationFile(ScratchPath().c_str(), n) != labels) std::abort();
   int a = 0;
-  DMatrix q = ComputeQ(n, ScratchPath().c_str(), &a);
+  Matrix q = ComputeQ(n, labels, &a);
   for (int s = 0; s < n; ++s) {
     int nonZero = 0;
     for (int k = 0; k < a; ++k) nonZero += q[s][k] != 0.0;
     if (nonZero != 1) std::abort();
   }
-  ReleaseDmatrix(q, 0, n - 1, 0, a - 1);
   if (n <= 32) {
-    int c = 0;
-    DMatrix t = BuildSupervisionTransform(50, ScratchPath().c_str(), n, &c);
-    if (c != n) std::abort();
+    SupervisionTransform t = BuildSupervisionTransform(50, labels, n);
+    if (t.columns != n) std::abort();
     for (int i = 0; i < n; ++i) {
-      if (!(t[i][i] > 0.0)) std::abort();
+      if (!(t.transform[i][i] > 0.0)) std::abort();
     }
-    ReleaseDmatrix(t, 0, n - 1, 0, c - 1);
   }
   return 0;
 }

@@ -7,7 +7,6 @@
 #include <cstring>
 #include <new>
 
-#include "engine/Reporting.h"
 
 namespace {
 
@@ -34,12 +33,6 @@ void* ZeroAllocate(std::size_t count, std::size_t size) {
 }
 
 void FailAllocationForTesting(long nthFromNow) { allocationsUntilFailure = nthFromNow; }
-
-void NumericalError(const char* message) {
-  char text[2048];
-  std::snprintf(text, sizeof text, "Numerical Recipes: %s", message);
-  FatalError(text);
-}
 
 DVector dvector(int lo, int hi) {
   long count = RangeCount(lo, hi);
@@ -83,7 +76,10 @@ CVector cvector(int count) {
   CVector cv{static_cast<char**>(table)};
   for (int i = 0; i < count; ++i) {
     cv.strings[i] = static_cast<char*>(ZeroAllocate(kLabelSize, 1));
-    if (cv.strings[i] == nullptr) NumericalError("allocation failure 2 in cvector");
+    if (cv.strings[i] == nullptr) {
+      ReleaseCvector(cv, i);  // the strings made so far, then the table
+      NumericalError("allocation failure 2 in cvector");
+    }
   }
   return cv;
 }

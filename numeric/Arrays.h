@@ -6,13 +6,21 @@
 // before the start of the storage; they do not keep the upper bound, so the
 // owner passes the same bounds again on release, as with every allocator
 // here. Storage is zero-filled. Allocation never hands back a null: a failure
-// ends the run through NumericalError ("Numerical Recipes: %s").
+// throws tarvok::Error through NumericalError ("Numerical Recipes: %s").
 //
 // Ownership: whoever allocates releases, with the matching Release* call.
-// Arrays are never shared between threads.
+// The owners Vector, IntVector and Matrix at the end of this file do that
+// by themselves and know their bounds; code that can throw between an
+// allocation and its release uses them. Arrays are never shared between
+// threads.
 #pragma once
 
 #include <cstddef>
+#include <utility>
+
+#include "base/Error.h"
+
+using tarvok::NumericalError;
 
 // Label and file-name strings: 80 bytes, at most 79 characters.
 inline constexpr int kLabelSize = 80;
@@ -51,10 +59,6 @@ struct PVector {
   DVector& operator[](int i) const { return entries[i]; }
 };
 
-// NumericalError: formats "Numerical Recipes: %s" and ends the run through
-// FatalError. Never returns.
-[[noreturn]] void NumericalError(const char* message);
-
 DVector dvector(int lo, int hi);
 IVector ivector(int lo, int hi);
 DMatrix dmatrix(int rlo, int rhi, int clo, int chi);
@@ -77,3 +81,69 @@ void CenterRows(const DMatrix& m, int rows, int cols);
 // from now fail to exercise the allocation-failure paths.
 void* ZeroAllocate(std::size_t count, std::size_t size);
 void FailAllocationForTesting(long nthFromNow);  // 0 turns the failure off
+
+// Owners of the arrays above: allocated with the same allocators (so the
+// same messages on failure), released with the same bounds when they go out
+// of scope. They convert to the plain handle wherever one is expected.
+template <typename Handle, Handle (*Allocate)(int, int), void (*Release)(Handle&, int, int)>
+class OwnedArray {
+ public:
+  OwnedArray() = default;
+  OwnedArray(int lo, int hi) : v_(Allocate(lo, hi)), lo_(lo), hi_(hi) {}
+  explicit OwnedArray(int size) : OwnedArray(0, size - 1) {}
+  ~OwnedArray() { Release(v_, lo_, hi_); }
+  OwnedArray(OwnedArray&& other) noexcept { Swap(other); }
+  OwnedArray& operator=(OwnedArray&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  operator const Handle&() const { return v_; }
+  auto& operator[](int i) const { return v_[i]; }
+  auto* Data() const { return v_.data; }
+  int Lo() const { return lo_; }
+  int Hi() const { return hi_; }
+  int Size() const { return hi_ - lo_ + 1; }
+
+ private:
+  void Swap(OwnedArray& other) {
+    std::swap(v_, other.v_);
+    std::swap(lo_, other.lo_);
+    std::swap(hi_, other.hi_);
+  }
+  Handle v_;
+  int lo_ = 0, hi_ = -1;
+};
+
+using Vector = OwnedArray<DVector, dvector, ReleaseDvector>;
+using IntVector = OwnedArray<IVector, ivector, ReleaseIvector>;
+
+// A matrix over rows [rlo, rhi] and columns [clo, chi]; by default 0-based
+// with the given numbers of rows and columns.
+class Matrix {
+ public:
+  Matrix() = default;
+  Matrix(int rows, int cols) : Matrix(0, rows - 1, 0, cols - 1) {}
+  Matrix(int rlo, int rhi, int clo, int chi)
+      : m_(dmatrix(rlo, rhi, clo, chi)), rlo_(rlo), rhi_(rhi), clo_(clo), chi_(chi) {}
+  ~Matrix() { ReleaseDmatrix(m_, rlo_, rhi_, clo_, chi_); }
+  Matrix(Matrix&& other) noexcept { Swap(other); }
+  Matrix& operator=(Matrix&& other) noexcept {
+    Swap(other);
+    return *this;
+  }
+  operator const DMatrix&() const { return m_; }
+  DVector& operator[](int r) const { return m_[r]; }
+  int Rows() const { return rhi_ - rlo_ + 1; }
+  int Cols() const { return chi_ - clo_ + 1; }
+
+ private:
+  void Swap(Matrix& other) {
+    std::swap(m_, other.m_);
+    std::swap(rlo_, other.rlo_);
+    std::swap(rhi_, other.rhi_);
+    std::swap(clo_, other.clo_);
+    std::swap(chi_, other.chi_);
+  }
+  DMatrix m_;
+  int rlo_ = 0, rhi_ = -1, clo_ = 0, chi_ = -1;
+};

@@ -288,25 +288,19 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
 void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) {
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
-  DVector e = dvector(1, n);
-  DVector work = dvector(1, n);
+  Vector e(1, n);
+  Vector work(1, n);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);
   // The QR sweeps rotate whole columns: work on column-major copies.
-  DVector u = dvector(0, m * n - 1);
-  DVector vc = withV ? dvector(0, n * n - 1) : DVector{};
-  ToColumns(a, m, n, u.data);
-  if (withV) ToColumns(v, n, n, vc.data);
-  Diagonalise(u.data, m, n, w, e, vc.data, normBound);
-  FromColumns(u.data, m, n, a);
-  if (withV) {
-    FromColumns(vc.data, n, n, v);
-    ReleaseDvector(vc, 0, n * n - 1);
-  }
-  ReleaseDvector(u, 0, m * n - 1);
-  ReleaseDvector(work, 1, n);
-  ReleaseDvector(e, 1, n);
+  Vector u(0, m * n - 1);
+  Vector vc = withV ? Vector(0, n * n - 1) : Vector();
+  ToColumns(a, m, n, u.Data());
+  if (withV) ToColumns(v, n, n, vc.Data());
+  Diagonalise(u.Data(), m, n, w, e, vc.Data(), normBound);
+  FromColumns(u.Data(), m, n, a);
+  if (withV) FromColumns(vc.Data(), n, n, v);
 }
 
 }  // namespace
@@ -320,8 +314,8 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
     *eigenvalue = 0.0;
     return;
   }
-  DVector w = dvector(1, m);
-  DMatrix u = dmatrix(1, m, 1, m);
+  Vector w(1, m);
+  Matrix u(1, m, 1, m);
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < m; ++j) u[i + 1][j + 1] = K[i][j];
 
@@ -343,7 +337,4 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
   *eigenvalue = w[best];
   // The negated column: exact zeros come out as -0.0.
   for (int i = 0; i < m; ++i) axis[i] = -u[i + 1][best];
-
-  ReleaseDmatrix(u, 1, m, 1, m);
-  ReleaseDvector(w, 1, m);
 }

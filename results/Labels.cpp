@@ -3,7 +3,8 @@
 #include <cctype>
 #include <cstdio>
 
-#include "engine/Reporting.h"
+#include "base/Error.h"
+#include "base/Format.h"
 
 namespace {
 
@@ -32,14 +33,14 @@ void GenerateLabels(const CVector& labels, int count, const char* stem, const ch
 
 void StoreLabels(const CVector& labels, int count, const int* indices, const char* path) {
   FILE* file = std::fopen(path, "w");
-  if (file == nullptr) FatalFileError("StoreLabels", path);
+  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("StoreLabels", path));
   for (int j = 0; j < count; ++j) std::fprintf(file, "%s\n", labels[indices != nullptr ? indices[j] : j]);
   std::fclose(file);
 }
 
 void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem) {
   FILE* file = std::fopen(path, "r");
-  if (file == nullptr) FatalFileError("RuzoVavav", path);
+  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", path));
   int found = 0;
   while (found < count && ReadToken(file, labels[found])) ++found;
   std::fclose(file);

@@ -13,7 +13,7 @@ void GenerateLabels(const CVector& labels, int count, const char* stem, const ch
 
 // StoreLabels: writes count lines "%s\n" to path (mode "w"); line j holds
 // labels[indices[j]] when indices (in, count entries) is given, labels[j]
-// when it is null. A file that cannot be opened ends the run with
+// when it is null. A file that cannot be opened throws Error
 // "StoreLabels(\"<path>\"): <error text>".
 void StoreLabels(const CVector& labels, int count, const int* indices, const char* path);
 
@@ -23,6 +23,6 @@ void StoreLabels(const CVector& labels, int count, const int* indices, const cha
 // longer than 79 characters keeps its first 79. When the file holds fewer
 // tokens, each missing label j gets generatedStem + "%05d" of j + 1 and one
 // warning line on standard error gives the number missing. Extra tokens are
-// ignored. A file that cannot be opened ends the run with
+// ignored. A file that cannot be opened throws Error
 // "RuzoVavav(\"<path>\"): <error text>".
 void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem);

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
-#include "engine/Reporting.h"
+#include "base/Error.h"
+#include "base/Format.h"
+#include "base/ResultNames.h"
 #include "results/OutputDirectory.h"
 
 namespace {
@@ -30,7 +32,7 @@ struct ClusterFile {
 // fails, reports the path in the perror form and returns a null stream: the
 // caller then writes nothing and leaves the index list alone.
 ClusterFile OpenClusterFile(const char* stem, int i) {
-  ClusterFile file{ClusterFileName(stem, i), nullptr};
+  ClusterFile file{tarvok::ClusterFileName(stem, i), nullptr};
   std::string path = OutputPath(file.name.c_str());
   file.stream = std::fopen(path.c_str(), "w");
   if (file.stream == nullptr) std::perror(path.c_str());
@@ -61,40 +63,42 @@ void FinishClusterFile(ClusterFile& file, IndexList& list) {
 
 }  // namespace
 
-void DataDump(const DMatrix& matrix, int N, int n, const int* order, const char* path) {
+void DataDump(const MatrixRows& row, int N, int n, const int* order, const char* path) {
   FILE* file = std::fopen(path, "w");
-  if (file == nullptr) FatalFileError("DataDump", path);
+  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("DataDump", path));
   for (int s = 0; s < N; ++s) {
-    for (int j = 0; j < n; ++j) std::fprintf(file, "%8.6f\n", matrix[order[j]][s]);
+    for (int j = 0; j < n; ++j) std::fprintf(file, "%8.6f\n", row(order[j])[s]);
   }
   std::fclose(file);
 }
 
-void WriteOrigMatrix(const DMatrix& matrix, int G, int N) {
+void WriteOrigMatrix(const MatrixRows& row, int G, int N) {
   std::string path = OutputPath("origmatrix.txt");
   FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) FatalFileError("RuzoVavav", path.c_str());
+  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", path.c_str()));
   for (int g = 0; g < G; ++g) {
-    for (int s = 0; s < N; ++s) std::fprintf(file, " %g", matrix[g][s]);
+    const double* values = row(g);
+    for (int s = 0; s < N; ++s) std::fprintf(file, " %g", values[s]);
     std::fputs("\n", file);
   }
   std::fclose(file);
 }
 
-void WriteGapFile(int i, int S, const IVector& sizes, const DVector& gaps) {
+void WriteGapFile(int i, const tarvok::ClusterRecord& record) {
   ClusterFile file = OpenClusterFile("gap", i);
   if (file.stream == nullptr) return;
-  for (int k = 0; k < S; ++k) std::fprintf(file.stream, "%d\t%f\n", sizes[k], gaps[k]);
+  for (size_t k = 0; k < record.sizes.size(); ++k) {
+    std::fprintf(file.stream, "%d\t%f\n", record.sizes[k], record.gap[k]);
+  }
   FinishClusterFile(file, gapList);
 }
 
-void WriteVarianceFile(int i, int S, const IVector& sizes, const DVector& r2, const DVector& meanPermutedR2,
-                       const DVector& between, const DVector& total, const DVector& within) {
+void WriteVarianceFile(int i, const tarvok::ClusterRecord& record) {
   ClusterFile file = OpenClusterFile("variance", i);
   if (file.stream == nullptr) return;
-  for (int k = 0; k < S; ++k) {
-    std::fprintf(file.stream, "%d\t%f\t%f\t%f\t%f\t%f\n", sizes[k], r2[k], meanPermutedR2[k], between[k],
-                 total[k], within[k]);
+  for (size_t k = 0; k < record.sizes.size(); ++k) {
+    std::fprintf(file.stream, "%d\t%f\t%f\t%f\t%f\t%f\n", record.sizes[k], record.r2[k],
+                 record.meanPermutedR2[k], record.between[k], record.total[k], record.within[k]);
   }
   FinishClusterFile(file, varianceList);
 }
@@ -106,14 +110,12 @@ void WriteEigenFile(int i, double eigenvalue) {
   FinishClusterFile(file, eigenList);
 }
 
-void WritePcFile(int i, int N, const DVector& component) {
+void WritePcFile(int i, const std::vector<double>& component) {
   ClusterFile file = OpenClusterFile("pc", i);
   if (file.stream == nullptr) return;
-  for (int s = 0; s < N; ++s) std::fprintf(file.stream, "%f\n", component[s]);
+  for (double value : component) std::fprintf(file.stream, "%f\n", value);
   FinishClusterFile(file, pcList);
 }
-
-std::string ClusterFileName(const char* stem, int i) { return FormatMessage("%s%05d%s", stem, i, ".txt"); }
 
 void ResetIndexListsForTesting() {
   for (IndexList* list : {&gapList, &varianceList, &eigenList, &pcList}) {

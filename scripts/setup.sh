@@ -7,6 +7,7 @@ packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev 
           libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev zlib1g-dev clang libclang-rt-14-dev chromium
           g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
           binutils-mingw-w64-x86-64 wine wine64
+          r-base-dev r-cran-rcpp r-cran-testthat r-bioc-biobase r-bioc-summarizedexperiment
           "$@")
 
 missing=()

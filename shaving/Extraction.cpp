@@ -1,22 +1,6 @@
 #include "shaving/Extraction.h"
 
 #include <cmath>
-#include <string>
-
-#include "engine/Reporting.h"
-#include "results/Labels.h"
-#include "results/OutputDirectory.h"
-#include "results/Writers.h"
-#include "shaving/GapStatistic.h"
-
-void WriteClusterFiles(const DMatrix& R, int N, int n, const IVector& order,
-                       const CVector& clusterLabelFileNames, const CVector& geneLabels,
-                       const CVector& clusterFileNames, int i) {
-  std::string dataPath = OutputPath(clusterFileNames[i - 1]);
-  DataDump(R, N, n, &order[0], dataPath.c_str());
-  std::string labelPath = OutputPath(clusterLabelFileNames[i - 1]);
-  StoreLabels(geneLabels, n, &order[0], labelPath.c_str());
-}
 
 void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
   double s = 0.0;
@@ -25,7 +9,7 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
   double f = -1 / s;
   if (!std::isfinite(f)) return;
 
-  DMatrix P = dmatrix(0, N - 1, 0, N - 1);
+  Matrix P(N, N);
   for (int i = 0; i < N; ++i) {
     double ci = f * v[i];
     for (int j = 0; j < i; ++j) {
@@ -36,7 +20,7 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
   }
   // Rows are independent, so one row of the result at a time is enough.
   // P is exactly symmetric, so P[k][j] is read as P[j][k], along a row.
-  DVector y = dvector(0, N - 1);
+  Vector y(N);
   for (int g = 0; g < G; ++g) {
     double* x = &X[g][0];
     for (int j = 0; j < N; ++j) {
@@ -47,20 +31,16 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
     }
     for (int j = 0; j < N; ++j) x[j] = y[j];
   }
-  ReleaseDvector(y, 0, N - 1);
-  ReleaseDmatrix(P, 0, N - 1, 0, N - 1);
 }
 
-void ExtractCluster(const DMatrix& X, const DMatrix& R, int G, int N, int B, double tolerance, int i,
-                    int K, const CVector& geneLabels, const CVector& clusterFileNames,
-                    const CVector& clusterLabelFileNames, const DMatrix& transform, int c,
-                    ShaveSequence* sequence) {
-  EstimateOptClusterSize(sequence, X, G, N, B, tolerance, i, K, transform, c);
-  const int n = sequence->sizes[sequence->chosen];
-  WriteClusterFiles(R, N, n, sequence->order, clusterLabelFileNames, geneLabels, clusterFileNames, i);
-  DVector mean = dvector(0, N - 1);
-  ClusterMeanGene(X, N, n, mean, sequence->order, sequence->chosenScores);
-  MonitorLog("%s %d", kMonitorOrthogonalizeMatrix, i);
-  OrthogonalizeMatrix(X, mean, G, N);
-  ReleaseDvector(mean, 0, N - 1);
+tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput& input,
+                                     const GapOptions& options, PassEvents& events) {
+  tarvok::ClusterRecord record = EstimateOptClusterSize(sequence, input, options, events);
+  events.SizeChosen(record);
+  const int N = input.samples;
+  Vector mean(N);
+  ClusterMeanGene(input.data, N, record.size, mean, sequence->order, sequence->chosenScores);
+  events.Orthogonalizing();
+  OrthogonalizeMatrix(input.data, mean, input.genes, N);
+  return record;
 }

@@ -1,30 +1,19 @@
-// One pass of the cluster loop: size choice, the cluster's files, and the
-// removal of its mean pattern from the working matrix.
+// One pass of the cluster loop: the size choice and the removal of the
+// cluster's mean pattern from the working matrix.
 #pragma once
 
 #include "numeric/Arrays.h"
+#include "shaving/ClusterRecord.h"
+#include "shaving/GapStatistic.h"
 #include "shaving/ShaveSequence.h"
 
-// ExtractCluster: finds cluster i (1-based, of K requested) in X, writes
-// its gap, variance, data and label files, and orthogonalises X (G x N,
-// changed in place) against the cluster's sign-aligned mean gene.
-//   R                  (input) the centred data, never orthogonalised; the
-//                              data file is written from it
-//   B, tolerance       (input) permuted copies; tolerance in percent
-//   geneLabels         (input) G labels
-//   clusterFileNames, clusterLabelFileNames (input) K file names each
-//   transform, c       (input) supervision transform or none
-//   sequence           (in/out) schedule in; order and chosen fields out
-void ExtractCluster(const DMatrix& X, const DMatrix& R, int G, int N, int B, double tolerance, int i,
-                    int K, const CVector& geneLabels, const CVector& clusterFileNames,
-                    const CVector& clusterLabelFileNames, const DMatrix& transform, int c,
-                    ShaveSequence* sequence);
-
-// WriteClusterFiles: the data file (from R) and the label file of the n
-// genes order[0..n-1] of cluster i.
-void WriteClusterFiles(const DMatrix& R, int N, int n, const IVector& order,
-                       const CVector& clusterLabelFileNames, const CVector& geneLabels,
-                       const CVector& clusterFileNames, int i);
+// ExtractCluster: finds the next cluster in input.data (the working matrix,
+// G x N, which this pass orthogonalises in place against the cluster's
+// sign-aligned mean gene) and returns its record. Events: those of
+// EstimateOptClusterSize, then SizeChosen with the record, then
+// Orthogonalizing right before the working matrix changes.
+tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput& input,
+                                     const GapOptions& options, PassEvents& events);
 
 // OrthogonalizeMatrix: every row x of X (G x N) becomes x - (x.v / v.v) v,
 // through the projector P = I - v v^T / (v.v), each product summed over

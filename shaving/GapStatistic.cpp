@@ -1,21 +1,12 @@
 #include "shaving/GapStatistic.h"
 
-#include <algorithm>
-#include <atomic>
-#include <condition_variable>
-#include <functional>
-#include <mutex>
-#include <system_error>
-#include <thread>
+#include <memory>
 #include <vector>
-#include "numeric/VectorClones.h"
-#include <cstdlib>
 
-#include "engine/Reporting.h"
-#include "results/Writers.h"
-#include "shaving/NestedSequence.h"
+#include "numeric/VectorClones.h"
+#include "shaving/ParallelFor.h"
+#include "shaving/Permutation.h"
 #include "shaving/Random.h"
-#include "shaving/Workers.h"
 
 namespace {
 
@@ -24,64 +15,6 @@ namespace {
 constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 }  // namespace
-
-namespace {
-
-// Tables of up to this many samples are permuted on the stack.
-constexpr int kShortTable = 64;
-
-// Sorts the pairs by ascending key; equal keys keep ascending sample index
-// (a stable sort), the same on every platform.
-void SortByKey(RandomPair* pairs, int N) {
-  std::stable_sort(pairs, pairs + N, [](const RandomPair& a, const RandomPair& b) {
-    return CompareRandomKeys(a, b) < 0;
-  });
-}
-
-// The same order for a short table without sorting: a key (15 bits) and
-// its sample index packed as key * 2^16 + index are all distinct and order
-// as (key, index), exactly the stable order, so each sample's place is the
-// number of packed values below its own. The counts have no branches to
-// mispredict and vectorise.
-TARVOK_VECTOR_CLONES void PermuteShortRow(const double* from, double* to, int N, std::uint32_t& state) {
-  std::int32_t packed[kShortTable];
-  for (int j = 0; j < N; ++j) packed[j] = NextRandom(state) << 16 | j;
-  for (int i = 0; i < N; ++i) {
-    int place = 0;
-    for (int j = 0; j < N; ++j) place += packed[j] < packed[i];
-    to[place] = from[i];
-  }
-}
-
-}  // namespace
-
-int CompareRandomKeys(const RandomPair& a, const RandomPair& b) {
-  if (a.key > b.key) return 1;
-  if (a.key < b.key) return -1;
-  return 0;
-}
-
-void RandomizeMatrixFrom(const DMatrix& source, const DMatrix& destination, int G, int N,
-                         std::uint32_t& state) {
-  if (N <= kShortTable) {
-    for (int g = 0; g < G; ++g) PermuteShortRow(&source[g][0], &destination[g][0], N, state);
-    return;
-  }
-  RandomPair* pairs = static_cast<RandomPair*>(ZeroAllocate(static_cast<std::size_t>(N), sizeof(RandomPair)));
-  if (pairs == nullptr) FatalError("allocation failure in calloc()");
-  for (int g = 0; g < G; ++g) {
-    for (int j = 0; j < N; ++j) pairs[j] = RandomPair{j, NextRandom(state)};
-    SortByKey(pairs, N);
-    const double* from = &source[g][0];
-    double* to = &destination[g][0];
-    for (int j = 0; j < N; ++j) to[j] = from[pairs[j].index];
-  }
-  std::free(pairs);
-}
-
-void RandomizeMatrix(const DMatrix& source, const DMatrix& destination, int G, int N) {
-  RandomizeMatrixFrom(source, destination, G, N, RandomStateOfThisThread());
-}
 
 TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
                      const DVector& scores) {
@@ -107,14 +40,14 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
   // The squared data of every step's cluster, summed gene by gene in order
   // position. The clusters are prefixes of one order, so one running sum
   // passes through each step's total exactly as a sum of its own would.
-  DVector dataSquares = dvector(0, S - 1);
+  Vector dataSquares(S);
   double running = 0.0;
   for (int t = 0, k = S - 1; k >= 0; ++t) {
     const double* x = &data[sequence->order[t]][0];
     for (int j = 0; j < N; ++j) running += x[j] * x[j];
     if (sequence->sizes[k] == t + 1) dataSquares[k--] = running;
   }
-  DVector a = dvector(0, N - 1);
+  Vector a(N);
   for (int k = 0; k < S; ++k) {
     const int n = sequence->sizes[k];
     ClusterMeanGene(data, N, n, a, sequence->order, scores[k]);
@@ -131,8 +64,6 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     total[k] = tot;
     within[k] = tot - b;
   }
-  ReleaseDvector(a, 0, N - 1);
-  ReleaseDvector(dataSquares, 0, S - 1);
 }
 
 int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {
@@ -156,183 +87,110 @@ int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {
 
 namespace {
 
-// Scratch of one thread that makes and shaves permuted copies: allocated
-// once and reused for every copy it takes.
+// Scratch of one worker that makes and shaves permuted copies: allocated
+// when the worker takes its first copy and reused for every later one.
 struct PermutationScratch {
-  DMatrix A;               // the permuted copy, G x N
-  DMatrix scores;          // S x G
-  DVector between, total, within;  // 0..S-1, never read
-  ShaveSequence* sequence;  // the real data's schedule
+  PermutationScratch(const ShaveSequence* real, int G, int N)
+      : A(G, N), scores(real->stepCount, G), between(real->stepCount), total(real->stepCount),
+        within(real->stepCount), sequence(CopyShaveSequence(G, N, real)) {}
+  Matrix A;                        // the permuted copy, G x N
+  Matrix scores;                   // S x G
+  Vector between, total, within;   // never read
+  OwnedShaveSequence sequence;     // the real data's schedule
 };
 
-PermutationScratch NewPermutationScratch(const ShaveSequence* sequence, int G, int N) {
-  const int S = sequence->stepCount;
-  return PermutationScratch{dmatrix(0, G - 1, 0, N - 1), dmatrix(0, S - 1, 0, G - 1), dvector(0, S - 1),
-                            dvector(0, S - 1), dvector(0, S - 1), CopyShaveSequence(G, N, sequence)};
-}
-
-void FreePermutationScratch(PermutationScratch& scratch, int S, int G, int N) {
-  FreeShaveSequence(scratch.sequence, G, N);
-  ReleaseDmatrix(scratch.A, 0, G - 1, 0, N - 1);
-  ReleaseDmatrix(scratch.scores, 0, S - 1, 0, G - 1);
-  ReleaseDvector(scratch.between, 0, S - 1);
-  ReleaseDvector(scratch.total, 0, S - 1);
-  ReleaseDvector(scratch.within, 0, S - 1);
-}
-
-// Shaves the copy already in scratch.A; its R2 per step goes to r2.
-void ShaveCopy(PermutationScratch& scratch, int G, int N, const DMatrix& transform, int c,
-               const DVector& r2) {
-  ShaveNestedSequence(scratch.sequence, scratch.A, transform, N, c, PVector{}, scratch.scores, DVector{});
-  ClusterVariances(scratch.sequence, r2, scratch.A, G, N, scratch.scores, scratch.between,
-                   scratch.total, scratch.within);
-}
-
-void ShaveCopiesInOrder(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                        const DMatrix& transform, int c, const DMatrix& permutedR2) {
-  PermutationScratch scratch = NewPermutationScratch(sequence, G, N);
-  for (int b = 0; b < B; ++b) {
-    MonitorLog("%s", kMonitorRandomizeMatrix);
-    RandomizeMatrix(X, scratch.A, G, N);
-    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
-    ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
+// The per-step components of the real data's sequence, released whatever
+// happens.
+struct StepComponents {
+  explicit StepComponents(int S) : table(pvector(S)) {}
+  ~StepComponents() {
+    for (int k = 0; k < count; ++k) ReleaseDvector(table[k], 0, 0);
+    ReleasePvector(table);
   }
-  FreePermutationScratch(scratch, sequence->stepCount, G, N);
-}
-
-// The real data's sequence and the copies on worker threads, as tasks
-// 0 (the real data) and 1..B (copy b = task - 1). Copy b draws exactly the
-// values it would draw in sequence: its generator starts b * G * N draws
-// after the state at the start of the pass. Each task writes only its own
-// results. The calling thread reports the tasks in order as they complete
-// and leaves the generator where the sequential order would.
-bool ShaveInParallel(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                     const DMatrix& transform, int c, const DMatrix& permutedR2, int threads,
-                     const std::function<void()>& shaveRealData,
-                     const std::function<void()>& realDataShaved) {
-  std::uint32_t& generator = RandomStateOfThisThread();
-  const std::uint32_t start = generator;
-  const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
-
-  std::mutex lock;
-  std::condition_variable taskDone;
-  std::vector<char> done(static_cast<size_t>(B) + 1, 0);
-  std::atomic<int> next{0};
-
-  auto work = [&] {
-    // Scratch for copies only, made when this thread takes its first copy:
-    // a thread that only shaves the real data never holds a copy.
-    PermutationScratch scratch{};
-    bool haveScratch = false;
-    for (int task = next++; task <= B; task = next++) {
-      if (task == 0) {
-        shaveRealData();
-      } else {
-        if (!haveScratch) {
-          scratch = NewPermutationScratch(sequence, G, N);
-          haveScratch = true;
-        }
-        const int b = task - 1;
-        std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
-        RandomizeMatrixFrom(X, scratch.A, G, N, state);
-        ShaveCopy(scratch, G, N, transform, c, permutedR2[b]);
-      }
-      std::lock_guard<std::mutex> guard(lock);
-      done[static_cast<size_t>(task)] = 1;
-      taskDone.notify_one();
-    }
-    if (haveScratch) FreePermutationScratch(scratch, sequence->stepCount, G, N);
-  };
-
-  std::vector<std::thread> workers;
-  try {
-    for (int t = 0; t < threads; ++t) workers.emplace_back(work);
-  } catch (const std::system_error&) {
-    // Fewer threads than asked for: those started take every task.
-  }
-  if (workers.empty()) return false;
-  auto waitFor = [&](int task) {
-    std::unique_lock<std::mutex> wait(lock);
-    taskDone.wait(wait, [&] { return done[static_cast<size_t>(task)] != 0; });
-  };
-  waitFor(0);
-  realDataShaved();
-  for (int b = 0; b < B; ++b) {
-    waitFor(b + 1);
-    MonitorLog("%s", kMonitorRandomizeMatrix);
-    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b + 1, B);
-  }
-  for (std::thread& worker : workers) worker.join();
-  generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
-  return true;
-}
+  PVector table;
+  int count = 0;  // entries filled so far are released; a null entry is harmless
+};
 
 }  // namespace
 
-void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                              const DMatrix& transform, int c, const DMatrix& permutedR2,
-                              const std::function<void()>& shaveRealData,
-                              const std::function<void()>& realDataShaved) {
-  int threads = WorkerThreads();
-  if (threads > B + 1) threads = B + 1;
-  if (threads > 1 && ShaveInParallel(sequence, X, G, N, B, transform, c, permutedR2, threads,
-                                     shaveRealData, realDataShaved)) {
-    return;
-  }
-  shaveRealData();
-  realDataShaved();
-  ShaveCopiesInOrder(sequence, X, G, N, B, transform, c, permutedR2);
-}
-
-void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                            double tolerance, int i, int K, const DMatrix& transform, int c) {
+tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const ShavingInput& input,
+                                             const GapOptions& options, PassEvents& events) {
   const int S = sequence->stepCount;
-  DVector stepEigenvalues = dvector(0, S - 1);
-  PVector stepComponents = pvector(S);
-  DMatrix stepScores = dmatrix(0, S - 1, 0, G - 1);
+  const int G = input.genes;
+  const int N = input.samples;
+  const int B = options.permutations;
+  Vector stepEigenvalues(S);
+  StepComponents stepComponents(S);
+  stepComponents.count = S;
+  Matrix stepScores(S, G);
+  Vector stepR2(S), stepBetween(S), stepTotal(S), stepWithin(S);
+  Matrix permutedR2(B, S);
 
-  DVector stepR2 = dvector(0, S - 1);
-  DVector stepBetween = dvector(0, S - 1);
-  DVector stepTotal = dvector(0, S - 1);
-  DVector stepWithin = dvector(0, S - 1);
-  DMatrix permutedR2 = dmatrix(0, B - 1, 0, S - 1);
+  // Task 0 is the real data; task b + 1 is copy b, whose generator starts
+  // b * G * N draws after the pass's start, where drawing the copies one
+  // after another would leave it. Each task writes only its own results.
+  const std::uint32_t start = *options.generator;
+  const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
+  std::vector<std::unique_ptr<PermutationScratch>> scratch(static_cast<size_t>(options.threads > 1 ? options.threads : 1));
+  auto task = [&](int worker, int index, const std::atomic<bool>& stop) {
+    if (index == 0) {
+      ShaveNestedSequence(sequence, input, StepOutputs{stepComponents.table, stepScores, stepEigenvalues}, &stop);
+      ClusterVariances(sequence, stepR2, input.data, G, N, stepScores, stepBetween, stepTotal, stepWithin);
+      return;
+    }
+    std::unique_ptr<PermutationScratch>& mine = scratch[static_cast<size_t>(worker)];
+    if (!mine) mine = std::make_unique<PermutationScratch>(sequence, G, N);
+    const int b = index - 1;
+    std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
+    RandomizeMatrixFrom(input.data, mine->A, G, N, state);
+    ShavingInput copy{mine->A, G, N, input.supervision};
+    ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::ScoresOnly(mine->scores), &stop);
+    ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->scores, mine->between,
+                     mine->total, mine->within);
+  };
+  auto done = [&](int index) {
+    if (index == 0) {
+      events.DataShaved();
+    } else {
+      events.CopyShaved(index, B);
+    }
+  };
+  events.ShavingData();
+  tarvok::ParallelFor(options.threads, B + 1, task, done, [&] { return events.CancelRequested(); });
+  *options.generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
+  scratch.clear();
 
-  MonitorLog("%s", kMonitorShaveInitNestedSequence);
-  ShaveRealAndPermutedData(
-      sequence, X, G, N, B, transform, c, permutedR2,
-      [&] {
-        ShaveNestedSequence(sequence, X, transform, N, c, stepComponents, stepScores, stepEigenvalues);
-        ClusterVariances(sequence, stepR2, X, G, N, stepScores, stepBetween, stepTotal, stepWithin);
-      },
-      [&] { MonitorLog("%s %d %d", kMonitorEstimateOptClusterSize, i, K); });
-
-  DVector meanPermutedR2 = dvector(0, S - 1);
-  DVector stepGap = dvector(0, S - 1);
+  Vector meanPermutedR2(S), stepGap(S);
   for (int k = 0; k < S; ++k) {
     double sum = 0.0;
     for (int b = 0; b < B; ++b) sum += permutedR2[b][k];
     meanPermutedR2[k] = sum / B;
     stepGap[k] = stepR2[k] - meanPermutedR2[k];
   }
-  sequence->chosen = ChooseClusterStep(stepGap, S, tolerance);
-
-  WriteGapFile(i, S, sequence->sizes, stepGap);
-  WriteVarianceFile(i, S, sequence->sizes, stepR2, meanPermutedR2, stepBetween, stepTotal, stepWithin);
-
-  const int chosen = sequence->chosen;
+  const int chosen = ChooseClusterStep(stepGap, S, options.tolerance);
+  sequence->chosen = chosen;
   sequence->chosenEigenvalue = stepEigenvalues[chosen];
-  for (int s = 0; s < N; ++s) sequence->chosenComponent[s] = stepComponents[chosen][s];
+  for (int s = 0; s < N; ++s) sequence->chosenComponent[s] = stepComponents.table[chosen][s];
   for (int g = 0; g < G; ++g) sequence->chosenScores[g] = stepScores[chosen][g];
 
-  for (int k = 0; k < S; ++k) ReleaseDvector(stepComponents[k], 0, N - 1);
-  ReleasePvector(stepComponents);
-  ReleaseDmatrix(stepScores, 0, S - 1, 0, G - 1);
-  ReleaseDvector(stepEigenvalues, 0, S - 1);
-  ReleaseDvector(stepR2, 0, S - 1);
-  ReleaseDvector(stepBetween, 0, S - 1);
-  ReleaseDvector(stepTotal, 0, S - 1);
-  ReleaseDvector(stepWithin, 0, S - 1);
-  ReleaseDmatrix(permutedR2, 0, B - 1, 0, S - 1);
-  ReleaseDvector(meanPermutedR2, 0, S - 1);
-  ReleaseDvector(stepGap, 0, S - 1);
+  tarvok::ClusterRecord record;
+  record.chosenStep = chosen;
+  record.size = sequence->sizes[chosen];
+  for (int t = 0; t < record.size; ++t) {
+    const int gene = sequence->order[t];
+    record.genes.push_back(gene);
+    record.scores.push_back(sequence->chosenScores[gene]);
+  }
+  record.eigenvalue = sequence->chosenEigenvalue;
+  record.component.assign(&sequence->chosenComponent[0], &sequence->chosenComponent[0] + N);
+  for (int k = 0; k < S; ++k) {
+    record.sizes.push_back(sequence->sizes[k]);
+    record.gap.push_back(stepGap[k]);
+    record.r2.push_back(stepR2[k]);
+    record.meanPermutedR2.push_back(meanPermutedR2[k]);
+    record.between.push_back(stepBetween[k]);
+    record.total.push_back(stepTotal[k]);
+    record.within.push_back(stepWithin[k]);
+  }
+  return record;
 }

@@ -4,31 +4,46 @@
 #pragma once
 
 #include <cstdint>
-#include <functional>
 
 #include "numeric/Arrays.h"
+#include "shaving/ClusterRecord.h"
+#include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"
 
-// EstimateOptClusterSize: shaves X (G x N, read only) once and B permuted
-// copies on the schedule of `sequence`, forms the gap per step, chooses the
-// step (largest gap, then the tolerance rule), writes the gap and variance
-// files of cluster i and copies the chosen step into the sequence's chosen
-// fields. transform/c as for ShaveNestedSequence. K is only reported.
-void EstimateOptClusterSize(ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                            double tolerance, int i, int K, const DMatrix& transform, int c);
+// How a pass measures its gaps.
+struct GapOptions {
+  int permutations = 1;    // B, copies, >= 1
+  double tolerance = 0.0;  // percent
+  int threads = 1;         // worker threads for the real data and the copies
+  // The generator the copies are drawn from; advanced by B * G * N draws,
+  // exactly as if the copies had been drawn one after another.
+  std::uint32_t* generator = nullptr;
+};
 
-// ShaveRealAndPermutedData: runs shaveRealData (the real data's sequence,
-// which must not touch the generator or the schedule), then makes B
-// row-permuted copies of X from the calling thread's generator and shaves
-// each on the schedule of `sequence`; row b of permutedR2 (B x S) receives
-// copy b's R2 per step. All of it runs as tasks on WorkerThreads() threads
-// with results, monitor lines and final generator state identical to one
-// thread: the calling thread runs realDataShaved once the real data is
-// done and before it reports any copy.
-void ShaveRealAndPermutedData(const ShaveSequence* sequence, const DMatrix& X, int G, int N, int B,
-                              const DMatrix& transform, int c, const DMatrix& permutedR2,
-                              const std::function<void()>& shaveRealData,
-                              const std::function<void()>& realDataShaved);
+// What a pass reports while it runs. Every call comes on the calling
+// thread, in the order of the run's monitor lines; any may throw, which
+// stops the pass.
+class PassEvents {
+ public:
+  virtual ~PassEvents() = default;
+  virtual void ShavingData() {}                   // the data's sequence starts
+  virtual void DataShaved() {}                    // ... and is done
+  virtual void CopyShaved(int /*copy*/, int /*copies*/) {}  // copy b (from 1) of B is done
+  virtual void SizeChosen(const tarvok::ClusterRecord& /*record*/) {}
+  virtual void Orthogonalizing() {}               // before the mean pattern is removed
+  // Polled at least once per copy and about every 0.1 s; true cancels.
+  virtual bool CancelRequested() { return false; }
+};
+
+// EstimateOptClusterSize: shaves input.data once and B row-permuted copies
+// on the schedule of `sequence`, forms the gap per step, chooses the step
+// (largest gap, then the tolerance rule) and returns the pass's record:
+// every step's figures and the chosen cluster (its genes in order with
+// their scores, eigenvalue and component). The sequence keeps the data's
+// order and the chosen fields. The real data and the copies run as tasks of
+// one parallel-for; results and events do not depend on the thread count.
+tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const ShavingInput& input,
+                                             const GapOptions& options, PassEvents& events);
 
 // ChooseClusterStep: the step of the largest gap (the last of equal
 // largest gaps), then moved to the smallest earlier step whose gap exceeds
@@ -50,21 +65,3 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
 // each gene added when its score is positive and subtracted otherwise.
 void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
                      const DVector& scores);
-
-// RandomizeMatrix: destination row g = source row g in a random order of
-// its own, drawn from the calling thread's generator (N draws per gene,
-// gene by gene). Pairs of equal keys keep ascending sample order.
-void RandomizeMatrix(const DMatrix& source, const DMatrix& destination, int G, int N);
-
-// The same with an explicit generator state, advanced by G * N draws.
-void RandomizeMatrixFrom(const DMatrix& source, const DMatrix& destination, int G, int N,
-                         std::uint32_t& state);
-
-// A sample index and its random key.
-struct RandomPair {
-  int index;
-  int key;
-};
-
-// CompareRandomKeys: 1, -1 or 0 as a's key is greater, smaller or equal.
-int CompareRandomKeys(const RandomPair& a, const RandomPair& b);

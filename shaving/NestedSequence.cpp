@@ -1,6 +1,8 @@
 #include "shaving/NestedSequence.h"
 
 #include <cmath>
+
+#include "base/Error.h"
 #include "numeric/VectorClones.h"
 
 #include "numeric/Svd.h"
@@ -158,34 +160,41 @@ TARVOK_VECTOR_CLONES void DowndateCrossProduct(const DMatrix& K, const DMatrix& 
     for (int i = 0; i < j; ++i) K[i][j] = K[j][i];
 }
 
-void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMatrix& transform,
-                         int N, int c, const PVector& stepComponents, const DMatrix& stepScores,
-                         const DVector& stepEigenvalues) {
+void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
+                         const std::atomic<bool>* stop) {
   const int G = sequence->sizes[0];
   const int S = sequence->stepCount;
-  const bool supervised = transform.rows != nullptr;
+  const int N = input.samples;
+  const bool supervised = input.supervision != nullptr && input.supervision->Present();
+  const int c = supervised ? input.supervision->columns : 0;
+  const DMatrix& data = input.data;
 
+  Matrix transformed;
   DMatrix W = data;
   int m = N;
   if (supervised) {
-    W = dmatrix(0, G - 1, 0, c - 1);
+    const DMatrix& transform = input.supervision->transform;
+    transformed = Matrix(G, c);
+    W = transformed;
     TransformRows(W, data, G, N, transform, c);
     CenterRows(W, G, c);
     m = c;
   }
-  DMatrix K = dmatrix(0, m - 1, 0, m - 1);
-  DVector D = dvector(0, m - 1);
-  DVector A = dvector(0, G - 1);
+  Matrix K(m, m);
+  Vector D(m);
+  Vector A(G);
   const int treeSize = SelectionTreeSize(G);
-  IVector tree = ivector(0, treeSize - 1);
-  DVector scratchComponent;
-  if (stepComponents.entries == nullptr) scratchComponent = dvector(0, N - 1);
+  IntVector tree(0, treeSize - 1);
+  const bool keepComponents = outputs.components.entries != nullptr;
+  Vector scratchComponent = keepComponents ? Vector() : Vector(N);
+  Vector u = supervised ? Vector(c) : Vector();
 
   IVector& order = sequence->order;
   for (int i = 0; i < G; ++i) order[i] = i;
   bool recompute = true;
 
   for (int k = 0; k < S; ++k) {
+    if (stop != nullptr && stop->load(std::memory_order_relaxed)) throw tarvok::Cancelled();
     const int g = sequence->sizes[k];
     const int h = sequence->sizes[k + 1];
     if (recompute) {
@@ -194,19 +203,19 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
       recompute = false;
     }
     DVector component = scratchComponent;
-    if (stepComponents.entries != nullptr) {
+    if (keepComponents) {
       component = dvector(0, N - 1);
-      stepComponents[k] = component;
+      outputs.components[k] = component;
     }
     double lambda = 0.0;
     if (!supervised) {
       LeadingAxis(K, N, component, &lambda);
-      GeneScores(order, data, g, N, component, stepScores[k], A);
+      GeneScores(order, data, g, N, component, outputs.scores[k], A);
     } else {
-      DVector u = dvector(0, c - 1);
+      const DMatrix& transform = input.supervision->transform;
       LeadingAxis(K, c, u, &lambda);
-      GeneScores(order, W, g, c, u, stepScores[k], A);
-      if (stepComponents.entries != nullptr) {
+      GeneScores(order, W, g, c, u, outputs.scores[k], A);
+      if (keepComponents) {
         // Map the axis back to the samples; not rescaled to unit length.
         for (int s = 0; s < N; ++s) {
           double sum = 0.0;
@@ -214,9 +223,8 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
           component[s] = sum;
         }
       }
-      ReleaseDvector(u, 0, c - 1);
     }
-    if (stepEigenvalues.data != nullptr) stepEigenvalues[k] = lambda;
+    if (outputs.eigenvalues.data != nullptr) outputs.eigenvalues[k] = lambda;
 
     MoveLowestToEnd(A, order, g, h, tree);
     DowndateCrossProduct(K, W, m, g - h, &order[h]);
@@ -227,11 +235,4 @@ void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMa
       }
     }
   }
-
-  if (supervised) ReleaseDmatrix(W, 0, G - 1, 0, c - 1);
-  ReleaseDmatrix(K, 0, m - 1, 0, m - 1);
-  ReleaseDvector(D, 0, m - 1);
-  ReleaseDvector(A, 0, G - 1);
-  ReleaseIvector(tree, 0, treeSize - 1);
-  if (stepComponents.entries == nullptr) ReleaseDvector(scratchComponent, 0, N - 1);
 }

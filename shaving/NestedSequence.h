@@ -3,22 +3,39 @@
 // least, down to the sizes of the schedule.
 #pragma once
 
+#include <atomic>
+
 #include "numeric/Arrays.h"
 #include "shaving/ShaveSequence.h"
+#include "shaving/Supervision.h"
 
-// ShaveNestedSequence: shaves data (G x N, rows centred, read only) on the
-// schedule of `sequence` and leaves the nested clusters in sequence->order.
-//   transform       (input)  N x c sample-space transform, or rows == nullptr
-//                            for none; with one, every axis is found in the
-//                            space of data x transform with rows re-centred
-//   stepComponents  (output) S slots, or entries == nullptr for none; slot k
-//                            receives a new dvector 0..N-1 (caller frees)
-//   stepScores      (output) S x G; row k gets the signed score of each
-//                            gene of step k's cluster, nothing else
-//   stepEigenvalues (output) 0..S-1, or data == nullptr for none
-void ShaveNestedSequence(ShaveSequence* sequence, const DMatrix& data, const DMatrix& transform,
-                         int N, int c, const PVector& stepComponents, const DMatrix& stepScores,
-                         const DVector& stepEigenvalues);
+// The matrix a nested sequence shaves and the space it is shaved in.
+struct ShavingInput {
+  DMatrix data;  // genes x samples, rows centred; read only, not owned
+  int genes = 0;
+  int samples = 0;
+  const SupervisionTransform* supervision = nullptr;  // none: unsupervised
+};
+
+// Where a nested sequence leaves its per-step results.
+struct StepOutputs {
+  PVector components;   // S slots, or entries == nullptr for none; slot k
+                        // receives a new dvector 0..N-1 (the caller frees)
+  DMatrix scores;       // S x G, required: row k gets the signed score of
+                        // each gene of step k's cluster, nothing else
+  DVector eigenvalues;  // 0..S-1, or data == nullptr for none
+
+  // Scores only: the mode of the permuted copies.
+  static StepOutputs ScoresOnly(const DMatrix& scores) { return StepOutputs{PVector{}, scores, DVector{}}; }
+};
+
+// ShaveNestedSequence: shaves input.data on the schedule of `sequence` and
+// leaves the nested clusters in sequence->order. With a supervision
+// transform every axis is found in the space of data x transform with rows
+// re-centred. When stop is given and becomes true, throws Cancelled at the
+// next step.
+void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
+                         const std::atomic<bool>* stop = nullptr);
 
 // TransformRows: W[i][j] = sum over s (ascending) of data[i][s] * transform[s][j].
 void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DMatrix& transform,

@@ -5,14 +5,15 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/Reporting.h"
+#include "base/Error.h"
+#include "base/Format.h"
 
 namespace {
 
 ShaveSequence* AllocateRecord() {
   void* record = ZeroAllocate(1, sizeof(ShaveSequence));
   if (record == nullptr) {
-    FatalError(FormatMessage("Error creating result structure: %s\n", std::strerror(errno)).c_str());
+    throw tarvok::Error(tarvok::FormatMessage("Error creating result structure: %s\n", std::strerror(errno)));
   }
   return static_cast<ShaveSequence*>(record);
 }
@@ -38,7 +39,7 @@ int ShaveCount(int size, double fraction) {
 }
 
 ShaveSequence* NewShaveSequence(int G, int N, double fraction) {
-  ShaveSequence* sequence = AllocateRecord();
+  OwnedShaveSequence sequence(AllocateRecord());
   int steps = 0;
   for (int remaining = G; remaining > 1; remaining -= ShaveCount(remaining, fraction)) ++steps;
   sequence->stepCount = steps;
@@ -47,17 +48,22 @@ ShaveSequence* NewShaveSequence(int G, int N, double fraction) {
   for (int k = 1; k <= steps; ++k) {
     sequence->sizes[k] = sequence->sizes[k - 1] - ShaveCount(sequence->sizes[k - 1], fraction);
   }
-  AllocateRecordArrays(sequence, G, N);
-  return sequence;
+  AllocateRecordArrays(sequence.get(), G, N);
+  return sequence.release();
 }
 
 ShaveSequence* CopyShaveSequence(int G, int N, const ShaveSequence* source) {
-  ShaveSequence* sequence = AllocateRecord();
+  OwnedShaveSequence sequence(AllocateRecord());
   sequence->stepCount = source->stepCount;
   sequence->sizes = ivector(0, source->stepCount);
   for (int k = 0; k <= source->stepCount; ++k) sequence->sizes[k] = source->sizes[k];
-  AllocateRecordArrays(sequence, G, N);
-  return sequence;
+  AllocateRecordArrays(sequence.get(), G, N);
+  return sequence.release();
+}
+
+void ShaveSequenceDeleter::operator()(ShaveSequence* sequence) const {
+  // The release calls need no bounds beyond the handles themselves.
+  FreeShaveSequence(sequence, 0, 0);
 }
 
 void FreeShaveSequence(ShaveSequence* sequence, int G, int N) {

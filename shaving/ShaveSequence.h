@@ -1,6 +1,8 @@
 // The shave schedule and the record of one nested shaving sequence.
 #pragma once
 
+#include <memory>
+
 #include "numeric/Arrays.h"
 
 // One nested sequence of clusters and the cluster chosen from it.
@@ -28,11 +30,19 @@ int ShaveCount(int size, double fraction);
 // the given shave fraction, and order/chosenScores (G) and chosenComponent
 // (N) allocated. The fraction must lie in (0, 0.98) so that the schedule
 // ends at exactly one gene; the run driver checks the percentage first.
+// Throws Error ("Error creating result structure: ...", or an array's
+// allocation message), having released whatever it had made.
 ShaveSequence* NewShaveSequence(int G, int N, double fraction);
 
 // CopyShaveSequence: a new record with the same stepCount and sizes as
 // source and fresh zero-filled arrays for everything else.
 ShaveSequence* CopyShaveSequence(int G, int N, const ShaveSequence* source);
 
-// FreeShaveSequence: releases the record and its arrays.
+// FreeShaveSequence: releases the record and its arrays (null: nothing).
 void FreeShaveSequence(ShaveSequence* sequence, int G, int N);
+
+// A record that frees itself.
+struct ShaveSequenceDeleter {
+  void operator()(ShaveSequence* sequence) const;
+};
+using OwnedShaveSequence = std::unique_ptr<ShaveSequence, ShaveSequenceDeleter>;

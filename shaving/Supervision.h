@@ -8,6 +8,8 @@
 // class-weighted sums with their plain inner product.
 #pragma once
 
+#include <vector>
+
 #include "numeric/Arrays.h"
 
 // One class of the classification: its label and member samples.
@@ -28,7 +30,7 @@ struct ClassList {
 // list   (input/output) the list
 // label  (input) class label
 // sample (input) sample number
-// Allocation failures end the run with "Error creating list node: %s\n",
+// Allocation failures throw Error with "Error creating list node: %s\n",
 // "Error creating list node item: %s\n" or "Error inserting into list: %s\n"
 // (the text of the current error number).
 void AppendToClassList(ClassList& list, int label, int sample);
@@ -49,36 +51,26 @@ void DestroyClassList(ClassList& list);
 // dmatrix with column k and a row for every member. Nothing when count <= 0.
 void FillClassColumn(const DMatrix& q, int k, int count, const int* members);
 
-// ReadClassification: reads the classification file at path (input) into
-// list (output, appended to) and returns the number of samples read.
-//
-// The file is read in pieces of at most 254 characters; a piece stops after
-// a line feed, after 254 characters or at the end of the file. The line end
-// (LF, CR+LF, or a CR right before the end of the file) is removed; an empty
-// piece is skipped, every other piece is the next sample, with the class
-// label that atoi would read from its start (saturated to the int range). A
-// line longer than 254 characters therefore counts as several samples.
-// A file that cannot be opened ends the run with "ComputeQ(\"%s\"): %s\n".
-int ReadClassification(const char* path, ClassList& list);
+// The sample-space transform of a supervised analysis: N x columns, or
+// none (unsupervised).
+struct SupervisionTransform {
+  Matrix transform;  // empty when unsupervised
+  int columns = 0;   // c
+  bool Present() const { return static_cast<const DMatrix&>(transform).rows != nullptr; }
+};
 
-// ComputeQ: the class matrix of the classification file at path (input) for
-// N (input) samples: a dmatrix 0..N-1 x 0..a-1, owned by the caller, with
-// Q[s][k] = 1/sqrt(size of class k) when sample s is in the k-th class (in
-// order of first appearance), else 0. classCount (output) receives a.
-// A sample count other than N ends the run with
-// "Classification file line count(%d) must equal columns(%d)\n".
-DMatrix ComputeQ(int N, const char* path, int* classCount);
+// ComputeQ: the class matrix for the class labels of the N samples (input,
+// one label per sample): N x a, with Q[s][k] = 1/sqrt(size of class k) when
+// sample s is in the k-th class (classes in order of first appearance),
+// else 0. classCount (output) receives a.
+Matrix ComputeQ(int N, const std::vector<int>& classes, int* classCount);
 
 // BuildSupervisionTransform: the supervision transform for a run.
-// supervisionPercent (input) 0 none, 100 full, any other value a mixture
-//                    with alpha = supervisionPercent * 0.01
-// classificationFile (input) path of the classification file
-// N                  (input) number of samples
-// c                  (output) columns of T; untouched when the percent is 0
-// Returns an empty DMatrix (rows == nullptr) for 0; otherwise T as a
-// dmatrix 0..N-1 x 0..c-1 owned by the caller, released with
-// ReleaseDmatrix(T, 0, N-1, 0, c-1). A path that is not a regular file ends
-// the run with "RuzoVavav(\"%s\"): not a regular file\n"; a mixture that is
-// not positive definite (percent above 100 with a class of two or more
-// samples) ends it through choldc.
-DMatrix BuildSupervisionTransform(int supervisionPercent, const char* classificationFile, int N, int* c);
+// supervisionPercent (input) 0 none, 100 the class matrix Q itself, any other
+//                    value the lower Cholesky factor of the mixture with
+//                    alpha = supervisionPercent * 0.01 (c = N)
+// classes            (input) one class label per sample (N of them)
+// A mixture that is not positive definite (percent above 100 with a class
+// of two or more samples) throws through choldc ("choldc failed").
+SupervisionTransform BuildSupervisionTransform(int supervisionPercent, const std::vector<int>& classes,
+                                               int N);

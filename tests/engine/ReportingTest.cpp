@@ -47,7 +47,7 @@ TEST(FatalError, LongMessageIsReportedWhole) {
   ChildResult r = RunInChild([&] {
     SetMonitorMode(1);
     errno = ENOENT;
-    FatalFileError("StoreLabels", path.c_str());
+    FatalError(tarvok::FileErrorMessage("StoreLabels", path.c_str()).c_str());
   });
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.out, "ZR_MONITOR_APP_TERMINATED\nZR_MONITOR_ERR_FATAL StoreLabels(\"" + path +

@@ -223,6 +223,18 @@ TEST(RuzoVavav, ZeroClustersAndEarlyStop) {
   EXPECT_EQ(Lines(ReadFile(early.File("clusters.txt"))).size(), 3u);
   EXPECT_FALSE(FileExists(early.File("eigen00002.txt")));
 
+  // Data without variance: the run stops before its first pass, through the
+  // same early stop, and reports no clusters.
+  TempDir flat;
+  RunArgs constant = two;
+  constant.data = {4, 4, 4, 5, 5, 5};
+  r = RunIn(flat.path(), constant, &done);
+  ASSERT_EQ(r.exitStatus, 0);
+  EXPECT_EQ(done, 0);
+  EXPECT_EQ(r.err, "No clusters left to extract...\n\tExtracted 0 of requested 3\n");
+  EXPECT_EQ(r.out, "ZR_MONITOR_ERR_NO_CLUSTERS_LEFT\n\a");
+  EXPECT_EQ(ReadFile(flat.File("clusterlengths.txt")), "");
+
   // The same as the last requested cluster: no early-stop messages.
   TempDir last;
   two.clusters = 1;
@@ -251,6 +263,8 @@ TEST(RuzoVavav, RejectedArgumentsWriteNothing) {
        "RuzoVavav: classificationFile is a null pointer; a supervised run needs a classification file\n"},
       {[](RunArgs& a) { a.data[17] = std::nan(""); },
        "RuzoVavav: dataMatrix value of gene 3, sample 2 is not a finite number\n"},
+      {[](RunArgs& a) { a.data[9] = 1e308; },
+       "RuzoVavav: dataMatrix value of gene 2, sample 2 is 1e+308; allowed: magnitudes up to 1e+140\n"},
   };
   for (const Case& c : cases) {
     TempDir out;

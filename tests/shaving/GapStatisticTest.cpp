@@ -7,6 +7,7 @@
 
 #include "shaving/Extraction.h"
 #include "shaving/GapStatistic.h"
+#include "shaving/Permutation.h"
 #include "shaving/Random.h"
 #include "tests/support/ChildProcess.h"
 

@@ -6,7 +6,7 @@
 
 namespace {
 
-DMatrix Matrix(const std::vector<std::vector<double>>& rows) {
+DMatrix MakeMatrix(const std::vector<std::vector<double>>& rows) {
   DMatrix m = dmatrix(0, static_cast<int>(rows.size()) - 1, 0, static_cast<int>(rows[0].size()) - 1);
   for (size_t i = 0; i < rows.size(); ++i)
     for (size_t j = 0; j < rows[i].size(); ++j) m[static_cast<int>(i)][static_cast<int>(j)] = rows[i][j];
@@ -22,14 +22,14 @@ std::vector<int> Order(const ShaveSequence* s, int G) {
 // Six centred genes over three samples, shaved one gene per step.
 TEST(ShaveNestedSequence, SixGeneWorkedExample) {
   const int G = 6, N = 3;
-  DMatrix data = Matrix({{3, -1, -2}, {1, 2, -3}, {0, 1, -1}, {-2, 1, 1}, {4, -3, -1}, {1, 1, -2}});
+  DMatrix data = MakeMatrix({{3, -1, -2}, {1, 2, -3}, {0, 1, -1}, {-2, 1, 1}, {4, -3, -1}, {1, 1, -2}});
   ShaveSequence* s = NewShaveSequence(G, N, 0.1);
   ASSERT_EQ(s->stepCount, 5);
   const int S = s->stepCount;
   PVector components = pvector(S);
   DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
   DVector eigenvalues = dvector(0, S - 1);
-  ShaveNestedSequence(s, data, DMatrix{}, N, 0, components, scores, eigenvalues);
+  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues});
 
   const double lambda[] = {46.76714533, 46.74772708, 45, 43.95232684, 38.02775638};
   const double component[5][3] = {{0.8122141677, -0.3337806752, -0.4784334924},
@@ -55,7 +55,7 @@ TEST(ShaveNestedSequence, SixGeneWorkedExample) {
   // Shaving again gives the same bytes; the permuted-copy mode (no
   // components, no eigenvalues) gives the same order.
   DMatrix again = dmatrix(0, S - 1, 0, G - 1);
-  ShaveNestedSequence(s, data, DMatrix{}, N, 0, PVector{}, again, DVector{});
+  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs::ScoresOnly(again));
   EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
   for (int k = 0; k < S; ++k)
     for (int g = 0; g < G; ++g) EXPECT_EQ(again[k][g], scores[k][g]);
@@ -136,13 +136,16 @@ TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
   // A transform that keeps the first two of three samples: axes live in
   // two dimensions and map back to three.
   const int G = 4, N = 3, c = 2;
-  DMatrix data = Matrix({{1, -1, 0}, {2, -1, -1}, {-1, 0, 1}, {0, 1, -1}});
-  DMatrix T = Matrix({{1, 0}, {0, 1}, {0, 0}});
+  DMatrix data = MakeMatrix({{1, -1, 0}, {2, -1, -1}, {-1, 0, 1}, {0, 1, -1}});
+  SupervisionTransform T;
+  T.transform = Matrix(N, c);
+  T.transform[0][0] = T.transform[1][1] = 1;
+  T.columns = c;
   ShaveSequence* s = NewShaveSequence(G, N, 0.1);
   const int S = s->stepCount;
   PVector components = pvector(S);
   DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
-  ShaveNestedSequence(s, data, T, N, c, components, scores, DVector{});
+  ShaveNestedSequence(s, ShavingInput{data, G, N, &T}, StepOutputs{components, scores, DVector{}});
   for (int k = 0; k < S; ++k) {
     EXPECT_EQ(components[k][2], 0.0);  // the dropped sample carries nothing
     double norm = components[k][0] * components[k][0] + components[k][1] * components[k][1];
@@ -155,7 +158,6 @@ TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
   ReleasePvector(components);
   ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
   ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
-  ReleaseDmatrix(T, 0, N - 1, 0, c - 1);
   FreeShaveSequence(s, G, N);
 }
 

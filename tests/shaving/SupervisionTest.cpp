@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/Reporting.h"
+#include "engine/Classification.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -41,9 +41,10 @@ std::vector<ReadClass> Classes(const ClassList& list) {
 std::vector<ReadClass> ReadContent(const std::string& content, int* sampleCount = nullptr) {
   TempDir dir;
   dir.Write("classes", content);
+  std::vector<int> labels = ReadClassLabels(dir.File("classes").c_str());
+  if (sampleCount != nullptr) *sampleCount = static_cast<int>(labels.size());
   ClassList list;
-  int count = ReadClassification(dir.File("classes").c_str(), list);
-  if (sampleCount != nullptr) *sampleCount = count;
+  for (size_t s = 0; s < labels.size(); ++s) AppendToClassList(list, labels[s], static_cast<int>(s));
   std::vector<ReadClass> classes = Classes(list);
   DestroyClassList(list);
   return classes;
@@ -57,25 +58,11 @@ std::string WithCrLf(std::string text) {
   return text;
 }
 
-std::string Lines(const std::vector<int>& labels) {
-  std::string text;
-  for (int label : labels) text += std::to_string(label) + "\n";
-  return text;
-}
-
-// The transform for labels written to a file; c receives its columns.
-DMatrix Transform(int percent, const std::vector<int>& labels, int* c) {
-  TempDir dir;
-  dir.Write("classes", Lines(labels));
-  return BuildSupervisionTransform(percent, dir.File("classes").c_str(), static_cast<int>(labels.size()), c);
-}
-
-// What a fatal path prints when run in a child, monitor mode off.
-ChildResult Fatal(const std::function<void()>& body) {
-  return RunInChild([&] {
-    SetMonitorMode(0);
-    body();
-  });
+// The transform for labels; c receives its columns.
+SupervisionTransform Transform(int percent, const std::vector<int>& labels, int* c) {
+  SupervisionTransform t = BuildSupervisionTransform(percent, labels, static_cast<int>(labels.size()));
+  *c = t.columns;
+  return t;
 }
 
 }  // namespace
@@ -103,22 +90,17 @@ TEST(ClassList, KeepsClassesInOrderOfFirstAppearance) {
 }
 
 TEST(ComputeQ, ColumnsFollowTheClassesWithUnitNorm) {
-  TempDir dir;
-  dir.Write("classes", "2\n1\n2\n3\n1\n");
   int a = 0;
-  DMatrix q = ComputeQ(5, dir.File("classes").c_str(), &a);
+  Matrix q = ComputeQ(5, {2, 1, 2, 3, 1}, &a);
   ASSERT_EQ(a, 3);
   const double h = 1.0 / std::sqrt(2.0);
   const double expected[5][3] = {{h, 0, 0}, {0, h, 0}, {h, 0, 0}, {0, 0, 1}, {0, h, 0}};
   for (int s = 0; s < 5; ++s)
     for (int k = 0; k < 3; ++k) EXPECT_EQ(q[s][k], expected[s][k]) << s << "," << k;
-  ReleaseDmatrix(q, 0, 4, 0, 2);
 
-  dir.Write("one", "4\n4\n4\n4\n4\n4\n4\n");  // a single class of all samples
-  DMatrix single = ComputeQ(7, dir.File("one").c_str(), &a);
+  Matrix single = ComputeQ(7, {4, 4, 4, 4, 4, 4, 4}, &a);  // a single class of all samples
   ASSERT_EQ(a, 1);
   for (int s = 0; s < 7; ++s) EXPECT_EQ(single[s][0], 1.0 / std::sqrt(7.0));
-  ReleaseDmatrix(single, 0, 6, 0, 0);
 }
 
 TEST(ReadClassification, LabelsAreTheLeadingIntegerOfEachNonEmptyLine) {
@@ -175,31 +157,26 @@ TEST(ReadClassification, CrLfFilesGiveTheSameSamplesAsLfFiles) {
 }
 
 TEST(SupervisionTransform, NoneWhenUnsupervised) {
-  int c = -5;
-  DMatrix t = BuildSupervisionTransform(0, "/nonexistent/classes", 4, &c);
-  EXPECT_EQ(t.rows, nullptr);
-  EXPECT_EQ(c, -5);
+  SupervisionTransform t = BuildSupervisionTransform(0, {}, 4);
+  EXPECT_FALSE(t.Present());
+  EXPECT_EQ(t.columns, 0);
 }
 
 TEST(SupervisionTransform, FullSupervisionIsQWithoutFactorisation) {
   // Q Q^T is singular here, so a factorisation would end the run.
   const std::vector<int> labels = {2, 1, 2, 3, 1, 3};
   int c = 0;
-  DMatrix t = Transform(100, labels, &c);
+  SupervisionTransform t = Transform(100, labels, &c);
   ASSERT_EQ(c, 3);
-  TempDir dir;
-  dir.Write("classes", Lines(labels));
   int a = 0;
-  DMatrix q = ComputeQ(6, dir.File("classes").c_str(), &a);
+  Matrix q = ComputeQ(6, labels, &a);
   for (int s = 0; s < 6; ++s)
-    for (int k = 0; k < 3; ++k) EXPECT_EQ(t[s][k], q[s][k]);
-  ReleaseDmatrix(t, 0, 5, 0, 2);
-  ReleaseDmatrix(q, 0, 5, 0, 2);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(t.transform[s][k], q[s][k]);
 }
 
 TEST(SupervisionTransform, HalfSupervisionOfThreeSamples) {
   int c = 0;
-  DMatrix t = Transform(50, {1, 1, 2}, &c);
+  Matrix t = Transform(50, {1, 1, 2}, &c).transform;
   ASSERT_EQ(c, 3);
   std::string rows;
   char cell[32];
@@ -214,7 +191,6 @@ TEST(SupervisionTransform, HalfSupervisionOfThreeSamples) {
             "0.8660254 0.0000000 0.0000000\n"
             "0.2886751 0.8164966 0.0000000\n"
             "0.0000000 0.0000000 1.0000000\n");
-  ReleaseDmatrix(t, 0, 2, 0, 2);
 }
 
 TEST(SupervisionTransform, FactorReproducesTheMixture) {
@@ -227,7 +203,7 @@ TEST(SupervisionTransform, FactorReproducesTheMixture) {
   for (int percent : {1, 30, 50, 99, -40}) {
     const double alpha = percent * 0.01;
     int c = 0;
-    DMatrix t = Transform(percent, labels, &c);
+    Matrix t = Transform(percent, labels, &c).transform;
     ASSERT_EQ(c, n);
     for (int i = 0; i < n; ++i) {
       EXPECT_GT(t[i][i], 0.0);
@@ -240,44 +216,41 @@ TEST(SupervisionTransform, FactorReproducesTheMixture) {
         EXPECT_NEAR(sum, expected, 1e-12) << percent << ": " << i << "," << j;
       }
     }
-    ReleaseDmatrix(t, 0, n - 1, 0, n - 1);
   }
 }
 
 TEST(SupervisionTransform, AboveFullSupervisionWorksOnlyForSingletons) {
   int c = 0;
-  DMatrix t = Transform(150, {4, 9, 2, 7}, &c);  // M = I for any weight
+  Matrix t = Transform(150, {4, 9, 2, 7}, &c).transform;  // M = I for any weight
   ASSERT_EQ(c, 4);
   for (int i = 0; i < 4; ++i)
     for (int k = 0; k < 4; ++k) EXPECT_EQ(t[i][k], i == k ? 1.0 : 0.0);
-  ReleaseDmatrix(t, 0, 3, 0, 3);
 
-  ChildResult r = Fatal([] {
-    int columns = 0;
-    Transform(150, {1, 2, 1}, &columns);
-  });
-  EXPECT_EQ(r.exitStatus, 1);
-  EXPECT_EQ(r.out, "Numerical Recipes: choldc failed\n");
+  EXPECT_EQ(ErrorMessage([] {
+              int columns = 0;
+              Transform(150, {1, 2, 1}, &columns);
+            }),
+            "Numerical Recipes: choldc failed");
 }
 
 TEST(SupervisionTransform, RealClassificationAtBothWeights) {
   const std::string path = std::string(TARVOK_DATA_DIR) + "/golub.classes";
-  int c = 0;
-  DMatrix full = BuildSupervisionTransform(100, path.c_str(), 38, &c);
-  ASSERT_EQ(c, 2);
+  const std::vector<int> classes = ReadClassificationFile(path.c_str(), 38);
+  SupervisionTransform fullTransform = BuildSupervisionTransform(100, classes, 38);
+  const Matrix& full = fullTransform.transform;
+  ASSERT_EQ(fullTransform.columns, 2);
   EXPECT_EQ(full[0][0], 1.0 / std::sqrt(27.0));  // ALL: samples 0..26
   EXPECT_EQ(full[37][1], 1.0 / std::sqrt(11.0)); // AML: samples 27..37
   EXPECT_EQ(full[37][0], 0.0);
-  ReleaseDmatrix(full, 0, 37, 0, 1);
-  DMatrix half = BuildSupervisionTransform(50, path.c_str(), 38, &c);
-  ASSERT_EQ(c, 38);
+  SupervisionTransform halfTransform = BuildSupervisionTransform(50, classes, 38);
+  const Matrix& half = halfTransform.transform;
+  ASSERT_EQ(halfTransform.columns, 38);
   double sum = 0.0;
   for (int k = 0; k < 38; ++k) sum += half[26][k] * half[27][k];
   EXPECT_NEAR(sum, 0.0, 1e-12);  // different classes
-  ReleaseDmatrix(half, 0, 37, 0, 37);
 }
 
-TEST(SupervisionFailures, EachEndsTheRunWithItsMessage) {
+TEST(SupervisionFailures, EachThrowsItsMessage) {
   TempDir dir;
   const std::string missing = dir.File("missing");
   dir.Write("four", "1\n2\n\n1\n2\n");
@@ -286,49 +259,52 @@ TEST(SupervisionFailures, EachEndsTheRunWithItsMessage) {
     std::string expected;
     std::function<void()> body;
   };
-  int c = 0;
-  int a = 0;
   const Case cases[] = {
-      {"RuzoVavav(\"" + missing + "\"): not a regular file\n\n",
-       [&] { BuildSupervisionTransform(100, missing.c_str(), 4, &c); }},
-      {"RuzoVavav(\"" + dir.path() + "\"): not a regular file\n\n",
-       [&] { BuildSupervisionTransform(50, dir.path().c_str(), 4, &c); }},
-      {"RuzoVavav(\"(null)\"): not a regular file\n\n",
-       [&] { BuildSupervisionTransform(50, nullptr, 4, &c); }},
-      {"Classification file line count(4) must equal columns(3)\n\n",
-       [&] { BuildSupervisionTransform(50, dir.File("four").c_str(), 3, &c); }},
-      {"Classification file line count(0) must equal columns(3)\n\n",
-       [&] { BuildSupervisionTransform(100, dir.File("empty").c_str(), 3, &c); }},
-      {"ComputeQ(\"" + missing + "\"): No such file or directory\n\n",
-       [&] { ComputeQ(3, missing.c_str(), &a); }},
+      {"RuzoVavav(\"" + missing + "\"): not a regular file\n",
+       [&] { ReadClassificationFile(missing.c_str(), 4); }},
+      {"RuzoVavav(\"" + dir.path() + "\"): not a regular file\n",
+       [&] { ReadClassificationFile(dir.path().c_str(), 4); }},
+      {"RuzoVavav(\"(null)\"): not a regular file\n", [&] { ReadClassificationFile(nullptr, 4); }},
+      {"Classification file line count(4) must equal columns(3)\n",
+       [&] { ReadClassificationFile(dir.File("four").c_str(), 3); }},
+      {"Classification file line count(0) must equal columns(3)\n",
+       [&] { ReadClassificationFile(dir.File("empty").c_str(), 3); }},
+      {"ComputeQ(\"" + missing + "\"): No such file or directory\n", [&] { ReadClassLabels(missing.c_str()); }},
   };
-  for (const Case& k : cases) {
-    ChildResult r = Fatal(k.body);
-    EXPECT_EQ(r.exitStatus, 1) << k.expected;
-    EXPECT_EQ(r.out, k.expected);
-  }
+  for (const Case& k : cases) EXPECT_EQ(ErrorMessage(k.body), k.expected);
 }
 
-TEST(SupervisionFailures, ListAllocationFailuresEndTheRun) {
+TEST(SupervisionFailures, ListAllocationFailuresThrowAndLeakNothing) {
   struct Case {
     const char* expected;
     long nth;   // which allocation from now fails
     int label;  // label appended after {1}
   };
   const Case cases[] = {
-      {"Error creating list node: Cannot allocate memory\n\n", 1, 2},
-      {"Error creating list node item: Cannot allocate memory\n\n", 2, 2},
-      {"Error inserting into list: Cannot allocate memory\n\n", 1, 1},
+      {"Error creating list node: Cannot allocate memory\n", 1, 2},
+      {"Error creating list node item: Cannot allocate memory\n", 2, 2},
+      {"Error inserting into list: Cannot allocate memory\n", 1, 1},
   };
   for (const Case& k : cases) {
-    ChildResult r = Fatal([&] {
-      ClassList list;
-      AppendToClassList(list, 1, 0);
-      FailAllocationForTesting(k.nth);
-      errno = ENOMEM;
-      AppendToClassList(list, k.label, 1);
-    });
-    EXPECT_EQ(r.exitStatus, 1) << k.expected;
-    EXPECT_EQ(r.out, k.expected);
+    ClassList list;
+    AppendToClassList(list, 1, 0);
+    EXPECT_EQ(ErrorMessage([&] {
+                FailAllocationForTesting(k.nth);
+                errno = ENOMEM;
+                AppendToClassList(list, k.label, 1);
+              }),
+              k.expected);
+    FailAllocationForTesting(0);
+    DestroyClassList(list);
   }
+  // Through ComputeQ the partly built list is released as well: the third
+  // allocation is the second class's node.
+  FailAllocationForTesting(3);
+  errno = ENOMEM;
+  EXPECT_EQ(ErrorMessage([] {
+              int a = 0;
+              ComputeQ(3, {1, 2, 3}, &a);
+            }),
+            "Error creating list node: Cannot allocate memory\n");
+  FailAllocationForTesting(0);
 }

@@ -1,5 +1,7 @@
 #include "tests/support/ChildProcess.h"
 
+#include "base/Error.h"
+
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -50,4 +52,13 @@ ChildResult RunInChild(const std::function<void()>& body) {
   result.out = ReadFile(outPath);
   result.err = ReadFile(errPath);
   return result;
+}
+
+std::string ErrorMessage(const std::function<void()>& body) {
+  try {
+    body();
+  } catch (const tarvok::Error& error) {
+    return error.what();
+  }
+  return "(no error)";
 }

@@ -18,3 +18,8 @@ ChildResult RunInChild(const std::function<void()>& body);
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFile(const std::string& path);
 bool FileExists(const std::string& path);
+
+// The message of the tarvok::Error that body() throws, or "(no error)".
+// Failures below the C face throw instead of ending the process, so they
+// are observed in-process.
+std::string ErrorMessage(const std::function<void()>& body);

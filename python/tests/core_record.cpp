@@ -1,0 +1,59 @@
+// Prints the core's result record at full precision (hex floats), for the
+// Python package's exactness test: this program links the core as CMake
+// builds it for the shared library, the package compiles its own copy.
+//
+// Usage: core_record MATRIX GENES SAMPLES CLUSTERS SHAVE PERMUTATIONS TOLERANCE SUPERVISION [CLASS...]
+// MATRIX holds GENES x SAMPLES float64 values, row-major by gene.
+#include <cstdio>
+#include <cstdlib>
+#include <vector>
+
+#include "core/Analysis.h"
+
+namespace {
+
+void PrintInts(const char* name, const std::vector<int>& values) {
+  std::printf("%s", name);
+  for (int value : values) std::printf(" %d", value);
+  std::printf("\n");
+}
+
+void PrintDoubles(const char* name, const std::vector<double>& values) {
+  std::printf("%s", name);
+  for (double value : values) std::printf(" %a", value);
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 9) return 2;
+  int genes = std::atoi(argv[2]), samples = std::atoi(argv[3]);
+  std::vector<double> data(static_cast<std::size_t>(genes) * samples);
+  FILE* file = std::fopen(argv[1], "rb");
+  if (file == nullptr || std::fread(data.data(), sizeof(double), data.size(), file) != data.size()) return 2;
+  std::fclose(file);
+  tarvok::AnalysisOptions options;
+  options.clusters = std::atoi(argv[4]);
+  options.shavePercent = std::atoi(argv[5]);
+  options.permutations = std::atoi(argv[6]);
+  options.tolerancePercent = std::atoi(argv[7]);
+  options.supervisionPercent = std::atoi(argv[8]);
+  for (int a = 9; a < argc; ++a) options.classes.push_back(std::atoi(argv[a]));
+  tarvok::AnalysisResult result = tarvok::Analyze(data.data(), genes, samples, options);
+  for (const tarvok::ClusterRecord& record : result.clusters) {
+    std::printf("cluster %d %d %a\n", record.chosenStep, record.size, record.eigenvalue);
+    PrintInts("genes", record.genes);
+    PrintDoubles("scores", record.scores);
+    PrintDoubles("component", record.component);
+    PrintInts("sizes", record.sizes);
+    PrintDoubles("gap", record.gap);
+    PrintDoubles("r2", record.r2);
+    PrintDoubles("r2_permuted", record.meanPermutedR2);
+    PrintDoubles("between", record.between);
+    PrintDoubles("total", record.total);
+    PrintDoubles("within", record.within);
+  }
+  std::printf("stop %d\n", static_cast<int>(result.stopReason));
+  return 0;
+}

@@ -1,0 +1,127 @@
+"""The estimator's conventions, thread-count independence, progress and plots."""
+import io
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tarvok
+from tarvok._progress import Progress
+
+FAST = dict(n_clusters=2, n_permutations=2, n_jobs=1)
+
+
+def assert_same_result(a, b):
+    """Every number of two results, compared with == (NaN never expected)."""
+    assert a.n_clusters_found == b.n_clusters_found and a.stop_reason == b.stop_reason
+    for x, y in zip(a.clusters, b.clusters):
+        assert x.eigenvalue == y.eigenvalue and x.chosen_step == y.chosen_step and x.size == y.size
+        for name in ("gene_indices", "scores", "component", "sizes", "gap", "r2", "r2_permuted", "between",
+                     "total", "within"):
+            assert np.array_equal(np.asarray(getattr(x, name)), np.asarray(getattr(y, name))), name
+    assert np.array_equal(np.asarray(a.labels), np.asarray(b.labels))
+
+
+def test_sklearn_conventions(blocks):
+    sklearn_base = pytest.importorskip("sklearn.base")
+    model = tarvok.GeneShaving(n_clusters=3, shave=0.2, n_jobs=2)
+    assert model.get_params()["shave"] == 0.2 and repr(model) == "GeneShaving(n_clusters=3, shave=0.2, n_jobs=2)"
+    copy = sklearn_base.clone(model)
+    assert copy is not model and copy.get_params() == model.get_params()
+    assert model.set_params(n_clusters=2, n_permutations=2) is model and model.n_clusters == 2
+    with pytest.raises(ValueError, match="no parameter 'clusters'"):
+        model.set_params(clusters=2)
+    assert not hasattr(model, "clusters_")
+    assert model.fit(blocks) is model
+    for name in ("clusters_", "components_", "labels_", "n_clusters_found_", "stop_reason_"):
+        assert hasattr(model, name)
+    assert model.components_.shape == (model.n_clusters_found_, 8)
+    assert not hasattr(sklearn_base.clone(model), "clusters_")
+    assert_same_result(model.result_, tarvok.shave(blocks, **model.get_params()))
+
+
+def test_the_planted_cluster_is_found(blocks):
+    result = tarvok.shave(blocks, **FAST)
+    first = result.clusters[0]
+    assert set(first.gene_indices.tolist()) <= set(range(20)) and first.size >= 10
+    assert first.sizes[first.chosen_step] == first.size == len(first.scores)
+    assert result.components.shape == (result.n_clusters_found, 8)
+    assert result.stop_reason in ("completed", "no_clusters_left", "variance_exhausted")
+    assert tarvok.shave(blocks, random_state=1, **FAST).clusters[0].gap.tolist() == first.gap.tolist()
+    assert tarvok.shave(blocks, random_state=2, **FAST).clusters[0].gap.tolist() != first.gap.tolist()
+    streamed = [tarvok.shave(blocks, random_state=None, **FAST).clusters[0].gap.tolist() for _ in range(2)]
+    assert streamed[0] != streamed[1]
+    none = tarvok.shave(blocks, **{**FAST, "n_clusters": 0})
+    assert none.n_clusters_found == 0 and none.components.shape == (0, 8) and (none.labels == -1).all()
+
+
+@pytest.mark.parametrize("supervision", [0.0, 0.5])
+def test_thread_count_never_changes_a_bit(golub, golub_classes, supervision):
+    params = dict(n_clusters=2, n_permutations=4, supervision=supervision)
+    one = tarvok.shave(golub, golub_classes, n_jobs=1, **params)
+    two = tarvok.shave(golub, golub_classes, n_jobs=2, **params)
+    assert_same_result(one, two)
+
+
+def test_progress_counts_every_copy(blocks, capsys):
+    stream = io.StringIO()
+    display = Progress(2, 3, stream=stream)
+    display.bar = None  # the plain-text form
+    for event in [("pass", 1, 0), ("copy", 1, 3), ("copy", 2, 3), ("copy", 3, 3), ("cluster", 1, 0)]:
+        display(*event)
+    display.close()
+    assert stream.getvalue().endswith("\rgene shaving: 3/6 permuted copies\n")
+    tarvok.shave(blocks, progress=True, **FAST)
+    assert "4/4" in capsys.readouterr().err
+
+
+def test_a_failing_progress_callback_stops_the_run(blocks):
+    from tarvok import _core
+
+    def fail(event, a, b):
+        raise ZeroDivisionError("from the callback")
+
+    with pytest.raises(ZeroDivisionError, match="from the callback"):
+        _core.analyze(np.ascontiguousarray(blocks), 2, 10, 2, 0, 0, [], 1, progress=fail)
+
+
+def test_plots_draw_into_the_given_axes(blocks):
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    from tarvok import plotting
+
+    model = tarvok.GeneShaving(**FAST).fit(blocks)
+    figure, axes = plt.subplots(2, 2)
+    assert plotting.plot_gap(model, ax=axes[0, 0]) is axes[0, 0]
+    assert len(axes[0, 0].lines[0].get_xdata()) == len(model.clusters_[0].sizes)
+    assert plotting.plot_r2(model.result_, ax=axes[0, 1]) is axes[0, 1]
+    assert len(axes[0, 1].lines) == 3
+    assert plotting.plot_heatmap(model, blocks, ax=axes[1, 0]).images[0].get_array().shape == \
+        (model.clusters_[0].size, 8)
+    assert plotting.plot_component(model, y=["a"] * 4 + ["b"] * 4, ax=axes[1, 1]) is axes[1, 1]
+    assert len(axes[1, 1].collections) == 2
+    assert plotting.plot_component(model) is not None
+    with pytest.raises(ValueError, match="cluster must be from 0"):
+        plotting.plot_gap(model, cluster=9)
+    plt.close("all")
+
+
+def test_n_jobs_maps_to_threads(monkeypatch):
+    from tarvok import _params
+
+    monkeypatch.setattr(_params, "available_cores", lambda: 8)
+    assert [_params.threads_for(n) for n in (None, -1, -2, -20, 1, 3)] == [8, 8, 7, 1, 1, 3]
+    check_is_fitted = pytest.importorskip("sklearn.utils.validation").check_is_fitted
+    with pytest.raises(Exception, match="not fitted"):
+        check_is_fitted(tarvok.GeneShaving())
+
+
+def test_the_core_is_compiled_in_not_loaded(blocks):
+    from tarvok import _core
+
+    tarvok.shave(blocks, **FAST)
+    mapped = Path("/proc/self/maps").read_text()
+    assert "libTarvok" not in mapped and _core.__file__ in mapped
+    assert b"RuzoVavav" not in Path(_core.__file__).read_bytes()

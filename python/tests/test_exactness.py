@@ -1,0 +1,144 @@
+"""The package's numbers are the engine's numbers, bit for bit.
+
+Two references, both on the bundled Golub data, unsupervised and supervised
+at 50 percent with the Golub classes:
+
+* the C face: RuzoVavav of the shared library (loaded with ctypes in a
+  child process, since it ends its process on failure) writes its result
+  files; every number in them must be the package's number printed the same
+  way ("%f"), every size, step and gene the same;
+* the core as CMake builds it for that library: a small program linked
+  against it prints the record in hex floats, compared with ==.
+
+The libraries come from TARVOK_SHARED_LIBRARY and TARVOK_CORE_ARCHIVE (set by
+scripts/test-stages/python.sh); a test whose library is not given is skipped.
+"""
+import os
+import shutil
+import subprocess
+import sys
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import tarvok
+
+from conftest import GOLUB_CLASSES, REPO
+
+CASES = {
+    "unsupervised": dict(n_clusters=3, n_permutations=6, supervision=0.0),
+    "supervised50": dict(n_clusters=3, n_permutations=6, supervision=0.5),
+}
+
+C_FACE_RUN = r"""
+import ctypes, sys
+import numpy as np
+library, matrix, classes = ctypes.CDLL(sys.argv[1]), np.load(sys.argv[2]), sys.argv[3].encode()
+ints = [ctypes.c_int(int(v)) for v in sys.argv[4:9]]  # clusters, shave, permutations, tolerance, supervision
+genes, samples = (ctypes.c_int(n) for n in matrix.shape)
+monitor, generate_labels, dump, done = ctypes.c_int(0), ctypes.c_int(1), ctypes.c_int(0), ctypes.c_int(-1)
+class_file = ctypes.c_char_p(classes)
+ref = ctypes.byref
+library.RuzoVavav(ref(ints[0]), ref(ints[1]), ref(ints[2]), ref(ints[3]),
+                  matrix.ctypes.data_as(ctypes.POINTER(ctypes.c_double)), ref(genes), ref(samples), ref(monitor),
+                  ref(generate_labels), ref(dump), ref(ints[4]), ref(class_file), ref(done))
+print(done.value)
+"""
+
+
+def library(variable):
+    path = os.environ.get(variable)
+    if not path:
+        pytest.skip(f"{variable} not set (scripts/test-stages/python.sh sets it)")
+    assert Path(path).is_file(), f"{variable}={path} does not exist"
+    return path
+
+
+def core_arguments(params):
+    """clusters, shave, permutations, tolerance and supervision as the core counts them."""
+    return [params["n_clusters"], 10, params["n_permutations"], 0, round(params["supervision"] * 100)]
+
+
+@pytest.fixture(scope="module")
+def fitted(golub, golub_classes):
+    return {name: tarvok.shave(golub.to_numpy(), golub_classes, n_jobs=2, **params)
+            for name, params in CASES.items()}
+
+
+def lines(path):
+    return path.read_text().splitlines()
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_result_files_of_the_c_face(case, golub, fitted, tmp_path):
+    shared = library("TARVOK_SHARED_LIBRARY")
+    matrix = np.ascontiguousarray(golub.to_numpy())
+    np.save(tmp_path / "data.npy", matrix)
+    out = tmp_path / "out"
+    out.mkdir()
+    arguments = [str(v) for v in core_arguments(CASES[case])]
+    run = subprocess.run([sys.executable, "-c", C_FACE_RUN, shared, str(tmp_path / "data.npy"), str(GOLUB_CLASSES),
+                          *arguments], env={**os.environ, "TVOUTPUT": str(out), "TARVOK_THREADS": "1"},
+                         capture_output=True, text=True, timeout=1800)
+    assert run.returncode == 0, run.stdout + run.stderr
+    result = fitted[case]
+    assert int(run.stdout.split()[-1]) == result.n_clusters_found
+    assert lines(out / "clusterlengths.txt") == [f"{c.chosen_step + 1}\t {c.size}" for c in result.clusters]
+    for i, c in enumerate(result.clusters, start=1):
+        assert lines(out / f"clabels{i:05d}.txt") == [f"GENE{g + 1:05d}" for g in c.gene_indices]
+        assert lines(out / f"eigen{i:05d}.txt") == [f"{c.eigenvalue:f}"]
+        assert lines(out / f"pc{i:05d}.txt") == [f"{v:f}" for v in c.component]
+        assert lines(out / f"gap{i:05d}.txt") == [f"{n}\t{g:f}" for n, g in zip(c.sizes, c.gap)]
+        assert lines(out / f"variance{i:05d}.txt") == [
+            "\t".join([str(n)] + [f"{v:f}" for v in row])
+            for n, *row in zip(c.sizes, c.r2, c.r2_permuted, c.between, c.total, c.within)]
+
+
+@pytest.fixture(scope="module")
+def core_record_program(tmp_path_factory):
+    archive = library("TARVOK_CORE_ARCHIVE")
+    compiler = shutil.which("g++")
+    assert compiler, "g++ is needed to build the core record printer"
+    program = tmp_path_factory.mktemp("core") / "core_record"
+    subprocess.run([compiler, "-std=c++17", "-O2", "-ffp-contract=off", f"-I{REPO}",
+                    str(Path(__file__).with_name("core_record.cpp")), archive, "-pthread", "-o", str(program)],
+                   check=True)
+    return program
+
+
+def parse_record(text):
+    clusters, stop = [], None
+    for line in text.splitlines():
+        name, *fields = line.split()
+        if name == "cluster":
+            clusters.append(dict(chosen_step=int(fields[0]), size=int(fields[1]), eigenvalue=float.fromhex(fields[2])))
+        elif name == "stop":
+            stop = int(fields[0])
+        elif name in ("genes", "sizes"):
+            clusters[-1][name] = [int(v) for v in fields]
+        else:
+            clusters[-1][name] = [float.fromhex(v) for v in fields]
+    return clusters, stop
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_full_precision_record_of_the_cmake_built_core(case, golub, golub_classes, fitted, core_record_program,
+                                                       tmp_path):
+    matrix = np.ascontiguousarray(golub.to_numpy())
+    matrix.tofile(tmp_path / "data.bin")
+    params = CASES[case]
+    classes = golub_classes if params["supervision"] > 0 else []
+    run = subprocess.run([str(core_record_program), str(tmp_path / "data.bin"), *map(str, matrix.shape),
+                          *map(str, core_arguments(params)), *map(str, classes)],
+                         env={**os.environ, "TARVOK_THREADS": "1"}, capture_output=True, text=True, check=True)
+    expected, stop = parse_record(run.stdout)
+    result = fitted[case]
+    assert stop == ["completed", "no_clusters_left", "variance_exhausted"].index(result.stop_reason)
+    assert len(expected) == result.n_clusters_found
+    for want, got in zip(expected, result.clusters):
+        assert (want["chosen_step"], want["size"], want["eigenvalue"]) == (got.chosen_step, got.size, got.eigenvalue)
+        assert want["genes"] == got.gene_indices.tolist()
+        assert want["sizes"] == got.sizes.tolist()
+        for name in ("scores", "component", "gap", "r2", "r2_permuted", "between", "total", "within"):
+            assert want[name] == np.asarray(getattr(got, name)).tolist(), name
