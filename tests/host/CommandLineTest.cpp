@@ -64,6 +64,10 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
   EXPECT_EQ(r.out.substr(r.out.find("separator")), "separator: ;\ndecimal mark: comma\n"
             "why: line 1 names the samples: it holds words such as \"S1\"\n"
             "why: column 1 holds the gene names, such as \"g1\"\n");
+  // A pipe that can be read only once, as bash's process substitution gives.
+  r = RunProgram("/bin/bash", {"-c", std::string(TARVOK_BINARY) + " probe <(gzip -dc " + dir.File("eu.csv.gz") + ")"});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_NE(r.out.find("genes: 2\nsamples: 2\n"), std::string::npos) << r.out;
   // A guess that decided the shape is a warning on standard error.
   dir.Write("ids.tsv", "7157\t1.5\t2\n672\t4\t5.5\n");
   r = RunTarvok({"probe", dir.File("ids.tsv")});
