@@ -33,7 +33,8 @@ inline void ParseAndCheck(const std::string& text, const char* name, const ReadO
   } catch (const TableError&) {
     return;
   }
-  const std::size_t genes = static_cast<std::size_t>(table.genes), samples = static_cast<std::size_t>(table.samples);
+  const std::size_t genes = static_cast<std::size_t>(table.genes),
+                    samples = static_cast<std::size_t>(table.samples);
   if (genes < 2 || samples < 2 || table.values.size() != genes * samples) std::abort();
   if (!table.geneLabels.empty() && table.geneLabels.size() != genes) std::abort();
   if (!table.sampleLabels.empty() && table.sampleLabels.size() != samples) std::abort();

@@ -5,8 +5,10 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const TableFormat kFormats[] = {TableFormat::Auto, TableFormat::Tsv, TableFormat::Csv, TableFormat::Auto};
+  static const TableFormat kFormats[] = {TableFormat::Auto, TableFormat::Tsv, TableFormat::Csv,
+                                         TableFormat::Auto};
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);
-  ParseAndCheck(text, (data[0] & 128) != 0 ? "t.csv" : "t.tsv", FuzzReadOptions(data[0], kFormats[(data[0] >> 5) & 3]));
+  ParseAndCheck(text, (data[0] & 128) != 0 ? "t.csv" : "t.tsv",
+                FuzzReadOptions(data[0], kFormats[(data[0] >> 5) & 3]));
   return 0;
 }

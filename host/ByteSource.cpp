@@ -76,8 +76,8 @@ std::size_t MemorySource::Read(char* buffer, std::size_t size) {
 struct GzipSource::State {
   std::unique_ptr<ByteSource> compressed;
   z_stream stream{};
-  std::string input;   // compressed bytes not yet taken by inflate
-  bool end = false;    // the stream and every member ended
+  std::string input;  // compressed bytes not yet taken by inflate
+  bool end = false;   // the stream and every member ended
   bool inMember = true;
 };
 
@@ -161,7 +161,9 @@ std::string ReadWholeFile(const std::string& path) {
 }
 
 void CheckTextEncoding(std::string& bytes) {
-  auto starts = [&](const char* mark, std::size_t length) { return bytes.compare(0, length, mark, length) == 0; };
+  auto starts = [&](const char* mark, std::size_t length) {
+    return bytes.compare(0, length, mark, length) == 0;
+  };
   const char* kind = nullptr;
   const char* family = "UTF-16";
   if (starts("\xFF\xFE\0\0", 4) || starts("\0\0\xFE\xFF", 4)) {

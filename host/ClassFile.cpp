@@ -67,8 +67,8 @@ SampleClasses ParseClassText(const std::string& text, std::vector<std::string>& 
       throw TableError(fmt::format("line {} is empty: every sample needs a class, one per line", lines[i]));
     }
     if (IsMissingCell(words[i])) {
-      throw TableError(fmt::format("line {}: \"{}\" is a missing value, not a class; every sample needs a class",
-                                   lines[i], words[i]));
+      throw TableError(fmt::format(
+          "line {}: \"{}\" is a missing value, not a class; every sample needs a class", lines[i], words[i]));
     }
   }
   return ClassesFromWords(words, notes);
@@ -84,10 +84,12 @@ SampleClasses ReadClassFile(const std::string& path, std::vector<std::string>& n
 
 void CheckClasses(const SampleClasses& classes, int samples, bool supervised) {
   if (static_cast<int>(classes.classes.size()) != samples) {
-    throw TableError(fmt::format("holds {} classes, but the table has {} samples", classes.classes.size(), samples));
+    throw TableError(
+        fmt::format("holds {} classes, but the table has {} samples", classes.classes.size(), samples));
   }
   if (supervised && classes.names.size() < 2) {
-    throw TableError(fmt::format("supervision needs at least two classes, and every sample is in class \"{}\"",
-                                 classes.names.begin()->second));
+    throw TableError(
+        fmt::format("supervision needs at least two classes, and every sample is in class \"{}\"",
+                    classes.names.begin()->second));
   }
 }

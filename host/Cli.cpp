@@ -43,14 +43,12 @@ double SteadySeconds() {
 }
 
 // Option words and what they mean.
-const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto},
-                                                     {"tsv", TableFormat::Tsv},
-                                                     {"csv", TableFormat::Csv},
-                                                     {"gct", TableFormat::Gct},
-                                                     {"pcl", TableFormat::Pcl},
-                                                     {"series-matrix", TableFormat::SeriesMatrix},
-                                                     {"gds", TableFormat::Gds}};
-const std::map<std::string, Choice> kChoices = {{"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
+const std::map<std::string, TableFormat> kFormats = {
+    {"auto", TableFormat::Auto}, {"tsv", TableFormat::Tsv}, {"csv", TableFormat::Csv},
+    {"gct", TableFormat::Gct},   {"pcl", TableFormat::Pcl}, {"series-matrix", TableFormat::SeriesMatrix},
+    {"gds", TableFormat::Gds}};
+const std::map<std::string, Choice> kChoices = {
+    {"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
 const std::map<std::string, MissingPolicy> kPolicies = {
     {"error", MissingPolicy::Error}, {"drop", MissingPolicy::Drop}, {"row-mean", MissingPolicy::RowMean}};
 
@@ -175,7 +173,8 @@ int RunCommand(const RunOptions& options) {
     return kExitUsage;
   }
   if (options.analysis.supervise > 0 && options.classes.empty() && options.classesFrom.empty()) {
-    Complain("--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample");
+    Complain(
+        "--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample");
     return kExitUsage;
   }
   Table table;
@@ -263,7 +262,8 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
       FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
       table.samples, table.missingCells);
   if (table.format == TableFormat::Csv || table.decimalComma) {
-    text += fmt::format("separator: {}\ndecimal mark: {}\n", table.separator == '\t' ? "tab" : std::string(1, table.separator),
+    text += fmt::format("separator: {}\ndecimal mark: {}\n",
+                        table.separator == '\t' ? "tab" : std::string(1, table.separator),
                         table.decimalComma ? "comma" : "point");
   }
   for (const std::string& why : table.layout) text += fmt::format("why: {}\n", why);
@@ -271,7 +271,8 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
     std::map<int, int> counts;
     for (int c : classes.classes) ++counts[c];
     std::vector<std::string> parts;
-    for (const auto& [number, name] : classes.names) parts.push_back(fmt::format("{} ({})", name, counts[number]));
+    for (const auto& [number, name] : classes.names)
+      parts.push_back(fmt::format("{} ({})", name, counts[number]));
     text += fmt::format("classes: {}\n", fmt::join(parts, ", "));
   }
   std::cout << text;
@@ -317,8 +318,8 @@ int RunCommandLine(int argc, char** argv) {
       ->check(CLI::Range(0, 100));
   runCommand
       ->add_option("--classes", run.classes,
-                    "class file: one class label per sample, one per line; colours the report, and "
-                    "--supervise needs it")
+                   "class file: one class label per sample, one per line; colours the report, and "
+                   "--supervise needs it")
       ->check(CLI::ExistingFile);
   runCommand->add_option("--out", run.out,
                          "output directory, created when missing (default: output/TABLE-NAME)");

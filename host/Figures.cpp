@@ -515,8 +515,7 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
   cairo_set_font_size(cr, 11);
   const size_t shown = std::min<size_t>(distinct.size(), kMaxLegendClasses);
   for (size_t k = 0; k < shown; ++k) {
-    LegendEntry(cr, a.left + a.width + 16, a.top + 8 + 18 * k,
-                kPalette[k % kPaletteSize],
+    LegendEntry(cr, a.left + a.width + 16, a.top + 8 + 18 * k, kPalette[k % kPaletteSize],
                 classNames.count(distinct[k]) > 0 ? DrawableText(classNames.at(distinct[k]), 14)
                                                   : "class " + std::to_string(distinct[k]));
   }

@@ -38,7 +38,8 @@ RawTable SplitGct(const std::string& text) {
   raw.format = TableFormat::Gct;
   raw.hasHeaderRow = raw.hasLabelColumn = true;
   raw.lead = 2;
-  std::vector<Record> table(std::make_move_iterator(records.begin() + 2), std::make_move_iterator(records.end()));
+  std::vector<Record> table(std::make_move_iterator(records.begin() + 2),
+                            std::make_move_iterator(records.end()));
   DropTrailingEmptyField(table, raw.notes);
   const Record& header = table[0];
   if (header.fields.size() < 3) throw TableError(fmt::format("line {} names no samples", header.line));

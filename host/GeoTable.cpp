@@ -88,12 +88,13 @@ std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const Ra
     std::string key = AnnotationKey(line.fields[0]);
     if (key == "geo_accession" && line.fields.size() == samples + 1 &&
         !std::equal(raw.sampleLabels.begin(), raw.sampleLabels.end(), line.fields.begin() + 1)) {
-      throw TableError(fmt::format("line {}: the samples are not in the order of the table's header", line.line));
+      throw TableError(
+          fmt::format("line {}: the samples are not in the order of the table's header", line.line));
     }
     if (key != wanted) continue;
     if (line.fields.size() != samples + 1) {
-      throw TableError(fmt::format("line {} has {} for {}", line.line, Plural(line.fields.size() - 1, "value"),
-                                   Plural(samples, "sample")));
+      throw TableError(fmt::format("line {} has {} for {}", line.line,
+                                   Plural(line.fields.size() - 1, "value"), Plural(samples, "sample")));
     }
     return std::vector<std::string>(line.fields.begin() + 1, line.fields.end());
   }
@@ -123,9 +124,10 @@ std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const Ra
     std::string key = AnnotationKey(line.fields[0]);
     if (std::find(lineNames.begin(), lineNames.end(), key) == lineNames.end()) lineNames.push_back(key);
   }
-  throw TableError(fmt::format("no sample annotation \"{}\"; the file has the lines {} and the characteristics {}",
-                               name, fmt::join(lineNames, ", "),
-                               keys.empty() ? std::string("(none)") : fmt::format("\"{}\"", fmt::join(keys, "\", \""))));
+  throw TableError(
+      fmt::format("no sample annotation \"{}\"; the file has the lines {} and the characteristics {}", name,
+                  fmt::join(lineNames, ", "),
+                  keys.empty() ? std::string("(none)") : fmt::format("\"{}\"", fmt::join(keys, "\", \""))));
 }
 
 // "!key = value" or "^key = value" split at the first " = ".
@@ -171,9 +173,9 @@ std::vector<std::string> SubsetClasses(const std::vector<Record>& meta, const Ra
     }
   }
   if (classOf.empty()) {
-    throw TableError(fmt::format("no subset of type \"{}\"; the file's subset types are {}", type,
-                                 types.empty() ? std::string("(none)")
-                                               : fmt::format("\"{}\"", fmt::join(types, "\", \""))));
+    throw TableError(fmt::format(
+        "no subset of type \"{}\"; the file's subset types are {}", type,
+        types.empty() ? std::string("(none)") : fmt::format("\"{}\"", fmt::join(types, "\", \""))));
   }
   std::vector<std::string> classes;
   for (const std::string& sample : raw.sampleLabels) {
@@ -195,8 +197,8 @@ RawTable SplitSeriesMatrix(const std::string& text, const std::string& classesFr
     if (Lower(record.fields[0]) == "!series_matrix_table_begin") break;
     if (Lower(record.fields[0]).compare(0, 8, "!sample_") == 0) meta.push_back(record);
   }
-  RawTable raw =
-      TableBetween(records, "!series_matrix_table_begin", "!series_matrix_table_end", TableFormat::SeriesMatrix);
+  RawTable raw = TableBetween(records, "!series_matrix_table_begin", "!series_matrix_table_end",
+                              TableFormat::SeriesMatrix);
   if (!classesFrom.empty()) raw.sampleClasses = SeriesClasses(meta, raw, classesFrom);
   return raw;
 }

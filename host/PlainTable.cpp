@@ -33,9 +33,9 @@ std::string Stem(const std::string& cell) {
 // "ID_REF", "probe set", "EntrezID").
 bool IsNameTitle(const std::string& cell) {
   static const std::set<std::string> kTitles = {
-      "gene",   "genes",      "id",       "ids",    "geneid", "probe",    "probes",  "probeid",  "probeset",
-      "set",    "probesetid", "symbol",   "name",   "names",  "entrez",   "refseq",  "ensembl",  "accession",
-      "feature", "features",  "identifier", "uid",  "orf",    "locus",    "ref",     "rownames", "transcript"};
+      "gene",    "genes",      "id",         "ids",  "geneid", "probe",  "probes", "probeid",  "probeset",
+      "set",     "probesetid", "symbol",     "name", "names",  "entrez", "refseq", "ensembl",  "accession",
+      "feature", "features",   "identifier", "uid",  "orf",    "locus",  "ref",    "rownames", "transcript"};
   std::string word;
   for (char c : Lower(cell) + " ") {
     if (std::isalnum(static_cast<unsigned char>(c))) {
@@ -78,7 +78,8 @@ bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
   const std::vector<Record>& records = in.records;
   const std::vector<std::string>& first = records[0].fields;
   const std::string& corner = first[0];
-  auto word = std::find_if(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsWord(c); });
+  auto word =
+      std::find_if(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsWord(c); });
   if (word != first.end()) {
     why = fmt::format("line 1 names the samples: it holds words such as {}", Quoted(*word));
     return true;
@@ -97,7 +98,8 @@ bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
     return false;
   }
   if (std::any_of(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsFraction(c); })) {
-    why = fmt::format("line 1 is data: it holds decimal numbers after {}, the first gene's name", Quoted(corner));
+    why = fmt::format("line 1 is data: it holds decimal numbers after {}, the first gene's name",
+                      Quoted(corner));
     return false;
   }
   guessed = true;
@@ -107,13 +109,17 @@ bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
                                  [&](const std::string& c) { return in.IsFraction(c); });
   }
   if (laterFractions) {
-    why = fmt::format("line 1 names the samples: after {} it holds whole numbers only, unlike the data, so "
-                      "they are taken for numeric sample names", Quoted(corner));
+    why = fmt::format(
+        "line 1 names the samples: after {} it holds whole numbers only, unlike the data, so "
+        "they are taken for numeric sample names",
+        Quoted(corner));
     return true;
   }
   if (IsNameTitle(corner) || !secondHasName || Stem(corner) != Stem(records[1].fields[0])) {
-    why = fmt::format("line 1 names the samples: {} reads as a column title, so the whole numbers after it "
-                      "are taken for sample names", Quoted(corner));
+    why = fmt::format(
+        "line 1 names the samples: {} reads as a column title, so the whole numbers after it "
+        "are taken for sample names",
+        Quoted(corner));
     return true;
   }
   why = fmt::format("line 1 is data: {} looks like the gene names below it", Quoted(corner));

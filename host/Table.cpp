@@ -125,7 +125,8 @@ void DropEmptySamples(RawTable& raw, MissingPolicy policy) {
                                     : fmt::format("\"{}\"", raw.sampleLabels[s]);
   };
   raw.notes.push_back(fmt::format("dropped {} without any value (the first is {}); {} left",
-                                  Plural(gone.size(), "sample"), name(gone[0]), Plural(keep.size(), "sample")));
+                                  Plural(gone.size(), "sample"), name(gone[0]),
+                                  Plural(keep.size(), "sample")));
   auto select = [&](std::vector<std::string>& values, std::size_t offset) {
     if (values.empty()) return;
     std::vector<std::string> kept(values.begin(), values.begin() + static_cast<long>(offset));
@@ -139,7 +140,8 @@ void DropEmptySamples(RawTable& raw, MissingPolicy policy) {
 }
 
 // A warning for names given to more than one gene or sample.
-void WarnDuplicates(const std::vector<std::string>& labels, const char* kind, std::vector<std::string>& notes) {
+void WarnDuplicates(const std::vector<std::string>& labels, const char* kind,
+                    std::vector<std::string>& notes) {
   std::map<std::string, int> seen;
   std::size_t repeated = 0, extra = 0;
   std::string first;
@@ -152,8 +154,8 @@ void WarnDuplicates(const std::vector<std::string>& labels, const char* kind, st
   }
   if (repeated == 0) return;
   notes.push_back(fmt::format("warning: {} {} used more than once, by {} {}s in all (the first is \"{}\")",
-                              Plural(repeated, fmt::format("{} name", kind).c_str()), repeated == 1 ? "is" : "are",
-                              extra + repeated, kind, first));
+                              Plural(repeated, fmt::format("{} name", kind).c_str()),
+                              repeated == 1 ? "is" : "are", extra + repeated, kind, first));
 }
 
 // The format a file's content shows by markers no plain table has, or Auto.
@@ -199,9 +201,10 @@ void CheckForcedFormat(TableFormat format, const std::string& text) {
 
 RawTable SplitTable(const std::string& text, const ReadOptions& options, TableFormat format) {
   if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds) {
-    throw TableError(fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
-                                 "file, and this is a {} file (give the classes with --classes FILE)",
-                                 FormatName(format)));
+    throw TableError(
+        fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
+                    "file, and this is a {} file (give the classes with --classes FILE)",
+                    FormatName(format)));
   }
   switch (format) {
     case TableFormat::Gct:
@@ -286,7 +289,9 @@ void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepair
       // Never split a UTF-8 sequence: back up over continuation bytes, at
       // most the three a sequence has (a longer run is no UTF-8, and
       // backing over it could empty the label).
-      auto continuation = [&](std::size_t at) { return (static_cast<unsigned char>(label[at]) & 0xC0) == 0x80; };
+      auto continuation = [&](std::size_t at) {
+        return (static_cast<unsigned char>(label[at]) & 0xC0) == 0x80;
+      };
       while (cut > kMaxLabelLength - 3 && continuation(cut)) --cut;
       if (continuation(cut)) cut = kMaxLabelLength;
       label.resize(cut);
@@ -359,7 +364,8 @@ void CheckVariance(const Table& table) {
     const double* row = table.values.data() + g * samples;
     if (std::any_of(row + 1, row + samples, [&](double value) { return value != row[0]; })) return;
   }
-  throw TableError(fmt::format("every gene has the same value in all {}: the data have no variance, so there "
-                               "is nothing to cluster",
-                               Plural(samples, "sample")));
+  throw TableError(
+      fmt::format("every gene has the same value in all {}: the data have no variance, so there "
+                  "is nothing to cluster",
+                  Plural(samples, "sample")));
 }

@@ -61,11 +61,13 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
   dir.Write("eu.csv", "gene;S1;S2\ng1;1,5;2\ng2;3;4,25\n");
   ASSERT_EQ(std::system(("gzip -c " + dir.File("eu.csv") + " > " + dir.File("eu.csv.gz")).c_str()), 0);
   r = RunProgram("/bin/sh", {"-c", std::string(TARVOK_BINARY) + " probe - < " + dir.File("eu.csv.gz")});
-  EXPECT_EQ(r.out.substr(r.out.find("separator")), "separator: ;\ndecimal mark: comma\n"
+  EXPECT_EQ(r.out.substr(r.out.find("separator")),
+            "separator: ;\ndecimal mark: comma\n"
             "why: line 1 names the samples: it holds words such as \"S1\"\n"
             "why: column 1 holds the gene names, such as \"g1\"\n");
   // A pipe that can be read only once, as bash's process substitution gives.
-  r = RunProgram("/bin/bash", {"-c", std::string(TARVOK_BINARY) + " probe <(gzip -dc " + dir.File("eu.csv.gz") + ")"});
+  r = RunProgram("/bin/bash",
+                 {"-c", std::string(TARVOK_BINARY) + " probe <(gzip -dc " + dir.File("eu.csv.gz") + ")"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find("genes: 2\nsamples: 2\n"), std::string::npos) << r.out;
   // A guess that decided the shape is a warning on standard error.
@@ -129,18 +131,20 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
                 "to leave out genes with missing values, or --missing row-mean to fill them with the "
                 "gene's mean\n");
   r = RunTarvok({"run", table, "--out", out, "--supervise", "50"});
-  EXPECT_EQ(r.err,
-            "tarvok: --supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each "
-            "sample\n");
+  EXPECT_EQ(
+      r.err,
+      "tarvok: --supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each "
+      "sample\n");
   r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("c.cls")});
   EXPECT_EQ(r.err, "tarvok: " + dir.File("c.cls") + ": holds 3 classes, but the table has 4 samples\n");
   r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("one.cls"), "--supervise", "50"});
   EXPECT_EQ(r.err, "tarvok: " + dir.File("one.cls") +
                        ": supervision needs at least two classes, and every sample is in class \"ALL\"\n");
   r = RunTarvok({"run", dir.File("flat.tsv"), "--out", out});
-  EXPECT_EQ(r.err, "tarvok: " + dir.File("flat.tsv") +
-                       ": every gene has the same value in all 3 samples: the data have no variance, so there is "
-                       "nothing to cluster\n");
+  EXPECT_EQ(r.err,
+            "tarvok: " + dir.File("flat.tsv") +
+                ": every gene has the same value in all 3 samples: the data have no variance, so there is "
+                "nothing to cluster\n");
 }
 
 TEST(Usage, DefaultOutputDirectoryOfCompressedAndStreamedTables) {
@@ -257,9 +261,8 @@ TEST(Run, UnlabelledTablesAndDroppedGenes) {
   EXPECT_EQ(FileLines(dir.File("b/ColLbls.txt"))[5], "sample00006");
   // The "NA" that starts line 2 is a missing value, not a gene name: no label column, no note.
   const std::string prefix = "tarvok: " + dir.File("missing.tsv") + ": ";
-  EXPECT_EQ(r.err, prefix +
-                       "dropped 2 genes with missing values (the first is gene 2); 58 genes left\n" + prefix +
-                       "genes are labelled GENEnnnnn by their row in the table\n");
+  EXPECT_EQ(r.err, prefix + "dropped 2 genes with missing values (the first is gene 2); 58 genes left\n" +
+                       prefix + "genes are labelled GENEnnnnn by their row in the table\n");
 
   r = RunTarvok({"run", dir.File("missing.tsv"), "--clusters", "1", "--permutations", "2", "--missing",
                  "row-mean", "--out", dir.File("c"), "--quiet"});
@@ -272,9 +275,9 @@ TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
   TempDir dir;
   dir.Write("GSE9_series_matrix.txt", GeoSeriesMatrix(60, 8));
   ASSERT_EQ(std::system(("gzip " + dir.File("GSE9_series_matrix.txt")).c_str()), 0);
-  ProgramResult r = RunTarvok({"run", dir.File("GSE9_series_matrix.txt.gz"), "--classes-from", "disease state",
-                               "--supervise", "50", "--clusters", "1", "--permutations", "2", "--out", dir.File("a"),
-                               "--quiet"});
+  ProgramResult r = RunTarvok({"run", dir.File("GSE9_series_matrix.txt.gz"), "--classes-from",
+                               "disease state", "--supervise", "50", "--clusters", "1", "--permutations", "2",
+                               "--out", dir.File("a"), "--quiet"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(ReadFile(dir.File("a/classes.txt")), "0\n1\n0\n1\n0\n1\n0\n1\n");
   EXPECT_EQ(FileLines(dir.File("a/ColLbls.txt"))[7], "GSM107");
@@ -286,9 +289,10 @@ TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
 
   // A DataSet file from standard input; unsupervised, the classes colour the report.
   dir.Write("GDS9.soft", GeoDataSet(60, 8));
-  r = RunProgram("/bin/sh", {"-c", std::string(TARVOK_BINARY) + " run - --classes-from 'disease state' --missing drop"
-                                   " --clusters 1 --permutations 2 -q --out " + dir.File("b") + " < " +
-                                   dir.File("GDS9.soft")});
+  r = RunProgram("/bin/sh", {"-c", std::string(TARVOK_BINARY) +
+                                       " run - --classes-from 'disease state' --missing drop"
+                                       " --clusters 1 --permutations 2 -q --out " +
+                                       dir.File("b") + " < " + dir.File("GDS9.soft")});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(FileLines(dir.File("b/RowLbls.txt"))[0], "GENE0");
   EXPECT_NE(ReadFile(dir.File("b/report.html")).find("coloured by class"), std::string::npos);
@@ -308,8 +312,9 @@ std::string GolubSeriesMatrix(std::vector<std::string>& classes) {
     for (std::size_t s = 0; s < samples.size(); ++s) line += "\t\"" + cell(s) + "\"";
     return line + "\n";
   };
-  std::string text = "!Series_title\t\"Leukemia: ALL and AML \"training\" set\"\n"
-                     "!Series_geo_accession\t\"GSE0000\"\n!Series_status\t\"Public on Jan 01 2000\"\n";
+  std::string text =
+      "!Series_title\t\"Leukemia: ALL and AML \"training\" set\"\n"
+      "!Series_geo_accession\t\"GSE0000\"\n!Series_status\t\"Public on Jan 01 2000\"\n";
   text += sampleLine("title", [&](std::size_t s) { return "patient " + std::to_string(s + 1); });
   text += sampleLine("geo_accession", [&](std::size_t s) { return samples[s]; });
   text += sampleLine("source_name_ch1", [](std::size_t) { return std::string("bone marrow"); });
@@ -331,9 +336,9 @@ TEST(Run, GolubAsASeriesMatrixSupervisedByItsAnnotation) {
   TempDir dir;
   std::vector<std::string> classes;
   dir.Write("GSE0000_series_matrix.txt", GolubSeriesMatrix(classes));
-  ProgramResult r = RunTarvok({"run", dir.File("GSE0000_series_matrix.txt"), "--classes-from", "disease state",
-                               "--supervise", "100", "--clusters", "2", "--permutations", "3", "--out",
-                               dir.File("out"), "--quiet"});
+  ProgramResult r = RunTarvok({"run", dir.File("GSE0000_series_matrix.txt"), "--classes-from",
+                               "disease state", "--supervise", "100", "--clusters", "2", "--permutations",
+                               "3", "--out", dir.File("out"), "--quiet"});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_EQ(FileLines(dir.File("out/classes.txt")), classes);
   EXPECT_EQ(FileLines(dir.File("out/RowLbls.txt")).size(), 300u);
@@ -375,7 +380,8 @@ TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {
   for (int s = 1; s <= 10; ++s) table += "\tS" + std::to_string(s);
   for (int g = 0; g < 60; ++g) {
     table += "\ng" + std::to_string(g);
-    for (int s = 0; s < 10; ++s) table += (g * 7 + s * 3) % 3 == 0 ? "\t1e300" : (g + s) % 2 ? "\t-1e300" : "\t1e299";
+    for (int s = 0; s < 10; ++s)
+      table += (g * 7 + s * 3) % 3 == 0 ? "\t1e300" : (g + s) % 2 ? "\t-1e300" : "\t1e299";
   }
   dir.Write("t.tsv", table + "\n");
   const std::string out = dir.File("out");

@@ -134,8 +134,10 @@ std::string GeoSeriesMatrix(int genes, int samples) {
   sampleLine("!Sample_title", [](int s) { return fmt::format("patient {}", s + 1); });
   sampleLine("!Sample_geo_accession", [](int s) { return fmt::format("GSM{}", 100 + s); });
   sampleLine("!Sample_source_name_ch1", [](int s) { return fmt::format("bone marrow {}", GeoClass(s)); });
-  sampleLine("!Sample_characteristics_ch1", [](int s) { return fmt::format("tissue: {}", s < 3 ? "blood" : "marrow"); });
-  sampleLine("!Sample_characteristics_ch1", [](int s) { return fmt::format("disease state: {}", GeoClass(s)); });
+  sampleLine("!Sample_characteristics_ch1",
+             [](int s) { return fmt::format("tissue: {}", s < 3 ? "blood" : "marrow"); });
+  sampleLine("!Sample_characteristics_ch1",
+             [](int s) { return fmt::format("disease state: {}", GeoClass(s)); });
   text += "!series_matrix_table_begin\n\"ID_REF\"";
   for (int s = 0; s < samples; ++s) text += fmt::format("\t\"GSM{}\"", 100 + s);
   text += '\n';
@@ -149,17 +151,20 @@ std::string GeoSeriesMatrix(int genes, int samples) {
 
 std::string GeoDataSet(int genes, int samples) {
   std::vector<double> values = SyntheticValues(genes, samples);
-  std::string text = "^DATABASE = Geo\n!Database_name = Gene Expression Omnibus (GEO)\n^DATASET = GDS9\n"
-                     "!dataset_title = Leukemia excerpt for tests\n";
+  std::string text =
+      "^DATABASE = Geo\n!Database_name = Gene Expression Omnibus (GEO)\n^DATASET = GDS9\n"
+      "!dataset_title = Leukemia excerpt for tests\n";
   for (int k = 0; k < 2; ++k) {
     std::vector<std::string> ids;
     for (int s = k; s < samples; s += 2) ids.push_back(fmt::format("GSM{}", 100 + s));
-    text += fmt::format("^SUBSET = GDS9_{}\n!subset_dataset_id = GDS9\n!subset_description = {}\n"
-                        "!subset_sample_id = {}\n!subset_type = disease state\n",
-                        k + 1, GeoClass(k), fmt::join(ids, ","));
+    text += fmt::format(
+        "^SUBSET = GDS9_{}\n!subset_dataset_id = GDS9\n!subset_description = {}\n"
+        "!subset_sample_id = {}\n!subset_type = disease state\n",
+        k + 1, GeoClass(k), fmt::join(ids, ","));
   }
-  text += "^DATASET = GDS9\n#ID_REF = Platform reference identifier\n#IDENTIFIER = identifier\n"
-          "!dataset_table_begin\nID_REF\tIDENTIFIER";
+  text +=
+      "^DATASET = GDS9\n#ID_REF = Platform reference identifier\n#IDENTIFIER = identifier\n"
+      "!dataset_table_begin\nID_REF\tIDENTIFIER";
   for (int s = 0; s < samples; ++s) text += fmt::format("\tGSM{}", 100 + s);
   text += '\n';
   for (int g = 0; g < genes; ++g) {

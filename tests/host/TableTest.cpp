@@ -2,16 +2,15 @@
 // line-end and byte-order-mark variants, missing values under each policy,
 // and the messages for bad input.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
 #include <map>
 #include <memory>
 
-#include <zlib.h>
-
 #include "ByteSource.h"
-#include "HostTestSupport.h"
 #include "ClassFile.h"
+#include "HostTestSupport.h"
 #include "Table.h"
 #include "tests/support/TempDir.h"
 
@@ -230,7 +229,7 @@ TEST(Labels, BlanksLengthAndEmptyLabels) {
   EXPECT_EQ(repairs.empty, 1);
 
   std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9",  // a cut would split the character
-                                    "y" + std::string(150, '\xA0')};     // no UTF-8: cut where it falls
+                                    "y" + std::string(150, '\xA0')};    // no UTF-8: cut where it falls
   CleanLabels(split, "sample", repairs);
   EXPECT_EQ(split[0], std::string(78, 'y'));
   EXPECT_EQ(split[1], "y" + std::string(78, '\xA0'));
@@ -329,7 +328,8 @@ TEST(ByteSources, GzipMembersPlainFilesAndEncodings) {
   std::string cut = Gzip(tsv);
   cut.resize(cut.size() / 2);
   EXPECT_EQ(ReadError("t.tsv.gz", cut), "the gzip data end too early (the file is cut off)");
-  EXPECT_EQ(ReadError("t.tsv.gz", Gzip(tsv) + "junk"), "bytes after the end of the gzip data are no gzip data");
+  EXPECT_EQ(ReadError("t.tsv.gz", Gzip(tsv) + "junk"),
+            "bytes after the end of the gzip data are no gzip data");
   std::string damaged = Gzip(tsv);
   damaged[12] = static_cast<char>(damaged[12] ^ 0x55);
   EXPECT_NE(ReadError("t.tsv.gz", damaged).find("gzip data"), std::string::npos);
@@ -374,7 +374,8 @@ TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
   EXPECT_TRUE(empty.notes.empty());
 
   // Gene symbols of a GEO export name the genes.
-  Table geo = Read("t.tsv", "ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n");
+  Table geo =
+      Read("t.tsv", "ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n");
   EXPECT_EQ(geo.geneLabels, (std::vector<std::string>{"TP53", "MYC"}));
   EXPECT_EQ(geo.values, kValues);
 
@@ -413,16 +414,19 @@ TEST(Layout, ShapeRepairsAndWarnings) {
   EXPECT_EQ(dup.notes[1].substr(0, 19), "warning: 1 sample n");
   // A forced format must be the file's.
   const std::string tsv = "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n";
-  EXPECT_NE(ErrorOf([&] { Read("t.tsv", tsv, MissingPolicy::Error, TableFormat::Pcl); }).find("would lose a sample"),
+  EXPECT_NE(ErrorOf([&] {
+              Read("t.tsv", tsv, MissingPolicy::Error, TableFormat::Pcl);
+            }).find("would lose a sample"),
             std::string::npos);
   EXPECT_EQ(ErrorOf([&] { Read("t.txt", tsv, MissingPolicy::Error, TableFormat::Csv); }),
             "--format csv, but line 1 is separated by tabs, not commas (say --format tsv)");
   EXPECT_EQ(ErrorOf([&] { Read("t.txt", "#1.2\n1\t1\n", MissingPolicy::Error, TableFormat::Tsv); }),
             "--format tsv, but the file is a gct file (say --format gct or auto)");
   // No variance at all.
-  EXPECT_EQ(ErrorOf([&] { CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t2\n")); }),
-            "every gene has the same value in all 2 samples: the data have no variance, so there is nothing to "
-            "cluster");
+  EXPECT_EQ(
+      ErrorOf([&] { CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t2\n")); }),
+      "every gene has the same value in all 2 samples: the data have no variance, so there is nothing to "
+      "cluster");
   EXPECT_NO_THROW(CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t3\n")));
 }
 
@@ -453,7 +457,8 @@ TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
   EXPECT_EQ(t.genes, 10);
   EXPECT_EQ(t.values, SyntheticValues(10, 6));
   EXPECT_EQ(t.geneLabels[0], "1000_at");
-  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"GSM100", "GSM101", "GSM102", "GSM103", "GSM104", "GSM105"}));
+  EXPECT_EQ(t.sampleLabels,
+            (std::vector<std::string>{"GSM100", "GSM101", "GSM102", "GSM103", "GSM104", "GSM105"}));
   EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
   // A key matches in any case; a whole !Sample_ line by its name.
   options.classesFrom = "Tissue";
@@ -468,7 +473,8 @@ TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
             "characteristics_ch1 and the characteristics \"tissue\", \"disease state\"");
   options.classesFrom.clear();
   std::string cut = matrix.substr(0, matrix.find("!series_matrix_table_end"));
-  EXPECT_NE(ErrorOf([&] { ParseTable(cut, "m.txt", options); }).find("is the file cut off?"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { ParseTable(cut, "m.txt", options); }).find("is the file cut off?"),
+            std::string::npos);
   // Forced onto a plain table, the format is refused.
   options.format = TableFormat::SeriesMatrix;
   EXPECT_EQ(ErrorOf([&] { ParseTable("g\ta\tb\nx\t1\t2\ny\t3\t4\n", "t.tsv", options); }),
@@ -482,11 +488,12 @@ TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
   options.classesFrom = "Disease State";
   Table t = ParseTable(gds, "GDS9.soft", options);
   EXPECT_EQ(t.format, TableFormat::Gds);
-  EXPECT_EQ(t.genes, 13);  // the last has a null cell
+  EXPECT_EQ(t.genes, 13);               // the last has a null cell
   EXPECT_EQ(t.geneLabels[0], "GENE0");  // IDENTIFIER, not ID_REF
   EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
   ASSERT_EQ(t.notes.size(), 2u);
-  EXPECT_EQ(t.notes[1], "warning: 1 gene name is used more than once, by 2 genes in all (the first is \"GENE5\")");
+  EXPECT_EQ(t.notes[1],
+            "warning: 1 gene name is used more than once, by 2 genes in all (the first is \"GENE5\")");
   options.classesFrom = "agent";
   EXPECT_EQ(ErrorOf([&] { ParseTable(gds, "GDS9.soft", options); }),
             "no subset of type \"agent\"; the file's subset types are \"disease state\"");
