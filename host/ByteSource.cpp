@@ -39,19 +39,15 @@ class FileSource : public ByteSource {
       peeked_.erase(0, count);
       return count;
     }
-    for (;;) {
-      ssize_t count = read(fd_, buffer, size);
-      if (count >= 0) return static_cast<std::size_t>(count);
-      if (errno != EINTR) throw TableError(fmt::format("cannot read: {}", std::strerror(errno)));
-    }
+    return ReadFd(buffer, size);
   }
 
   // The first count bytes (fewer at the end of a short file), which Read
-  // then hands out again.
+  // then hands out again. A pipe may deliver them one read at a time.
   const std::string& Peek(std::size_t count) {
     char buffer[16];
     while (peeked_.size() < count) {
-      std::size_t got = Read(buffer, std::min(sizeof buffer, count - peeked_.size()));
+      std::size_t got = ReadFd(buffer, std::min(sizeof buffer, count - peeked_.size()));
       if (got == 0) break;
       peeked_.append(buffer, got);
     }
@@ -59,6 +55,14 @@ class FileSource : public ByteSource {
   }
 
  private:
+  std::size_t ReadFd(char* buffer, std::size_t size) {
+    for (;;) {
+      ssize_t count = read(fd_, buffer, size);
+      if (count >= 0) return static_cast<std::size_t>(count);
+      if (errno != EINTR) throw TableError(fmt::format("cannot read: {}", std::strerror(errno)));
+    }
+  }
+
   int fd_ = -1;
   bool owned_ = false;
   std::string peeked_;

@@ -70,6 +70,13 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
                  {"-c", std::string(TARVOK_BINARY) + " probe <(gzip -dc " + dir.File("eu.csv.gz") + ")"});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   EXPECT_NE(r.out.find("genes: 2\nsamples: 2\n"), std::string::npos) << r.out;
+  // A pipe that delivers the first byte alone, as a slow writer may.
+  const std::string gz = dir.File("eu.csv.gz");
+  r = RunProgram("/bin/sh", {"-c", "(head -c 1 " + gz + "; sleep 0.3; tail -c +2 " + gz + ") | " +
+                                       std::string(TARVOK_BINARY) + " probe -"},
+                 30);
+  EXPECT_FALSE(r.timedOut);
+  EXPECT_NE(r.out.find("genes: 2\nsamples: 2\n"), std::string::npos) << r.out << r.err;
   // A guess that decided the shape is a warning on standard error.
   dir.Write("ids.tsv", "7157\t1.5\t2\n672\t4\t5.5\n");
   r = RunTarvok({"probe", dir.File("ids.tsv")});
