@@ -95,7 +95,7 @@ GzipSource::~GzipSource() { inflateEnd(&state_->stream); }
 
 std::size_t GzipSource::Read(char* buffer, std::size_t size) {
   State& s = *state_;
-  while (!s.end) {
+  while (!s.end && size > 0) {
     if (s.input.empty()) {
       s.input.resize(kChunk);
       s.input.resize(s.compressed->Read(s.input.data(), s.input.size()));
