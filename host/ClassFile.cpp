@@ -21,7 +21,6 @@ SampleClasses ClassesFromWords(const std::vector<std::string>& words, std::vecto
       break;
     }
     result.classes.push_back(static_cast<int>(value));
-    result.names.emplace(static_cast<int>(value), word);
   }
   if (integers) return result;
   result.classes.clear();
@@ -82,14 +81,21 @@ SampleClasses ReadClassFile(const std::string& path, std::vector<std::string>& n
   return classes;
 }
 
+std::string ClassName(const SampleClasses& classes, int number) {
+  auto found = classes.names.find(number);
+  return found != classes.names.end() ? found->second : "class " + std::to_string(number);
+}
+
 void CheckClasses(const SampleClasses& classes, int samples, bool supervised) {
   if (static_cast<int>(classes.classes.size()) != samples) {
     throw TableError(
         fmt::format("holds {} classes, but the table has {} samples", classes.classes.size(), samples));
   }
-  if (supervised && classes.names.size() < 2) {
+  const std::vector<int>& c = classes.classes;
+  if (supervised && !c.empty() && std::all_of(c.begin(), c.end(), [&](int k) { return k == c[0]; })) {
+    std::string only =
+        classes.names.empty() ? std::to_string(c[0]) : fmt::format("\"{}\"", ClassName(classes, c[0]));
     throw TableError(
-        fmt::format("supervision needs at least two classes, and every sample is in class \"{}\"",
-                    classes.names.begin()->second));
+        fmt::format("supervision needs at least two classes, and every sample is in class {}", only));
   }
 }

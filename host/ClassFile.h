@@ -10,12 +10,12 @@
 
 struct SampleClasses {
   std::vector<int> classes;          // one per sample, the numbers the library reads
-  std::map<int, std::string> names;  // the word each number stands for, for legends
+  std::map<int, std::string> names;  // the word each number stands for; empty when the words were integers
   std::string source;                // the file or annotation they came from, for messages
 };
 
 // Classes from one word per sample. When every word is an integer the
-// integers are the classes (and their own names); otherwise each distinct
+// integers are the classes and have no names; otherwise each distinct
 // word gets a number 0, 1, ... in order of first appearance and a note for
 // the user says so.
 //   words (input) the class of each sample, trimmed
@@ -30,6 +30,9 @@ SampleClasses ParseClassText(const std::string& text, std::vector<std::string>& 
 
 // ParseClassText on a file ("-": standard input; gzip is uncompressed).
 SampleClasses ReadClassFile(const std::string& path, std::vector<std::string>& notes);
+
+// The word of a class, or "class N" for a class without one.
+std::string ClassName(const SampleClasses& classes, int number);
 
 // Checks classes against a table of samples: one class per sample, and at
 // least two classes when the run is supervised. Throws TableError.

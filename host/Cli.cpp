@@ -271,8 +271,9 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
     std::map<int, int> counts;
     for (int c : classes.classes) ++counts[c];
     std::vector<std::string> parts;
-    for (const auto& [number, name] : classes.names)
-      parts.push_back(fmt::format("{} ({})", name, counts[number]));
+    for (const auto& [number, count] : counts) {
+      parts.push_back(fmt::format("{} ({})", ClassName(classes, number), count));
+    }
     text += fmt::format("classes: {}\n", fmt::join(parts, ", "));
   }
   std::cout << text;

@@ -261,7 +261,8 @@ TEST(ClassFiles, IntegersWordsAndLineEnds) {
             "0\r\n1\r\n 1 \r\n\r\n\n");  // blank lines at the end are no classes
   SampleClasses a = ReadClassFile(dir.File("a.cls"), notes);
   EXPECT_EQ(a.classes, (std::vector<int>{0, 1, 1}));
-  EXPECT_EQ(a.names, (std::map<int, std::string>{{0, "0"}, {1, "1"}}));
+  EXPECT_TRUE(a.names.empty());  // integers need no names: the legend says "class 0"
+  EXPECT_EQ(ClassName(a, 1), "class 1");
   EXPECT_TRUE(notes.empty());
 
   dir.Write("b.cls", "ALL\nAML\nALL\n1\n");
@@ -296,6 +297,8 @@ TEST(ClassFiles, GapsMissingWordsAndCountsAreErrors) {
   EXPECT_EQ(ErrorOf([&] { CheckClasses(one, 3, true); }),
             "supervision needs at least two classes, and every sample is in class \"ALL\"");
   EXPECT_NO_THROW(CheckClasses(one, 3, false));  // one class may still colour a report
+  EXPECT_EQ(ErrorOf([&] { CheckClasses(ParseClassText("1\n1\n", notes), 2, true); }),
+            "supervision needs at least two classes, and every sample is in class 1");
   EXPECT_EQ(ErrorOf([&] { CheckClasses(one, 4, false); }), "holds 3 classes, but the table has 4 samples");
 }
 
