@@ -17,6 +17,8 @@
 #include <sstream>
 
 #include "AtomicFile.h"
+#include "ByteSource.h"
+#include "ClassFile.h"
 #include "ExportCommand.h"
 #include "Progress.h"
 #include "Report.h"
@@ -47,11 +49,12 @@ double SteadySeconds() {
 }
 
 // Option words and what they mean.
-const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto},
-                                                     {"tsv", TableFormat::Tsv},
-                                                     {"csv", TableFormat::Csv},
-                                                     {"gct", TableFormat::Gct},
-                                                     {"pcl", TableFormat::Pcl}};
+const std::map<std::string, TableFormat> kFormats = {
+    {"auto", TableFormat::Auto}, {"tsv", TableFormat::Tsv}, {"csv", TableFormat::Csv},
+    {"gct", TableFormat::Gct},   {"pcl", TableFormat::Pcl}, {"series-matrix", TableFormat::SeriesMatrix},
+    {"gds", TableFormat::Gds}};
+const std::map<std::string, Choice> kChoices = {
+    {"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
 const std::map<std::string, FigureFormat> kFigureFormats = {
     {"png", FigureFormat::Png}, {"svg", FigureFormat::Svg}, {"pdf", FigureFormat::Pdf}};
 const std::map<std::string, bool> kExportChoices = {{"all", true}, {"none", false}};
@@ -71,15 +74,43 @@ CLI::Option* AddChoice(CLI::App* command, const std::string& name, std::string& 
       ->capture_default_str();
 }
 
-void AddTableArguments(CLI::App* command, std::string& table, std::string& format) {
-  command->add_option("TABLE", table, "expression table: genes in rows, samples in columns")
+// The words of the table options, turned into RunOptions after parsing.
+struct TableWords {
+  std::string format = "auto", header = "auto", rowNames = "auto";
+};
+
+void AddTableArguments(CLI::App* command, RunOptions& options, TableWords& words) {
+  command
+      ->add_option("TABLE", options.table,
+                   "expression table: genes in rows, samples in columns; gzip is read as it is; - reads "
+                   "standard input")
       ->required()
-      ->check(CLI::ExistingFile);
-  AddChoice(command, "--format", format, kFormats, "table format; auto decides by name and content");
+      ->check(CLI::ExistingFile | CLI::IsMember({"-"}));
+  AddChoice(command, "--format", words.format, kFormats, "table format; auto decides by name and content");
+  AddChoice(command, "--header", words.header, kChoices,
+            "TSV/CSV: does line 1 name the samples? auto decides by content");
+  AddChoice(command, "--row-names", words.rowNames, kChoices,
+            "TSV/CSV: does column 1 name the genes? auto decides by content");
+  command->add_flag("--decimal-comma", options.decimalComma,
+                    "numbers are written with decimal commas (1,5); automatic for ';'-separated CSV");
+  command->add_option("--classes-from", options.classesFrom,
+                      "GEO files: the sample annotation giving each sample's class, e.g. \"disease state\" "
+                      "(a characteristics key or a !Sample_ line of a series matrix, a GDS subset type)");
+}
+
+void ApplyTableWords(const TableWords& words, RunOptions& options) {
+  options.format = kFormats.at(words.format);
+  options.header = kChoices.at(words.header);
+  options.rowNames = kChoices.at(words.rowNames);
+}
+
+// The warnings and notes of reading, each on its own line.
+void ComplainAll(const std::string& source, const std::vector<std::string>& notes) {
+  for (const std::string& note : notes) Complain(fmt::format("{}: {}", source, note));
 }
 
 // What the analysis will be told about the run, for the summary and report.
-RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::vector<int>& classes,
+RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleClasses& classes,
                     const std::vector<std::string>& warnings) {
   RunInfo info;
   info.table = options.table;
@@ -91,8 +122,13 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::ve
   info.permutations = p.permutations;
   info.tolerance = p.tolerance;
   info.supervise = p.supervise;
-  if (p.supervise > 0) info.classesFile = options.classes;
-  info.classes = classes;
+  if (p.supervise > 0) info.classesFile = classes.source;
+  info.classes = classes.classes;
+  // The word of each sample's class, for legends and exports; integer
+  // classes have no words and are named by SampleClassNames.
+  if (!classes.names.empty()) {
+    for (int c : classes.classes) info.classNames.push_back(ClassName(classes, c));
+  }
   info.sampleLabels = table.sampleLabels;
   for (const auto& policy : kPolicies) {
     if (policy.second == options.missing) info.missingPolicy = policy.first;
@@ -183,8 +219,23 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
 
 }  // namespace
 
+ReadOptions TableReadOptions(const RunOptions& options) {
+  ReadOptions read;
+  read.format = options.format;
+  read.missing = options.missing;
+  read.header = options.header;
+  read.rowNames = options.rowNames;
+  read.decimalComma = options.decimalComma;
+  read.classesFrom = options.classesFrom;
+  return read;
+}
+
 std::string DefaultOutputDirectory(const std::string& table) {
-  std::string name = fs::path(table).filename().string();
+  if (IsStandardInput(table)) return "output/stdin";
+  fs::path path(table);
+  if (path.extension() == ".gz" || path.extension() == ".GZ") path = path.stem();
+  // Leading dots dropped: a table named ".tsv" must not make a hidden directory.
+  std::string name = path.filename().string();
   name.erase(0, name.find_first_not_of('.') == std::string::npos ? name.size() : name.find_first_not_of('.'));
   std::string stem = fs::path(name).stem().string();
   return "output/" + (stem.empty() ? std::string("tarvok") : stem);
@@ -196,37 +247,41 @@ int RunCommand(const RunOptions& options) {
                          std::getenv("TARVOK_THREADS"), tarvok::kMaxThreads));
     return kExitUsage;
   }
-  if (options.analysis.supervise > 0 && options.classes.empty()) {
-    Complain("--supervise needs --classes FILE, the class of each sample");
+  if (!options.classes.empty() && !options.classesFrom.empty()) {
+    Complain("give the classes either with --classes FILE or with --classes-from NAME, not both");
+    return kExitUsage;
+  }
+  if (options.analysis.supervise > 0 && options.classes.empty() && options.classesFrom.empty()) {
+    Complain(
+        "--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample");
     return kExitUsage;
   }
   Table table;
-  std::vector<int> classes;
+  SampleClasses classes;
   std::vector<std::string> notes;
   std::vector<std::string> classNames;
   std::string reading = options.table;  // the file being read, for messages
   try {
-    table = ReadTable(options.table, options.format, options.missing);
-    reading = options.classes;
+    table = ReadTable(options.table, TableReadOptions(options));
+    CheckVariance(table);
     if (!options.classes.empty()) {
+      reading = options.classes;
       classes = ReadClassFile(options.classes, notes);
-      classNames = ReadClassLabels(options.classes);  // the labels as written, for legends
+    } else if (!options.classesFrom.empty()) {
+      reading = fmt::format("{} (--classes-from \"{}\")", options.table, options.classesFrom);
+      classes = ClassesFromWords(table.sampleClasses, notes);
+      classes.source = reading;
     }
+    // Classes are checked for every run: supervised runs need them, and
+    // unsupervised runs colour the report with them.
+    if (!classes.classes.empty()) CheckClasses(classes, table.samples, options.analysis.supervise > 0);
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", reading, error.what()));
     return kExitUsage;
   }
-  // Supervised runs leave the class count to the library, which ends the
-  // run with its own message; otherwise the classes only colour the report.
-  if (!classes.empty() && options.analysis.supervise == 0 &&
-      static_cast<int>(classes.size()) != table.samples) {
-    Complain(fmt::format("{} holds {} classes, but the table has {} samples", options.classes, classes.size(),
-                         table.samples));
-    return kExitUsage;
-  }
   std::vector<std::string> warnings;
   for (const std::string& note : table.notes) warnings.push_back(fmt::format("{}: {}", options.table, note));
-  for (const std::string& note : notes) warnings.push_back(fmt::format("{}: {}", options.classes, note));
+  for (const std::string& note : notes) warnings.push_back(fmt::format("{}: {}", classes.source, note));
   for (const std::string& warning : warnings) Complain(warning);
 
   AnalysisJob job;
@@ -242,7 +297,7 @@ int RunCommand(const RunOptions& options) {
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
       job.classFile = job.outDir + "/classes.txt";
-      WriteClassFile(classes, job.classFile);
+      WriteClassFile(classes.classes, job.classFile);
     }
   } catch (const std::exception& error) {
     Complain(error.what());
@@ -261,26 +316,45 @@ int RunCommand(const RunOptions& options) {
   }
   progress.Finish();
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
-  if (static_cast<int>(classes.size()) != table.samples) classes.clear();
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
-  if (!classes.empty()) info.classNames = classNames;
   info.stoppedEarly = progress.StoppedEarly();
   return Conclude(outcome, info, *outDir, options.presentation, CentredRows(table));
 }
 
-int ProbeCommand(const std::string& path, TableFormat format) {
+int ProbeCommand(const std::string& path, const ReadOptions& options) {
+  ReadOptions read = options;
+  read.missing = MissingPolicy::Keep;
   Table table;
+  SampleClasses classes;
+  std::vector<std::string> notes;
   try {
-    table = ReadTable(path, format, MissingPolicy::Keep);
+    table = ReadTable(path, read);
+    if (!table.sampleClasses.empty()) classes = ClassesFromWords(table.sampleClasses, notes);
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", path, error.what()));
     return kExitUsage;
   }
-  for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", path, note));
-  std::string failure = WriteStandardOutput(fmt::format(
+  ComplainAll(path, table.notes);
+  std::string text = fmt::format(
       "format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
       FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
-      table.samples, table.missingCells));
+      table.samples, table.missingCells);
+  if (table.format == TableFormat::Csv || table.decimalComma) {
+    text += fmt::format("separator: {}\ndecimal mark: {}\n",
+                        table.separator == '\t' ? "tab" : std::string(1, table.separator),
+                        table.decimalComma ? "comma" : "point");
+  }
+  for (const std::string& why : table.layout) text += fmt::format("why: {}\n", why);
+  if (!classes.classes.empty()) {
+    std::map<int, int> counts;
+    for (int c : classes.classes) ++counts[c];
+    std::vector<std::string> parts;
+    for (const auto& [number, count] : counts) {
+      parts.push_back(fmt::format("{} ({})", ClassName(classes, number), count));
+    }
+    text += fmt::format("classes: {}\n", fmt::join(parts, ", "));
+  }
+  std::string failure = WriteStandardOutput(text);
   if (!failure.empty()) {
     Complain(fmt::format("cannot write to standard output: {}", failure));
     return kExitAnalysisFailed;
@@ -299,10 +373,11 @@ int RunCommandLine(int argc, char** argv) {
       "tarvok"};
   app.require_subcommand(1);
 
-  RunOptions run;
-  std::string formatWord = "auto", missingWord = "error";
+  RunOptions run, probe;
+  TableWords runWords, probeWords;
+  std::string missingWord = "error";
   CLI::App* runCommand = app.add_subcommand("run", "analyse a table and write the results and report.html");
-  AddTableArguments(runCommand, run.table, formatWord);
+  AddTableArguments(runCommand, run, runWords);
   runCommand->add_option("--clusters", run.analysis.clusters, "clusters to extract, K")
       ->capture_default_str()
       ->check(CLI::Range(1, 100000));
@@ -324,7 +399,10 @@ int RunCommandLine(int argc, char** argv) {
                    "weight of the sample classes in percent: 0 unsupervised, 100 fully supervised")
       ->capture_default_str()
       ->check(CLI::Range(0, 100));
-  runCommand->add_option("--classes", run.classes, "class file: one class label per sample, one per line")
+  runCommand
+      ->add_option("--classes", run.classes,
+                   "class file: one class label per sample, one per line; colours the report, and "
+                   "--supervise needs it")
       ->check(CLI::ExistingFile);
   runCommand->add_option("--out", run.out,
                          "output directory, created when missing (default: output/TABLE-NAME)");
@@ -352,10 +430,9 @@ int RunCommandLine(int argc, char** argv) {
       ->check(CLI::ExistingFile);
   AddChoice(exportCommand, "--figures", figuresWord, kFigureFormats, figuresHelp);
 
-  std::string probeTable;
   CLI::App* probeCommand =
-      app.add_subcommand("probe", "show how a table is read: header row, label column, shape");
-  AddTableArguments(probeCommand, probeTable, formatWord);
+      app.add_subcommand("probe", "show how a table is read: header row, label column, shape, and why");
+  AddTableArguments(probeCommand, probe, probeWords);
 
   try {
     app.parse(argc, argv);
@@ -367,15 +444,17 @@ int RunCommandLine(int argc, char** argv) {
     Complain("--out needs a directory name; leave the option out for output/TABLE-NAME");
     return kExitUsage;
   }
-  TableFormat format = kFormats.at(formatWord);
-  if (probeCommand->parsed()) return ProbeCommand(probeTable, format);
+  if (probeCommand->parsed()) {
+    ApplyTableWords(probeWords, probe);
+    return ProbeCommand(probe.table, TableReadOptions(probe));
+  }
   if (exportCommand->parsed()) {
     exportOptions.figures = kFigureFormats.at(figuresWord);
     return ExportCommand(exportOptions);
   }
   run.presentation.figures = kFigureFormats.at(figuresWord);
   run.presentation.exports = kExportChoices.at(exportsWord);
-  run.format = format;
+  ApplyTableWords(runWords, run);
   run.missing = kPolicies.at(missingWord);
   return RunCommand(run);
 }

@@ -16,10 +16,13 @@ inline constexpr int kExitTerminated = 143;    // SIGTERM during the run (128 + 
 
 // The options of "tarvok run", with their defaults.
 struct RunOptions {
-  std::string table;
+  std::string table;  // "-": standard input
   TableFormat format = TableFormat::Auto;
+  Choice header = Choice::Auto, rowNames = Choice::Auto;  // layout answers for TSV/CSV
+  bool decimalComma = false;
+  std::string classesFrom;  // GEO sample annotation giving the classes
   AnalysisParameters analysis;
-  std::string classes;  // class file; needed when supervise > 0
+  std::string classes;  // class file; supervision needs it or classesFrom
   std::string out;      // empty: "output/<table name without extension>"
   bool force = false;   // write into a directory that holds other files
   bool dumpMatrix = false;
@@ -37,11 +40,15 @@ int RunCommandLine(int argc, char** argv);
 // the report. Returns the exit status.
 int RunCommand(const RunOptions& options);
 
-// "tarvok probe": prints the format, the probe's two answers, the shape and
-// the number of missing values of a table. Returns the exit status.
-int ProbeCommand(const std::string& table, TableFormat format);
+// How RunOptions ask for the table to be read.
+ReadOptions TableReadOptions(const RunOptions& options);
+
+// "tarvok probe": prints the format, the layout with the reasons for it,
+// the shape, the number of missing values and the classes found by
+// --classes-from of a table. Returns the exit status.
+int ProbeCommand(const std::string& table, const ReadOptions& options);
 
 // The default output directory for a table: "output/" and the table's file
-// name without its extension and without leading dots (".tsv" gives
-// "output/tsv", never a hidden directory).
+// name without its extension (and without ".gz") and without leading dots
+// (".tsv" gives "output/tsv", never a hidden directory); "output/stdin" for "-".
 std::string DefaultOutputDirectory(const std::string& table);

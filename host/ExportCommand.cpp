@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ClassFile.h"
 #include "Cli.h"
 #include "Exports.h"
 #include "ResultFiles.h"

@@ -10,6 +10,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "ByteSource.h"
 #include "base/ResultNames.h"
 #include "exports/Exports.h"
 
@@ -33,11 +34,12 @@ struct LineFile {
 // dropCutLine it is left out instead (a list that a stopped run was writing).
 LineFile ReadLines(const std::string& path, bool dropCutLine = false) {
   LineFile file{path, {}};
-  std::ifstream in(path, std::ios::binary);
-  if (!in) file.Fail(std::string("cannot be read: ") + std::strerror(errno));
-  std::ostringstream content;
-  content << in.rdbuf();
-  const std::string text = content.str();
+  std::string text;
+  try {
+    text = ReadWholeFile(path);
+  } catch (const TableError& error) {
+    file.Fail(error.what());
+  }
   if (!text.empty() && text.back() != '\n' && !dropCutLine) file.Fail("ends in an incomplete line");
   size_t start = 0;
   while (start < text.size()) {

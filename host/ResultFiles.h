@@ -1,6 +1,7 @@
 // Reading the result files of one analysis back into memory.
 #pragma once
 
+#include <map>
 #include <string>
 #include <vector>
 

@@ -202,56 +202,6 @@ void WriteClassFile(const std::vector<int>& classes, const std::string& path) {
   WriteLines(lines, path);
 }
 
-std::vector<std::string> ReadClassLabels(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
-  std::ostringstream content;
-  content << in.rdbuf();
-  std::string text = content.str();
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  for (char& c : text) {
-    if (c == '\r') c = '\n';
-  }
-  std::vector<std::string> labels;
-  std::istringstream lines(text);
-  std::string line;
-  while (std::getline(lines, line)) {
-    std::size_t begin = line.find_first_not_of(" \t\v\f");
-    if (begin == std::string::npos) continue;
-    std::size_t end = line.find_last_not_of(" \t\v\f");
-    labels.push_back(line.substr(begin, end - begin + 1));
-  }
-  if (labels.empty()) throw TableError("holds no class labels");
-  return labels;
-}
-
-std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes) {
-  const std::vector<std::string> labels = ReadClassLabels(path);
-  std::vector<int> classes;
-  bool allIntegers = true;
-  for (const std::string& label : labels) {
-    char* end = nullptr;
-    errno = 0;
-    long value = std::strtol(label.c_str(), &end, 10);
-    if (*end != '\0' || errno != 0 || value < -2147483647L || value > 2147483647L) {
-      allIntegers = false;
-      break;
-    }
-    classes.push_back(static_cast<int>(value));
-  }
-  if (allIntegers) return classes;
-  classes.clear();
-  std::map<std::string, int> numbers;
-  std::vector<std::string> order;
-  for (const std::string& label : labels) {
-    auto found = numbers.emplace(label, static_cast<int>(numbers.size()));
-    if (found.second) order.push_back(fmt::format("{} = {}", label, found.first->second));
-    classes.push_back(found.first->second);
-  }
-  notes.push_back(fmt::format("class labels numbered: {}", fmt::join(order, ", ")));
-  return classes;
-}
-
 RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
   StopSignals stopSignals;
   int outPipe[2], errPipe[2];

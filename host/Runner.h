@@ -51,20 +51,6 @@ bool WriteLabelFiles(const Table& table, const std::string& dir);
 // reads when supervised). Throws std::runtime_error on failure.
 void WriteClassFile(const std::vector<int>& classes, const std::string& path);
 
-// The labels of a class file, one per non-blank line in sample order, as
-// written (ReadClassFile's reading). Throws TableError.
-std::vector<std::string> ReadClassLabels(const std::string& path);
-
-// Reads a class file: one class label per non-blank line, in sample order.
-// A byte-order mark, CR line ends and surrounding blanks are ignored. When
-// every label is an integer the integers are the classes; otherwise each
-// distinct label gets a number 0, 1, ... in order of first appearance and a
-// note for the user says so.
-//   path  (input) the file
-//   notes (output) sentences for the user, appended to
-// Throws TableError when the file cannot be read or holds no label.
-std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes);
-
 // Runs the analysis in a child process with monitor mode on and waits for
 // it. The parent turns the child's monitor lines into progress events,
 // passes its standard error through progress.Message, and keeps the fatal

@@ -3,308 +3,19 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <limits>
-#include <sstream>
+#include <map>
 
-#include "Tarvok.h"
+#include "ByteSource.h"
+#include "TableReaders.h"
+#include "base/NumberGrammar.h"
 
 namespace {
 
-// One line of a file split into fields (a CSV record may span lines).
-struct Record {
-  int line = 0;  // 1-based line where the record starts
-  std::vector<std::string> fields;
-};
-
-// The file split into rows before any number is read.
-struct RawTable {
-  TableFormat format = TableFormat::Tsv;
-  bool hasHeaderRow = false, hasLabelColumn = false;
-  std::vector<std::string> sampleLabels;  // from the header; empty without one
-  std::vector<Record> rows;               // data rows only
-  std::size_t lead = 0;                   // fields before the first value
-  int samples = 0;
-  std::vector<std::string> notes;  // layout corrections, for the user
-};
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
-std::string Trim(const std::string& text) {
-  std::size_t begin = 0, end = text.size();
-  while (begin < end && IsBlank(text[begin])) ++begin;
-  while (end > begin && IsBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
-
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
-}
-
-std::string ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
-  std::ostringstream content;
-  content << in.rdbuf();
-  if (in.bad()) throw TableError(fmt::format("cannot read: {}", std::strerror(errno)));
-  std::string text = content.str();
-  if (text.compare(0, 3, "\xEF\xBB\xBF") == 0) text.erase(0, 3);
-  return text;
-}
-
-// Splits text into records. Line ends are LF, CRLF or CR. With quotes, a
-// field that starts with '"' runs to the next lone '"' (RFC 4180): it may
-// hold separators and line ends, and "" stands for one quote. A line with
-// nothing on it is no record.
-std::vector<Record> SplitRecords(const std::string& text, char separator, bool quotes) {
-  std::vector<Record> records;
-  Record current;
-  current.line = 1;
-  std::string field;
-  bool quotedField = false;
-  int line = 1;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  auto isLineEnd = [](char c) { return c == '\n' || c == '\r'; };
-  // Steps over the line end at i, counting the line.
-  auto skipLineEnd = [&]() {
-    if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-    ++i;
-    ++line;
-  };
-  auto endRecord = [&]() {
-    bool blankLine = current.fields.empty() && field.empty() && !quotedField;
-    current.fields.push_back(std::move(field));
-    field.clear();
-    quotedField = false;
-    if (!blankLine) records.push_back(std::move(current));
-    current = Record();
-    current.line = line;
-  };
-  while (i < n) {
-    char c = text[i];
-    if (quotes && c == '"' && field.empty() && !quotedField) {
-      quotedField = true;
-      int startLine = line;
-      ++i;
-      for (;;) {
-        if (i >= n) throw TableError(fmt::format("line {}: a quoted field is never closed", startLine));
-        if (text[i] == '"') {
-          if (i + 1 < n && text[i + 1] == '"') {
-            field += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        if (isLineEnd(text[i])) {
-          field += '\n';
-          skipLineEnd();
-          continue;
-        }
-        field += text[i++];
-      }
-      if (i < n && text[i] != separator && !isLineEnd(text[i])) {
-        throw TableError(fmt::format("line {}, column {}: text after the closing quote of a field", line,
-                                     current.fields.size() + 1));
-      }
-      continue;
-    }
-    if (c == separator) {
-      current.fields.push_back(std::move(field));
-      field.clear();
-      quotedField = false;
-      ++i;
-    } else if (isLineEnd(c)) {
-      skipLineEnd();
-      endRecord();
-    } else {
-      field += c;
-      ++i;
-    }
-  }
-  if (!field.empty() || !current.fields.empty() || quotedField) endRecord();
-  return records;
-}
-
-// A number or a missing-value word: a cell that can only be data.
-bool IsDataCell(const std::string& cell) { return IsDecimalNumber(cell) || IsMissingCell(cell); }
-
-// The header and label questions answered from the first two records, as
-// the library's probe answers them for a TSV file.
-void ProbeRecords(const std::vector<Record>& records, bool& hasHeaderRow, bool& hasLabelColumn) {
-  hasHeaderRow = !records.empty() && records[0].fields.size() > 1 && !IsDataCell(records[0].fields[1]);
-  hasLabelColumn = records.size() > 1 && !IsDataCell(records[1].fields[0]);
-}
-
-// The probe judges from one cell each, so a missing value in the wrong place
-// ("NA" as the first value of line 2) would turn a column of numbers into
-// labels, or a line of numbers into sample names. A header row whose cells
-// can all only be data, and a label column likewise, are read as data.
-void CorrectLayout(const std::vector<Record>& records, bool& hasHeaderRow, bool& hasLabelColumn,
-                   std::vector<std::string>& notes) {
-  auto allData = [](auto begin, auto end) {
-    return std::all_of(begin, end, [](const std::string& cell) { return IsDataCell(cell); });
-  };
-  if (hasHeaderRow && !records.empty()) {
-    const std::vector<std::string>& first = records[0].fields;
-    if (allData(first.begin() + (hasLabelColumn ? 1 : 0), first.end())) {
-      hasHeaderRow = false;
-      notes.push_back(fmt::format(
-          "line {} holds only numbers and missing values: read as data, not as a header", records[0].line));
-    }
-  }
-  std::size_t first = hasHeaderRow ? 1 : 0;
-  if (hasLabelColumn && records.size() > first &&
-      std::all_of(records.begin() + static_cast<long>(first), records.end(),
-                  [](const Record& row) { return IsDataCell(row.fields[0]); })) {
-    hasLabelColumn = false;
-    notes.push_back("the first column holds only numbers and missing values: read as data, not as labels");
-  }
-}
-
-// Checks that every data row has lead + samples fields.
-void CheckRowWidths(const RawTable& raw) {
-  std::size_t expected = raw.lead + static_cast<std::size_t>(raw.samples);
-  for (const Record& row : raw.rows) {
-    if (row.fields.size() != expected) {
-      throw TableError(fmt::format("line {} has {} fields, but line {} has {}", row.line, row.fields.size(),
-                                   raw.rows[0].line, expected));
-    }
-  }
-}
-
-// TSV and CSV: an optional header row and an optional label column. The
-// header may leave out the corner cell above the labels.
-RawTable SplitPlainTable(std::vector<Record> records, TableFormat format, bool hasHeaderRow,
-                         bool hasLabelColumn) {
-  RawTable raw;
-  CorrectLayout(records, hasHeaderRow, hasLabelColumn, raw.notes);
-  raw.format = format;
-  raw.hasHeaderRow = hasHeaderRow;
-  raw.hasLabelColumn = hasLabelColumn;
-  raw.lead = hasLabelColumn ? 1 : 0;
-  std::size_t first = hasHeaderRow ? 1 : 0;
-  if (records.size() <= first) throw TableError("the table has no data rows");
-  const Record& firstRow = records[first];
-  if (firstRow.fields.size() <= raw.lead) {
-    throw TableError(fmt::format("line {} has no values", firstRow.line));
-  }
-  raw.samples = static_cast<int>(firstRow.fields.size() - raw.lead);
-  if (hasHeaderRow) {
-    const std::vector<std::string>& names = records[0].fields;
-    std::size_t samples = static_cast<std::size_t>(raw.samples);
-    if (names.size() == samples + raw.lead) {
-      raw.sampleLabels.assign(names.begin() + static_cast<long>(raw.lead), names.end());
-    } else if (names.size() == samples && raw.lead == 1) {
-      raw.sampleLabels = names;
-    } else {
-      throw TableError(fmt::format("line {} names {} columns, but line {} has {} values", records[0].line,
-                                   names.size(), firstRow.line, samples));
-    }
-  }
-  raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
-                  std::make_move_iterator(records.end()));
-  CheckRowWidths(raw);
-  return raw;
-}
-
-int ParseCount(const std::string& text, int line) {
-  std::string cell = Trim(text);
-  char* end = nullptr;
-  long value = std::strtol(cell.c_str(), &end, 10);
-  if (cell.empty() || *end != '\0' || value < 0 || value > std::numeric_limits<int>::max()) {
-    throw TableError(fmt::format("line {}: \"{}\" is not a count", line, text));
-  }
-  return static_cast<int>(value);
-}
-
-// GCT 1.2: "#1.2", then the row and column counts, then a header
-// "Name<TAB>Description<TAB>samples...", then rows of name, description and
-// values. The declared counts must match the file.
-RawTable SplitGct(std::vector<Record> records) {
-  if (records.empty() || Trim(records[0].fields[0]) != "#1.2") {
-    throw TableError("a GCT file starts with the line #1.2");
-  }
-  if (records.size() < 3 || records[1].fields.size() < 2) {
-    throw TableError("a GCT file needs a line with the row and column counts and a header line");
-  }
-  int declaredRows = ParseCount(records[1].fields[0], records[1].line);
-  int declaredColumns = ParseCount(records[1].fields[1], records[1].line);
-  RawTable raw;
-  raw.format = TableFormat::Gct;
-  raw.hasHeaderRow = raw.hasLabelColumn = true;
-  raw.lead = 2;
-  const Record& header = records[2];
-  if (header.fields.size() < 3) throw TableError(fmt::format("line {} names no samples", header.line));
-  raw.sampleLabels.assign(header.fields.begin() + 2, header.fields.end());
-  raw.samples = static_cast<int>(raw.sampleLabels.size());
-  raw.rows.assign(std::make_move_iterator(records.begin() + 3), std::make_move_iterator(records.end()));
-  if (raw.samples != declaredColumns || static_cast<long>(raw.rows.size()) != declaredRows) {
-    throw TableError(
-        fmt::format("line {} declares {} rows and {} columns, but the file has {} rows and {} columns",
-                    records[1].line, declaredRows, declaredColumns, raw.rows.size(), raw.samples));
-  }
-  if (raw.rows.empty()) throw TableError("the table has no data rows");
-  CheckRowWidths(raw);
-  return raw;
-}
-
-// PCL: a header "UID<TAB>NAME<TAB>GWEIGHT<TAB>samples..." (GWEIGHT may be
-// absent), an optional EWEIGHT row of array weights, then rows of id, name,
-// weight and values. The weights are not used.
-RawTable SplitPcl(std::vector<Record> records) {
-  if (records.empty()) throw TableError("the table is empty");
-  const Record& header = records[0];
-  RawTable raw;
-  raw.format = TableFormat::Pcl;
-  raw.hasHeaderRow = raw.hasLabelColumn = true;
-  raw.lead = header.fields.size() >= 3 && Upper(Trim(header.fields[2])) == "GWEIGHT" ? 3 : 2;
-  if (header.fields.size() <= raw.lead)
-    throw TableError(fmt::format("line {} names no samples", header.line));
-  raw.sampleLabels.assign(header.fields.begin() + static_cast<long>(raw.lead), header.fields.end());
-  raw.samples = static_cast<int>(raw.sampleLabels.size());
-  std::size_t first = 1;
-  if (records.size() > 1 && Upper(Trim(records[1].fields[0])) == "EWEIGHT") first = 2;
-  raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
-                  std::make_move_iterator(records.end()));
-  if (raw.rows.empty()) throw TableError("the table has no data rows");
-  CheckRowWidths(raw);
-  return raw;
-}
-
-RawTable SplitTable(const std::string& path, const std::string& text, TableFormat format) {
-  switch (format) {
-    case TableFormat::Gct:
-      return SplitGct(SplitRecords(text, '\t', false));
-    case TableFormat::Pcl:
-      return SplitPcl(SplitRecords(text, '\t', false));
-    case TableFormat::Csv: {
-      std::vector<Record> records = SplitRecords(text, ',', true);
-      bool hasHeaderRow = false, hasLabelColumn = false;
-      ProbeRecords(records, hasHeaderRow, hasLabelColumn);
-      return SplitPlainTable(std::move(records), format, hasHeaderRow, hasLabelColumn);
-    }
-    default: {
-      int hasHeaderRow = 0, hasLabelColumn = 0;
-      std::string probePath = path;
-      char* probeArgument = probePath.data();
-      tsvFileFormatTest(&probeArgument, &hasHeaderRow, &hasLabelColumn);
-      return SplitPlainTable(SplitRecords(text, '\t', false), TableFormat::Tsv, hasHeaderRow != 0,
-                             hasLabelColumn != 0);
-    }
-  }
-}
-
 std::string GeneName(const RawTable& raw, std::size_t row) {
-  if (raw.hasLabelColumn) return fmt::format("gene \"{}\"", raw.rows[row].fields[0]);
+  if (raw.hasLabelColumn) return fmt::format("gene \"{}\"", raw.rows[row].fields[raw.nameField]);
   return fmt::format("gene {}", row + 1);
 }
 
@@ -313,10 +24,6 @@ std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) 
       fmt::format("line {}, column {} ({}", raw.rows[row].line, raw.lead + sample + 1, GeneName(raw, row));
   if (!raw.sampleLabels.empty()) place += fmt::format(", sample \"{}\"", raw.sampleLabels[sample]);
   return place + ")";
-}
-
-std::string Plural(std::size_t count, const char* word) {
-  return fmt::format("{} {}{}", count, word, count == 1 ? "" : "s");
 }
 
 // Reads the numbers of raw into table and applies the missing-value policy.
@@ -343,10 +50,14 @@ void FillValues(const RawTable& raw, MissingPolicy policy, Table& table) {
         ++missingHere;
         continue;
       }
-      double value = IsDecimalNumber(cell) ? std::strtod(cell.c_str(), nullptr) : missing;
+      const std::string number = raw.decimalComma ? WithDecimalPoint(cell) : cell;
+      double value = IsDecimalNumber(number) ? std::strtod(number.c_str(), nullptr) : missing;
       if (!std::isfinite(value)) {
-        throw TableError(fmt::format("{}: \"{}\" is not a {}number", CellPlace(raw, r, s), cell,
-                                     IsDecimalNumber(cell) ? "finite " : ""));
+        bool comma = !raw.decimalComma && cell.find(',') != std::string::npos &&
+                     IsDecimalNumber(WithDecimalPoint(cell));
+        throw TableError(fmt::format("{}: \"{}\" is not a {}number{}", CellPlace(raw, r, s), cell,
+                                     IsDecimalNumber(number) ? "finite " : "",
+                                     comma ? " (for decimal commas use --decimal-comma)" : ""));
       }
       row[s] = value;
     }
@@ -379,7 +90,7 @@ void FillValues(const RawTable& raw, MissingPolicy policy, Table& table) {
   table.imputedCells = static_cast<int>(replaced);
   bool dropped = kept.size() < raw.rows.size();
   if (raw.hasLabelColumn) {
-    for (std::size_t r : kept) table.geneLabels.push_back(raw.rows[r].fields[0]);
+    for (std::size_t r : kept) table.geneLabels.push_back(raw.rows[r].fields[raw.nameField]);
   } else if (dropped) {
     for (std::size_t r : kept) table.geneLabels.push_back(fmt::format("GENE{:05d}", r + 1));
   }
@@ -400,37 +111,125 @@ void FillValues(const RawTable& raw, MissingPolicy policy, Table& table) {
   }
 }
 
+// Under drop and row-mean, a sample without any value would take every
+// gene with it (or leave nothing to average): it is dropped first.
+void DropEmptySamples(RawTable& raw, MissingPolicy policy) {
+  if (policy != MissingPolicy::Drop && policy != MissingPolicy::RowMean) return;
+  std::vector<std::size_t> keep, gone;
+  for (std::size_t s = 0; s < static_cast<std::size_t>(raw.samples); ++s) {
+    bool empty = std::all_of(raw.rows.begin(), raw.rows.end(),
+                             [&](const Record& row) { return IsMissingCell(row.fields[raw.lead + s]); });
+    (empty ? gone : keep).push_back(s);
+  }
+  if (gone.empty() || keep.empty()) return;
+  auto name = [&](std::size_t s) {
+    return raw.sampleLabels.empty() ? fmt::format("column {}", raw.lead + s + 1)
+                                    : fmt::format("\"{}\"", raw.sampleLabels[s]);
+  };
+  raw.notes.push_back(fmt::format("dropped {} without any value (the first is {}); {} left",
+                                  Plural(gone.size(), "sample"), name(gone[0]),
+                                  Plural(keep.size(), "sample")));
+  auto select = [&](std::vector<std::string>& values, std::size_t offset) {
+    if (values.empty()) return;
+    std::vector<std::string> kept(values.begin(), values.begin() + static_cast<long>(offset));
+    for (std::size_t s : keep) kept.push_back(std::move(values[offset + s]));
+    values = std::move(kept);
+  };
+  for (Record& row : raw.rows) select(row.fields, raw.lead);
+  select(raw.sampleLabels, 0);
+  select(raw.sampleClasses, 0);
+  raw.samples = static_cast<int>(keep.size());
+}
+
+// A warning for names given to more than one gene or sample.
+void WarnDuplicates(const std::vector<std::string>& labels, const char* kind,
+                    std::vector<std::string>& notes) {
+  std::map<std::string, int> seen;
+  std::size_t repeated = 0, extra = 0;
+  std::string first;
+  for (const std::string& label : labels) {
+    int& count = seen[label];
+    if (++count == 2) {
+      if (repeated++ == 0) first = label;
+    }
+    if (count >= 2) ++extra;
+  }
+  if (repeated == 0) return;
+  notes.push_back(fmt::format("warning: {} {} used more than once, by {} {}s in all (the first is \"{}\")",
+                              Plural(repeated, fmt::format("{} name", kind).c_str()),
+                              repeated == 1 ? "is" : "are", extra + repeated, kind, first));
+}
+
+// The format a file's content shows by markers no plain table has, or Auto.
+TableFormat MarkedFormat(const std::string& text) {
+  // GEO files open with their own marks; the table markers may follow long
+  // metadata, so only the first megabyte is searched for them.
+  std::string head = Lower(text.substr(0, 1 << 20));
+  if (head.compare(0, 8, "!series_") == 0 || head.find("!series_matrix_table_begin") != std::string::npos) {
+    return TableFormat::SeriesMatrix;
+  }
+  if (head.find("!dataset_table_begin") != std::string::npos || head.compare(0, 9, "^database") == 0 ||
+      head.compare(0, 8, "^dataset") == 0) {
+    return TableFormat::Gds;
+  }
+  std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
+  if (Trim(firstLine.substr(0, firstLine.find('\t'))) == "#1.2") return TableFormat::Gct;
+  std::vector<Record> head1 = SplitRecords(firstLine, '\t', false);
+  if (!head1.empty() && head1[0].fields.size() >= 3 && Upper(Trim(head1[0].fields[2])) == "GWEIGHT") {
+    return TableFormat::Pcl;
+  }
+  return TableFormat::Auto;
+}
+
+// A format the user named must be the file's: a marked file read as
+// another format, or a plain table split at the wrong separator, would be
+// read wrongly without an error.
+void CheckForcedFormat(TableFormat format, const std::string& text) {
+  TableFormat marked = MarkedFormat(text);
+  if (marked != TableFormat::Auto && marked != format) {
+    throw TableError(fmt::format("--format {}, but the file is a {} file (say --format {} or auto)",
+                                 FormatName(format), FormatName(marked), FormatName(marked)));
+  }
+  std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
+  bool tabs = firstLine.find('\t') != std::string::npos;
+  bool commas = firstLine.find_first_of(",;") != std::string::npos;
+  if (format == TableFormat::Csv && tabs && !commas) {
+    throw TableError("--format csv, but line 1 is separated by tabs, not commas (say --format tsv)");
+  }
+  if (format == TableFormat::Tsv && !tabs && commas) {
+    throw TableError("--format tsv, but line 1 has no tab and is separated by commas (say --format csv)");
+  }
+}
+
+RawTable SplitTable(const std::string& text, const ReadOptions& options, TableFormat format) {
+  if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds) {
+    throw TableError(
+        fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
+                    "file, and this is a {} file (give the classes with --classes FILE)",
+                    FormatName(format)));
+  }
+  switch (format) {
+    case TableFormat::Gct:
+      return SplitGct(text);
+    case TableFormat::Pcl:
+      return SplitPcl(text, options.format == TableFormat::Pcl);
+    case TableFormat::SeriesMatrix:
+      return SplitSeriesMatrix(text, options.classesFrom);
+    case TableFormat::Gds:
+      return SplitGds(text, options.classesFrom);
+    default:
+      return SplitPlainTable(text, format, options);
+  }
+}
+
 }  // namespace
 
 bool IsMissingCell(const std::string& cell) {
   std::string word = Upper(Trim(cell));
-  return word.empty() || word == "NA" || word == "NAN" || word == "N/A";
+  return word.empty() || word == "NA" || word == "NAN" || word == "N/A" || word == "NULL";
 }
 
-bool IsDecimalNumber(const std::string& cell) {
-  std::size_t i = 0;
-  const std::size_t n = cell.size();
-  auto digits = [&]() {
-    std::size_t start = i;
-    while (i < n && std::isdigit(static_cast<unsigned char>(cell[i]))) ++i;
-    return i - start;
-  };
-  while (i < n && IsBlank(cell[i])) ++i;
-  if (i < n && (cell[i] == '+' || cell[i] == '-')) ++i;
-  std::size_t mantissa = digits();
-  if (i < n && cell[i] == '.') {
-    ++i;
-    mantissa += digits();
-  }
-  if (mantissa == 0) return false;
-  if (i < n && (cell[i] == 'e' || cell[i] == 'E')) {
-    ++i;
-    if (i < n && (cell[i] == '+' || cell[i] == '-')) ++i;
-    if (digits() == 0) return false;
-  }
-  while (i < n && IsBlank(cell[i])) ++i;
-  return i == n;
-}
+bool IsDecimalNumber(const std::string& cell) { return tarvok::IsNumericText(cell.data(), cell.size()); }
 
 const char* FormatName(TableFormat format) {
   switch (format) {
@@ -442,27 +241,34 @@ const char* FormatName(TableFormat format) {
       return "gct";
     case TableFormat::Pcl:
       return "pcl";
+    case TableFormat::SeriesMatrix:
+      return "series-matrix";
+    case TableFormat::Gds:
+      return "gds";
     default:
       return "auto";
   }
 }
 
 TableFormat DetectFormat(const std::string& path, const std::string& text) {
-  std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
-  if (Trim(firstLine.substr(0, firstLine.find('\t'))) == "#1.2") return TableFormat::Gct;
-  std::size_t dot = path.find_last_of("./");
-  std::string extension = dot != std::string::npos && path[dot] == '.' ? Upper(path.substr(dot + 1)) : "";
+  TableFormat marked = MarkedFormat(text);
+  if (marked == TableFormat::SeriesMatrix || marked == TableFormat::Gds || marked == TableFormat::Gct) {
+    return marked;
+  }
+  std::string name = path;
+  if (name.size() > 3 && Upper(name.substr(name.size() - 3)) == ".GZ") name.resize(name.size() - 3);
+  std::size_t dot = name.find_last_of("./");
+  std::string extension = dot != std::string::npos && name[dot] == '.' ? Upper(name.substr(dot + 1)) : "";
   if (extension == "GCT") return TableFormat::Gct;
   if (extension == "PCL") return TableFormat::Pcl;
-  if (extension == "CSV") return TableFormat::Csv;
-  std::vector<Record> head = SplitRecords(firstLine, '\t', false);
-  if (!head.empty() && head[0].fields.size() >= 3 && Upper(Trim(head[0].fields[2])) == "GWEIGHT") {
-    return TableFormat::Pcl;
-  }
-  if (firstLine.find('\t') == std::string::npos && firstLine.find(',') != std::string::npos) {
-    return TableFormat::Csv;
-  }
-  return TableFormat::Tsv;
+  std::string firstLine = text.substr(0, text.find_first_of("\r\n"));
+  bool tabs = firstLine.find('\t') != std::string::npos;
+  bool commas = firstLine.find_first_of(",;") != std::string::npos;
+  // A .csv name on a file with tabs and no comma on line 1 is a TSV file
+  // saved under the wrong name, which is common.
+  if (extension == "CSV" && (commas || !tabs)) return TableFormat::Csv;
+  if (marked == TableFormat::Pcl) return marked;
+  return !tabs && commas ? TableFormat::Csv : TableFormat::Tsv;
 }
 
 void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepairs& repairs) {
@@ -482,34 +288,49 @@ void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepair
     repairs.blanks += hadBlank ? 1 : 0;
     if (label.size() > kMaxLabelLength) {
       std::size_t cut = kMaxLabelLength;
-      // Never split a UTF-8 sequence: back up over continuation bytes.
-      while (cut > 0 && (static_cast<unsigned char>(label[cut]) & 0xC0) == 0x80) --cut;
+      // Never split a UTF-8 sequence: back up over continuation bytes, at
+      // most the three a sequence has (a longer run is no UTF-8, and
+      // backing over it could empty the label).
+      auto continuation = [&](std::size_t at) {
+        return (static_cast<unsigned char>(label[at]) & 0xC0) == 0x80;
+      };
+      while (cut > kMaxLabelLength - 3 && continuation(cut)) --cut;
+      if (continuation(cut)) cut = kMaxLabelLength;
       label.resize(cut);
       ++repairs.shortened;
     }
   }
 }
 
-Table ReadTable(const std::string& path, TableFormat format, MissingPolicy policy) {
-  std::string text = ReadWholeFile(path);
-  if (format == TableFormat::Auto) format = DetectFormat(path, text);
-  RawTable raw = SplitTable(path, text, format);
+Table ParseTable(const std::string& text, const std::string& name, const ReadOptions& options) {
+  TableFormat format = options.format;
+  if (format == TableFormat::Auto) {
+    format = DetectFormat(name, text);
+  } else {
+    CheckForcedFormat(format, text);
+  }
+  RawTable raw = SplitTable(text, options, format);
+  DropEmptySamples(raw, options.missing);
   Table table;
   table.format = raw.format;
   table.hasHeaderRow = raw.hasHeaderRow;
   table.hasLabelColumn = raw.hasLabelColumn;
   table.samples = raw.samples;
+  table.separator = raw.separator;
+  table.decimalComma = raw.decimalComma;
   table.notes = std::move(raw.notes);
+  table.layout = std::move(raw.layout);
   if (raw.rows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / raw.samples)) {
     throw TableError("the table is too large");
   }
-  FillValues(raw, policy, table);
+  FillValues(raw, options.missing, table);
   if (table.genes < 2 || table.samples < 2) {
     throw TableError(fmt::format("the analysis needs at least 2 genes and 2 samples; the table has {} and {}",
                                  Plural(static_cast<std::size_t>(table.genes), "gene"),
                                  Plural(static_cast<std::size_t>(table.samples), "sample")));
   }
   table.sampleLabels = std::move(raw.sampleLabels);
+  table.sampleClasses = std::move(raw.sampleClasses);
   LabelRepairs repairs;
   CleanLabels(table.geneLabels, "GENE", repairs);
   CleanLabels(table.sampleLabels, "sample", repairs);
@@ -521,5 +342,32 @@ Table ReadTable(const std::string& path, TableFormat format, MissingPolicy polic
   }
   if (repairs.empty > 0) changes.push_back(fmt::format("{} empty (named by position)", repairs.empty));
   if (!changes.empty()) table.notes.push_back(fmt::format("labels changed: {}", fmt::join(changes, "; ")));
+  WarnDuplicates(table.geneLabels, "gene", table.notes);
+  WarnDuplicates(table.sampleLabels, "sample", table.notes);
   return table;
+}
+
+Table ReadTable(const std::string& path, const ReadOptions& options) {
+  std::string text = ReadWholeFile(path);
+  CheckTextEncoding(text);
+  return ParseTable(text, path, options);
+}
+
+Table ReadTable(const std::string& path, TableFormat format, MissingPolicy policy) {
+  ReadOptions options;
+  options.format = format;
+  options.missing = policy;
+  return ReadTable(path, options);
+}
+
+void CheckVariance(const Table& table) {
+  const std::size_t samples = static_cast<std::size_t>(table.samples);
+  for (std::size_t g = 0; g < static_cast<std::size_t>(table.genes); ++g) {
+    const double* row = table.values.data() + g * samples;
+    if (std::any_of(row + 1, row + samples, [&](double value) { return value != row[0]; })) return;
+  }
+  throw TableError(
+      fmt::format("every gene has the same value in all {}: the data have no variance, so there "
+                  "is nothing to cluster",
+                  Plural(samples, "sample")));
 }

@@ -8,7 +8,7 @@ set -euo pipefail
 
 # Building and running tarvok; fonts-noto-cjk draws CJK labels in the report's figures.
 example_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev
-                  fonts-noto-cjk)
+                  zlib1g-dev fonts-noto-cjk)
 # The tests, benchmarks (with the NumPy peer on OpenBLAS), fuzzing (clang), the report
 # check (chromium), the Windows build, the R package and the readers the exports stage
 # checks our files with (the Python stage names its own packages).

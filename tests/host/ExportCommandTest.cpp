@@ -132,7 +132,7 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
   for (int g = 1; g <= 20; ++g) genes += "G" + std::to_string(g) + "\n";
   run.Write("RowLbls.txt", genes);
   ASSERT_EQ(unlink(run.File("pc00002.txt").c_str()), 0);
-  refused(run.path(), run.File("pc00002.txt") + ": cannot be read: No such file or directory");
+  refused(run.path(), run.File("pc00002.txt") + ": cannot open for reading: No such file or directory");
   run.Write("pc00002.txt", "1.0\n2.0\n3.0\n4");
   refused(run.path(), run.File("pc00002.txt") + ": ends in an incomplete line");
   run.Write("pc00002.txt", "1.0\n2.0\n3.0\n4.0\n");

@@ -114,3 +114,65 @@ std::vector<std::string> FileLines(const std::string& path) {
   while (std::getline(in, line)) lines.push_back(line);
   return lines;
 }
+
+namespace {
+
+// The class word of sample s in the GEO excerpts: the planted pattern
+// alternates over the samples, and so do the classes.
+const char* GeoClass(int s) { return s % 2 == 0 ? "ALL" : "AML"; }
+
+}  // namespace
+
+std::string GeoSeriesMatrix(int genes, int samples) {
+  std::vector<double> values = SyntheticValues(genes, samples);
+  std::string text = "!Series_title\t\"Leukemia \"excerpt\" for tests\"\n!Series_geo_accession\t\"GSE9\"\n";
+  auto sampleLine = [&](const char* name, auto cell) {
+    text += name;
+    for (int s = 0; s < samples; ++s) text += "\t\"" + cell(s) + "\"";
+    text += '\n';
+  };
+  sampleLine("!Sample_title", [](int s) { return fmt::format("patient {}", s + 1); });
+  sampleLine("!Sample_geo_accession", [](int s) { return fmt::format("GSM{}", 100 + s); });
+  sampleLine("!Sample_source_name_ch1", [](int s) { return fmt::format("bone marrow {}", GeoClass(s)); });
+  sampleLine("!Sample_characteristics_ch1",
+             [](int s) { return fmt::format("tissue: {}", s < 3 ? "blood" : "marrow"); });
+  sampleLine("!Sample_characteristics_ch1",
+             [](int s) { return fmt::format("disease state: {}", GeoClass(s)); });
+  text += "!series_matrix_table_begin\n\"ID_REF\"";
+  for (int s = 0; s < samples; ++s) text += fmt::format("\t\"GSM{}\"", 100 + s);
+  text += '\n';
+  for (int g = 0; g < genes; ++g) {
+    text += fmt::format("\"{}_at\"", 1000 + g);
+    for (int s = 0; s < samples; ++s) text += fmt::format("\t{}", values[g * samples + s]);
+    text += '\n';
+  }
+  return text + "!series_matrix_table_end\n";
+}
+
+std::string GeoDataSet(int genes, int samples) {
+  std::vector<double> values = SyntheticValues(genes, samples);
+  std::string text =
+      "^DATABASE = Geo\n!Database_name = Gene Expression Omnibus (GEO)\n^DATASET = GDS9\n"
+      "!dataset_title = Leukemia excerpt for tests\n";
+  for (int k = 0; k < 2; ++k) {
+    std::vector<std::string> ids;
+    for (int s = k; s < samples; s += 2) ids.push_back(fmt::format("GSM{}", 100 + s));
+    text += fmt::format(
+        "^SUBSET = GDS9_{}\n!subset_dataset_id = GDS9\n!subset_description = {}\n"
+        "!subset_sample_id = {}\n!subset_type = disease state\n",
+        k + 1, GeoClass(k), fmt::join(ids, ","));
+  }
+  text +=
+      "^DATASET = GDS9\n#ID_REF = Platform reference identifier\n#IDENTIFIER = identifier\n"
+      "!dataset_table_begin\nID_REF\tIDENTIFIER";
+  for (int s = 0; s < samples; ++s) text += fmt::format("\tGSM{}", 100 + s);
+  text += '\n';
+  for (int g = 0; g < genes; ++g) {
+    text += fmt::format("{}_at\tGENE{}", 1000 + g, g % 7 == 6 ? g - 1 : g);  // a few probes share a gene
+    for (int s = 0; s < samples; ++s) {
+      text += g == genes - 1 && s == 1 ? std::string("\tnull") : fmt::format("\t{}", values[g * samples + s]);
+    }
+    text += '\n';
+  }
+  return text + "!dataset_table_end\n";
+}

@@ -43,5 +43,14 @@ std::string SyntheticTable(int genes, int samples, bool header, bool labels, cha
 // The values of SyntheticTable, row-major by gene.
 std::vector<double> SyntheticValues(int genes, int samples);
 
+// Small GEO files around SyntheticTable's values: a series matrix
+// (ID_REF, quoted sample IDs GSM100..., a source-name line and two
+// characteristics lines "tissue: ..." and "disease state: ALL/AML"), and a
+// DataSet SOFT file with two "disease state" subsets, an IDENTIFIER column
+// in which some genes repeat, and a null cell in the last gene. Classes
+// alternate ALL, AML over the samples like the planted pattern.
+std::string GeoSeriesMatrix(int genes, int samples);
+std::string GeoDataSet(int genes, int samples);
+
 // Lines of a text file, without their "\n".
 std::vector<std::string> FileLines(const std::string& path);

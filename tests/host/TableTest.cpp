@@ -2,10 +2,15 @@
 // line-end and byte-order-mark variants, missing values under each policy,
 // and the messages for bad input.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cmath>
+#include <map>
+#include <memory>
 
-#include "Runner.h"
+#include "ByteSource.h"
+#include "ClassFile.h"
+#include "HostTestSupport.h"
 #include "Table.h"
 #include "tests/support/TempDir.h"
 
@@ -102,6 +107,8 @@ TEST(TableFormats, CsvQuotedFields) {
   EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,\"1.5\"x,2\n"),
             "line 2, column 2: text after the closing quote of a field");
   EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\ng1,1,2\ng2,\"3,4\n"), "line 3: a quoted field is never closed");
+  // A tab-separated file named .csv is read as TSV.
+  EXPECT_EQ(Read("t.csv", "gene\tS1\tS2\ng1\t1\t2\ng2\t3\t4\n").format, TableFormat::Tsv);
   // Without a .csv name, a comma-only first line still makes it CSV.
   EXPECT_EQ(Read("t.txt", "gene,S1,S2,S3\ng1,1.5,-2,3.25\ng2,4,0.5,6e-3\n").format, TableFormat::Csv);
 }
@@ -221,9 +228,11 @@ TEST(Labels, BlanksLengthAndEmptyLabels) {
   EXPECT_EQ(repairs.shortened, 2);
   EXPECT_EQ(repairs.empty, 1);
 
-  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9"};  // a cut would split the character
+  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9",  // a cut would split the character
+                                    "y" + std::string(150, '\xA0')};    // no UTF-8: cut where it falls
   CleanLabels(split, "sample", repairs);
   EXPECT_EQ(split[0], std::string(78, 'y'));
+  EXPECT_EQ(split[1], "y" + std::string(78, '\xA0'));
 
   Table t = Read("t.tsv", "gene\tfirst sample\t" + std::string(90, 's') + "\nmy gene\t1\t2\ng2\t3\t4\n");
   EXPECT_EQ(t.geneLabels[0], "my_gene");
@@ -239,7 +248,7 @@ TEST(Numbers, DecimalAndMissingWords) {
   for (const char* word : {"", "1e", ".", "12abc", "1 2", "inf", "0x10", "nan", "-"}) {
     EXPECT_FALSE(IsDecimalNumber(word)) << word;
   }
-  for (const char* word : {"", "  ", "NA", "na", "NaN", "NAN", "n/a", " NA "})
+  for (const char* word : {"", "  ", "NA", "na", "NaN", "NAN", "n/a", " NA ", "null", "NULL"})
     EXPECT_TRUE(IsMissingCell(word)) << word;
   for (const char* word : {"0", "NAs", "none", "-"}) EXPECT_FALSE(IsMissingCell(word)) << word;
 }
@@ -249,17 +258,255 @@ TEST(ClassFiles, IntegersWordsAndLineEnds) {
   std::vector<std::string> notes;
   dir.Write("a.cls",
             "\xEF\xBB\xBF"
-            "0\r\n1\r\n\r\n 1 \r\n");
-  EXPECT_EQ(ReadClassFile(dir.File("a.cls"), notes), (std::vector<int>{0, 1, 1}));
+            "0\r\n1\r\n 1 \r\n\r\n\n");  // blank lines at the end are no classes
+  SampleClasses a = ReadClassFile(dir.File("a.cls"), notes);
+  EXPECT_EQ(a.classes, (std::vector<int>{0, 1, 1}));
+  EXPECT_TRUE(a.names.empty());  // integers need no names: the legend says "class 0"
+  EXPECT_EQ(ClassName(a, 1), "class 1");
   EXPECT_TRUE(notes.empty());
 
   dir.Write("b.cls", "ALL\nAML\nALL\n1\n");
-  EXPECT_EQ(ReadClassFile(dir.File("b.cls"), notes), (std::vector<int>{0, 1, 0, 2}));
+  SampleClasses b = ReadClassFile(dir.File("b.cls"), notes);
+  EXPECT_EQ(b.classes, (std::vector<int>{0, 1, 0, 2}));
+  EXPECT_EQ(b.names, (std::map<int, std::string>{{0, "ALL"}, {1, "AML"}, {2, "1"}}));
   ASSERT_EQ(notes.size(), 1u);
   EXPECT_EQ(notes[0], "class labels numbered: ALL = 0, AML = 1, 1 = 2");
 
   dir.Write("c.cls", "\n \n");
   EXPECT_THROW(ReadClassFile(dir.File("c.cls"), notes), TableError);
+}
+
+// The message of the TableError that f throws.
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
+  } catch (const TableError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+TEST(ClassFiles, GapsMissingWordsAndCountsAreErrors) {
+  std::vector<std::string> notes;
+  EXPECT_EQ(ErrorOf([&] { ParseClassText("0\n\n1\n", notes); }),
+            "line 2 is empty: every sample needs a class, one per line");
+  EXPECT_EQ(ErrorOf([&] { ParseClassText("ALL\r\nNA\r\nAML\r\n", notes); }),
+            "line 2: \"NA\" is a missing value, not a class; every sample needs a class");
+  SampleClasses one = ParseClassText("ALL\nALL\nALL\n", notes);
+  EXPECT_EQ(ErrorOf([&] { CheckClasses(one, 3, true); }),
+            "supervision needs at least two classes, and every sample is in class \"ALL\"");
+  EXPECT_NO_THROW(CheckClasses(one, 3, false));  // one class may still colour a report
+  EXPECT_EQ(ErrorOf([&] { CheckClasses(ParseClassText("1\n1\n", notes), 2, true); }),
+            "supervision needs at least two classes, and every sample is in class 1");
+  EXPECT_EQ(ErrorOf([&] { CheckClasses(one, 4, false); }), "holds 3 classes, but the table has 4 samples");
+}
+
+std::string Gzip(const std::string& text) {
+  z_stream stream{};
+  deflateInit2(&stream, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY);
+  std::string out(text.size() + 128, '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+  stream.avail_in = static_cast<uInt>(text.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  deflate(&stream, Z_FINISH);
+  out.resize(out.size() - stream.avail_out);
+  deflateEnd(&stream);
+  return out;
+}
+
+TEST(ByteSources, GzipMembersPlainFilesAndEncodings) {
+  const std::string tsv = "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n";
+  // Read whatever the name: gzip is known by its first bytes.
+  ExpectLabelledTable(Read("t.tsv", Gzip(tsv)), TableFormat::Tsv);
+  ExpectLabelledTable(Read("t.csv.gz", Gzip("gene,S1,S2,S3\ng1,1.5,-2,3.25\ng2,4,0.5,6e-3\n")),
+                      TableFormat::Csv);
+  // Two members one after the other read as one stream, in small reads too.
+  GzipSource two(std::make_unique<MemorySource>(Gzip(tsv.substr(0, 20)) + Gzip(tsv.substr(20))));
+  std::string joined;
+  char piece[7];
+  for (std::size_t got; (got = two.Read(piece, sizeof piece)) > 0;) joined.append(piece, got);
+  EXPECT_EQ(joined, tsv);
+  std::string cut = Gzip(tsv);
+  cut.resize(cut.size() / 2);
+  EXPECT_EQ(ReadError("t.tsv.gz", cut), "the gzip data end too early (the file is cut off)");
+  EXPECT_EQ(ReadError("t.tsv.gz", Gzip(tsv) + "junk"),
+            "bytes after the end of the gzip data are no gzip data");
+  std::string damaged = Gzip(tsv);
+  damaged[12] = static_cast<char>(damaged[12] ^ 0x55);
+  EXPECT_NE(ReadError("t.tsv.gz", damaged).find("gzip data"), std::string::npos);
+
+  std::string utf16 = "\xFF\xFE";
+  for (char c : tsv) utf16 += std::string{c, '\0'};
+  EXPECT_EQ(ReadError("t.tsv", utf16).substr(0, 73),
+            "the file is UTF-16 (little-endian) text, which tarvok does not read; conv");
+  EXPECT_NE(ReadError("t.tsv", utf16.substr(2)).find("iconv -f UTF-16 -t UTF-8"), std::string::npos);
+  EXPECT_EQ(ReadError("t.xlsx", std::string("PK\x03\x04\x14\0\x06\0", 8)).substr(0, 45),
+            "the file is a spreadsheet workbook (or anothe");
+  // Zero bytes that do not pair up like UTF-16 are no UTF-16.
+  EXPECT_EQ(ReadError("t.tsv", std::string("a\0\0b\tc\0\0\0\n", 11)).find("UTF-16"), std::string::npos);
+}
+
+TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
+  // Numeric sample names above decimal data: a header, with a warning.
+  Table numeric = Read("t.tsv", "Gene\t101\t102\t103\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n");
+  EXPECT_EQ(numeric.sampleLabels, (std::vector<std::string>{"101", "102", "103"}));
+  EXPECT_EQ(numeric.values, kValues);
+  ASSERT_EQ(numeric.notes.size(), 1u);
+  EXPECT_EQ(numeric.notes[0].substr(0, 27), "warning: a guess decided th");
+  // Numeric gene IDs under a titled corner, and without a header.
+  Table ids = Read("t.tsv", "Entrez_ID\tS1\tS2\tS3\n7157\t1.5\t-2\t3.25\n672\t4\t0.5\t6e-3\n");
+  EXPECT_EQ(ids.geneLabels, (std::vector<std::string>{"7157", "672"}));
+  EXPECT_EQ(ids.values, kValues);
+  Table bare = Read("t.tsv", "7157\t1.5\t-2\t3.25\n672\t4\t0.5\t6e-3\n");
+  EXPECT_TRUE(bare.hasLabelColumn);
+  EXPECT_FALSE(bare.hasHeaderRow);
+  EXPECT_EQ(bare.values, kValues);
+  // Counts: all whole numbers. A corner like the gene names below is data;
+  // sample names that share the corner's stem leave column 1 as data.
+  Table counts = Read("t.tsv", "g1\t1\t2\t3\ng2\t4\t5\t6\n");
+  EXPECT_FALSE(counts.hasHeaderRow);
+  EXPECT_EQ(counts.genes, 2);
+  Table samples = Read("t.tsv", "S1\tS2\tS3\n1\t2\t3\n4\t5\t6\n");
+  EXPECT_FALSE(samples.hasLabelColumn);
+  EXPECT_EQ(samples.samples, 3);
+  // An empty corner above gene names, numeric sample names after it.
+  Table empty = Read("t.tsv", "\t7\t8\t9\ng1\t1\t2\t3\ng2\t4\t5\t6\n");
+  EXPECT_EQ(empty.sampleLabels, (std::vector<std::string>{"7", "8", "9"}));
+  EXPECT_TRUE(empty.notes.empty());
+
+  // Gene symbols of a GEO export name the genes.
+  Table geo =
+      Read("t.tsv", "ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n");
+  EXPECT_EQ(geo.geneLabels, (std::vector<std::string>{"TP53", "MYC"}));
+  EXPECT_EQ(geo.values, kValues);
+
+  ReadOptions forced;
+  forced.header = Choice::No;
+  forced.rowNames = Choice::Yes;
+  Table t = ParseTable("Gene\t101\t102\ng1\t1\t2\ng2\t3\t4\n", "t.tsv", forced);
+  EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"Gene", "g1", "g2"}));
+  EXPECT_EQ(t.layout, (std::vector<std::string>{"line 1 is data (--header no)",
+                                                "column 1 holds the gene names (--row-names yes)"}));
+  forced.header = Choice::Yes;
+  forced.rowNames = Choice::No;
+  t = ParseTable("1\t2\t3\n4\t5\t6\n7\t8\t9\n", "t.tsv", forced);
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"1", "2", "3"}));
+  EXPECT_EQ(t.genes, 2);
+}
+
+TEST(Layout, ShapeRepairsAndWarnings) {
+  // A separator at the end of every line is no sample.
+  Table trailing = Read("t.tsv", "gene\tS1\tS2\tS3\t\ng1\t1.5\t-2\t3.25\t\ng2\t4\t0.5\t6e-3\t\n");
+  EXPECT_EQ(trailing.samples, 3);
+  EXPECT_EQ(trailing.values, kValues);
+  // A sample without any value is dropped before the genes under drop and row-mean.
+  const std::string holes = "gene\tS1\tS2\tS3\ng1\t1\tNA\t3\ng2\t4\t\t6\ng3\t7\tNA\t8\n";
+  for (MissingPolicy policy : {MissingPolicy::Drop, MissingPolicy::RowMean}) {
+    Table t = Read("t.tsv", holes, policy);
+    EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"S1", "S3"}));
+    EXPECT_EQ(t.values, (std::vector<double>{1, 3, 4, 6, 7, 8}));
+    ASSERT_FALSE(t.notes.empty());
+    EXPECT_EQ(t.notes[0], "dropped 1 sample without any value (the first is \"S2\"); 2 samples left");
+  }
+  Table dup = Read("t.tsv", "gene\tS1\tS1\tS2\na\t1\t2\t3\nb\t4\t5\t6\na\t7\t8\t0\na\t1\t1\t2\n");
+  ASSERT_EQ(dup.notes.size(), 2u);
+  EXPECT_EQ(dup.notes[0],
+            "warning: 1 gene name is used more than once, by 3 genes in all (the first is \"a\")");
+  EXPECT_EQ(dup.notes[1].substr(0, 19), "warning: 1 sample n");
+  // A forced format must be the file's.
+  const std::string tsv = "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n";
+  EXPECT_NE(ErrorOf([&] {
+              Read("t.tsv", tsv, MissingPolicy::Error, TableFormat::Pcl);
+            }).find("would lose a sample"),
+            std::string::npos);
+  EXPECT_EQ(ErrorOf([&] { Read("t.txt", tsv, MissingPolicy::Error, TableFormat::Csv); }),
+            "--format csv, but line 1 is separated by tabs, not commas (say --format tsv)");
+  EXPECT_EQ(ErrorOf([&] { Read("t.txt", "#1.2\n1\t1\n", MissingPolicy::Error, TableFormat::Tsv); }),
+            "--format tsv, but the file is a gct file (say --format gct or auto)");
+  // No variance at all.
+  EXPECT_EQ(
+      ErrorOf([&] { CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t2\n")); }),
+      "every gene has the same value in all 2 samples: the data have no variance, so there is nothing to "
+      "cluster");
+  EXPECT_NO_THROW(CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t3\n")));
+}
+
+TEST(TableFormats, EuropeanCsvAndDecimalCommas) {
+  Table eu = Read("t.csv", "gene;S1;S2;S3\ng1;1,5;-2;3,25\ng2;4;0,5;6e-3\n");
+  ExpectLabelledTable(eu, TableFormat::Csv);
+  EXPECT_EQ(eu.separator, ';');
+  EXPECT_TRUE(eu.decimalComma);
+  // Without a header the commas between digits still mark decimals.
+  EXPECT_EQ(Read("t.txt", "1,5;-2;3,25\n4;0,5;6e-3\n").values, kValues);
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1,5\t2\ng2\t3\t4\n"),
+            "line 2, column 2 (gene \"g1\", sample \"S1\"): \"1,5\" is not a number (for decimal commas use "
+            "--decimal-comma)");
+  ReadOptions comma;
+  comma.decimalComma = true;
+  Table t = ParseTable("gene\tS1\tS2\tS3\ng1\t1,5\t-2\t3,25\ng2\t4\t0,5\t6e-3\n", "t.tsv", comma);
+  ExpectLabelledTable(t, TableFormat::Tsv);
+  EXPECT_EQ(ReadError("t.csv", "gene;S1;S2\ng1;1.234,5;2\ng2;3;4\n").substr(0, 55),
+            "line 2, column 2 (gene \"g1\", sample \"S1\"): \"1.234,5\" is");
+}
+
+TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
+  const std::string matrix = GeoSeriesMatrix(10, 6);
+  ReadOptions options;
+  options.classesFrom = "disease state";
+  Table t = ParseTable(matrix, "GSE9_series_matrix.txt", options);
+  EXPECT_EQ(t.format, TableFormat::SeriesMatrix);
+  EXPECT_EQ(t.genes, 10);
+  EXPECT_EQ(t.values, SyntheticValues(10, 6));
+  EXPECT_EQ(t.geneLabels[0], "1000_at");
+  EXPECT_EQ(t.sampleLabels,
+            (std::vector<std::string>{"GSM100", "GSM101", "GSM102", "GSM103", "GSM104", "GSM105"}));
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
+  // A key matches in any case; a whole !Sample_ line by its name.
+  options.classesFrom = "Tissue";
+  EXPECT_EQ(ParseTable(matrix, "m.txt", options).sampleClasses[3], "marrow");
+  for (const char* name : {"!Sample_source_name_ch1", "source_name_ch1"}) {
+    options.classesFrom = name;
+    EXPECT_EQ(ParseTable(matrix, "m.txt", options).sampleClasses[1], "bone marrow AML") << name;
+  }
+  options.classesFrom = "sex";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(matrix, "m.txt", options); }),
+            "no sample annotation \"sex\"; the file has the lines title, geo_accession, source_name_ch1, "
+            "characteristics_ch1 and the characteristics \"tissue\", \"disease state\"");
+  options.classesFrom.clear();
+  std::string cut = matrix.substr(0, matrix.find("!series_matrix_table_end"));
+  EXPECT_NE(ErrorOf([&] { ParseTable(cut, "m.txt", options); }).find("is the file cut off?"),
+            std::string::npos);
+  // Forced onto a plain table, the format is refused.
+  options.format = TableFormat::SeriesMatrix;
+  EXPECT_EQ(ErrorOf([&] { ParseTable("g\ta\tb\nx\t1\t2\ny\t3\t4\n", "t.tsv", options); }),
+            "the file has no !series_matrix_table_begin line");
+}
+
+TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
+  const std::string gds = GeoDataSet(14, 6);
+  ReadOptions options;
+  options.missing = MissingPolicy::Drop;
+  options.classesFrom = "Disease State";
+  Table t = ParseTable(gds, "GDS9.soft", options);
+  EXPECT_EQ(t.format, TableFormat::Gds);
+  EXPECT_EQ(t.genes, 13);               // the last has a null cell
+  EXPECT_EQ(t.geneLabels[0], "GENE0");  // IDENTIFIER, not ID_REF
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
+  ASSERT_EQ(t.notes.size(), 2u);
+  EXPECT_EQ(t.notes[1],
+            "warning: 1 gene name is used more than once, by 2 genes in all (the first is \"GENE5\")");
+  options.classesFrom = "agent";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(gds, "GDS9.soft", options); }),
+            "no subset of type \"agent\"; the file's subset types are \"disease state\"");
+  std::string partial = gds;
+  partial.replace(partial.find("GSM100,"), 7, "");
+  options.classesFrom = "disease state";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(partial, "GDS9.soft", options); }),
+            "sample \"GSM100\" is in no subset of type \"disease state\"");
+  // Gzip and standard input find the format by content alone.
+  EXPECT_EQ(Read("anything", Gzip(gds), MissingPolicy::Keep).format, TableFormat::Gds);
 }
 
 }  // namespace
