@@ -215,7 +215,7 @@ AnalysisResult Analysis::Run(AnalysisObserver* observer) {
   gap.tolerance = options.tolerancePercent;
   gap.threads = options.threads;
   gap.generator = options.generatorState < 0 ? &RandomStateOfThisThread() : &ownGenerator;
-  const ShavingInput input{state.working, state.genes, state.samples, &state.supervision};
+  const ShavingInput input{state.working, state.genes, state.samples, &state.supervision, options.solver};
 
   for (int i = 1; i <= K; ++i) {
     if (events.CancelRequested()) throw Cancelled();

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "base/Error.h"
+#include "shaving/AxisSolver.h"
 #include "shaving/ClusterRecord.h"
 
 namespace tarvok {
@@ -37,6 +38,10 @@ struct AnalysisOptions {
   // -1 for the calling thread's own generator, which the run then advances
   // so that a second run on the same thread continues its stream.
   std::int64_t generatorState = 1;
+  // How each shaving step finds its leading axis (shaving/AxisSolver.h):
+  // Exact by default; Fast for many samples, where the decomposition's
+  // O(samples^3) per step dominates. Fast's axes can carry the other sign.
+  Solver solver = Solver::Exact;
 };
 
 enum class StopReason {

@@ -143,7 +143,7 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
     const int b = index - 1;
     std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
     RandomizeMatrixFrom(input.data, mine->A, G, N, state);
-    ShavingInput copy{mine->A, G, N, input.supervision};
+    ShavingInput copy{mine->A, G, N, input.supervision, input.solver};
     ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::ScoresOnly(mine->scores), &stop);
     ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->scores, mine->between,
                      mine->total, mine->within);

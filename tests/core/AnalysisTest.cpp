@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -211,4 +213,117 @@ TEST(NumericalFaults, ExtremeMagnitudesGiveTheResultsOfTheDataItself) {
     ASSERT_EQ(result.ClustersDone(), 2) << factor;
     EXPECT_EQ(result.clusters[0].genes, plain.clusters[0].genes) << factor;
   }
+}
+
+namespace {
+
+// A tab-separated table with a header line and a label column; "NA" takes
+// its gene's mean over the values present. Empty when the file is missing.
+struct TsvTable {
+  int genes = 0, samples = 0;
+  std::vector<double> values;
+  std::vector<int> classes;
+};
+
+TsvTable ReadTsv(const std::string& stem) {
+  TsvTable table;
+  std::ifstream in(stem + ".tsv");
+  std::string line;
+  if (!std::getline(in, line)) return table;
+  while (std::getline(in, line)) {
+    std::istringstream cells(line);
+    std::string cell;
+    std::getline(cells, cell, '\t');
+    std::vector<double> row;
+    std::vector<bool> missing;
+    while (std::getline(cells, cell, '\t')) {
+      missing.push_back(cell == "NA");
+      row.push_back(cell == "NA" ? 0.0 : std::stod(cell));
+    }
+    double sum = 0.0;
+    int present = 0;
+    for (size_t s = 0; s < row.size(); ++s) {
+      if (!missing[s]) sum += row[s], ++present;
+    }
+    for (size_t s = 0; s < row.size(); ++s) {
+      if (missing[s]) row[s] = sum / present;
+    }
+    table.samples = static_cast<int>(row.size());
+    table.values.insert(table.values.end(), row.begin(), row.end());
+    ++table.genes;
+  }
+  std::ifstream classes(stem + ".classes");
+  for (int c; classes >> c;) table.classes.push_back(c);
+  return table;
+}
+
+// Fast against exact: the same chosen sizes and genes, eigenvalues to
+// 1e-10 relative, components to 1e-8 in angle, scores equal up to the axis
+// sign, the per-step figures close.
+void ExpectFastMatchesExact(const AnalysisResult& fast, const AnalysisResult& exact, const std::string& what) {
+  ASSERT_EQ(fast.ClustersDone(), exact.ClustersDone()) << what;
+  for (int i = 0; i < exact.ClustersDone(); ++i) {
+    const ClusterRecord& f = fast.clusters[i];
+    const ClusterRecord& e = exact.clusters[i];
+    std::string at = what + " cluster " + std::to_string(i + 1);
+    EXPECT_EQ(f.chosenStep, e.chosenStep) << at;
+    ASSERT_EQ(f.genes, e.genes) << at;
+    EXPECT_NEAR(f.eigenvalue, e.eigenvalue, 1e-10 * e.eigenvalue) << at;
+    double dot = 0.0, ff = 0.0, ee = 0.0;
+    for (size_t s = 0; s < e.component.size(); ++s) {
+      dot += f.component[s] * e.component[s];
+      ff += f.component[s] * f.component[s];
+      ee += e.component[s] * e.component[s];
+    }
+    const double sign = dot < 0 ? -1.0 : 1.0;
+    double chord = 0.0;
+    for (size_t s = 0; s < e.component.size(); ++s) {
+      double d = f.component[s] / std::sqrt(ff) - sign * e.component[s] / std::sqrt(ee);
+      chord += d * d;
+    }
+    EXPECT_LT(2 * std::asin(std::sqrt(chord) / 2), 1e-8) << at;
+    for (size_t t = 0; t < e.scores.size(); ++t) {
+      EXPECT_NEAR(f.scores[t], sign * e.scores[t], 1e-8 * std::fabs(e.scores[0])) << at << " score " << t;
+    }
+    for (size_t k = 0; k < e.r2.size(); ++k) {
+      EXPECT_NEAR(f.r2[k], e.r2[k], 1e-6) << at << " step " << k;
+      EXPECT_NEAR(f.meanPermutedR2[k], e.meanPermutedR2[k], 1e-6) << at << " step " << k;
+    }
+  }
+}
+
+}  // namespace
+
+// Every bundled data set, unsupervised and supervised: the fast solver
+// chooses what the exact one chooses. The shared data sets are skipped
+// where they are not installed.
+TEST(FastSolver, ChoosesTheExactSolversClustersOnTheDataSets) {
+  const std::string shared = "/work/shared/data/";
+  for (const std::string& stem : {std::string(TARVOK_DATA_DIR) + "/golub", shared + "sample_eset",
+                                  shared + "khan_missing"}) {
+    TsvTable table = ReadTsv(stem);
+    if (table.genes == 0) continue;
+    for (int supervision : {0, 100}) {
+      AnalysisOptions options = Options(3, 4, 2);
+      options.supervisionPercent = supervision;
+      if (supervision != 0) options.classes = table.classes;
+      AnalysisResult exact = tarvok::Analyze(table.values.data(), table.genes, table.samples, options);
+      options.solver = tarvok::Solver::Fast;
+      AnalysisResult fast = tarvok::Analyze(table.values.data(), table.genes, table.samples, options);
+      ExpectFastMatchesExact(fast, exact, stem + " supervision " + std::to_string(supervision));
+      // Deterministic whatever the thread count.
+      options.threads = 1;
+      ExpectSameRecords(tarvok::Analyze(table.values.data(), table.genes, table.samples, options), fast);
+    }
+  }
+}
+
+// More samples than the Lanczos basis holds, so the iteration restarts and
+// each step starts warm from the step before.
+TEST(FastSolver, ManySamplesMatchTheExactSolver) {
+  const std::vector<double> data = PlantedBlock(300, 70);
+  AnalysisOptions options = Options(2, 3, 2);
+  AnalysisResult exact = tarvok::Analyze(data.data(), 300, 70, options);
+  options.solver = tarvok::Solver::Fast;
+  ExpectFastMatchesExact(tarvok::Analyze(data.data(), 300, 70, options), exact, "planted 300 x 70");
 }
