@@ -16,6 +16,7 @@
 #include "core/Analysis.h"
 #include "engine/Classification.h"
 #include "engine/Reporting.h"
+#include "engine/RunDriver.h"
 #include "engine/Tarvok.h"
 #include "numeric/Arrays.h"
 #include "results/Labels.h"
@@ -175,7 +176,7 @@ void RunAnalysis(const int* clusterCount, const int* shavePercent, const int* pe
                  const int* gapTolerancePercent, const double* dataMatrix, const int* geneCount,
                  const int* sampleCount, const int* monitorFlag, const int* generateLabels,
                  const int* dumpMatrix, const int* supervisionPercent, char* const* classificationFile,
-                 int* clustersDone) {
+                 int* clustersDone, const tarvok::OptionsHook& hook) {
   const int threads = CheckArguments(clusterCount, shavePercent, permutationCount, gapTolerancePercent,
                                      dataMatrix, geneCount, sampleCount, monitorFlag, generateLabels,
                                      dumpMatrix, supervisionPercent, classificationFile, clustersDone);
@@ -197,6 +198,7 @@ void RunAnalysis(const int* clusterCount, const int* shavePercent, const int* pe
   if (*supervisionPercent != 0) options.classes = ReadClassificationFile(*classificationFile, N);
   options.threads = threads;
   options.generatorState = -1;  // the calling thread's generator, continued from run to run
+  if (hook) hook(options);
   tarvok::Analysis analysis(dataMatrix, G, N, options);
 
   if (*dumpMatrix != 0) WriteOrigMatrix([&](int gene) { return analysis.CentredRow(gene); }, G, N);
@@ -231,20 +233,34 @@ void RunAnalysis(const int* clusterCount, const int* shavePercent, const int* pe
 
 }  // namespace
 
-extern "C" TARVOK_API void TARVOK_CALL RuzoVavav(
-    const int* clusterCount, const int* shavePercent, const int* permutationCount,
-    const int* gapTolerancePercent, const double* dataMatrix, const int* geneCount,
-    const int* sampleCount, const int* monitorFlag, const int* generateLabels, const int* dumpMatrix,
-    const int* supervisionPercent, char* const* classificationFile, int* clustersDone) {
+namespace tarvok {
+
+void RunToFiles(const int* clusterCount, const int* shavePercent, const int* permutationCount,
+                const int* gapTolerancePercent, const double* dataMatrix, const int* geneCount,
+                const int* sampleCount, const int* monitorFlag, const int* generateLabels,
+                const int* dumpMatrix, const int* supervisionPercent, char* const* classificationFile,
+                int* clustersDone, const OptionsHook& hook) {
   SetMonitorMode(monitorFlag != nullptr ? *monitorFlag : 0);
+  RunAnalysis(clusterCount, shavePercent, permutationCount, gapTolerancePercent, dataMatrix, geneCount,
+              sampleCount, monitorFlag, generateLabels, dumpMatrix, supervisionPercent, classificationFile,
+              clustersDone, hook);
+}
+
+void RunToFilesOrEnd(const int* clusterCount, const int* shavePercent, const int* permutationCount,
+                     const int* gapTolerancePercent, const double* dataMatrix, const int* geneCount,
+                     const int* sampleCount, const int* monitorFlag, const int* generateLabels,
+                     const int* dumpMatrix, const int* supervisionPercent, char* const* classificationFile,
+                     int* clustersDone, const OptionsHook& hook) {
   // The one place a failure of the library ends the process.
   try {
-    RunAnalysis(clusterCount, shavePercent, permutationCount, gapTolerancePercent, dataMatrix, geneCount,
-                sampleCount, monitorFlag, generateLabels, dumpMatrix, supervisionPercent, classificationFile,
-                clustersDone);
+    RunToFiles(clusterCount, shavePercent, permutationCount, gapTolerancePercent, dataMatrix, geneCount,
+               sampleCount, monitorFlag, generateLabels, dumpMatrix, supervisionPercent, classificationFile,
+               clustersDone, hook);
   } catch (const std::bad_alloc&) {
     FatalError("RuzoVavav: out of memory\n");
   } catch (const std::exception& failure) {
     FatalError(failure.what());
   }
 }
+
+}  // namespace tarvok

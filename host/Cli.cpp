@@ -46,6 +46,8 @@ const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto}
                                                      {"csv", TableFormat::Csv},
                                                      {"gct", TableFormat::Gct},
                                                      {"pcl", TableFormat::Pcl}};
+const std::map<std::string, tarvok::Solver> kSolvers = {{"exact", tarvok::Solver::Exact},
+                                                       {"fast", tarvok::Solver::Fast}};
 const std::map<std::string, MissingPolicy> kPolicies = {
     {"error", MissingPolicy::Error}, {"drop", MissingPolicy::Drop}, {"row-mean", MissingPolicy::RowMean}};
 
@@ -219,7 +221,7 @@ int RunCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
 
   RunOptions run;
-  std::string formatWord = "auto", missingWord = "error";
+  std::string formatWord = "auto", missingWord = "error", solverWord = "exact";
   CLI::App* runCommand = app.add_subcommand("run", "analyse a table and write the results and report.html");
   AddTableArguments(runCommand, run.table, formatWord);
   runCommand->add_option("--clusters", run.analysis.clusters, "clusters to extract, K")
@@ -254,6 +256,8 @@ int RunCommandLine(int argc, char** argv) {
       ->add_option("--threads", run.threads, "worker threads of the analysis (default: the library's choice)")
       ->check(CLI::Range(1, 1024));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
+  AddChoice(runCommand, "--solver", solverWord, kSolvers,
+            "leading axis of each step: the exact decomposition, or Lanczos iteration for many samples");
 
   std::string probeTable;
   CLI::App* probeCommand =
@@ -270,5 +274,6 @@ int RunCommandLine(int argc, char** argv) {
   if (probeCommand->parsed()) return ProbeCommand(probeTable, format);
   run.format = format;
   run.missing = kPolicies.at(missingWord);
+  run.analysis.solver = kSolvers.at(solverWord);
   return RunCommand(run);
 }

@@ -26,6 +26,7 @@
 #include <thread>
 
 #include "Tarvok.h"
+#include "engine/RunDriver.h"
 
 namespace fs = std::filesystem;
 
@@ -144,8 +145,14 @@ void FlushOnStopSignals() {
   char* classPath = classFile.data();
   int clustersDone = 0;
   const AnalysisParameters& p = job.parameters;
-  RuzoVavav(&p.clusters, &p.shave, &p.permutations, &p.tolerance, table.values.data(), &table.genes,
-            &table.samples, &monitor, &generate, &dump, &p.supervise, &classPath, &clustersDone);
+  if (p.solver == tarvok::Solver::Exact) {
+    RuzoVavav(&p.clusters, &p.shave, &p.permutations, &p.tolerance, table.values.data(), &table.genes,
+              &table.samples, &monitor, &generate, &dump, &p.supervise, &classPath, &clustersDone);
+  } else {
+    tarvok::RunToFilesOrEnd(&p.clusters, &p.shave, &p.permutations, &p.tolerance, table.values.data(),
+                            &table.genes, &table.samples, &monitor, &generate, &dump, &p.supervise, &classPath,
+                            &clustersDone, [&](tarvok::AnalysisOptions& options) { options.solver = p.solver; });
+  }
   std::printf("%s %d\n", kClustersDoneLine, clustersDone);
   std::fflush(nullptr);
   _exit(0);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "Progress.h"
+#include "shaving/AxisSolver.h"
 #include "Table.h"
 
 // The analysis settings the user chooses, with tarvok's defaults: K
@@ -18,6 +19,9 @@ struct AnalysisParameters {
   int permutations = 20;
   int tolerance = 0;
   int supervise = 0;
+  // Exact runs through the C ABI's RuzoVavav. Fast, which that ABI does not
+  // offer, runs the same driver from the engine linked into this program.
+  tarvok::Solver solver = tarvok::Solver::Exact;
 };
 
 // Everything the child needs for one RuzoVavav call.

@@ -251,6 +251,21 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   }
   EXPECT_EQ(ReadFile(dir.File("1/variance00001.txt")), ReadFile(dir.File("2/variance00001.txt")));
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
+  // The fast solver, run by the engine linked into tarvok, chooses the same
+  // cluster with the same figures as printed; its failures end the child
+  // the C face's way.
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "6", "--solver",
+                               "fast", "--threads", "2", "--out", dir.File("fast"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* file : {"clusterlengths.txt", "eigen00001.txt", "variance00001.txt", "cluster00001.txt"}) {
+    EXPECT_EQ(ReadFile(dir.File(std::string("fast/") + file)), ReadFile(dir.File(std::string("1/") + file)))
+        << file;
+  }
+  dir.Write("c.cls", "0\n1\n");
+  r = RunTarvok({"run", dir.File("t.tsv"), "--solver", "fast", "--supervise", "50", "--classes", dir.File("c.cls"),
+                 "--out", dir.File("bad"), "--quiet"});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "tarvok: analysis failed: Classification file line count(2) must equal columns(8)\n");
 }
 
 TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {
