@@ -19,6 +19,7 @@
 #include "base/Error.h"
 #include "shaving/AxisSolver.h"
 #include "shaving/ClusterRecord.h"
+#include "shaving/CopyDistribution.h"
 
 namespace tarvok {
 
@@ -42,6 +43,11 @@ struct AnalysisOptions {
   // Exact by default; Fast for many samples, where the decomposition's
   // O(samples^3) per step dominates. Fast's axes can carry the other sign.
   Solver solver = Solver::Exact;
+  // Processes that run this same analysis in lockstep and share each
+  // pass's permuted copies (shaving/CopyDistribution.h); not owned. Every
+  // rank must be given the same data and options (threads aside) and a
+  // generator in the same state; the results are then those of one process.
+  CopyDistribution* distribution = nullptr;
 };
 
 enum class StopReason {

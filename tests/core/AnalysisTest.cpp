@@ -4,7 +4,11 @@
 
 #include <cmath>
 #include <fstream>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <functional>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -326,4 +330,101 @@ TEST(FastSolver, ManySamplesMatchTheExactSolver) {
   AnalysisResult exact = tarvok::Analyze(data.data(), 300, 70, options);
   options.solver = tarvok::Solver::Fast;
   ExpectFastMatchesExact(tarvok::Analyze(data.data(), 300, 70, options), exact, "planted 300 x 70");
+}
+
+namespace {
+
+// Ranks as threads of this process: the exchange ORs every rank's rows
+// into one shared table between two barriers.
+class ThreadRanks {
+ public:
+  explicit ThreadRanks(int ranks) : ranks_(ranks) {}
+  class Member : public tarvok::CopyDistribution {
+   public:
+    Member(ThreadRanks& all, int rank) : all_(all), rank_(rank) {}
+    int Rank() const override { return rank_; }
+    int Ranks() const override { return all_.ranks_; }
+    void Exchange(double* rows, int copies, int steps) override {
+      const size_t count = static_cast<size_t>(copies) * steps;
+      {
+        std::lock_guard<std::mutex> lock(all_.mutex_);
+        all_.shared_.resize(count, 0);
+        for (size_t i = 0; i < count; ++i) {
+          std::uint64_t bits;
+          std::memcpy(&bits, &rows[i], sizeof bits);
+          all_.shared_[i] |= bits;
+        }
+      }
+      all_.Wait();
+      for (size_t i = 0; i < count; ++i) std::memcpy(&rows[i], &all_.shared_[i], sizeof rows[i]);
+      all_.Wait();
+      if (rank_ == 0) all_.shared_.assign(count, 0);
+      all_.Wait();
+      ++all_.exchanges_[rank_];
+    }
+
+   private:
+    ThreadRanks& all_;
+    int rank_;
+  };
+  std::vector<int> exchanges_ = std::vector<int>(8, 0);
+
+ private:
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const long generation = generation_;
+    if (++arrived_ == ranks_) {
+      arrived_ = 0;
+      ++generation_;
+      arrived_cv_.notify_all();
+    } else {
+      arrived_cv_.wait(lock, [&] { return generation_ != generation; });
+    }
+  }
+  int ranks_;
+  std::mutex mutex_;
+  std::condition_variable arrived_cv_;
+  int arrived_ = 0;
+  long generation_ = 0;
+  std::vector<std::uint64_t> shared_;
+};
+
+}  // namespace
+
+// Copies shared out across ranks give every rank the single process's
+// results bit for bit, for any ranks x threads, more ranks than copies
+// included; each rank reports only its own copies.
+TEST(CopyDistribution, RanksInLockstepGiveTheOneProcessResults) {
+  const std::vector<double> data = PlantedBlock(70, 9);
+  for (int supervision : {0, 50}) {
+    AnalysisOptions options = Options(2, 5, 1);
+    options.supervisionPercent = supervision;
+    options.classes = {0, 1, 0, 1, 0, 1, 1, 0, 0};
+    const AnalysisResult single = tarvok::Analyze(data.data(), 70, 9, options);
+    for (int ranks : {2, 3, 7}) {
+      ThreadRanks all(ranks);
+      std::vector<AnalysisResult> results(ranks);
+      std::vector<std::string> events(ranks);
+      std::vector<std::thread> threads;
+      for (int r = 0; r < ranks; ++r) {
+        threads.emplace_back([&, r] {
+          ThreadRanks::Member rank(all, r);
+          AnalysisOptions mine = options;
+          mine.threads = 1 + r % 2;
+          mine.distribution = &rank;
+          Recorder recorder;
+          results[r] = tarvok::Analyze(data.data(), 70, 9, mine, &recorder);
+          events[r] = recorder.events;
+        });
+      }
+      for (std::thread& t : threads) t.join();
+      for (int r = 0; r < ranks; ++r) {
+        ExpectSameRecords(results[r], single);
+        EXPECT_EQ(all.exchanges_[r], single.ClustersDone()) << "one exchange per pass";
+      }
+      EXPECT_NE(events[0].find("copy 1/5;"), std::string::npos);
+      EXPECT_EQ(events[0].find("copy 2/5;"), std::string::npos) << events[0];
+      EXPECT_NE(events[1].find("copy 2/5;"), std::string::npos) << events[1];
+    }
+  }
 }
