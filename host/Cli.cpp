@@ -173,7 +173,7 @@ int RunCommand(const RunOptions& options) {
                     options.analysis.permutations, SteadySeconds);
   RunOutcome outcome;
   try {
-    outcome = RunAnalysis(job, progress);
+    outcome = options.runner ? options.runner(job, progress) : RunAnalysis(job, progress);
   } catch (const std::exception& error) {
     progress.Finish();
     Complain(fmt::format("cannot start the analysis: {}", error.what()));
@@ -209,7 +209,7 @@ int ProbeCommand(const std::string& path, TableFormat format) {
   return kExitSuccess;
 }
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& runner) {
   // A reader that goes away early (a pager quit, "| head") closes standard
   // output or error: writes to it fail from then on, but the analysis goes
   // on and its results, summary and report still reach the output directory.
@@ -221,6 +221,7 @@ int RunCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
 
   RunOptions run;
+  run.runner = runner;
   std::string formatWord = "auto", missingWord = "error", solverWord = "exact";
   CLI::App* runCommand = app.add_subcommand("run", "analyse a table and write the results and report.html");
   AddTableArguments(runCommand, run.table, formatWord);
