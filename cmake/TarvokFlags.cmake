@@ -26,6 +26,15 @@ if(TARVOK_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# A fuzz build instruments every object, not only the fuzz targets: the
+# libraries a target links report their branches to libFuzzer (so it is not
+# fuzzing blind) and carry the sanitizers. The targets add -fsanitize=fuzzer
+# to bring in libFuzzer's main.
+if(TARVOK_BUILD_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 # tarvok_warnings(target): strict warnings for our own code only.
 function(tarvok_warnings target)
   target_compile_options(${target} PRIVATE ${TARVOK_WARNING_FLAGS})

@@ -13,6 +13,7 @@
 
 #include "base/Error.h"
 #include "base/ResultNames.h"
+#include "base/ThreadCount.h"
 #include "core/Analysis.h"
 #include "engine/Classification.h"
 #include "engine/Reporting.h"
@@ -36,19 +37,11 @@ int ThreadCountFromEnvironment(int* count) {
   const char* text = std::getenv("TARVOK_THREADS");
   if (text == nullptr) {
     unsigned hardware = std::thread::hardware_concurrency();
-    *count = hardware == 0 ? 1 : static_cast<int>(hardware > 1024 ? 1024 : hardware);
+    const unsigned most = static_cast<unsigned>(tarvok::kMaxThreads);
+    *count = hardware == 0 ? 1 : static_cast<int>(hardware > most ? most : hardware);
     return -1;
   }
-  long value = 0;
-  const char* p = text;
-  if (*p == '\0') return 0;
-  for (; *p >= '0' && *p <= '9'; ++p) {
-    value = value * 10 + (*p - '0');
-    if (value > 1024) return 0;
-  }
-  if (*p != '\0' || value < 1) return 0;
-  *count = static_cast<int>(value);
-  return 1;
+  return tarvok::ParseThreadCount(text, count) ? 1 : 0;
 }
 
 void CheckRange(const char* name, int value, int lo, int hi, const char* allowed) {

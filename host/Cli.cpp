@@ -13,13 +13,18 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <memory>
+#include <sstream>
 
+#include "AtomicFile.h"
 #include "Progress.h"
 #include "Report.h"
 #include "ResultFiles.h"
+#include "RunDirectory.h"
 #include "Runner.h"
 #include "Summary.h"
 #include "Tarvok.h"
+#include "base/ThreadCount.h"
 
 namespace fs = std::filesystem;
 
@@ -72,7 +77,8 @@ void AddTableArguments(CLI::App* command, std::string& table, std::string& forma
 }
 
 // What the analysis will be told about the run, for the summary and report.
-RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::vector<int>& classes) {
+RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::vector<int>& classes,
+                    const std::vector<std::string>& warnings) {
   RunInfo info;
   info.table = options.table;
   info.genes = table.genes;
@@ -86,44 +92,101 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const std::ve
   if (p.supervise > 0) info.classesFile = options.classes;
   info.classes = classes;
   info.sampleLabels = table.sampleLabels;
+  for (const auto& policy : kPolicies) {
+    if (policy.second == options.missing) info.missingPolicy = policy.first;
+  }
+  info.missingCells = table.missingCells;
+  info.droppedGenes = table.droppedGenes;
+  info.droppedSamples = table.droppedSamples;
+  info.imputedCells = table.imputedCells;
+  info.warnings = warnings;
   return info;
 }
 
-int ReportInterruption(const RunOutcome& outcome, const RunOptions& options, const std::string& outDir) {
-  int started = outcome.clustersStarted;
-  std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
-                                                 options.analysis.clusters, started - 1)
-                                   : std::string("before the first cluster");
-  Complain(
-      fmt::format("interrupted {}; {} files written so far are in {}", during, CountFiles(outDir), outDir));
-  return kExitInterrupted;
+// TARVOK_THREADS unset, or set as the library will accept it. Checked here
+// so that a bad value is a usage error before the run, not a failure of the
+// analysis.
+bool ThreadsFromEnvironmentValid() {
+  const char* text = std::getenv("TARVOK_THREADS");
+  int threads = 0;
+  return text == nullptr || tarvok::ParseThreadCount(text, &threads);
 }
 
 // Reads the result files and presents them: the summary table on standard
 // output, summary.tsv, summary.json and report.html in the output directory.
-int PresentResults(const RunOutcome& outcome, const RunInfo& info, const std::string& outDir) {
+// A run that did not finish (info.incomplete set) presents the clusters it
+// completed of the clustersStarted it began, if any. Returns false when the results
+// could not be presented, after saying why.
+bool PresentResults(const RunInfo& info, const std::string& outDir, int clustersDone, int clustersStarted) {
   try {
-    RunResults results = ReadRunResults(outDir, outcome.clustersDone);
-    PrintSummary(results, std::cout);
+    RunResults results = info.incomplete.empty() ? ReadRunResults(outDir, clustersDone)
+                                                 : ReadFinishedResults(outDir, clustersStarted);
+    if (!info.incomplete.empty() && results.clusters.empty()) return true;  // nothing finished to show
+    std::ostringstream table;
+    PrintSummary(results, table);
     WriteSummaryFiles(results, info, outDir);
     std::string report = outDir + "/report.html";
     WriteReport(results, info, report);
-    std::cout << "\nReport: " << report << std::endl;
+    table << "\nReport: " << report << '\n';
+    std::string failure = WriteStandardOutput(table.str());
+    if (!failure.empty()) {
+      Complain(fmt::format("cannot write to standard output: {}", failure));
+      return false;
+    }
   } catch (const std::exception& error) {
-    Complain(fmt::format("the analysis finished, but its results could not be presented: {}", error.what()));
-    return kExitAnalysisFailed;
+    Complain(fmt::format("{}, but its results could not be presented: {}",
+                         info.incomplete.empty() ? "the analysis finished" : "the analysis stopped", error.what()));
+    return false;
   }
-  return kExitSuccess;
+  return true;
+}
+
+// Says how the run ended and presents what it produced: every cluster of a
+// finished run; the finished clusters of a failed or interrupted one, marked
+// incomplete. Returns the exit status.
+int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir) {
+  const int started = outcome.clustersStarted;
+  switch (outcome.status) {
+    case RunOutcome::Interrupted: {
+      const int signal = outcome.signal == SIGTERM ? SIGTERM : SIGINT;
+      std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
+                                                     info.clusters, started - 1)
+                                       : std::string("before the first cluster");
+      info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
+      PresentResults(info, outDir.Path(), 0, started);
+      Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
+                           outDir.CountResultFiles(), outDir.Path()));
+      return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
+    }
+    case RunOutcome::Failed: {
+      Complain(fmt::format("analysis failed: {}", outcome.message));
+      std::string meaning = ExplainFailure(outcome.message);
+      if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
+      info.incomplete = "the analysis failed: " + outcome.message;
+      PresentResults(info, outDir.Path(), 0, started);
+      return kExitAnalysisFailed;
+    }
+    case RunOutcome::Finished:
+      break;
+  }
+  return PresentResults(info, outDir.Path(), outcome.clustersDone, started) ? kExitSuccess : kExitAnalysisFailed;
 }
 
 }  // namespace
 
 std::string DefaultOutputDirectory(const std::string& table) {
-  std::string stem = fs::path(table).stem().string();
+  std::string name = fs::path(table).filename().string();
+  name.erase(0, name.find_first_not_of('.') == std::string::npos ? name.size() : name.find_first_not_of('.'));
+  std::string stem = fs::path(name).stem().string();
   return "output/" + (stem.empty() ? std::string("tarvok") : stem);
 }
 
 int RunCommand(const RunOptions& options) {
+  if (options.threads == 0 && !ThreadsFromEnvironmentValid()) {
+    Complain(fmt::format("TARVOK_THREADS is \"{}\"; it must be a whole number from 1 to {} (or use --threads)",
+                         std::getenv("TARVOK_THREADS"), tarvok::kMaxThreads));
+    return kExitUsage;
+  }
   if (options.analysis.supervise > 0 && options.classes.empty()) {
     Complain("--supervise needs --classes FILE, the class of each sample");
     return kExitUsage;
@@ -148,17 +211,21 @@ int RunCommand(const RunOptions& options) {
                          table.samples));
     return kExitUsage;
   }
-  for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", options.table, note));
-  for (const std::string& note : notes) Complain(fmt::format("{}: {}", options.classes, note));
+  std::vector<std::string> warnings;
+  for (const std::string& note : table.notes) warnings.push_back(fmt::format("{}: {}", options.table, note));
+  for (const std::string& note : notes) warnings.push_back(fmt::format("{}: {}", options.classes, note));
+  for (const std::string& warning : warnings) Complain(warning);
 
   AnalysisJob job;
   job.table = &table;
   job.parameters = options.analysis;
   job.dumpMatrix = options.dumpMatrix;
   job.threads = options.threads;
+  std::unique_ptr<RunDirectory> outDir;
   try {
-    job.outDir =
-        PrepareOutputDirectory(options.out.empty() ? DefaultOutputDirectory(options.table) : options.out);
+    outDir = std::make_unique<RunDirectory>(
+        options.out.empty() ? DefaultOutputDirectory(options.table) : options.out, options.force);
+    job.outDir = outDir->Path();
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
       job.classFile = job.outDir + "/classes.txt";
@@ -180,17 +247,11 @@ int RunCommand(const RunOptions& options) {
     return kExitAnalysisFailed;
   }
   progress.Finish();
-  switch (outcome.status) {
-    case RunOutcome::Interrupted:
-      return ReportInterruption(outcome, options, job.outDir);
-    case RunOutcome::Failed:
-      Complain(fmt::format("analysis failed: {}", outcome.message));
-      return kExitAnalysisFailed;
-    case RunOutcome::Finished:
-      break;
-  }
+  for (const std::string& message : progress.Messages()) warnings.push_back(message);
   if (static_cast<int>(classes.size()) != table.samples) classes.clear();
-  return PresentResults(outcome, MakeRunInfo(options, table, classes), job.outDir);
+  RunInfo info = MakeRunInfo(options, table, classes, warnings);
+  info.stoppedEarly = progress.StoppedEarly();
+  return Conclude(outcome, info, *outDir);
 }
 
 int ProbeCommand(const std::string& path, TableFormat format) {
@@ -202,10 +263,14 @@ int ProbeCommand(const std::string& path, TableFormat format) {
     return kExitUsage;
   }
   for (const std::string& note : table.notes) Complain(fmt::format("{}: {}", path, note));
-  std::cout << fmt::format(
+  std::string failure = WriteStandardOutput(fmt::format(
       "format: {}\nhasHeaderRow: {}\nhasLabelColumn: {}\ngenes: {}\nsamples: {}\nmissing values: {}\n",
       FormatName(table.format), table.hasHeaderRow ? 1 : 0, table.hasLabelColumn ? 1 : 0, table.genes,
-      table.samples, table.missingCells);
+      table.samples, table.missingCells));
+  if (!failure.empty()) {
+    Complain(fmt::format("cannot write to standard output: {}", failure));
+    return kExitAnalysisFailed;
+  }
   return kExitSuccess;
 }
 
@@ -250,12 +315,14 @@ int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& ru
       ->check(CLI::ExistingFile);
   runCommand->add_option("--out", run.out,
                          "output directory, created when missing (default: output/TABLE-NAME)");
+  runCommand->add_flag("--force", run.force,
+                       "write into an output directory that also holds files tarvok did not write");
   runCommand->add_flag("--dump-matrix", run.dumpMatrix, "also write the centred data as origmatrix.txt");
   AddChoice(runCommand, "--missing", missingWord, kPolicies,
             "missing values (empty, NA, NaN): stop with an error, drop the genes, or use the gene's mean");
   runCommand
       ->add_option("--threads", run.threads, "worker threads of the analysis (default: the library's choice)")
-      ->check(CLI::Range(1, 1024));
+      ->check(CLI::Range(1, tarvok::kMaxThreads));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
   AddChoice(runCommand, "--solver", solverWord, kSolvers,
             "leading axis of each step: the exact decomposition, or Lanczos iteration for many samples");
@@ -270,6 +337,10 @@ int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& ru
   } catch (const CLI::ParseError& error) {
     int status = app.exit(error);
     return status == 0 ? kExitSuccess : kExitUsage;
+  }
+  if (runCommand->parsed() && runCommand->count("--out") > 0 && run.out.empty()) {
+    Complain("--out needs a directory name; leave the option out for output/TABLE-NAME");
+    return kExitUsage;
   }
   TableFormat format = kFormats.at(formatWord);
   if (probeCommand->parsed()) return ProbeCommand(probeTable, format);

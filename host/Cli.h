@@ -11,7 +11,8 @@
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitAnalysisFailed = 1;  // the library's fatal error
 inline constexpr int kExitUsage = 2;           // bad usage or input, before anything runs
-inline constexpr int kExitInterrupted = 130;   // SIGINT or SIGTERM during the run
+inline constexpr int kExitInterrupted = 130;   // SIGINT during the run (128 + 2)
+inline constexpr int kExitTerminated = 143;    // SIGTERM during the run (128 + 15)
 
 // The options of "tarvok run", with their defaults.
 struct RunOptions {
@@ -20,6 +21,7 @@ struct RunOptions {
   AnalysisParameters analysis;
   std::string classes;  // class file; needed when supervise > 0
   std::string out;      // empty: "output/<table name without extension>"
+  bool force = false;   // write into a directory that holds other files
   bool dumpMatrix = false;
   MissingPolicy missing = MissingPolicy::Error;
   int threads = 0;  // 0: the library's choice
@@ -43,5 +45,6 @@ int RunCommand(const RunOptions& options);
 int ProbeCommand(const std::string& table, TableFormat format);
 
 // The default output directory for a table: "output/" and the table's file
-// name without its extension.
+// name without its extension and without leading dots (".tsv" gives
+// "output/tsv", never a hidden directory).
 std::string DefaultOutputDirectory(const std::string& table);

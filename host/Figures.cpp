@@ -9,6 +9,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "Utf8.h"
+
 namespace {
 
 struct Rgb {
@@ -28,6 +30,8 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr int kMaxLabelledSamples = 80;
 constexpr int kMaxLabelledGenes = 70;
 constexpr size_t kLabelChars = 18;
+// The face for text the default face has no glyphs for (fonts-noto-cjk).
+constexpr const char* kCjkFamily = "Noto Sans CJK SC";
 constexpr size_t kMaxLegendClasses = 11;
 
 void SetColour(cairo_t* cr, Rgb c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
@@ -90,13 +94,62 @@ class Canvas {
   cairo_t* cr_;
 };
 
+// True when the context's face has a glyph for every character of text.
+bool FaceCovers(cairo_t* cr, const std::string& text) {
+  cairo_glyph_t* glyphs = nullptr;
+  int count = 0;
+  if (cairo_scaled_font_text_to_glyphs(cairo_get_scaled_font(cr), 0, 0, text.c_str(),
+                                       static_cast<int>(text.size()), &glyphs, &count, nullptr, nullptr,
+                                       nullptr) != CAIRO_STATUS_SUCCESS) {
+    return false;
+  }
+  bool covered = true;
+  for (int k = 0; k < count; ++k) covered = covered && glyphs[k].index != 0;
+  cairo_glyph_free(glyphs);
+  return covered;
+}
+
+// cairo's text calls draw a whole string in one face and fall back to no
+// other, so a label in Chinese, Japanese or Korean would show as boxes in the
+// default face. Such text is drawn in the CJK face (fonts-noto-cjk), which
+// also holds Latin letters; the caller saves and restores the context.
+void SelectFaceFor(cairo_t* cr, const std::string& text) {
+  if (FaceCovers(cr, text)) return;
+  cairo_select_font_face(cr, kCjkFamily, CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+}
+
+// Width of text as Text draws it.
+double TextWidth(cairo_t* cr, const std::string& text) {
+  cairo_save(cr);
+  SelectFaceFor(cr, text);
+  cairo_text_extents_t extents;
+  cairo_text_extents(cr, text.c_str(), &extents);
+  cairo_restore(cr);
+  return extents.x_advance;
+}
+
 // Text anchored at (x, y): xAlign 0 left, 0.5 centre, 1 right; vertically
 // centred on y.
 void Text(cairo_t* cr, double x, double y, const std::string& text, double xAlign) {
+  cairo_save(cr);
+  SelectFaceFor(cr, text);
   cairo_text_extents_t extents;
   cairo_text_extents(cr, text.c_str(), &extents);
   cairo_move_to(cr, x - xAlign * extents.x_advance, y + 0.35 * 11);
   cairo_show_text(cr, text.c_str());
+  cairo_restore(cr);
+}
+
+// Room below a plot for the sample labels written upwards in 9-pixel type:
+// the longest label as drawn, so that short labels leave no blank band.
+double SampleLabelDepth(const std::vector<std::string>& labels) {
+  Canvas measure(1, 1);  // a scratch context: the figure's size is not known yet
+  cairo_set_font_size(measure.cr(), 9);
+  double longest = 0.0;
+  for (const std::string& label : labels) {
+    longest = std::max(longest, TextWidth(measure.cr(), DrawableText(label, kLabelChars)));
+  }
+  return std::ceil(longest) + 12;
 }
 
 // Text turned a quarter to the left, its end at (x, y) when xAlign is 1.
@@ -303,22 +356,19 @@ std::vector<int> ClassSlots(const std::vector<int>& classes, size_t samples,
 
 }  // namespace
 
+bool FiguresCanDraw(const std::string& text) {
+  Canvas measure(1, 1);
+  SelectFaceFor(measure.cr(), text);
+  return FaceCovers(measure.cr(), text);
+}
+
 std::string DrawableText(const std::string& text, size_t maxChars) {
   std::string out;
   size_t chars = 0, cut = std::string::npos;
-  const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   for (size_t i = 0; i < text.size();) {
-    unsigned char b = s[i];
-    size_t length = b < 0x80 ? 1 : b >= 0xC2 && b <= 0xDF ? 2 : b >= 0xE0 && b <= 0xEF ? 3
-                              : b >= 0xF0 && b <= 0xF4 ? 4 : 0;
-    bool valid = length > 0 && i + length <= text.size();
-    for (size_t k = 1; valid && k < length; ++k) valid = (s[i + k] & 0xC0) == 0x80;
-    if (valid && length == 3) {
-      valid = !(b == 0xE0 && s[i + 1] < 0xA0) && !(b == 0xED && s[i + 1] >= 0xA0);
-    }
-    if (valid && length == 4) {
-      valid = !(b == 0xF0 && s[i + 1] < 0x90) && !(b == 0xF4 && s[i + 1] >= 0x90);
-    }
+    const unsigned char b = static_cast<unsigned char>(text[i]);
+    const size_t length = Utf8SequenceLength(text, i);
+    const bool valid = length > 0;
     if (chars + 1 == maxChars) cut = out.size();
     if (valid && b >= 0x20 && b != 0x7F) {
       out.append(text, i, length);
@@ -403,7 +453,9 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
   const double mapW = samples * cellW, mapH = rows * cellH;
   const double legendX = left + mapW + 8 + (geneLabels ? 120 : 0);
   const int width = static_cast<int>(std::max(420.0, legendX + 90));
-  const int height = static_cast<int>(top + std::max(mapH, 140.0) + (sampleText ? 100 : 24));
+  // Below the map: the sample labels, or a margin; the colour bar is at least 140 high.
+  const double below = mapH + (sampleText ? SampleLabelDepth(sampleLabels) : 24.0);
+  const int height = static_cast<int>(top + std::max(below, std::max(mapH, 140.0) + 12));
 
   Canvas canvas(width, height);
   cairo_t* cr = canvas.cr();
@@ -471,7 +523,7 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
                           samples <= kMaxLabelledSamples;
   const double legendW = slots.empty() ? 0 : 110;
   const int width = static_cast<int>(kLeft + 620 + kRight + legendW);
-  const int height = static_cast<int>(kTop + 230 + (sampleText ? 110 : kBottom));
+  const int height = static_cast<int>(kTop + 230 + (sampleText ? SampleLabelDepth(sampleLabels) : kBottom));
 
   Canvas canvas(width, height);
   cairo_t* cr = canvas.cr();

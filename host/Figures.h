@@ -32,6 +32,10 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
                      const std::vector<int>& classes);
 
+// True when the figures draw every character of text with a real glyph, in
+// the default face or the CJK face, rather than as a box.
+bool FiguresCanDraw(const std::string& text);
+
 // text cut to at most maxChars characters ("..." marks a cut), with every
 // byte that is not part of valid UTF-8 replaced by '?': cairo refuses
 // invalid text and labels come from the user's table.

@@ -8,6 +8,8 @@
 #include <sstream>
 #include <vector>
 
+#include "base/MonitorKeywords.h"
+
 namespace {
 
 constexpr int kBarWidth = 20;
@@ -43,17 +45,17 @@ MonitorEvent ParseMonitorLine(std::string line) {
     int numbers;
   };
   static const Keyword keywords[] = {
-      {"ZR_MONITOR_EXTRACT_CLUSTER", MonitorEvent::ExtractCluster, 1},
-      {"ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE", MonitorEvent::ShaveInit, 0},
-      {"ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE", MonitorEvent::EstimateSize, 2},
-      {"ZR_MONITOR_RANDOMIZE_MATRIX", MonitorEvent::RandomizeMatrix, 0},
-      {"ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE", MonitorEvent::ShaveRandom, 2},
-      {"ZR_MONITOR_ORTHOGONALIZE_MATRIX", MonitorEvent::Orthogonalize, 1},
-      {"ZR_MONITOR_ERR_NO_CLUSTERS_LEFT", MonitorEvent::NoClustersLeft, 0},
-      {"ZR_MONITOR_APP_TERMINATED", MonitorEvent::Terminated, 0},
+      {tarvok::kMonitorExtractCluster, MonitorEvent::ExtractCluster, 1},
+      {tarvok::kMonitorShaveInitNestedSequence, MonitorEvent::ShaveInit, 0},
+      {tarvok::kMonitorEstimateOptClusterSize, MonitorEvent::EstimateSize, 2},
+      {tarvok::kMonitorRandomizeMatrix, MonitorEvent::RandomizeMatrix, 0},
+      {tarvok::kMonitorShaveRandNestedSequence, MonitorEvent::ShaveRandom, 2},
+      {tarvok::kMonitorOrthogonalizeMatrix, MonitorEvent::Orthogonalize, 1},
+      {tarvok::kMonitorNoClustersLeft, MonitorEvent::NoClustersLeft, 0},
+      {tarvok::kMonitorAppTerminated, MonitorEvent::Terminated, 0},
   };
   MonitorEvent event;
-  const std::string fatal = "ZR_MONITOR_ERR_FATAL";
+  const std::string fatal = tarvok::kMonitorFatal;
   if (line.compare(0, fatal.size(), fatal) == 0 &&
       (line.size() == fatal.size() || line[fatal.size()] == ' ')) {
     event.kind = MonitorEvent::Fatal;
@@ -138,8 +140,7 @@ void Progress::Handle(const MonitorEvent& event) {
       if (!terminal_) Line(fmt::format("cluster {} of {}: chosen ({})", cluster_, clusters_, Times()));
       break;
     case MonitorEvent::NoClustersLeft:
-      stoppedEarly_ = true;
-      if (!terminal_) Line(fmt::format("no clusters left after cluster {} of {}", cluster_, clusters_));
+      stoppedEarly_ = true;  // the library says so on its own, see Message
       break;
     default:
       return;
@@ -149,6 +150,8 @@ void Progress::Handle(const MonitorEvent& event) {
 
 void Progress::Line(const std::string& text) {
   if (quiet_) return;
+  if (barShown_) out_ << kEraseLine;
+  barShown_ = false;
   out_ << text << '\n';
   out_.flush();
 }
@@ -174,6 +177,21 @@ void Progress::Draw(bool force) {
 void Progress::Tick() { Draw(); }
 
 void Progress::Message(const std::string& text) {
+  // "No clusters left to extract..." then "\tExtracted i of requested K":
+  // shown as one line.
+  static const std::string kStopLine = "No clusters left to extract...";
+  static const std::string kCountLine = "\tExtracted ";
+  if (text == kStopLine) {
+    stopLineSeen_ = true;
+    return;
+  }
+  if (stopLineSeen_ && text.compare(0, kCountLine.size(), kCountLine) == 0) {
+    stopLineSeen_ = false;
+    Line("No clusters left to extract: e" + text.substr(2));
+    Draw(true);
+    return;
+  }
+  messages_.push_back(text);
   if (barShown_) out_ << kEraseLine;
   out_ << text;
   if (text.empty() || text.back() != '\n') out_ << '\n';

@@ -5,6 +5,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 // One monitor line of the library, parsed.
 struct MonitorEvent {
@@ -48,7 +49,9 @@ class Progress {
   // Redraws the live bar so that its clock moves between events.
   void Tick();
   // Shows a line of other text (the library's warnings) without breaking
-  // the bar: the bar is cleared, the text written, the bar redrawn.
+  // the bar: the bar is cleared, the text written, the bar redrawn. The
+  // library's two lines on an early stop become one line, which quiet
+  // silences; every other line is kept for Messages.
   void Message(const std::string& text);
   // Clears the live bar at the end of the run.
   void Finish();
@@ -59,6 +62,9 @@ class Progress {
   int ClustersStarted() const { return cluster_; }
   // True once the run reported that no clusters are left.
   bool StoppedEarly() const { return stoppedEarly_; }
+  // The lines of other text shown so far, in order (the early-stop lines not
+  // among them).
+  const std::vector<std::string>& Messages() const { return messages_; }
 
  private:
   // Redraws the live bar; unless forced, only when it changed and not
@@ -76,6 +82,8 @@ class Progress {
   int copy_ = 0;       // permuted copy being shaved, from 1
   int stepsDone_ = 0;  // units of work done in the current cluster
   bool stoppedEarly_ = false;
+  bool stopLineSeen_ = false;  // the library's "No clusters left" line came
+  std::vector<std::string> messages_;
   bool barShown_ = false;
   std::string lastBar_;    // text of the bar on screen
   double lastDraw_ = 0.0;  // clock time of its drawing

@@ -1,12 +1,13 @@
 #include "Report.h"
 
 #include <ctime>
-#include <fstream>
 #include <sstream>
 #include <stdexcept>
 
+#include "AtomicFile.h"
 #include "Figures.h"
 #include "Summary.h"
+#include "Utf8.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ td.genes, th.genes, table.params td, table.params th { text-align: left; }
 section { border-top: 2px solid #ccc; margin-top: 2em; }
 figure { display: inline-block; margin: 0.5em 1em 0.5em 0; vertical-align: top; }
 figcaption { font-size: 0.85em; color: #555; max-width: 560px; }
+.incomplete { background: #fff3cd; border: 1px solid #e0c36a; padding: 0.5em 0.8em; }
 .labels { font-family: monospace; font-size: 0.85em; word-wrap: break-word; }
 </style>
 )";
@@ -98,7 +100,11 @@ void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
     html << info.supervise << "% by classes from " << HtmlEscape(info.classesFile);
   }
   html << "</td></tr>\n<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
-  if (static_cast<int>(r.clusters.size()) < info.clusters) {
+  if (!info.incomplete.empty()) {
+    html << "<p class=\"incomplete\"><strong>Incomplete results:</strong> " << HtmlEscape(info.incomplete)
+         << ". Only the " << r.clusters.size() << (r.clusters.size() == 1 ? " cluster" : " clusters")
+         << " finished before that are shown.</p>\n";
+  } else if (static_cast<int>(r.clusters.size()) < info.clusters) {
     html << "<p>The run stopped after " << r.clusters.size() << " of " << info.clusters
          << " clusters: no smaller cluster stood out in what the earlier ones left.</p>\n";
   }
@@ -110,8 +116,8 @@ void SummaryTable(std::ostream& html, const RunResults& r) {
           "<th class=\"genes\">First genes</th></tr>\n";
   for (const ClusterResult& c : r.clusters) {
     html << "<tr><td><a href=\"#cluster-" << c.number << "\">" << c.number << "</a></td><td>"
-         << c.size << "</td><td>" << c.chosenStep << "</td><td>" << SixDecimals(c.eigenvalue)
-         << "</td><td>" << SixDecimals(c.r2) << "</td><td>" << SixDecimals(c.gap)
+         << c.size << "</td><td>" << c.chosenStep << "</td><td>" << SignificantDigits(c.eigenvalue)
+         << "</td><td>" << SignificantDigits(c.r2) << "</td><td>" << SignificantDigits(c.gap)
          << "</td><td class=\"genes\">" << HtmlEscape(FirstGenes(c, kSummaryFirstGenes))
          << "</td></tr>\n";
   }
@@ -123,8 +129,8 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
   const std::string name = "Cluster " + std::to_string(c.number);
   html << "<section id=\"cluster-" << c.number << "\">\n<h2>" << name << "</h2>\n<p>" << c.size
        << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
-       << c.sizes.size() << "; eigenvalue " << SixDecimals(c.eigenvalue) << ", R\xC2\xB2 "
-       << SixDecimals(c.r2) << "%, gap " << SixDecimals(c.gap) << ".</p>\n";
+       << c.sizes.size() << "; eigenvalue " << SignificantDigits(c.eigenvalue) << ", R\xC2\xB2 "
+       << SignificantDigits(c.r2) << "%, gap " << SignificantDigits(c.gap) << ".</p>\n";
   const std::vector<int>& classes = info.supervise != 0 ? info.classes : std::vector<int>();
   Image(html, DrawGapCurve(c), name + " gap curve",
         "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
@@ -151,7 +157,7 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
 
 std::string HtmlEscape(const std::string& text) {
   std::string out;
-  for (char ch : text) {
+  for (char ch : ReplaceInvalidUtf8(text)) {
     switch (ch) {
       case '&': out += "&amp;"; break;
       case '<': out += "&lt;"; break;
@@ -174,8 +180,5 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
   for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info);
   html << kScript << "</body>\n</html>\n";
 
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file << html.str();
-  file.close();
-  if (!file) throw std::runtime_error(path + ": cannot be written");
+  WriteFileAtomically(path, html.str());
 }

@@ -11,8 +11,10 @@
 //   r    (input) the results read back from the output directory
 //   info (input) the run's table, parameters and sample classes
 //   path (input) file to create or overwrite
-// Throws std::runtime_error naming the file when it cannot be written.
+// Written atomically; throws std::runtime_error naming the file and the
+// system's reason when it cannot be written.
 void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path);
 
-// Escapes text for HTML element content and attribute values (& < > " ').
+// Escapes text for HTML element content and attribute values (& < > " '),
+// with U+FFFD for bytes that are not valid UTF-8.
 std::string HtmlEscape(const std::string& text);

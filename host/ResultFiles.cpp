@@ -1,5 +1,6 @@
 #include "ResultFiles.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -8,6 +9,8 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+
+#include "base/ResultNames.h"
 
 namespace {
 
@@ -25,18 +28,20 @@ struct LineFile {
 };
 
 // Reads path whole. A non-empty file must end with "\n": a cut-off last line
-// is the mark of an interrupted write and is never taken for a value.
-LineFile ReadLines(const std::string& path) {
+// is the mark of an interrupted write and is never taken for a value. With
+// dropCutLine it is left out instead (a list that a stopped run was writing).
+LineFile ReadLines(const std::string& path, bool dropCutLine = false) {
   LineFile file{path, {}};
   std::ifstream in(path, std::ios::binary);
   if (!in) file.Fail(std::string("cannot be read: ") + std::strerror(errno));
   std::ostringstream content;
   content << in.rdbuf();
   const std::string text = content.str();
-  if (!text.empty() && text.back() != '\n') file.Fail("ends in an incomplete line");
+  if (!text.empty() && text.back() != '\n' && !dropCutLine) file.Fail("ends in an incomplete line");
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
+    if (end == std::string::npos) break;  // the cut-off line dropCutLine allows
     file.lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
@@ -115,12 +120,6 @@ int ParseInt(const LineFile& file, size_t line, const std::string& text) {
   return static_cast<int>(value);
 }
 
-std::string ClusterFileName(const char* stem, int number) {
-  char name[64];
-  std::snprintf(name, sizeof name, "%s%05d%s", stem, number, ".txt");
-  return name;
-}
-
 // Entry number-1 of a name list ("clusters.txt", "clabels.txt"): a plain file
 // name inside the output directory.
 std::string ListedName(const LineFile& list, int number) {
@@ -133,7 +132,7 @@ std::string ListedName(const LineFile& list, int number) {
 
 // The gap and variance files of one cluster: the nested sequence.
 void ReadCurves(const std::string& dir, ClusterResult& c) {
-  LineFile gap = ReadLines(dir + "/" + ClusterFileName("gap", c.number));
+  LineFile gap = ReadLines(dir + "/" + tarvok::ClusterFileName("gap", c.number));
   if (gap.lines.empty()) gap.Fail("holds no steps");
   for (size_t k = 0; k < gap.lines.size(); ++k) {
     std::vector<std::string> f = Fields(gap, k, 2);
@@ -142,7 +141,7 @@ void ReadCurves(const std::string& dir, ClusterResult& c) {
     c.sizes.push_back(size);
     c.gapCurve.push_back(ParseDouble(gap, k, f[1]));
   }
-  LineFile variance = ReadLines(dir + "/" + ClusterFileName("variance", c.number));
+  LineFile variance = ReadLines(dir + "/" + tarvok::ClusterFileName("variance", c.number));
   ExpectLines(variance, gap.lines.size());
   for (size_t k = 0; k < variance.lines.size(); ++k) {
     std::vector<std::string> f = Fields(variance, k, 6);
@@ -175,20 +174,20 @@ void ReadMembers(const std::string& dir, const std::string& dataName,
   }
 }
 
-}  // namespace
-
-RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
+// ReadRunResults; finishedOnly: the run stopped, and the lists it appends a
+// line to per cluster may end in a cut-off line beyond clustersDone.
+RunResults ReadResults(const std::string& outDir, int clustersDone, bool finishedOnly) {
   if (clustersDone < 0) throw std::runtime_error("negative cluster count");
   RunResults r;
-  LineFile columns = ReadLines(outDir + "/ColLbls.txt");
+  LineFile columns = ReadLines(outDir + "/" + tarvok::kColumnLabelsFile);
   if (columns.lines.empty()) columns.Fail("holds no sample labels");
   r.sampleLabels = columns.lines;
   r.samples = static_cast<int>(columns.lines.size());
   if (clustersDone == 0) return r;
 
-  LineFile lengths = ReadLines(outDir + "/clusterlengths.txt");
-  LineFile dataNames = ReadLines(outDir + "/clusters.txt");
-  LineFile labelNames = ReadLines(outDir + "/clabels.txt");
+  LineFile lengths = ReadLines(outDir + "/" + tarvok::kClusterLengthsFile, finishedOnly);
+  LineFile dataNames = ReadLines(outDir + "/" + tarvok::kClusterListFile, finishedOnly);
+  LineFile labelNames = ReadLines(outDir + "/" + tarvok::kClusterLabelListFile, finishedOnly);
   // An interrupted run may have announced more clusters than it finished.
   for (const LineFile* file : {&lengths, &dataNames, &labelNames}) {
     if (file->lines.size() < static_cast<size_t>(clustersDone)) {
@@ -209,24 +208,24 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
     if (c.chosenStep < 1 || c.chosenStep > static_cast<int>(c.sizes.size())) {
       lengths.FailAt(line, "step " + std::to_string(c.chosenStep) + " lies outside the " +
                                std::to_string(c.sizes.size()) + " steps of " +
-                               ClusterFileName("gap", i));
+                               tarvok::ClusterFileName("gap", i));
     }
     if (c.sizes[c.chosenStep - 1] != c.size) {
       lengths.FailAt(line, "size " + std::to_string(c.size) + " differs from " +
                                std::to_string(c.sizes[c.chosenStep - 1]) + " at step " +
                                std::to_string(c.chosenStep) + " of " +
-                               ClusterFileName("gap", i));
+                               tarvok::ClusterFileName("gap", i));
     }
     c.gap = c.gapCurve[c.chosenStep - 1];
     c.r2 = c.r2Curve[c.chosenStep - 1];
 
     ReadMembers(outDir, ListedName(dataNames, i), ListedName(labelNames, i), r.samples, c);
 
-    LineFile eigen = ReadLines(outDir + "/" + ClusterFileName("eigen", i));
+    LineFile eigen = ReadLines(outDir + "/" + tarvok::ClusterFileName("eigen", i));
     ExpectLines(eigen, 1);
     c.eigenvalue = ParseDouble(eigen, 0, eigen.lines[0]);
 
-    LineFile pc = ReadLines(outDir + "/" + ClusterFileName("pc", i));
+    LineFile pc = ReadLines(outDir + "/" + tarvok::ClusterFileName("pc", i));
     ExpectLines(pc, r.samples);
     for (size_t s = 0; s < pc.lines.size(); ++s) {
       c.component.push_back(ParseDouble(pc, s, pc.lines[s]));
@@ -234,6 +233,27 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
     r.clusters.push_back(std::move(c));
   }
   return r;
+}
+
+}  // namespace
+
+RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
+  return ReadResults(outDir, clustersDone, false);
+}
+
+RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
+  // Only clusters whose line reached "clusterlengths.txt" can be whole.
+  int listed = 0;
+  std::ifstream lengths(outDir + "/" + tarvok::kClusterLengthsFile, std::ios::binary);
+  for (std::string line; std::getline(lengths, line) && !lengths.eof();) ++listed;
+  for (int k = std::min(atMost, listed); k > 0; --k) {
+    try {
+      return ReadResults(outDir, k, true);
+    } catch (const std::runtime_error&) {
+      // cluster k is cut short: try one fewer
+    }
+  }
+  return ReadRunResults(outDir, 0);
 }
 
 std::vector<int> GeneSigns(const ClusterResult& c) {

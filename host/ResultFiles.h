@@ -12,6 +12,15 @@ struct RunInfo {
   std::string classesFile;  // empty when unsupervised
   std::vector<int> classes;  // class of each sample; empty if unsupervised
   std::vector<std::string> sampleLabels;  // one per sample; may be empty
+  // How the table's missing values were handled ("error", "drop", "row-mean")
+  // and what that changed.
+  std::string missingPolicy = "error";
+  int missingCells = 0, droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
+  std::vector<std::string> warnings;  // every warning the run gave, in order
+  bool stoppedEarly = false;          // the library found no clusters left
+  // Why the results stop short of the run, "" for a run that finished: the
+  // library failed or the user interrupted after the clusters shown.
+  std::string incomplete;
 };
 
 // One extracted cluster, as read from its per-cluster files.
@@ -43,6 +52,11 @@ struct RunResults {
 // ends in a cut-off line, has the wrong number of lines or fields, holds text
 // that is not a finite number, or disagrees with the other files of its cluster.
 RunResults ReadRunResults(const std::string& outDir, int clustersDone);
+
+// The clusters an unfinished run (failed or interrupted) completed: the
+// longest run of clusters 1..k, k <= atMost, whose files are all whole.
+// Throws std::runtime_error only when not even the sample labels can be read.
+RunResults ReadFinishedResults(const std::string& outDir, int atMost);
 
 // The sign of each gene of c relative to its component: +1 when the gene's
 // centred row has a positive dot product with the component, else -1.

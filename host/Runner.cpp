@@ -18,17 +18,17 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
 
+#include "AtomicFile.h"
 #include "Tarvok.h"
+#include "base/ResultNames.h"
 #include "engine/RunDriver.h"
 
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -41,9 +41,9 @@ constexpr double kKillGraceSeconds = 3.0;
 // Written by the signal handler, read by the poll loop (self-pipe).
 int signalPipe[2] = {-1, -1};
 
-extern "C" void OnStopSignal(int) {
+extern "C" void OnStopSignal(int signal) {
   int saved = errno;
-  char byte = 1;
+  char byte = static_cast<char>(signal);
   ssize_t ignored = write(signalPipe[1], &byte, 1);
   (void)ignored;
   errno = saved;
@@ -55,10 +55,9 @@ double Now() {
 }
 
 void WriteLines(const std::vector<std::string>& lines, const std::string& path) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  for (const std::string& line : lines) out << line << '\n';
-  out.close();
-  if (!out) throw std::runtime_error(fmt::format("cannot write {}", path));
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  WriteFileAtomically(path, text);
 }
 
 std::vector<std::string> LabelsOrGenerated(const std::vector<std::string>& labels, int count,
@@ -197,33 +196,10 @@ std::string DescribeStatus(int status) {
 
 }  // namespace
 
-std::string PrepareOutputDirectory(const std::string& dir) {
-  std::error_code error;
-  fs::path path = fs::absolute(fs::path(dir), error).lexically_normal();
-  if (error) throw std::runtime_error(fmt::format("output directory {}: {}", dir, error.message()));
-  if (!fs::exists(path, error)) {
-    fs::create_directories(path, error);
-    if (error)
-      throw std::runtime_error(fmt::format("cannot create output directory {}: {}", dir, error.message()));
-  }
-  if (!fs::is_directory(path, error)) {
-    throw std::runtime_error(fmt::format("output directory {} exists and is not a directory", dir));
-  }
-  std::string absolute = path.string();
-  while (absolute.size() > 1 && absolute.back() == '/') absolute.pop_back();
-  if (access(absolute.c_str(), W_OK | X_OK) != 0) {
-    throw std::runtime_error(fmt::format("output directory {} is not writable", dir));
-  }
-  for (const char* stale : {"summary.tsv", "summary.json", "report.html"}) {
-    fs::remove(path / stale, error);
-  }
-  return absolute;
-}
-
 bool WriteLabelFiles(const Table& table, const std::string& dir) {
   if (table.geneLabels.empty() && table.sampleLabels.empty()) return true;
-  WriteLines(LabelsOrGenerated(table.geneLabels, table.genes, "GENE"), dir + "/RowLbls.txt");
-  WriteLines(LabelsOrGenerated(table.sampleLabels, table.samples, "sample"), dir + "/ColLbls.txt");
+  WriteLines(LabelsOrGenerated(table.geneLabels, table.genes, "GENE"), dir + "/" + tarvok::kRowLabelsFile);
+  WriteLines(LabelsOrGenerated(table.sampleLabels, table.samples, "sample"), dir + "/" + tarvok::kColumnLabelsFile);
   return false;
 }
 
@@ -276,13 +252,6 @@ std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>
   }
   notes.push_back(fmt::format("class labels numbered: {}", fmt::join(order, ", ")));
   return classes;
-}
-
-int CountFiles(const std::string& dir) {
-  std::error_code error;
-  int count = 0;
-  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) ++count;
-  return count;
 }
 
 RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
@@ -338,7 +307,9 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0 && (fds[2].revents & POLLIN)) {
       char drain[16];
-      while (read(signalPipe[0], drain, sizeof drain) > 0) {
+      ssize_t count;
+      while ((count = read(signalPipe[0], drain, sizeof drain)) > 0) {
+        if (outcome.signal == 0) outcome.signal = drain[0];
       }
       if (!interrupted) {
         interrupted = true;
@@ -370,4 +341,30 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
     outcome.message = DescribeStatus(status);
   }
   return outcome;
+}
+
+std::string ExplainFailure(const std::string& message) {
+  struct Known {
+    const char* words;  // a piece of the library's message
+    const char* meaning;
+  };
+  static const Known known[] = {
+      {"allocation failure",
+       "the analysis ran out of memory; try fewer genes (filter the table first) or fewer permutations, or a "
+       "machine with more memory"},
+      {"No convergence in 30 SVDCMP",
+       "the singular value decomposition of a cluster's data did not settle within its iteration limit; this "
+       "happens with extreme or nearly identical values: check the table for outliers and constant genes, or "
+       "transform it (for example to logarithms)"},
+      {"SVDCMP: You must augment A",
+       "a cluster's data matrix had a shape the decomposition cannot take; please report this with the table"},
+      {"choldc failed",
+       "the supervision's weighting of the classes could not be factorised (it is not positive definite), "
+       "which a supervision weight of at most 100 should never cause; please report it with the table and "
+       "class file"},
+  };
+  for (const Known& k : known) {
+    if (message.find(k.words) != std::string::npos) return k.meaning;
+  }
+  return "";
 }

@@ -41,14 +41,8 @@ struct RunOutcome {
   int clustersDone = 0;     // Finished: RuzoVavav's clustersDone
   std::string message;      // Failed: why, in one line
   int clustersStarted = 0;  // passes begun, as the monitor lines told
+  int signal = 0;           // Interrupted: SIGINT or SIGTERM, the signal that stopped the run
 };
-
-// Makes dir (and its parents) when missing and checks that it is a
-// writable directory. Removes the summary and report files an earlier run
-// left there, so that a failed run never sits beside a stale report.
-// Returns the absolute path without a trailing '/'; throws
-// std::runtime_error with a message for the user.
-std::string PrepareOutputDirectory(const std::string& dir);
 
 // Writes "RowLbls.txt" and "ColLbls.txt" into dir when the table has gene
 // or sample labels, making up the missing side as GENE%05d / sample%05d.
@@ -75,9 +69,12 @@ std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>
 // it. The parent turns the child's monitor lines into progress events,
 // passes its standard error through progress.Message, and keeps the fatal
 // message. SIGINT or SIGTERM to this process ends the child (SIGTERM, then
-// SIGKILL after three seconds) and gives Interrupted; the files written so
-// far stay.
+// SIGKILL after three seconds) and gives Interrupted with that signal; the
+// files written so far stay.
 RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress);
 
-// How many entries dir holds (files written so far), 0 when unreadable.
-int CountFiles(const std::string& dir);
+// Plain words for one of the library's numerical failure messages ("No
+// convergence in 30 SVDCMP iterations", "allocation failure in dvector()",
+// "choldc failed", ...), to be shown beside it; "" for any other message,
+// which speaks for itself.
+std::string ExplainFailure(const std::string& message);

@@ -2,15 +2,18 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 #include <stdexcept>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
-std::string SixDecimals(double value) {
+#include "AtomicFile.h"
+#include "Utf8.h"
+
+std::string SignificantDigits(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%f", value);
+  std::snprintf(text, sizeof text, "%.7g", value);
   return text;
 }
 
@@ -36,8 +39,8 @@ void PrintSummary(const RunResults& r, std::ostream& out) {
   std::vector<std::vector<std::string>> rows = {header};
   for (const ClusterResult& c : r.clusters) {
     rows.push_back({std::to_string(c.number), std::to_string(c.size),
-                    std::to_string(c.chosenStep), SixDecimals(c.eigenvalue), SixDecimals(c.r2),
-                    SixDecimals(c.gap), FirstGenes(c, kSummaryFirstGenes)});
+                    std::to_string(c.chosenStep), SignificantDigits(c.eigenvalue), SignificantDigits(c.r2),
+                    SignificantDigits(c.gap), FirstGenes(c, kSummaryFirstGenes)});
   }
   // Numbers right-aligned; the gene list is last and left as it is.
   std::vector<size_t> width(header.size() - 1, 0);
@@ -52,25 +55,15 @@ void PrintSummary(const RunResults& r, std::ostream& out) {
   }
 }
 
-namespace {
-
-void Finish(std::ofstream& file, const std::string& path) {
-  file.close();
-  if (!file) throw std::runtime_error(path + ": cannot be written");
-}
-
-}  // namespace
-
 void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::string& outDir) {
-  const std::string tsvPath = outDir + "/summary.tsv";
-  std::ofstream tsv(tsvPath, std::ios::binary | std::ios::trunc);
+  std::ostringstream tsv;
   tsv << "cluster\tgenes\tstep\teigenvalue\tr2_percent\tgap\tgene_labels\n";
   for (const ClusterResult& c : r.clusters) {
-    tsv << c.number << '\t' << c.size << '\t' << c.chosenStep << '\t'
-        << SixDecimals(c.eigenvalue) << '\t' << SixDecimals(c.r2) << '\t' << SixDecimals(c.gap)
-        << '\t' << FirstGenes(c, c.geneLabels.size()) << '\n';
+    tsv << c.number << '\t' << c.size << '\t' << c.chosenStep << '\t' << SignificantDigits(c.eigenvalue)
+        << '\t' << SignificantDigits(c.r2) << '\t' << SignificantDigits(c.gap) << '\t'
+        << ReplaceInvalidUtf8(FirstGenes(c, c.geneLabels.size())) << '\n';
   }
-  Finish(tsv, tsvPath);
+  WriteFileAtomically(outDir + "/summary.tsv", tsv.str());
 
   using json = nlohmann::ordered_json;  // keys in the order written
   json clusters = json::array();
@@ -93,12 +86,20 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
                 {"tolerance_percent", info.tolerance},
                 {"supervise_percent", info.supervise},
                 {"classes_file", info.classesFile.empty() ? json(nullptr) : json(info.classesFile)}}},
+              {"missing_values",
+               {{"policy", info.missingPolicy},
+                {"missing_cells", info.missingCells},
+                {"dropped_genes", info.droppedGenes},
+                {"dropped_samples", info.droppedSamples},
+                {"imputed_cells", info.imputedCells}}},
+              {"warnings", info.warnings},
+              {"complete", info.incomplete.empty()},
+              {"incomplete_reason", info.incomplete.empty() ? json(nullptr) : json(info.incomplete)},
+              {"stopped_early", info.stoppedEarly},
               {"clusters_done", r.clusters.size()},
               {"clusters", clusters}};
-  const std::string jsonPath = outDir + "/summary.json";
-  std::ofstream out(jsonPath, std::ios::binary | std::ios::trunc);
   // Labels come from the user's table and need not be UTF-8: replace bad
-  // bytes rather than fail after the whole analysis has run.
-  out << doc.dump(2, ' ', false, json::error_handler_t::replace) << '\n';
-  Finish(out, jsonPath);
+  // bytes rather than fail after the whole analysis has run. Numbers are
+  // written so that reading them back gives the same doubles.
+  WriteFileAtomically(outDir + "/summary.json", doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }

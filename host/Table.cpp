@@ -375,6 +375,8 @@ void FillValues(const RawTable& raw, MissingPolicy policy, Table& table) {
     kept.push_back(r);
   }
   table.genes = static_cast<int>(kept.size());
+  table.droppedGenes = static_cast<int>(raw.rows.size() - kept.size());
+  table.imputedCells = static_cast<int>(replaced);
   bool dropped = kept.size() < raw.rows.size();
   if (raw.hasLabelColumn) {
     for (std::size_t r : kept) table.geneLabels.push_back(raw.rows[r].fields[0]);

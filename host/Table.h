@@ -33,6 +33,9 @@ struct Table {
   std::vector<std::string> geneLabels;
   std::vector<std::string> sampleLabels;  // one per sample, or empty
   int missingCells = 0;                   // missing values found in the file
+  // What the missing-value policy did: genes and samples left out, cells
+  // filled with the gene's mean.
+  int droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
   // What the reader changed, one sentence each, for the user: genes
   // dropped, values replaced, labels rewritten.
   std::vector<std::string> notes;

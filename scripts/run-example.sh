@@ -5,8 +5,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+scripts/setup.sh --example
+cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_BUILD_TESTS=OFF \
+  -DTARVOK_BUILD_HOST=ON >/dev/null
 cmake --build build/release -j "$(nproc)" --target tarvok
 
 build/release/host/tarvok run examples/data/golub.tsv --clusters 3 --permutations 20 --supervise 0 \

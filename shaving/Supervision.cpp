@@ -46,7 +46,12 @@ void AppendToClassList(ClassList& list, int label, int sample) {
   if (node == nullptr) ListFailure("Error creating list node: %s\n");
   node->label = label;
   node->members = static_cast<int*>(ZeroAllocate(1, sizeof(int)));
-  if (node->members == nullptr) ListFailure("Error creating list node item: %s\n");
+  if (node->members == nullptr) {
+    const int error = errno;
+    std::free(node);  // not linked yet: nothing else would release it
+    errno = error;
+    ListFailure("Error creating list node item: %s\n");
+  }
   node->members[0] = sample;
   node->count = 1;
   node->next = nullptr;

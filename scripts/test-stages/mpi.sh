@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
 
-scripts/setup.sh libopenmpi-dev openmpi-bin
+scripts/setup.sh
 
 dir=build/release
 cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_BUILD_TESTS=ON \

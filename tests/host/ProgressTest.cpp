@@ -105,13 +105,17 @@ TEST(ProgressDisplay, ClustersAndEarlyStop) {
   s.At(6, "ZR_MONITOR_ERR_NO_CLUSTERS_LEFT");
   EXPECT_TRUE(s.progress.StoppedEarly());
   EXPECT_EQ(s.progress.ClustersStarted(), 2);
+  // The library's own two lines on standard error become the one line that says so.
+  s.progress.Message("No clusters left to extract...");
+  s.progress.Message("\tExtracted 2 of requested 3");
+  EXPECT_TRUE(s.progress.Messages().empty());
   EXPECT_EQ(s.out.str(),
             "cluster 1 of 3: shaving the data (0%, 0:00 elapsed)\n"
             "cluster 1 of 3: permuted copy 1 of 1 (16%, 0:02 elapsed, about 0:10 left)\n"
             "cluster 1 of 3: chosen (33%, 0:04 elapsed, about 0:08 left)\n"
             "cluster 2 of 3: shaving the data (33%, 0:04 elapsed, about 0:08 left)\n"
             "cluster 2 of 3: chosen (66%, 0:06 elapsed, about 0:03 left)\n"
-            "no clusters left after cluster 2 of 3\n");
+            "No clusters left to extract: extracted 2 of requested 3\n");
 }
 
 TEST(ProgressDisplay, LiveBarOnATerminal) {
@@ -138,9 +142,9 @@ TEST(ProgressDisplay, LiveBarOnATerminal) {
             "\r\x1b[K[########............] cluster 1/2, copy 4/4, 40%, 0:12 elapsed, about 0:18 left");
   s.out.str("");
   // Other text clears the bar, stands on its own line, and the bar returns.
-  s.progress.Message("No clusters left to extract...");
+  s.progress.Message("Warning: a gene is constant");
   EXPECT_EQ(s.out.str(),
-            "\r\x1b[KNo clusters left to extract...\n"
+            "\r\x1b[KWarning: a gene is constant\n"
             "\r\x1b[K[########............] cluster 1/2, copy 4/4, 40%, 0:12 elapsed, about 0:18 left");
   s.out.str("");
   s.progress.Finish();
@@ -156,8 +160,12 @@ TEST(ProgressDisplay, QuietShowsOnlyMessages) {
     s.progress.Tick();
     s.progress.Finish();
     EXPECT_EQ(s.out.str(), "");
+    s.progress.Message("No clusters left to extract...");
+    s.progress.Message("\tExtracted 1 of requested 2");
+    EXPECT_EQ(s.out.str(), "");
     s.progress.Message("warning\n");
     EXPECT_EQ(s.out.str(), "warning\n");
+    EXPECT_EQ(s.progress.Messages(), std::vector<std::string>{"warning\n"});
   }
 }
 

@@ -119,6 +119,22 @@ TEST(WriteReport, EscapesLabelsAndPaths) {
   EXPECT_NE(html.find("&lt;img_src=x_onerror=alert(1)&gt;"), std::string::npos);
   EXPECT_NE(html.find("data/a&lt;script&gt;.tsv"), std::string::npos);
   EXPECT_NE(html.find("50% by classes from &quot;classes&quot;.txt"), std::string::npos);
+  // Bytes that are not UTF-8 (Latin-1 here) become U+FFFD, so the page stays valid UTF-8.
+  EXPECT_EQ(HtmlEscape("caf\xE9 <\xC3\xA9>"), "caf\xEF\xBF\xBD &lt;\xC3\xA9&gt;");
+}
+
+TEST(WriteReport, AnIncompleteRunSaysWhyAndShowsItsFinishedClusters) {
+  TempDir dir;
+  RunInfo info = Info(5);
+  info.clusters = 4;
+  info.incomplete = "the analysis failed: Numerical Recipes: No convergence in 30 SVDCMP iterations";
+  WriteReport(MakeResults(5, 2), info, dir.File("report.html"));
+  std::string html = ReadFile(dir.File("report.html"));
+  EXPECT_NE(html.find("<strong>Incomplete results:</strong> the analysis failed: Numerical Recipes: No "
+                      "convergence in 30 SVDCMP iterations. Only the 2 clusters finished before that are shown."),
+            std::string::npos);
+  EXPECT_EQ(html.find("no smaller cluster stood out"), std::string::npos);
+  EXPECT_NE(html.find("id=\"cluster-2\""), std::string::npos);
 }
 
 TEST(DrawHeatmap, TurnsOpposedGenesToFollowTheComponent) {
@@ -176,6 +192,42 @@ TEST(DrawableText, CutsLongTextAndReplacesInvalidBytes) {
   EXPECT_TRUE(Image(DrawHeatmap(c, {"\xC0", "b", "c"}, {}, 200).png).ok());
 }
 
+// Rows of white at the bottom of a figure.
+int BlankRowsAtTheBottom(const Image& image) {
+  for (int y = image.height() - 1; y >= 0; --y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if ((image.Pixel(x, y) & 0xFFFFFF) != 0xFFFFFF) return image.height() - 1 - y;
+    }
+  }
+  return image.height();
+}
+
+TEST(Figures, SampleLabelsTakeOnlyTheRoomTheyNeed) {
+  ClusterResult c = MakeCluster(1, 6, 8, 1);
+  const std::vector<std::string> shortLabels = {"A1", "A2", "A3", "B1", "B2", "B3"};
+  const std::vector<std::string> longLabels(6, "a_rather_long_sample_label");
+  for (bool heatmap : {true, false}) {
+    SCOPED_TRACE(heatmap ? "heatmap" : "component");
+    auto draw = [&](const std::vector<std::string>& labels) {
+      return heatmap ? DrawHeatmap(c, labels, {}, 200) : DrawComponent(c, labels, {});
+    };
+    Image small(draw(shortLabels).png), large(draw(longLabels).png);
+    EXPECT_LE(BlankRowsAtTheBottom(small), 14);
+    EXPECT_LE(BlankRowsAtTheBottom(large), 14);
+    EXPECT_GT(large.height(), small.height() + 40);
+  }
+}
+
+TEST(Figures, CjkLabelsDrawAsGlyphs) {
+  EXPECT_TRUE(FiguresCanDraw("GENE00001"));
+  EXPECT_TRUE(FiguresCanDraw("\xE5\x9F\xBA\xE5\x9B\xA0 \xEC\x9C\xA0\xEC\xA0\x84\xEC\x9E\x90 "
+                             "\xE9\x81\xBA\xE4\xBC\x9D\xE5\xAD\x90-TP53"));  // Chinese, Korean, Japanese
+  EXPECT_FALSE(FiguresCanDraw("\xCD\xB8"));  // U+0378, assigned to nothing
+  ClusterResult c = MakeCluster(1, 3, 4, 1);
+  c.geneLabels[0] = "\xE5\x9F\xBA\xE5\x9B\xA0";
+  EXPECT_TRUE(Image(DrawHeatmap(c, {"\xE6\xA0\xB7\xE6\x9C\xAC", "b", "c"}, {}, 200).png).ok());
+}
+
 TEST(Figures, DrawFlatAndSingleStepClusters) {
   ClusterResult c = MakeCluster(1, 3, 1, 1);  // one step of one gene, all values zero
   c.data = {{0, 0, 0}};
@@ -194,7 +246,7 @@ TEST(WriteReport, NamesTheFileItCannotWrite) {
     WriteReport(MakeResults(3, 1), Info(3), path);
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), path + ": cannot be written");
+    EXPECT_EQ(std::string(e.what()), "cannot write " + path + ": No such file or directory");
   }
 }
 

@@ -41,11 +41,22 @@ TEST(PrintSummary, AlignsNumbersAndListsTheFirstGenes) {
   std::ostringstream out;
   PrintSummary(MakeResults(5, 2), out);
   EXPECT_EQ(out.str(),
-            "cluster  genes  step  eigenvalue      R^2 %       gap  first genes\n"
-            "      1      8     3   12.345678  21.000000  1.000000  "
+            "cluster  genes  step  eigenvalue  R^2 %  gap  first genes\n"
+            "      1      8     3    12.34568     21    1  "
             "G1_0 G1_1 G1_2 G1_3 G1_4 (+3 more)\n"
-            "      2      9     3   24.691356  21.000000  2.000000  "
+            "      2      9     3    24.69136     21    2  "
             "G2_0 G2_1 G2_2 G2_3 G2_4 (+4 more)\n");
+
+  // Small and large values keep their significant digits.
+  RunResults tiny = MakeResults(5, 1);
+  tiny.clusters[0].eigenvalue = 7e-9;
+  tiny.clusters[0].gap = -0.000123456789;
+  tiny.clusters[0].r2 = 99.97;
+  std::ostringstream small;
+  PrintSummary(tiny, small);
+  EXPECT_EQ(small.str(),
+            "cluster  genes  step  eigenvalue  R^2 %            gap  first genes\n"
+            "      1      8     3       7e-09  99.97  -0.0001234568  G1_0 G1_1 G1_2 G1_3 G1_4 (+3 more)\n");
 
   std::ostringstream none;
   PrintSummary(MakeResults(5, 0), none);
@@ -59,9 +70,9 @@ TEST(WriteSummaryFiles, WritesExactTsvAndMatchingJson) {
   WriteSummaryFiles(r, Info(), dir.path());
   EXPECT_EQ(ReadFile(dir.File("summary.tsv")),
             "cluster\tgenes\tstep\teigenvalue\tr2_percent\tgap\tgene_labels\n"
-            "1\t8\t3\t12.345678\t21.000000\t1.000000\tG1_0 G1_1 G1_2 G1_3 G1_4 G1_5 G1_6 G1_7\n"
-            "2\t9\t3\t24.691356\t21.000000\t2.000000\t"
-            "bad\xFFlabel G2_1 G2_2 G2_3 G2_4 G2_5 G2_6 G2_7 G2_8\n");
+            "1\t8\t3\t12.34568\t21\t1\tG1_0 G1_1 G1_2 G1_3 G1_4 G1_5 G1_6 G1_7\n"
+            "2\t9\t3\t24.69136\t21\t2\t"
+            "bad\xEF\xBF\xBDlabel G2_1 G2_2 G2_3 G2_4 G2_5 G2_6 G2_7 G2_8\n");
 
   nlohmann::json doc = nlohmann::json::parse(ReadFile(dir.File("summary.json")));
   EXPECT_EQ(doc["table"], "expr.tsv");
@@ -94,11 +105,13 @@ TEST(WriteSummaryFiles, AgreesWithTheResultFilesItWasReadFrom) {
     std::vector<std::string> row = Split(rows[i], '\t');
     ASSERT_EQ(row.size(), 7u);
     EXPECT_EQ(row[2] + "\t " + row[1], lengths[i - 1]);
-    EXPECT_EQ(row[3] + "\n", ReadFile(dir.File(Numbered("eigen", i))));
+    // The files' "%f" text shown with seven significant digits.
+    auto shown = [](const std::string& text) { return SignificantDigits(std::stod(text)); };
+    EXPECT_EQ(row[3], shown(ReadFile(dir.File(Numbered("eigen", i)))));
     int step = std::stoi(row[2]);
-    EXPECT_EQ(Split(Split(ReadFile(dir.File(Numbered("variance", i))), '\n')[step - 1], '\t')[1],
+    EXPECT_EQ(shown(Split(Split(ReadFile(dir.File(Numbered("variance", i))), '\n')[step - 1], '\t')[1]),
               row[4]);
-    EXPECT_EQ(Split(Split(ReadFile(dir.File(Numbered("gap", i))), '\n')[step - 1], '\t')[1],
+    EXPECT_EQ(shown(Split(Split(ReadFile(dir.File(Numbered("gap", i))), '\n')[step - 1], '\t')[1]),
               row[5]);
     std::string labels = ReadFile(dir.File(Numbered("clabels", i)));
     std::replace(labels.begin(), labels.end(), '\n', ' ');
@@ -112,6 +125,40 @@ TEST(WriteSummaryFiles, NamesTheFileItCannotWrite) {
     WriteSummaryFiles(MakeResults(3, 1), Info(), dir.File("missing"));
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), dir.File("missing") + "/summary.tsv: cannot be written");
+    EXPECT_EQ(std::string(e.what()),
+              "cannot write " + dir.File("missing") + "/summary.tsv: No such file or directory");
   }
+}
+
+TEST(WriteSummaryFiles, JsonKeepsFullPrecisionAndRecordsHowTheRunWent) {
+  TempDir dir;
+  RunResults r = MakeResults(5, 2);
+  r.clusters[0].eigenvalue = 0.1 + 0.2;  // 0.30000000000000004
+  r.clusters[0].gap = 7e-9;
+  r.clusters[1].r2 = 1.0 / 3.0;
+  RunInfo info = Info();
+  info.missingPolicy = "row-mean";
+  info.missingCells = 4;
+  info.droppedGenes = 1;
+  info.imputedCells = 3;
+  info.warnings = {"t.tsv: replaced 3 missing values in 2 genes by the gene's mean", "a library warning"};
+  info.incomplete = "interrupted by SIGINT during cluster 3 of 3 (2 finished)";
+  WriteSummaryFiles(r, info, dir.path());
+  nlohmann::json doc = nlohmann::json::parse(ReadFile(dir.File("summary.json")));
+  EXPECT_EQ(doc["clusters"][0]["eigenvalue"].get<double>(), 0.1 + 0.2);
+  EXPECT_EQ(doc["clusters"][0]["gap"].get<double>(), 7e-9);
+  EXPECT_EQ(doc["clusters"][1]["r2_percent"].get<double>(), 1.0 / 3.0);
+  EXPECT_EQ(doc["missing_values"],
+            nlohmann::json({{"policy", "row-mean"},
+                            {"missing_cells", 4},
+                            {"dropped_genes", 1},
+                            {"dropped_samples", 0},
+                            {"imputed_cells", 3}}));
+  EXPECT_EQ(doc["warnings"], nlohmann::json(info.warnings));
+  EXPECT_EQ(doc["complete"], false);
+  EXPECT_EQ(doc["incomplete_reason"], info.incomplete);
+  EXPECT_EQ(doc["stopped_early"], false);
+  // The summary shows it too, and no temporary file is left behind.
+  EXPECT_NE(ReadFile(dir.File("summary.tsv")).find("\t7e-09\t"), std::string::npos);
+  EXPECT_FALSE(FileExists(dir.File(".summary.json.tmp")));
 }

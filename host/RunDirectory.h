@@ -1,0 +1,44 @@
+// The output directory of one run: claimed for that run alone, cleared of
+// the results an earlier run left, and told apart from a directory of the
+// user's own files.
+#pragma once
+
+#include <string>
+
+// True for the name of a file that tarvok or its library writes into an
+// output directory: the whole-run files (RowLbls.txt, summary.json, ...),
+// the per-cluster files (gap00001.txt, ...), the lock file and the
+// temporary files of atomic writes.
+bool IsRunFileName(const std::string& name);
+
+// The directory's lock file, kept in place between runs.
+inline constexpr const char* kLockFileName = ".tarvok.lock";
+
+// An output directory claimed by this process for the length of a run.
+// Holds an exclusive lock (flock) on the directory's lock file, which also
+// names this process; the lock ends with the object or the process (the
+// analysis child inherits it and so keeps it while it runs).
+class RunDirectory {
+ public:
+  // Makes dir (and its parents) when missing and claims it:
+  //  - refuses, unless force, a directory holding files tarvok did not
+  //    write (nothing is created in it then);
+  //  - refuses a directory another run holds, naming that run's process,
+  //    without writing anything;
+  //  - removes the results an earlier run left, by their exact names, and
+  //    nothing else.
+  // Throws std::runtime_error with a message for the user.
+  RunDirectory(const std::string& dir, bool force);
+  ~RunDirectory();
+  RunDirectory(const RunDirectory&) = delete;
+  RunDirectory& operator=(const RunDirectory&) = delete;
+
+  // Absolute path, without a trailing '/'.
+  const std::string& Path() const { return path_; }
+  // Result files in the directory now (the lock file not counted).
+  int CountResultFiles() const;
+
+ private:
+  std::string path_;
+  int lockFd_ = -1;
+};

@@ -1,0 +1,172 @@
+// The R face of the engine: runs the core on an R matrix and hands back
+// plain lists for the R side to wrap. R is only called from this thread,
+// between the core's steps (the observer), and every jump out of R code
+// (an interrupt, a time limit, an error in the progress callback) is caught
+// here, turned into a cancelled run, and resumed once the core has unwound
+// and joined its workers. Nothing here ends the R process.
+#include <Rcpp.h>
+
+#include <exception>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "core/Analysis.h"
+
+#ifdef __FAST_MATH__
+#error "The engine's numbers depend on IEEE arithmetic; build without -ffast-math"
+#endif
+
+namespace {
+
+SEXP CheckInterrupt(void*) {
+  R_CheckUserInterrupt();
+  return R_NilValue;
+}
+
+// Polls R for an interrupt and reports progress through an R function.
+// A jump out of R is held as `pendingJump` and the run is cancelled.
+class RObserver : public tarvok::AnalysisObserver {
+ public:
+  explicit RObserver(SEXP progress) : progress_(progress) {}
+
+  void DataShaved(int, int) override { Tick(); }
+  void CopyShaved(int, int) override { Tick(); }
+  bool CancelRequested() override {
+    if (jumped_) return true;
+    try {
+      Rcpp::unwindProtect(&CheckInterrupt, nullptr);
+    } catch (const Rcpp::LongjumpException& jump) {
+      Hold(jump);
+    }
+    return jumped_;
+  }
+
+  bool Jumped() const { return jumped_; }
+  // Continues the jump that stopped the run (once the core has unwound).
+  [[noreturn]] void ResumeJump() const { throw Rcpp::LongjumpException(pendingToken_); }
+
+ private:
+  void Tick() {
+    if (progress_ == R_NilValue || jumped_) return;
+    ++done_;
+    try {
+      Rcpp::Function report(progress_);
+      report(done_);
+    } catch (const Rcpp::LongjumpException& jump) {
+      Hold(jump);
+      throw tarvok::Cancelled();
+    }
+  }
+  void Hold(const Rcpp::LongjumpException& jump) {
+    jumped_ = true;
+    pendingToken_ = jump.token;  // kept preserved by Rcpp until resumed
+  }
+
+  SEXP progress_;
+  int done_ = 0;
+  bool jumped_ = false;
+  SEXP pendingToken_ = R_NilValue;
+};
+
+Rcpp::List ClusterList(const tarvok::ClusterRecord& record, const tarvok::Analysis& analysis) {
+  int n = record.size, samples = analysis.Samples();
+  Rcpp::IntegerVector genes(n);
+  Rcpp::NumericMatrix centred(n, samples);
+  for (int j = 0; j < n; ++j) {
+    genes[j] = record.genes[j] + 1;
+    const double* row = analysis.CentredRow(record.genes[j]);
+    for (int s = 0; s < samples; ++s) centred(j, s) = row[s];
+  }
+  using Rcpp::_;
+  Rcpp::DataFrame curve = Rcpp::DataFrame::create(
+      _["size"] = Rcpp::wrap(record.sizes), _["gap"] = Rcpp::wrap(record.gap),
+      _["r2"] = Rcpp::wrap(record.r2), _["permutedR2"] = Rcpp::wrap(record.meanPermutedR2),
+      _["between"] = Rcpp::wrap(record.between), _["total"] = Rcpp::wrap(record.total),
+      _["within"] = Rcpp::wrap(record.within));
+  return Rcpp::List::create(_["step"] = record.chosenStep + 1, _["genes"] = genes,
+                            _["scores"] = Rcpp::wrap(record.scores),
+                            _["eigenvalue"] = record.eigenvalue,
+                            _["component"] = Rcpp::wrap(record.component), _["curve"] = curve,
+                            _["centred"] = centred);
+}
+
+const char* StopReasonName(tarvok::StopReason reason) {
+  switch (reason) {
+    case tarvok::StopReason::NoClustersLeft: return "no clusters left";
+    case tarvok::StopReason::VarianceExhausted: return "variance exhausted";
+    case tarvok::StopReason::Completed: break;
+  }
+  return "completed";
+}
+
+// The name of row or column `index` (from 1) of x, or the number.
+std::string DimName(const Rcpp::NumericMatrix& x, int which, long long index) {
+  SEXP names = Rf_getAttrib(x, R_DimNamesSymbol);
+  if (names != R_NilValue && VECTOR_ELT(names, which) != R_NilValue)
+    return Rcpp::as<std::string>(STRING_ELT(VECTOR_ELT(names, which), index - 1));
+  return std::to_string(index);
+}
+
+std::string WithoutLineEnd(std::string message) {
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+  return message;
+}
+
+}  // namespace
+
+// Runs the analysis on x (genes x samples, as R stores it). options holds
+// clusters, shave, permutations, tolerance and supervision in percent where
+// the core counts percent, then threads; classes holds one integer label per
+// sample (or none); progress is NULL or an R function called with the count
+// of shaved data sets (the real data and each permuted copy) so far.
+// [[Rcpp::export(name = ".shaveCore", rng = false)]]
+Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes,
+                     SEXP progress) {
+  int genes = x.nrow(), samples = x.ncol();
+  // The core reads gene g in sample s at g * samples + s.
+  std::vector<double> data(static_cast<std::size_t>(genes) * samples);
+  for (int g = 0; g < genes; ++g) {
+    for (int s = 0; s < samples; ++s) data[static_cast<std::size_t>(g) * samples + s] = x(g, s);
+  }
+  // Values the analysis cannot hold are named by gene and sample here,
+  // before any work starts.
+  tarvok::DataCheck check = tarvok::CheckData(data.data(), genes, samples);
+  if (!check.message.empty()) {
+    Rcpp::stop("x holds a value the analysis cannot take at gene \"%s\", sample \"%s\" (%s); "
+               "rescale the data, e.g. log-transform it",
+               DimName(x, 0, check.gene), DimName(x, 1, check.sample), check.message);
+  }
+  tarvok::AnalysisOptions settings;
+  settings.clusters = options[0];
+  settings.shavePercent = options[1];
+  settings.permutations = options[2];
+  settings.tolerancePercent = options[3];
+  settings.supervisionPercent = options[4];
+  settings.threads = options[5];
+  settings.classes.assign(classes.begin(), classes.end());
+  settings.generatorState = 1;  // every call starts like a fresh process
+
+  RObserver observer(progress);
+  std::string failure;
+  bool cancelled = false;
+  try {
+    tarvok::Analysis analysis(data.data(), genes, samples, settings);
+    tarvok::AnalysisResult result = analysis.Run(&observer);
+    Rcpp::List clusters(result.ClustersDone());
+    for (int i = 0; i < result.ClustersDone(); ++i) clusters[i] = ClusterList(result.clusters[i], analysis);
+    return Rcpp::List::create(Rcpp::_["clusters"] = clusters,
+                              Rcpp::_["stopReason"] = StopReasonName(result.stopReason));
+  } catch (const tarvok::Cancelled&) {
+    cancelled = true;
+  } catch (const tarvok::Error& error) {
+    failure = WithoutLineEnd(error.what());
+  } catch (const std::bad_alloc&) {
+    failure = "not enough memory for this analysis; use fewer genes or samples";
+  }
+  // An interrupt or error in R code stopped the run: let it go on as it began.
+  if (observer.Jumped()) observer.ResumeJump();
+  if (cancelled) throw Rcpp::internal::InterruptedException();
+  // Raised outside the handlers, after every object of the core is gone.
+  Rcpp::stop(failure);
+}

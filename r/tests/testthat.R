@@ -1,0 +1,4 @@
+library(testthat)
+library(tarvok)
+
+test_check("tarvok")

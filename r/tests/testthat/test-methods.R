@@ -1,0 +1,58 @@
+# The accessors, summary and plots read one consistent record.
+
+result <- shave(patternMatrix(), clusters = 2, permutations = 4, threads = 1, verbose = FALSE,
+                classes = factor(rep(c("up", "down"), each = 4), levels = c("up", "down")))
+
+test_that("accessors agree with each other", {
+    curve <- gapCurve(result, 1)
+    chosen <- curve[curve$chosen, ]
+    expect_identical(nrow(chosen), 1L)
+    expect_identical(nrow(genes(result, 1)), chosen$size)
+    expect_identical(lengths(clusters(result), use.names = FALSE),
+                     vapply(1:2, function(i) nrow(genes(result, i)), integer(1)))
+    expect_identical(names(clusters(result)), c("cluster1", "cluster2"))
+    expect_identical(dim(components(result)), c(8L, 2L))
+    frame <- as.data.frame(result)
+    expect_identical(frame$gene, unlist(clusters(result), use.names = FALSE))
+    expect_identical(frame$score[frame$cluster == 2], genes(result, 2)$score)
+    expect_identical(names(curve), c("size", "gap", "r2", "permutedR2", "between", "total",
+                                     "within", "chosen"))
+    # the strong pattern of genes 1..12 is the first cluster
+    expect_true(all(genes(result, 1)$row %in% 1:12))
+})
+
+test_that("a cluster number outside the result is refused", {
+    expect_error(genes(result, 3), "i must be a cluster number from 1 to 2; got 3")
+    expect_error(gapCurve(result, 0), "from 1 to 2")
+    expect_error(plot(result, cluster = 1.5), "got 1.5")
+    expect_error(plot(result, which = "pie"), "should be one of")
+})
+
+test_that("show and summary name the run, the clusters and the class levels", {
+    shown <- capture.output(show(result))
+    expect_match(shown[1], "GeneShaving: 2 of 2 clusters from 40 genes x 8 samples")
+    expect_match(shown[2], "shave 10%, 4 permutations, tolerance 0%, unsupervised")
+    table <- summary(result)$table
+    expect_identical(table$size, lengths(clusters(result), use.names = FALSE))
+    expect_identical(names(table)[8:9], c("mean.up", "mean.down"))
+    expect_match(paste(capture.output(print(summary(result))), collapse = "\n"), "mean.up")
+})
+
+test_that("a run that finds nothing still reads as an empty result", {
+    constant <- matrix(3, 10, 6)
+    empty <- shave(constant, clusters = 2, permutations = 2, threads = 1, verbose = FALSE)
+    expect_identical(empty@stopReason, "variance exhausted")
+    expect_match(capture.output(show(empty))[3], "stopped early: variance exhausted")
+    expect_identical(dim(components(empty)), c(6L, 0L))
+    expect_identical(nrow(as.data.frame(empty)), 0L)
+    expect_identical(nrow(summary(empty)$table), 0L)
+    expect_length(clusters(empty), 0L)
+    expect_error(plot(empty), "the result has no clusters \\(the run stopped early: variance exhausted\\)")
+})
+
+test_that("every plot draws", {
+    pdf(NULL)
+    on.exit(dev.off())
+    for (which in c("gap", "r2", "heatmap", "component"))
+        expect_identical(plot(result, which = which, cluster = 2), result)
+})

@@ -1,0 +1,104 @@
+# The package's numbers are the core's: the same bits for every thread
+# count and every call, and the values the tarvok program writes for the
+# same data and options. scripts/test-stages/r.sh runs the program and
+# names its output folders in TARVOK_REFERENCE; its files hold numbers with
+# six decimals ("%f"), so those are compared as the same text.
+
+referenceFolder <- function(name) {
+    root <- Sys.getenv("TARVOK_REFERENCE")
+    if (!nzchar(root)) skip("TARVOK_REFERENCE names no results of the tarvok program")
+    file.path(root, name)
+}
+
+readLinesOf <- function(folder, stem, i) {
+    readLines(file.path(folder, sprintf("%s%05d.txt", stem, i)))
+}
+
+fixed <- function(...) sprintf("%f", c(...))
+
+expectSameAsProgram <- function(result, folder) {
+    lengths <- read.table(file.path(folder, "clusterlengths.txt"))
+    expect_identical(length(result@clusterList), nrow(lengths))
+    for (i in seq_along(result@clusterList)) {
+        curve <- gapCurve(result, i)
+        cluster <- result@clusterList[[i]]
+        expect_identical(c(cluster$step, length(cluster$genes)), as.integer(unlist(lengths[i, ])))
+        expect_identical(clusters(result)[[i]], readLinesOf(folder, "clabels", i))
+        expect_identical(sprintf("%d\t%f", curve$size, curve$gap), readLinesOf(folder, "gap", i))
+        expect_identical(with(curve, sprintf("%d\t%f\t%f\t%f\t%f\t%f", size, r2, permutedR2,
+                                             between, total, within)),
+                         readLinesOf(folder, "variance", i))
+        expect_identical(fixed(cluster$eigenvalue), readLinesOf(folder, "eigen", i))
+        expect_identical(fixed(components(result)[, i]), readLinesOf(folder, "pc", i))
+        # the cluster's centred data, sample by sample, genes in cluster order
+        expect_identical(sprintf("%8.6f", cluster$centred), readLinesOf(folder, "cluster", i))
+    }
+}
+
+test_that("Golub, unsupervised, matches the tarvok program", {
+    folder <- referenceFolder("unsupervised")
+    result <- shave(golubMatrix(), threads = 2, verbose = FALSE)
+    expect_identical(length(result@clusterList), 5L)
+    expectSameAsProgram(result, folder)
+})
+
+test_that("Golub, supervised at 50 by ALL/AML, matches the tarvok program", {
+    folder <- referenceFolder("supervised50")
+    result <- shave(golubMatrix(), classes = golubClasses(), supervise = 50, threads = 2,
+                    verbose = FALSE)
+    expectSameAsProgram(result, folder)
+    expect_true(all(c("mean.ALL", "mean.AML") %in% names(summary(result)$table)))
+})
+
+test_that("every thread count and every call give the same bits", {
+    golub <- golubMatrix()
+    run <- function(threads, ...) shave(golub, clusters = 2, permutations = 6, threads = threads,
+                                        verbose = FALSE, ...)@clusterList
+    one <- run(1)
+    expect_identical(run(2), one)
+    expect_identical(run(3), one)
+    expect_identical(run(1), one)  # each call starts the generator afresh
+    supervised <- run(1, classes = golubClasses(), supervise = 50)
+    expect_identical(run(2, classes = golubClasses(), supervise = 50), supervised)
+    expect_false(identical(supervised, one))
+})
+
+test_that("a time limit stops a long run promptly and leaves R working", {
+    golub <- golubMatrix()
+    started <- proc.time()[["elapsed"]]
+    expect_error({
+        setTimeLimit(elapsed = 1, transient = TRUE)
+        on.exit(setTimeLimit(elapsed = Inf), add = TRUE)
+        shave(golub, clusters = 1, permutations = 3000, threads = 2, verbose = FALSE)
+    }, "reached elapsed time limit")
+    setTimeLimit(elapsed = Inf)
+    expect_lt(proc.time()[["elapsed"]] - started, 15)  # a whole run takes a minute or more
+    expect_s4_class(shave(patternMatrix(), clusters = 1, permutations = 2, threads = 2,
+                          verbose = FALSE), "GeneShaving")
+})
+
+test_that("an interrupt (SIGINT) stops the run as an R interrupt", {
+    skip_on_os("windows")
+    golub <- golubMatrix()
+    system(sprintf("sleep 1; kill -INT %d", Sys.getpid()), wait = FALSE)
+    outcome <- tryCatch(shave(golub, clusters = 1, permutations = 3000, threads = 2,
+                              verbose = FALSE),
+                        interrupt = function(condition) "interrupted")
+    expect_identical(outcome, "interrupted")
+})
+
+test_that("a failure in the core or in the progress callback is an R error, and R goes on", {
+    values <- patternMatrix()
+    options <- c(clusters = 1L, shave = 10L, permutations = 50L, tolerance = 0L, supervise = 0L,
+                 threads = 2L)
+    # options the R side would refuse reach the core, which throws
+    badShave <- replace(options, "shave", 0L)
+    expect_error(.shaveCore(values, badShave, integer(0), NULL), "^shave percent is 0; allowed: 1..97$")
+    expect_error(.shaveCore(values, replace(options, "supervise", 50L), 1:3, NULL),
+                 "classes has 3 entries; a supervised analysis needs one per sample \\(8\\)")
+    expect_error(.shaveCore(values, options, integer(0),
+                            function(done) if (done == 3) stop("progress failed")),
+                 "progress failed")
+    expect_identical(.shaveCore(values, options, integer(0), NULL),
+                     .shaveCore(values, options, integer(0), function(done) NULL))
+})
