@@ -2,6 +2,8 @@
 //
 // Usage: bench_solvers sequence G N exact|fast
 //          one nested sequence (scores only, as a permuted copy's): wall, CPU
+//        bench_solvers step G N exact|fast
+//          the leading axis of the G-gene cross-product once (fast: cold)
 //        bench_solvers run G N exact|fast CLUSTERS PERMUTATIONS THREADS
 //          a whole analysis through the core API: wall, CPU, peak RSS
 // The table: uniform noise in [-0.5, 0.5) from a fixed generator, plus
@@ -17,6 +19,8 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "numeric/Lanczos.h"
+#include "numeric/Svd.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"
 
@@ -65,6 +69,28 @@ int main(int argc, char** argv) {
     ShaveNestedSequence(sequence.get(), input, StepOutputs::ScoresOnly(scores));
     std::printf("%d x %d %s: one nested sequence (%d steps) wall %.3f s, CPU %.3f s\n", G, N, argv[4],
                 sequence->stepCount, Seconds() - start, static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
+    return 0;
+  }
+  if (mode == "step") {
+    Matrix data(G, N), K(N, N);
+    for (int g = 0; g < G; ++g)
+      for (int s = 0; s < N; ++s) data[g][s] = table[static_cast<size_t>(g) * N + s];
+    CenterRows(data, G, N);
+    IntVector order(G);
+    for (int g = 0; g < G; ++g) order[g] = g;
+    CrossProductMatrix(K, data, N, G, order);
+    Vector axis(N);
+    LanczosWorkspace workspace(N);
+    double lambda = 0.0;
+    double start = Seconds();
+    std::clock_t cpu = std::clock();
+    if (solver == tarvok::Solver::Exact) {
+      LeadingAxis(K, N, axis, &lambda);
+    } else {
+      LeadingAxisLanczos(K, N, DVector{}, axis, &lambda, workspace);
+    }
+    std::printf("%d x %d %s: one leading axis wall %.3f s, CPU %.3f s\n", G, N, argv[4], Seconds() - start,
+                static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
     return 0;
   }
   if (argc < 8) return 2;
