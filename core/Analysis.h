@@ -47,6 +47,7 @@ struct AnalysisOptions {
   // pass's permuted copies (shaving/CopyDistribution.h); not owned. Every
   // rank must be given the same data and options (threads aside) and a
   // generator in the same state; the results are then those of one process.
+  // A rank's observer hears CopyShaved only for the rank's own copies.
   CopyDistribution* distribution = nullptr;
 };
 
