@@ -17,6 +17,7 @@
 #include <sstream>
 
 #include "AtomicFile.h"
+#include "ExportCommand.h"
 #include "Progress.h"
 #include "Report.h"
 #include "ResultFiles.h"
@@ -53,6 +54,9 @@ const std::map<std::string, TableFormat> kFormats = {{"auto", TableFormat::Auto}
                                                      {"pcl", TableFormat::Pcl}};
 const std::map<std::string, tarvok::Solver> kSolvers = {{"exact", tarvok::Solver::Exact},
                                                        {"fast", tarvok::Solver::Fast}};
+const std::map<std::string, FigureFormat> kFigureFormats = {
+    {"png", FigureFormat::Png}, {"svg", FigureFormat::Svg}, {"pdf", FigureFormat::Pdf}};
+const std::map<std::string, bool> kExportChoices = {{"all", true}, {"none", false}};
 const std::map<std::string, MissingPolicy> kPolicies = {
     {"error", MissingPolicy::Error}, {"drop", MissingPolicy::Drop}, {"row-mean", MissingPolicy::RowMean}};
 
@@ -113,11 +117,15 @@ bool ThreadsFromEnvironmentValid() {
 }
 
 // Reads the result files and presents them: the summary table on standard
-// output, summary.tsv, summary.json and report.html in the output directory.
-// A run that did not finish (info.incomplete set) presents the clusters it
-// completed of the clustersStarted it began, if any. Returns false when the results
-// could not be presented, after saying why.
-bool PresentResults(const RunInfo& info, const std::string& outDir, int clustersDone, int clustersStarted) {
+// output, summary.tsv, summary.json, the exports, the figure files and
+// report.html in the output directory. A run that did not finish
+// (info.incomplete set) presents the clusters it completed of the
+// clustersStarted it began, if any. Returns false when the results could
+// not be presented, after saying why.
+//   centred (input) the table's centred rows, for the unclustered genes of
+//           the CDT
+bool PresentResults(const RunInfo& info, const std::string& outDir, int clustersDone, int clustersStarted,
+                    const PresentationOptions& presentation, const std::vector<std::vector<double>>& centred) {
   try {
     RunResults results = info.incomplete.empty() ? ReadRunResults(outDir, clustersDone)
                                                  : ReadFinishedResults(outDir, clustersStarted);
@@ -125,8 +133,8 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, int clusters
     std::ostringstream table;
     PrintSummary(results, table);
     WriteSummaryFiles(results, info, outDir);
-    std::string report = outDir + "/report.html";
-    WriteReport(results, info, report);
+    std::string report =
+        WritePresentation(results, info, outDir, presentation, ReadGeneLabels(outDir), centred);
     table << "\nReport: " << report << '\n';
     std::string failure = WriteStandardOutput(table.str());
     if (!failure.empty()) {
@@ -144,7 +152,8 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, int clusters
 // Says how the run ended and presents what it produced: every cluster of a
 // finished run; the finished clusters of a failed or interrupted one, marked
 // incomplete. Returns the exit status.
-int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir) {
+int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir,
+             const PresentationOptions& presentation, const std::vector<std::vector<double>>& centred) {
   const int started = outcome.clustersStarted;
   switch (outcome.status) {
     case RunOutcome::Interrupted: {
@@ -153,7 +162,7 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
                                                      info.clusters, started - 1)
                                        : std::string("before the first cluster");
       info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
-      PresentResults(info, outDir.Path(), 0, started);
+      PresentResults(info, outDir.Path(), 0, started, presentation, centred);
       Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
                            outDir.CountResultFiles(), outDir.Path()));
       return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -163,13 +172,15 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
       std::string meaning = ExplainFailure(outcome.message);
       if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
       info.incomplete = "the analysis failed: " + outcome.message;
-      PresentResults(info, outDir.Path(), 0, started);
+      PresentResults(info, outDir.Path(), 0, started, presentation, centred);
       return kExitAnalysisFailed;
     }
     case RunOutcome::Finished:
       break;
   }
-  return PresentResults(info, outDir.Path(), outcome.clustersDone, started) ? kExitSuccess : kExitAnalysisFailed;
+  return PresentResults(info, outDir.Path(), outcome.clustersDone, started, presentation, centred)
+             ? kExitSuccess
+             : kExitAnalysisFailed;
 }
 
 }  // namespace
@@ -194,11 +205,15 @@ int RunCommand(const RunOptions& options) {
   Table table;
   std::vector<int> classes;
   std::vector<std::string> notes;
+  std::vector<std::string> classNames;
   std::string reading = options.table;  // the file being read, for messages
   try {
     table = ReadTable(options.table, options.format, options.missing);
     reading = options.classes;
-    if (!options.classes.empty()) classes = ReadClassFile(options.classes, notes);
+    if (!options.classes.empty()) {
+      classes = ReadClassFile(options.classes, notes);
+      classNames = ReadClassLabels(options.classes);  // the labels as written, for legends
+    }
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", reading, error.what()));
     return kExitUsage;
@@ -250,8 +265,9 @@ int RunCommand(const RunOptions& options) {
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
   if (static_cast<int>(classes.size()) != table.samples) classes.clear();
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
+  if (!classes.empty()) info.classNames = classNames;
   info.stoppedEarly = progress.StoppedEarly();
-  return Conclude(outcome, info, *outDir);
+  return Conclude(outcome, info, *outDir, options.presentation, CentredRows(table));
 }
 
 int ProbeCommand(const std::string& path, TableFormat format) {
@@ -327,6 +343,20 @@ int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& ru
   AddChoice(runCommand, "--solver", solverWord, kSolvers,
             "leading axis of each step: the exact decomposition, or Lanczos iteration for many samples");
 
+  std::string figuresWord = "svg", exportsWord = "all";
+  const char* figuresHelp = "format of the figure files beside the report (the report embeds SVG)";
+  AddChoice(runCommand, "--figures", figuresWord, kFigureFormats, figuresHelp);
+  AddChoice(runCommand, "--exports", exportsWord, kExportChoices,
+            "write clusters.gmt, clusters.kgg, TABLE.cdt and clusters.gct, or none");
+
+  ExportOptions exportOptions;
+  CLI::App* exportCommand = app.add_subcommand(
+      "export", "write the exports, figure files and report of a finished run again, from its files");
+  exportCommand->add_option("OUTDIR", exportOptions.outDir, "output directory of a run")->required();
+  exportCommand->add_option("--classes", exportOptions.classes, "class file naming the class of each sample")
+      ->check(CLI::ExistingFile);
+  AddChoice(exportCommand, "--figures", figuresWord, kFigureFormats, figuresHelp);
+
   std::string probeTable;
   CLI::App* probeCommand =
       app.add_subcommand("probe", "show how a table is read: header row, label column, shape");
@@ -344,6 +374,12 @@ int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& ru
   }
   TableFormat format = kFormats.at(formatWord);
   if (probeCommand->parsed()) return ProbeCommand(probeTable, format);
+  if (exportCommand->parsed()) {
+    exportOptions.figures = kFigureFormats.at(figuresWord);
+    return ExportCommand(exportOptions);
+  }
+  run.presentation.figures = kFigureFormats.at(figuresWord);
+  run.presentation.exports = kExportChoices.at(exportsWord);
   run.format = format;
   run.missing = kPolicies.at(missingWord);
   run.analysis.solver = kSolvers.at(solverWord);

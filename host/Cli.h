@@ -1,9 +1,10 @@
-// The tarvok command line: subcommands "run" and "probe".
+// The tarvok command line: subcommands "run", "export" and "probe".
 #pragma once
 
 #include <functional>
 #include <string>
 
+#include "Exports.h"
 #include "Runner.h"
 #include "Table.h"
 
@@ -26,6 +27,7 @@ struct RunOptions {
   MissingPolicy missing = MissingPolicy::Error;
   int threads = 0;  // 0: the library's choice
   bool quiet = false;
+  PresentationOptions presentation;  // exports and figure files
   // Runs the prepared job; empty: RunAnalysis, the child process. Another
   // program (the MPI runner) puts its own here and keeps everything else.
   std::function<RunOutcome(const AnalysisJob& job, Progress& progress)> runner;

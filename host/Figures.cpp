@@ -1,9 +1,12 @@
 #include "Figures.h"
 
+#include <cairo-pdf.h>
+#include <cairo-svg.h>
 #include <cairo.h>
 #include <dlfcn.h>
 
 #include <algorithm>
+#include <functional>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -36,63 +39,68 @@ constexpr size_t kMaxLegendClasses = 11;
 
 void SetColour(cairo_t* cr, Rgb c) { cairo_set_source_rgb(cr, c.r, c.g, c.b); }
 
-cairo_status_t AppendPng(void* closure, const unsigned char* data, unsigned int length) {
+cairo_status_t AppendBytes(void* closure, const unsigned char* data, unsigned int length) {
   static_cast<std::string*>(closure)->append(reinterpret_cast<const char*>(data), length);
   return CAIRO_STATUS_SUCCESS;
 }
 
+void CheckCairo(cairo_status_t status) {
+  if (status != CAIRO_STATUS_SUCCESS) {
+    throw std::runtime_error(std::string("drawing a figure failed: ") +
+                             cairo_status_to_string(status));
+  }
+}
+
 // Frees cairo's and fontconfig's process-wide font caches at exit, so that
-// leak checkers see a clean process. Safe then: every Canvas is scoped, so no
-// cairo object is alive. fontconfig is cairo's own dependency, not linked by
-// us, hence the lookup.
+// leak checkers see a clean process. Safe then: surfaces and contexts live
+// only inside Figure::Encode, so no cairo object is alive. fontconfig is
+// cairo's own dependency, not linked by us, hence the lookup.
 void ReleaseFontCaches() {
   cairo_debug_reset_static_data();
   if (void* fini = dlsym(RTLD_DEFAULT, "FcFini")) reinterpret_cast<void (*)()>(fini)();
 }
 
-// A white RGB image with a drawing context; Finish encodes it.
-class Canvas {
+// Registers ReleaseFontCaches once, before the first use of cairo's fonts.
+void ReleaseFontCachesAtExit() {
+  static const bool atExit = std::atexit(ReleaseFontCaches) == 0;
+  (void)atExit;
+}
+
+// A 1 x 1 image with a drawing context set up as Figure::Encode sets up its
+// own: for measuring text before a figure's size is known.
+class ScratchContext {
  public:
-  Canvas(int width, int height) : width_(width), height_(height) {
-    static const bool atExit = std::atexit(ReleaseFontCaches) == 0;
-    (void)atExit;
-    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  ScratchContext() {
+    ReleaseFontCachesAtExit();
+    surface_ = cairo_image_surface_create(CAIRO_FORMAT_RGB24, 1, 1);
     cr_ = cairo_create(surface_);
-    cairo_set_source_rgb(cr_, 1, 1, 1);
-    cairo_paint(cr_);
     cairo_select_font_face(cr_, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
     cairo_set_font_size(cr_, 11);
-    cairo_set_line_width(cr_, 1.0);
   }
-  ~Canvas() {
+  ~ScratchContext() {
     cairo_destroy(cr_);
     cairo_surface_destroy(surface_);
   }
-  Canvas(const Canvas&) = delete;
-  Canvas& operator=(const Canvas&) = delete;
+  ScratchContext(const ScratchContext&) = delete;
+  ScratchContext& operator=(const ScratchContext&) = delete;
   cairo_t* cr() const { return cr_; }
 
-  Figure Finish() {
-    cairo_surface_flush(surface_);
-    Figure figure;
-    figure.width = width_;
-    figure.height = height_;
-    cairo_status_t status = cairo_status(cr_);
-    if (status == CAIRO_STATUS_SUCCESS) {
-      status = cairo_surface_write_to_png_stream(surface_, AppendPng, &figure.png);
-    }
-    if (status != CAIRO_STATUS_SUCCESS) {
-      throw std::runtime_error(std::string("drawing a figure failed: ") +
-                               cairo_status_to_string(status));
-    }
-    return figure;
-  }
-
  private:
-  int width_, height_;
   cairo_surface_t* surface_;
   cairo_t* cr_;
 };
+
+// A figure whose drawing runs on whatever surface Encode gives it. The
+// drawing is kept as code, not as a cairo recording: cairo 1.16 leaves a font
+// reference behind when a recording is replayed onto an SVG surface.
+Figure MakeFigure(int width, int height, std::function<void(cairo_t*)> paint) {
+  ReleaseFontCachesAtExit();
+  Figure figure;
+  figure.width = width;
+  figure.height = height;
+  figure.paint = std::move(paint);
+  return figure;
+}
 
 // True when the context's face has a glyph for every character of text.
 bool FaceCovers(cairo_t* cr, const std::string& text) {
@@ -143,7 +151,7 @@ void Text(cairo_t* cr, double x, double y, const std::string& text, double xAlig
 // Room below a plot for the sample labels written upwards in 9-pixel type:
 // the longest label as drawn, so that short labels leave no blank band.
 double SampleLabelDepth(const std::vector<std::string>& labels) {
-  Canvas measure(1, 1);  // a scratch context: the figure's size is not known yet
+  ScratchContext measure;
   cairo_set_font_size(measure.cr(), 9);
   double longest = 0.0;
   for (const std::string& label : labels) {
@@ -342,11 +350,11 @@ Rgb Diverging(double value, double scale) {
 
 // Class index (first-occurrence order) of every sample; empty when classes
 // do not match the samples.
-std::vector<int> ClassSlots(const std::vector<int>& classes, size_t samples,
-                            std::vector<int>* distinct) {
+std::vector<int> ClassSlots(const std::vector<std::string>& classes, size_t samples,
+                            std::vector<std::string>* distinct) {
   std::vector<int> slots;
   if (classes.size() != samples) return slots;
-  for (int label : classes) {
+  for (const std::string& label : classes) {
     auto found = std::find(distinct->begin(), distinct->end(), label);
     slots.push_back(static_cast<int>(found - distinct->begin()));
     if (found == distinct->end()) distinct->push_back(label);
@@ -354,10 +362,63 @@ std::vector<int> ClassSlots(const std::vector<int>& classes, size_t samples,
   return slots;
 }
 
+// The legend text of a class: "class 2" for a number, else the name.
+std::string ClassLegend(const std::string& name) {
+  bool number = !name.empty() && name.find_first_not_of("-0123456789") == std::string::npos;
+  return DrawableText(number ? "class " + name : name, kLabelChars);
+}
+
 }  // namespace
 
+const char* FigureExtension(FigureFormat format) {
+  switch (format) {
+    case FigureFormat::Svg: return "svg";
+    case FigureFormat::Pdf: return "pdf";
+    case FigureFormat::Png: break;
+  }
+  return "png";
+}
+
+std::string Figure::Encode(FigureFormat format) const {
+  std::string bytes;
+  cairo_surface_t* target = nullptr;
+  if (format == FigureFormat::Png) {
+    target = cairo_image_surface_create(CAIRO_FORMAT_RGB24, width, height);
+  } else if (format == FigureFormat::Svg) {
+    target = cairo_svg_surface_create_for_stream(AppendBytes, &bytes, width, height);
+  } else {
+    target = cairo_pdf_surface_create_for_stream(AppendBytes, &bytes, width, height);
+  }
+  cairo_t* cr = cairo_create(target);
+  cairo_set_source_rgb(cr, 1, 1, 1);
+  cairo_paint(cr);
+  cairo_select_font_face(cr, "sans-serif", CAIRO_FONT_SLANT_NORMAL, CAIRO_FONT_WEIGHT_NORMAL);
+  cairo_set_font_size(cr, 11);
+  cairo_set_line_width(cr, 1.0);
+  cairo_status_t status = cairo_status(cr);
+  if (status == CAIRO_STATUS_SUCCESS && paint) {
+    try {
+      paint(cr);
+    } catch (...) {
+      cairo_destroy(cr);
+      cairo_surface_destroy(target);
+      throw;
+    }
+    status = cairo_status(cr);
+  }
+  cairo_destroy(cr);
+  if (status == CAIRO_STATUS_SUCCESS && format == FigureFormat::Png) {
+    status = cairo_surface_write_to_png_stream(target, AppendBytes, &bytes);
+  }
+  cairo_surface_finish(target);  // vector surfaces write their last bytes here
+  if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(target);
+  cairo_surface_destroy(target);
+  CheckCairo(status);
+  return bytes;
+}
+
 bool FiguresCanDraw(const std::string& text) {
-  Canvas measure(1, 1);
+  ScratchContext measure;
   SelectFaceFor(measure.cr(), text);
   return FaceCovers(measure.cr(), text);
 }
@@ -387,46 +448,44 @@ std::string DrawableText(const std::string& text, size_t maxChars) {
 }
 
 Figure DrawGapCurve(const ClusterResult& c) {
-  Canvas canvas(kCurveWidth, kCurveHeight);
-  cairo_t* cr = canvas.cr();
-  auto [lo, hi] = Extent({&c.gapCurve});
-  Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
-                    c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), std::max(hi, 0.0),
-                    true);
-  DrawAxes(cr, a, "cluster size (genes, log scale)", "gap (R\xC2\xB2 real \xE2\x88\x92 permuted)");
-  Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": gap statistic");
-  Polyline(cr, a, c.sizes, c.gapCurve, kBlue, false);
-  Dots(cr, a, c.sizes, c.gapCurve, kBlue, 2.2);
-  MarkChosen(cr, a, c, c.gap);
-  return canvas.Finish();
+  return MakeFigure(kCurveWidth, kCurveHeight, [c](cairo_t* cr) {
+    auto [lo, hi] = Extent({&c.gapCurve});
+    Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
+                      c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), std::max(hi, 0.0),
+                      true);
+    DrawAxes(cr, a, "cluster size (genes, log scale)", "gap (R\xC2\xB2 real \xE2\x88\x92 permuted)");
+    Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": gap statistic");
+    Polyline(cr, a, c.sizes, c.gapCurve, kBlue, false);
+    Dots(cr, a, c.sizes, c.gapCurve, kBlue, 2.2);
+    MarkChosen(cr, a, c, c.gap);
+  });
 }
 
 Figure DrawVarianceCurves(const ClusterResult& c) {
-  Canvas canvas(kCurveWidth, kCurveHeight);
-  cairo_t* cr = canvas.cr();
-  auto [lo, hi] = Extent({&c.r2Curve, &c.meanPermutedR2});
-  Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
-                    c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), hi, true);
-  DrawAxes(cr, a, "cluster size (genes, log scale)", "R\xC2\xB2 (% of variance between samples)");
-  Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": real and permuted R\xC2\xB2");
-  Polyline(cr, a, c.sizes, c.meanPermutedR2, kPermuted, true);
-  Polyline(cr, a, c.sizes, c.r2Curve, kBlue, false);
-  MarkChosen(cr, a, c, c.r2);
-  double legendX = a.left + a.width - 150, legendY = a.top + 30;
-  SetColour(cr, {1, 1, 1});
-  cairo_rectangle(cr, legendX - 6, legendY - 10, 150, 38);
-  cairo_fill(cr);
-  LegendEntry(cr, legendX, legendY, kBlue, "real data");
-  LegendEntry(cr, legendX, legendY + 18, kPermuted, "permuted (mean)");
-  return canvas.Finish();
+  return MakeFigure(kCurveWidth, kCurveHeight, [c](cairo_t* cr) {
+    auto [lo, hi] = Extent({&c.r2Curve, &c.meanPermutedR2});
+    Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
+                      c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), hi, true);
+    DrawAxes(cr, a, "cluster size (genes, log scale)", "R\xC2\xB2 (% of variance between samples)");
+    Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": real and permuted R\xC2\xB2");
+    Polyline(cr, a, c.sizes, c.meanPermutedR2, kPermuted, true);
+    Polyline(cr, a, c.sizes, c.r2Curve, kBlue, false);
+    MarkChosen(cr, a, c, c.r2);
+    double legendX = a.left + a.width - 150, legendY = a.top + 30;
+    SetColour(cr, {1, 1, 1});
+    cairo_rectangle(cr, legendX - 6, legendY - 10, 150, 38);
+    cairo_fill(cr);
+    LegendEntry(cr, legendX, legendY, kBlue, "real data");
+    LegendEntry(cr, legendX, legendY + 18, kPermuted, "permuted (mean)");
+  });
 }
 
 Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                   const std::vector<int>& classes, int maxRows) {
+                   const std::vector<std::string>& classes, int maxRows) {
   const int samples = static_cast<int>(c.component.size());
   const int rows = std::max(0, std::min(c.size, maxRows));
   const std::vector<int> signs = GeneSigns(c);
-  std::vector<int> distinct;
+  std::vector<std::string> distinct;
   const std::vector<int> slots = ClassSlots(classes, samples, &distinct);
 
   // Saturate at the 98th percentile of |value| so that a few extreme cells
@@ -452,61 +511,67 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
   const double left = 20, top = slots.empty() ? 40 : 56;
   const double mapW = samples * cellW, mapH = rows * cellH;
   const double legendX = left + mapW + 8 + (geneLabels ? 120 : 0);
-  const int width = static_cast<int>(std::max(420.0, legendX + 90));
+  // The classes of the strip are named under the colour bar.
+  const size_t classRows = std::min<size_t>(distinct.size(), kMaxLegendClasses);
+  const double classTop = top + std::max(mapH, 140.0) + 24;
+  const int width = static_cast<int>(std::max(420.0, legendX + (classRows > 0 ? 140 : 90)));
   // Below the map: the sample labels, or a margin; the colour bar is at least 140 high.
   const double below = mapH + (sampleText ? SampleLabelDepth(sampleLabels) : 24.0);
-  const int height = static_cast<int>(top + std::max(below, std::max(mapH, 140.0) + 12));
+  const double legendBottom = classRows > 0 ? classTop + 18.0 * classRows + 6 : 0.0;
+  const int height = static_cast<int>(std::max(top + std::max(below, std::max(mapH, 140.0) + 12), legendBottom));
 
-  Canvas canvas(width, height);
-  cairo_t* cr = canvas.cr();
-  Title(cr, left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-  for (int j = 0; j < rows; ++j) {
-    for (int s = 0; s < samples; ++s) {
-      SetColour(cr, Diverging(signs[j] * c.data[j][s], scale));
-      cairo_rectangle(cr, left + s * cellW, top + j * cellH, cellW, cellH);
+  Figure figure = MakeFigure(width, height, [=](cairo_t* cr) {
+    Title(cr, left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+    for (int j = 0; j < rows; ++j) {
+      for (int s = 0; s < samples; ++s) {
+        SetColour(cr, Diverging(signs[j] * c.data[j][s], scale));
+        cairo_rectangle(cr, left + s * cellW, top + j * cellH, cellW, cellH);
+        cairo_fill(cr);
+      }
+    }
+    for (size_t s = 0; s < slots.size(); ++s) {
+      SetColour(cr, kPalette[slots[s] % kPaletteSize]);
+      cairo_rectangle(cr, left + s * cellW, top - 14, cellW, 10);
       cairo_fill(cr);
     }
-  }
-  for (size_t s = 0; s < slots.size(); ++s) {
-    SetColour(cr, kPalette[slots[s] % kPaletteSize]);
-    cairo_rectangle(cr, left + s * cellW, top - 14, cellW, 10);
+    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+
+    SetColour(cr, kInk);
+    cairo_set_font_size(cr, 9);
+    for (int j = 0; geneLabels && j < rows; ++j) {
+      std::string label = (signs[j] < 0 ? "\xE2\x88\x92 " : "") + c.geneLabels[j];
+      Text(cr, left + mapW + 4, top + (j + 0.5) * cellH - 1, DrawableText(label, kLabelChars), 0.0);
+    }
+    for (int s = 0; sampleText && s < samples; ++s) {
+      UpwardText(cr, left + (s + 0.5) * cellW - 1, top + mapH + 4,
+                 DrawableText(sampleLabels[s], kLabelChars), 1.0);
+    }
+
+    // Colour legend: a vertical bar from +scale (top) to -scale (bottom).
+    const double barTop = top, barH = std::max(mapH, 140.0);
+    cairo_pattern_t* ramp = cairo_pattern_create_linear(0, barTop, 0, barTop + barH);
+    cairo_pattern_add_color_stop_rgb(ramp, 0.0, kRed.r, kRed.g, kRed.b);
+    cairo_pattern_add_color_stop_rgb(ramp, 0.5, 1, 1, 1);
+    cairo_pattern_add_color_stop_rgb(ramp, 1.0, kBlue.r, kBlue.g, kBlue.b);
+    cairo_set_source(cr, ramp);
+    cairo_rectangle(cr, legendX, barTop, 14, barH);
     cairo_fill(cr);
-  }
-  cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-
-  SetColour(cr, kInk);
-  cairo_set_font_size(cr, 9);
-  for (int j = 0; geneLabels && j < rows; ++j) {
-    std::string label = (signs[j] < 0 ? "\xE2\x88\x92 " : "") + c.geneLabels[j];
-    Text(cr, left + mapW + 4, top + (j + 0.5) * cellH - 1, DrawableText(label, kLabelChars), 0.0);
-  }
-  for (int s = 0; sampleText && s < samples; ++s) {
-    UpwardText(cr, left + (s + 0.5) * cellW - 1, top + mapH + 4,
-               DrawableText(sampleLabels[s], kLabelChars), 1.0);
-  }
-
-  // Colour legend: a vertical bar from +scale (top) to -scale (bottom).
-  const double barTop = top, barH = std::max(mapH, 140.0);
-  cairo_pattern_t* ramp = cairo_pattern_create_linear(0, barTop, 0, barTop + barH);
-  cairo_pattern_add_color_stop_rgb(ramp, 0.0, kRed.r, kRed.g, kRed.b);
-  cairo_pattern_add_color_stop_rgb(ramp, 0.5, 1, 1, 1);
-  cairo_pattern_add_color_stop_rgb(ramp, 1.0, kBlue.r, kBlue.g, kBlue.b);
-  cairo_set_source(cr, ramp);
-  cairo_rectangle(cr, legendX, barTop, 14, barH);
-  cairo_fill(cr);
-  cairo_pattern_destroy(ramp);
-  SetColour(cr, kInk);
-  cairo_rectangle(cr, legendX + 0.5, barTop + 0.5, 14, barH);
-  cairo_stroke(cr);
-  char text[32];
-  std::snprintf(text, sizeof text, "+%.3g", scale);
-  Text(cr, legendX + 18, barTop + 4, text, 0.0);
-  Text(cr, legendX + 18, barTop + barH / 2, "0", 0.0);
-  std::snprintf(text, sizeof text, "\xE2\x88\x92%.3g", scale);
-  Text(cr, legendX + 18, barTop + barH - 4, text, 0.0);
-
-  Figure figure = canvas.Finish();
+    cairo_pattern_destroy(ramp);
+    SetColour(cr, kInk);
+    cairo_rectangle(cr, legendX + 0.5, barTop + 0.5, 14, barH);
+    cairo_stroke(cr);
+    char text[32];
+    std::snprintf(text, sizeof text, "+%.3g", scale);
+    Text(cr, legendX + 18, barTop + 4, text, 0.0);
+    Text(cr, legendX + 18, barTop + barH / 2, "0", 0.0);
+    std::snprintf(text, sizeof text, "\xE2\x88\x92%.3g", scale);
+    Text(cr, legendX + 18, barTop + barH - 4, text, 0.0);
+    cairo_set_font_size(cr, 11);
+    for (size_t k = 0; k < classRows; ++k) {
+      LegendEntry(cr, legendX, classTop + 18.0 * k, kPalette[k % kPaletteSize], ClassLegend(distinct[k]));
+    }
+  });
   if (rows < c.size) {
     figure.note = "The heatmap shows the first " + std::to_string(rows) + " of " +
                   std::to_string(c.size) + " genes in cluster order.";
@@ -515,9 +580,9 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
 }
 
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                     const std::vector<int>& classes) {
+                     const std::vector<std::string>& classes) {
   const int samples = static_cast<int>(c.component.size());
-  std::vector<int> distinct;
+  std::vector<std::string> distinct;
   const std::vector<int> slots = ClassSlots(classes, samples, &distinct);
   const bool sampleText = static_cast<int>(sampleLabels.size()) == samples &&
                           samples <= kMaxLabelledSamples;
@@ -525,54 +590,53 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
   const int width = static_cast<int>(kLeft + 620 + kRight + legendW);
   const int height = static_cast<int>(kTop + 230 + (sampleText ? SampleLabelDepth(sampleLabels) : kBottom));
 
-  Canvas canvas(width, height);
-  cairo_t* cr = canvas.cr();
-  auto [lo, hi] = Extent({&c.component});
-  Axes a = MakeAxes(kLeft, kTop, 620, 230, 0, samples, std::min(lo, 0.0), std::max(hi, 0.0),
-                    false);
-  Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": component over the samples");
-  // Sample axis without numeric ticks: bars stand for samples, not values.
-  SetColour(cr, kInk);
-  cairo_rectangle(cr, a.left + 0.5, a.top + 0.5, a.width, a.height);
-  cairo_stroke(cr);
-  int yCount = static_cast<int>(std::lround((a.y1 - a.y0) / a.yStep));
-  for (int k = 0; k <= yCount; ++k) {
-    double v = a.y0 + k * a.yStep;
-    Text(cr, a.left - 6, a.Y(v), TickLabel(v), 1.0);
-  }
-  UpwardText(cr, a.left - 48, a.top + a.height / 2, "component", 0.5);
-  if (!sampleText) {
-    Text(cr, a.left + a.width / 2, a.top + a.height + 20,
-         "samples 1\xE2\x80\x93" + std::to_string(samples), 0.5);
-  }
+  return MakeFigure(width, height, [=](cairo_t* cr) {
+    auto [lo, hi] = Extent({&c.component});
+    Axes a = MakeAxes(kLeft, kTop, 620, 230, 0, samples, std::min(lo, 0.0), std::max(hi, 0.0),
+                      false);
+    Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": component over the samples");
+    // Sample axis without numeric ticks: bars stand for samples, not values.
+    SetColour(cr, kInk);
+    cairo_rectangle(cr, a.left + 0.5, a.top + 0.5, a.width, a.height);
+    cairo_stroke(cr);
+    int yCount = static_cast<int>(std::lround((a.y1 - a.y0) / a.yStep));
+    for (int k = 0; k <= yCount; ++k) {
+      double v = a.y0 + k * a.yStep;
+      Text(cr, a.left - 6, a.Y(v), TickLabel(v), 1.0);
+    }
+    UpwardText(cr, a.left - 48, a.top + a.height / 2, "component", 0.5);
+    if (!sampleText) {
+      Text(cr, a.left + a.width / 2, a.top + a.height + 20,
+           "samples 1\xE2\x80\x93" + std::to_string(samples), 0.5);
+    }
 
-  const double barW = a.width / std::max(1, samples);
-  for (int s = 0; s < samples; ++s) {
-    SetColour(cr, slots.empty() ? kBlue : kPalette[slots[s] % kPaletteSize]);
-    double y0 = a.Y(0.0), y1 = a.Y(c.component[s]);
-    cairo_rectangle(cr, a.left + s * barW + barW * 0.1, std::min(y0, y1), barW * 0.8,
-                    std::max(std::fabs(y1 - y0), 0.5));
-    cairo_fill(cr);
-  }
-  SetColour(cr, kInk);
-  cairo_move_to(cr, a.left, a.Y(0.0));
-  cairo_line_to(cr, a.left + a.width, a.Y(0.0));
-  cairo_stroke(cr);
+    const double barW = a.width / std::max(1, samples);
+    for (int s = 0; s < samples; ++s) {
+      SetColour(cr, slots.empty() ? kBlue : kPalette[slots[s] % kPaletteSize]);
+      double y0 = a.Y(0.0), y1 = a.Y(c.component[s]);
+      cairo_rectangle(cr, a.left + s * barW + barW * 0.1, std::min(y0, y1), barW * 0.8,
+                      std::max(std::fabs(y1 - y0), 0.5));
+      cairo_fill(cr);
+    }
+    SetColour(cr, kInk);
+    cairo_move_to(cr, a.left, a.Y(0.0));
+    cairo_line_to(cr, a.left + a.width, a.Y(0.0));
+    cairo_stroke(cr);
 
-  cairo_set_font_size(cr, 9);
-  for (int s = 0; sampleText && s < samples; ++s) {
-    UpwardText(cr, a.left + (s + 0.5) * barW, a.top + a.height + 4,
-               DrawableText(sampleLabels[s], kLabelChars), 1.0);
-  }
-  cairo_set_font_size(cr, 11);
-  const size_t shown = std::min<size_t>(distinct.size(), kMaxLegendClasses);
-  for (size_t k = 0; k < shown; ++k) {
-    LegendEntry(cr, a.left + a.width + 16, a.top + 8 + 18 * k,
-                kPalette[k % kPaletteSize], "class " + std::to_string(distinct[k]));
-  }
-  if (shown < distinct.size()) {
-    Text(cr, a.left + a.width + 16, a.top + 8 + 18 * shown,
-         "+" + std::to_string(distinct.size() - shown) + " more", 0.0);
-  }
-  return canvas.Finish();
+    cairo_set_font_size(cr, 9);
+    for (int s = 0; sampleText && s < samples; ++s) {
+      UpwardText(cr, a.left + (s + 0.5) * barW, a.top + a.height + 4,
+                 DrawableText(sampleLabels[s], kLabelChars), 1.0);
+    }
+    cairo_set_font_size(cr, 11);
+    const size_t shown = std::min<size_t>(distinct.size(), kMaxLegendClasses);
+    for (size_t k = 0; k < shown; ++k) {
+      LegendEntry(cr, a.left + a.width + 16, a.top + 8 + 18 * k,
+                  kPalette[k % kPaletteSize], ClassLegend(distinct[k]));
+    }
+    if (shown < distinct.size()) {
+      Text(cr, a.left + a.width + 16, a.top + 8 + 18 * shown,
+           "+" + std::to_string(distinct.size() - shown) + " more", 0.0);
+    }
+  });
 }

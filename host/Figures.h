@@ -1,15 +1,28 @@
-// The report's figures, drawn with cairo and encoded as PNG.
+// The report's figures, drawn once with cairo and encoded as PNG, SVG or PDF.
 #pragma once
 
+#include <cairo.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "ResultFiles.h"
 
+enum class FigureFormat { Png, Svg, Pdf };
+
+// "png", "svg" or "pdf": the file extension of a format.
+const char* FigureExtension(FigureFormat format);
+
 struct Figure {
-  int width = 0, height = 0;  // pixels
-  std::string png;  // the encoded image
+  int width = 0, height = 0;  // pixels (PNG) or points (SVG, PDF)
   std::string note;  // what was left out (capped rows), empty otherwise
+  std::function<void(cairo_t*)> paint;  // draws the figure on a white page
+
+  // The figure encoded in format: paint run on an image (PNG) or a vector
+  // surface (SVG, PDF). Throws std::runtime_error when
+  // cairo fails.
+  std::string Encode(FigureFormat format) const;
 };
 
 // Gap against cluster size (logarithmic size axis), the chosen size marked.
@@ -23,14 +36,14 @@ Figure DrawVarianceCurves(const ClusterResult& c);
 // multiplied by its sign (GeneSigns) so that all follow the component, on a
 // diverging colour scale with a legend. At most maxRows genes are drawn.
 //   sampleLabels (input) one per sample, drawn when few enough; may be empty
-//   classes      (input) class of each sample, shown as a strip; may be empty
+//   classes      (input) class name of each sample, shown as a strip; may be empty
 Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                   const std::vector<int>& classes, int maxRows);
+                   const std::vector<std::string>& classes, int maxRows);
 
 // The component over the samples as bars, coloured by class with a legend
-// when classes (one per sample) is not empty.
+// of the class names when classes (one per sample) is not empty.
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
-                     const std::vector<int>& classes);
+                     const std::vector<std::string>& classes);
 
 // True when the figures draw every character of text with a real glyph, in
 // the default face or the CJK face, rather than as a box.

@@ -1,6 +1,7 @@
 #include "Report.h"
 
 #include <ctime>
+#include <map>
 #include <sstream>
 #include <stdexcept>
 
@@ -10,9 +11,6 @@
 #include "Utf8.h"
 
 namespace {
-
-// Heatmap rows beyond this many genes would be thinner than a pixel or two.
-constexpr int kHeatmapMaxRows = 200;
 
 std::string Base64(const std::string& bytes) {
   static const char kDigits[] =
@@ -40,13 +38,39 @@ std::string Base64(const std::string& bytes) {
   return out;
 }
 
-void Image(std::ostream& html, const Figure& figure, const std::string& alt,
-           const std::string& caption) {
-  html << "<figure><img src=\"data:image/png;base64," << Base64(figure.png) << "\" width=\""
-       << figure.width << "\" height=\"" << figure.height << "\" alt=\"" << HtmlEscape(alt)
-       << "\"><figcaption>" << HtmlEscape(caption);
+// Browsers show SVG in an img element at any zoom, so the page embeds
+// every figure as SVG whatever the format of the figure files.
+void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files) {
+  const Figure& figure = f.figure;
+  html << "<figure><img src=\"data:image/svg+xml;base64," << Base64(figure.Encode(FigureFormat::Svg))
+       << "\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" alt=\""
+       << HtmlEscape(f.alt) << "\"><figcaption>" << HtmlEscape(f.caption);
   if (!figure.note.empty()) html << " " << HtmlEscape(figure.note);
+  if (files.figureFiles) {
+    const std::string path = std::string(kFigureDirectory) + "/" + f.stem;
+    html << " <a href=\"" << HtmlEscape(path + "." + FigureExtension(files.format)) << "\" download>"
+         << FigureExtension(files.format) << "</a> <a href=\"" << HtmlEscape(path + ".tsv")
+         << "\" download>data</a>";
+  }
   html << "</figcaption></figure>\n";
+}
+
+// What each export is for, shown beside its download link.
+const std::map<std::string, const char*> kExportPurposes = {
+    {"clusters.gmt", "gene sets per cluster, with _up and _down sets by score sign (GSEA, enrichment tools)"},
+    {"clusters.kgg", "gene to cluster groups (Cluster 3.0, Java TreeView)"},
+    {"TABLE.cdt", "data cluster by cluster, sign-aligned (Java TreeView)"},
+    {"clusters.gct", "clustered genes with cluster, score and sign (GCT 1.3, Morpheus)"}};
+
+void Downloads(std::ostream& html, const ReportFiles& files) {
+  if (files.exports.empty()) return;
+  html << "<h2>Downloads</h2>\n<ul class=\"downloads\">\n";
+  for (const std::string& name : files.exports) {
+    auto purpose = kExportPurposes.find(name);
+    html << "<li><a href=\"" << HtmlEscape(name) << "\" download>" << HtmlEscape(name) << "</a>"
+         << (purpose == kExportPurposes.end() ? "" : std::string(": ") + purpose->second) << "</li>\n";
+  }
+  html << "</ul>\n";
 }
 
 std::string Today() {
@@ -125,35 +149,38 @@ void SummaryTable(std::ostream& html, const RunResults& r) {
 }
 
 void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults& r,
-                    const RunInfo& info) {
+                    const RunInfo& info, const ReportFiles& files) {
   const std::string name = "Cluster " + std::to_string(c.number);
   html << "<section id=\"cluster-" << c.number << "\">\n<h2>" << name << "</h2>\n<p>" << c.size
        << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
        << c.sizes.size() << "; eigenvalue " << SignificantDigits(c.eigenvalue) << ", R\xC2\xB2 "
        << SignificantDigits(c.r2) << "%, gap " << SignificantDigits(c.gap) << ".</p>\n";
-  const std::vector<int>& classes = info.supervise != 0 ? info.classes : std::vector<int>();
-  Image(html, DrawGapCurve(c), name + " gap curve",
-        "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
-        "the dashed line marks the chosen size.");
-  Image(html, DrawVarianceCurves(c), name + " R\xC2\xB2 curves",
-        "R\xC2\xB2 of the real data and mean R\xC2\xB2 of the permuted copies against cluster "
-        "size.");
-  Image(html, DrawHeatmap(c, r.sampleLabels, classes, kHeatmapMaxRows), name + " heatmap",
-        std::string("Centred expression of the cluster's genes in cluster order, each gene "
-                    "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
-            (classes.empty() ? "" : " The strip above shows the classes, coloured as in the "
-                                    "component figure."));
-  Image(html, DrawComponent(c, r.sampleLabels, classes), name + " component",
-        classes.empty() ? "The cluster's component over the samples."
-                        : "The cluster's component over the samples, coloured by class.");
-  html << "<details><summary>All " << c.size << " genes</summary><p class=\"labels\">";
+  const size_t index = static_cast<size_t>(c.number - 1);
+  const std::vector<ClusterFigure> figures =
+      index < files.figures.size()
+          ? files.figures[index]
+          : DrawClusterFigures(c, r.sampleLabels, SampleClassNames(info), kHeatmapMaxRows);
+  for (const ClusterFigure& f : figures) Image(html, f, files);
+  // Scores: the projection of each gene's centred row on the component; a
+  // negative score marks a gene that mirrors the component.
+  const std::vector<double> scores = GeneScores(c);
+  html << "<details><summary>All " << c.size << " genes with their scores</summary>\n"
+       << "<table class=\"genes\"><tr><th>#</th><th class=\"genes\">Gene</th><th>Score</th></tr>\n";
   for (size_t j = 0; j < c.geneLabels.size(); ++j) {
-    html << (j ? " " : "") << HtmlEscape(c.geneLabels[j]);
+    html << "<tr><td>" << j + 1 << "</td><td class=\"genes\">" << HtmlEscape(c.geneLabels[j])
+         << "</td><td>" << SignificantDigits(scores[j]) << "</td></tr>\n";
   }
-  html << "</p></details>\n</section>\n";
+  html << "</table></details>\n</section>\n";
 }
 
 }  // namespace
+
+std::vector<std::string> SampleClassNames(const RunInfo& info) {
+  if (!info.classNames.empty()) return info.classNames;
+  std::vector<std::string> names;
+  for (int c : info.classes) names.push_back(std::to_string(c));
+  return names;
+}
 
 std::string HtmlEscape(const std::string& text) {
   std::string out;
@@ -170,14 +197,16 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
-void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path) {
+void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
+                 const ReportFiles& files) {
   std::ostringstream html;
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        << "<title>Gene shaving report: " << HtmlEscape(info.table) << "</title>\n"
        << kStyle << "</head>\n<body>\n";
   Header(html, r, info);
   SummaryTable(html, r);
-  for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info);
+  Downloads(html, files);
+  for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files);
   html << kScript << "</body>\n</html>\n";
 
   WriteFileAtomically(path, html.str());

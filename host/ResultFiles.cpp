@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "base/ResultNames.h"
+#include "exports/Exports.h"
 
 namespace {
 
@@ -256,14 +257,16 @@ RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
   return ReadRunResults(outDir, 0);
 }
 
+std::vector<double> GeneScores(const ClusterResult& c) {
+  std::vector<double> scores;
+  for (const std::vector<double>& row : c.data) {
+    scores.push_back(tarvok::exports::Projection(row, c.component));
+  }
+  return scores;
+}
+
 std::vector<int> GeneSigns(const ClusterResult& c) {
   std::vector<int> signs;
-  for (const std::vector<double>& row : c.data) {
-    double dot = 0.0;
-    for (size_t s = 0; s < row.size() && s < c.component.size(); ++s) {
-      dot += row[s] * c.component[s];
-    }
-    signs.push_back(dot > 0.0 ? 1 : -1);
-  }
+  for (double score : GeneScores(c)) signs.push_back(score > 0.0 ? 1 : -1);
   return signs;
 }

@@ -11,6 +11,7 @@ struct RunInfo {
   int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
   std::string classesFile;  // empty when unsupervised
   std::vector<int> classes;  // class of each sample; empty if unsupervised
+  std::vector<std::string> classNames;  // class file's label of each sample; may be empty
   std::vector<std::string> sampleLabels;  // one per sample; may be empty
   // How the table's missing values were handled ("error", "drop", "row-mean")
   // and what that changed.
@@ -58,8 +59,17 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone);
 // Throws std::runtime_error only when not even the sample labels can be read.
 RunResults ReadFinishedResults(const std::string& outDir, int atMost);
 
-// The sign of each gene of c relative to its component: +1 when the gene's
-// centred row has a positive dot product with the component, else -1.
+// The score of each gene of c, cluster order: the projection of its centred
+// row (cluster data file) on the component (pc file), as
+// tarvok::exports::Projection computes it. The result files keep no scores
+// of their own; for the first cluster of an unsupervised run this is the
+// analysis's own score up to the six decimals of the files, for later
+// clusters it is measured on the centred data, not on what the earlier
+// clusters left.
+std::vector<double> GeneScores(const ClusterResult& c);
+
+// The sign of each gene of c relative to its component: +1 when its
+// GeneScores entry is positive, else -1.
 // Multiplying a row by its sign makes every gene of the cluster follow the
 // component. Result: one entry per gene, cluster order.
 std::vector<int> GeneSigns(const ClusterResult& c);

@@ -14,7 +14,9 @@
 #include <vector>
 
 #include "AtomicFile.h"
+#include "FigureFiles.h"
 #include "base/ResultNames.h"
+#include "exports/Exports.h"
 
 namespace fs = std::filesystem;
 
@@ -49,6 +51,9 @@ bool IsClusterFileName(const std::string& name) {
 
 bool IsResultFileName(const std::string& name) {
   for (const char* file : kRunFiles) {
+    if (name == file) return true;
+  }
+  for (const std::string& file : tarvok::exports::ExportFileNames()) {
     if (name == file) return true;
   }
   return IsClusterFileName(name);
@@ -111,7 +116,9 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
   // Foreign files first, so that a refused directory gains not even the lock file.
   std::vector<std::string> foreign;
   for (const std::string& name : Entries(path)) {
-    if (!IsRunFileName(name)) foreign.push_back(name);
+    if (!IsRunFileName(name) && !(name == kFigureDirectory && HoldsOnlyFigureFiles(path_))) {
+      foreign.push_back(name);
+    }
   }
   if (!foreign.empty() && !force) {
     throw std::runtime_error(fmt::format(
@@ -142,6 +149,7 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
     throw std::runtime_error(fmt::format("cannot write {}: {}", lockPath, std::strerror(errno)));
   }
 
+  RemoveFigureFiles(path_);
   for (const std::string& name : Entries(path)) {
     if (name == kLockFileName || !IsRunFileName(name)) continue;
     fs::remove(path / name, error);
@@ -160,6 +168,11 @@ int RunDirectory::CountResultFiles() const {
   int count = 0;
   for (const std::string& name : Entries(path_)) {
     if (IsResultFileName(name)) ++count;
+  }
+  std::error_code error;
+  for (fs::directory_iterator it(fs::path(path_) / kFigureDirectory, error), end; !error && it != end;
+       it.increment(error)) {
+    count += IsFigureFileName(it->path().filename().string()) && it->path().filename().string()[0] != '.';
   }
   return count;
 }

@@ -35,7 +35,8 @@ class RunDirectory {
 
   // Absolute path, without a trailing '/'.
   const std::string& Path() const { return path_; }
-  // Result files in the directory now (the lock file not counted).
+  // Result files in the directory now, figure files included (the lock
+  // file and temporaries not counted).
   int CountResultFiles() const;
 
  private:

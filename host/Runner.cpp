@@ -209,7 +209,7 @@ void WriteClassFile(const std::vector<int>& classes, const std::string& path) {
   WriteLines(lines, path);
 }
 
-std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes) {
+std::vector<std::string> ReadClassLabels(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
   std::ostringstream content;
@@ -229,6 +229,11 @@ std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>
     labels.push_back(line.substr(begin, end - begin + 1));
   }
   if (labels.empty()) throw TableError("holds no class labels");
+  return labels;
+}
+
+std::vector<int> ReadClassFile(const std::string& path, std::vector<std::string>& notes) {
+  const std::vector<std::string> labels = ReadClassLabels(path);
   std::vector<int> classes;
   bool allIntegers = true;
   for (const std::string& label : labels) {

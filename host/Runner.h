@@ -55,6 +55,10 @@ bool WriteLabelFiles(const Table& table, const std::string& dir);
 // reads when supervised). Throws std::runtime_error on failure.
 void WriteClassFile(const std::vector<int>& classes, const std::string& path);
 
+// The labels of a class file, one per non-blank line in sample order, as
+// written (ReadClassFile's reading). Throws TableError.
+std::vector<std::string> ReadClassLabels(const std::string& path);
+
 // Reads a class file: one class label per non-blank line, in sample order.
 // A byte-order mark, CR line ends and surrounding blanks are ignored. When
 // every label is an integer the integers are the classes; otherwise each

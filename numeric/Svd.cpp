@@ -43,6 +43,76 @@ TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, doubl
   }
 }
 
+// Rotations (j, j + 1) by c[j], s[j] for j = jFrom..jTo-1, in that order,
+// on the rows row0..row0+width-1 of x (held by columns as in RotateColumns,
+// stride rows apart). Column j + 1 of one rotation is column j of the next,
+// so the rows carry it in registers from one rotation to the next instead
+// of storing and reloading it, and store it in column jTo at the end, as
+// the last rotation would: each entry sees the same operations as with
+// RotateColumns, one rotation after another.
+[[gnu::always_inline]] inline void RotateRows(double* x, long stride, int row0, int width, int jFrom, int jTo,
+                                              const double* c, const double* s) {
+  double* from = x + (jFrom - 1) * stride + row0;
+  double* to = x + (jTo - 1) * stride + row0;
+  int r = 0;
+  if (width == 16) {
+    Lanes4 P0 = LoadLanes(from), P1 = LoadLanes(from + 4), P2 = LoadLanes(from + 8), P3 = LoadLanes(from + 12);
+    double* colP = from;
+    for (int j = jFrom; j < jTo; ++j, colP += stride) {
+      const double cj = c[j];
+      const double sj = s[j];
+      Lanes4 Q0 = LoadLanes(colP + stride);
+      Lanes4 Q1 = LoadLanes(colP + stride + 4);
+      Lanes4 Q2 = LoadLanes(colP + stride + 8);
+      Lanes4 Q3 = LoadLanes(colP + stride + 12);
+      StoreLanes(colP, P0 * cj + Q0 * sj);
+      StoreLanes(colP + 4, P1 * cj + Q1 * sj);
+      StoreLanes(colP + 8, P2 * cj + Q2 * sj);
+      StoreLanes(colP + 12, P3 * cj + Q3 * sj);
+      P0 = Q0 * cj - P0 * sj;
+      P1 = Q1 * cj - P1 * sj;
+      P2 = Q2 * cj - P2 * sj;
+      P3 = Q3 * cj - P3 * sj;
+    }
+    StoreLanes(to, P0);
+    StoreLanes(to + 4, P1);
+    StoreLanes(to + 8, P2);
+    StoreLanes(to + 12, P3);
+    return;
+  }
+  for (; r + 4 <= width; r += 4) {
+    Lanes4 P = LoadLanes(from + r);
+    double* colP = from + r;
+    for (int j = jFrom; j < jTo; ++j, colP += stride) {
+      Lanes4 Q = LoadLanes(colP + stride);
+      StoreLanes(colP, P * c[j] + Q * s[j]);
+      P = Q * c[j] - P * s[j];
+    }
+    StoreLanes(to + r, P);
+  }
+  for (; r < width; ++r) {
+    double P = from[r];
+    double* colP = from + r;
+    for (int j = jFrom; j < jTo; ++j, colP += stride) {
+      double Q = colP[stride];
+      *colP = P * c[j] + Q * s[j];
+      P = Q * c[j] - P * s[j];
+    }
+    to[r] = P;
+  }
+}
+
+// Rows per block of RotateRows.
+constexpr int kRotationRows = 16;
+
+// The rotations (j, j + 1), j = first..last-1, applied to every row of x,
+// a block of rows at a time.
+TARVOK_VECTOR_CLONES void RotateColumnChain(double* x, int rows, int first, int last, const double* c,
+                                                     const double* s) {
+  for (int row0 = 0; row0 < rows; row0 += kRotationRows)
+    RotateRows(x, rows, row0, rows - row0 < kRotationRows ? rows - row0 : kRotationRows, first, last, c, s);
+}
+
 // Copies a 1-based rows x cols DMatrix into column-major storage and back.
 void ToColumns(const DMatrix& a, int rows, int cols, double* x) {
   for (int r = 1; r <= rows; ++r)
@@ -54,77 +124,117 @@ void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
     for (int j = 1; j <= cols; ++j) a[r][j] = x[static_cast<long>(j - 1) * rows + (r - 1)];
 }
 
+// The column sums of a reflector: out[j] = sum over the rows k = from..to,
+// in ascending order, of row_k[j] * row_k[col], for the offsets j0 <= j < j1
+// (column j + 1 of a row sits at offset j).
+[[gnu::always_inline]] inline void ColumnSums(const DMatrix& a, int from, int to, int col, int j0,
+                                              int j1, double* out) {
+  const DVector* rows = &a[from];
+  SumRowMultiples(
+      to - from + 1, [rows](int k) { return rows[k].data; }, [rows, col](int k) { return rows[k].data[col]; },
+      j0, j1, out);
+}
+
+// row[j] += f[j] * row[col] for the offsets j0 <= j < j1.
+[[gnu::always_inline]] inline void AddColumnMultiple(double* row, int col, int j0, int j1, const double* f) {
+  double x = row[col];
+  for (int j = j0; j < j1; ++j) row[j] += f[j] * x;
+}
+
+// The row reflector on count consecutive rows from `first`: each row's dot
+// product with v over the offsets j0 <= j < j1, then row[j] += dot * e[j].
+[[gnu::always_inline]] inline void ReflectRows(const DMatrix& a, int first, int count, const double* v,
+                                               const double* e, int j0, int j1) {
+  double* rows[16];
+  double dot[16];
+  for (int r = 0; r < count; ++r) rows[r] = a[first + r].data;
+  RowDots(rows, count, v, j0, j1, dot);
+  for (int r = 0; r < count; ++r) {
+    double* row = rows[r];
+    const double d = dot[r];
+    for (int j = j0; j < j1; ++j) row[j] += d * e[j];
+  }
+}
+
 // Householder reduction of a to upper bidiagonal form: the diagonal goes to
 // w, the superdiagonal to e (e[1] = 0), the reflectors stay in a. Returns the
 // norm bound, the largest |w[i]| + |e[i]|.
+//
+// Step i updates the rows below i by the column reflector and then by the
+// row reflector. Neither reads what the other writes in another row, so
+// each row takes both in turn while it is in cache; every entry still sees
+// the same operations in the same order as with two full passes.
 TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e,
-                     const DVector& work) {
+                                          const DVector& work) {
   double normBound = 0.0;
+  // Rows store column 1 at offset 0; dot[] and ev[] are 0-based the same way.
+  double* dot = work.data;
+  double* ev = &e[1];
   for (int i = 1; i <= n; ++i) {
     // Column reflector on a[i..m][i].
     double scale = 0.0;
+    double gColumn = 0.0;
     for (int k = i; k <= m; ++k) scale += std::fabs(a[k][i]);
-    if (scale == 0.0) {
-      w[i] = 0.0;
-    } else {
+    const bool columnReflector = scale != 0.0;
+    if (columnReflector) {
       double s = 0.0;
       for (int k = i; k <= m; ++k) {
         a[k][i] /= scale;
         s += a[k][i] * a[k][i];
       }
       double f = a[i][i];
-      double g = -SignOf(std::sqrt(s), f);
-      double h = f * g - s;
-      a[i][i] = f - g;
-      // All column dot products in one sweep down the rows (each still
-      // summed over k in ascending order), then all column updates.
-      // Rows store column 1 at offset 0; dot[] is 0-based the same way.
-      double* dot = work.data;
-      for (int j = i; j < n; ++j) dot[j] = 0.0;
-      for (int k = i; k <= m; ++k) {
-        const double* row = a[k].data;
-        double aki = row[i - 1];
-        for (int j = i; j < n; ++j) dot[j] += row[j] * aki;
-      }
+      gColumn = -SignOf(std::sqrt(s), f);
+      double h = f * gColumn - s;
+      a[i][i] = f - gColumn;
+      ColumnSums(a, i, m, i - 1, i, n, dot);
       for (int j = i; j < n; ++j) dot[j] = dot[j] / h;
-      for (int k = i; k <= m; ++k) {
-        double* row = a[k].data;
-        double aki = row[i - 1];
-        for (int j = i; j < n; ++j) row[j] += dot[j] * aki;
-      }
-      for (int k = i; k <= m; ++k) a[k][i] *= scale;
-      w[i] = scale * g;
+      AddColumnMultiple(a[i].data, i - 1, i, n, dot);
+    } else {
+      w[i] = 0.0;
     }
 
     // Row reflector on a[i][i+1..n]. e[i+2..n] are free until later rows set
     // them, so e[i+1..n] holds the quotients a[i][k] / h while the rows below
     // are updated; e[i+1] then receives its final value.
+    bool rowReflector = false;
+    double scaleRow = 0.0;
+    double gRow = 0.0;
+    const DVector& rowI = a[i];
     if (i < n) {
-      const DVector& rowI = a[i];
-      double scaleRow = 0.0;
       for (int k = i + 1; k <= n; ++k) scaleRow += std::fabs(rowI[k]);
-      if (scaleRow == 0.0) {
-        e[i + 1] = 0.0;
-      } else {
+      rowReflector = scaleRow != 0.0;
+      if (rowReflector) {
         double s = 0.0;
         for (int k = i + 1; k <= n; ++k) {
           rowI[k] /= scaleRow;
           s += rowI[k] * rowI[k];
         }
         double f = rowI[i + 1];
-        double g = -SignOf(std::sqrt(s), f);
-        double h = f * g - s;
-        rowI[i + 1] = f - g;
+        gRow = -SignOf(std::sqrt(s), f);
+        double h = f * gRow - s;
+        rowI[i + 1] = f - gRow;
         for (int k = i + 1; k <= n; ++k) e[k] = rowI[k] / h;
-        for (int j = i + 1; j <= m; ++j) {
-          const DVector& rowJ = a[j];
-          double dot = 0.0;
-          for (int k = i + 1; k <= n; ++k) dot += rowJ[k] * rowI[k];
-          for (int k = i + 1; k <= n; ++k) rowJ[k] += dot * e[k];
-        }
-        for (int k = i + 1; k <= n; ++k) rowI[k] *= scaleRow;
-        e[i + 1] = scaleRow * g;
+      } else {
+        e[i + 1] = 0.0;
       }
+    }
+
+    // The rows below, a few at a time: column reflector, then row reflector.
+    for (int first = i + 1; first <= m; first += 16) {
+      const int count = first + 15 <= m ? 16 : m - first + 1;
+      if (columnReflector) {
+        for (int r = 0; r < count; ++r) AddColumnMultiple(a[first + r].data, i - 1, i, n, dot);
+      }
+      if (rowReflector) ReflectRows(a, first, count, rowI.data, ev, i, n);
+    }
+
+    if (rowReflector) {
+      for (int k = i + 1; k <= n; ++k) rowI[k] *= scaleRow;
+      e[i + 1] = scaleRow * gRow;
+    }
+    if (columnReflector) {
+      for (int k = i; k <= m; ++k) a[k][i] *= scale;
+      w[i] = scale * gColumn;
     }
 
     double bound = std::fabs(w[i]) + std::fabs(e[i]);
@@ -154,28 +264,18 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
 
 // Builds U over a from the column reflectors kept in a and the diagonal w.
 TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w, const DVector& work) {
+  double* f = work.data;
   for (int i = n; i >= 1; --i) {
     for (int j = i + 1; j <= n; ++j) a[i][j] = 0.0;
     if (w[i] != 0.0) {
       double q = 1.0 / w[i];
       // Column i is not changed while columns i+1..n are updated, so all
-      // their sums can be formed in one sweep down the rows (each over k in
-      // ascending order) before any column is updated. Offsets as in
-      // Bidiagonalise: column j of a row at index j - 1.
-      double* f = work.data;
-      for (int j = i; j < n; ++j) f[j] = 0.0;
-      for (int k = i + 1; k <= m; ++k) {
-        const double* row = a[k].data;
-        double aki = row[i - 1];
-        for (int j = i; j < n; ++j) f[j] += aki * row[j];
-      }
+      // their sums are formed in one sweep down the rows before any column
+      // is updated. Offsets as in Bidiagonalise.
+      ColumnSums(a, i + 1, m, i - 1, i, n, f);
       double aii = a[i][i];
       for (int j = i; j < n; ++j) f[j] = (f[j] / aii) * q;
-      for (int k = i; k <= m; ++k) {
-        double* row = a[k].data;
-        double aki = row[i - 1];
-        for (int j = i; j < n; ++j) row[j] += f[j] * aki;
-      }
+      for (int k = i; k <= m; ++k) AddColumnMultiple(a[k].data, i - 1, i, n, f);
       for (int k = i; k <= m; ++k) a[k][i] *= q;
     } else {
       for (int k = i; k <= m; ++k) a[k][i] = 0.0;
@@ -186,9 +286,18 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
 
 // Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
 // applying every rotation to U (m x n, held by columns in u) and, when v is
-// not null, to V (n x n, held by columns in v).
-void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v,
-                 double normBound) {
+// not null, to V (n x n, held by columns in v). The sweeps read only w and
+// e, so a chase records its rotations (rot: four arrays of n, c and s for U,
+// then for V) and applies them at its end, a block of rows at a time.
+// Not itself compiled in several versions: a failure thrown from a
+// function called through the loader's choice of version would end the
+// process instead of reaching the caller.
+void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v, double normBound,
+                 double* rot) {
+  double* uc = rot;
+  double* us = rot + n;
+  double* vc = rot + 2 * n;
+  double* vs = rot + 3 * n;
   // Negligible: adding it to the norm bound changes nothing.
   auto negligible = [normBound](double q) { return std::fabs(q) + normBound == normBound; };
 
@@ -264,7 +373,8 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
         g = g * c - x * s;
         h = y * s;
         y = y * c;
-        if (v != nullptr) RotateColumns(v, n, j, i, c, s);
+        vc[j - 1] = c;
+        vs[j - 1] = s;
         z = Hypotenuse(f, h);
         w[j] = z;
         if (z != 0.0) {
@@ -274,8 +384,11 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
         }
         f = c * g + s * y;
         x = c * y - s * g;
-        RotateColumns(u, m, j, i, c, s);
+        uc[j - 1] = c;
+        us[j - 1] = s;
       }
+      if (v != nullptr) RotateColumnChain(v, n, l, k, vc - 1, vs - 1);
+      RotateColumnChain(u, m, l, k, uc - 1, us - 1);
       e[l] = 0.0;
       e[k] = f;
       w[k] = x;
@@ -289,7 +402,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
   Vector e(1, n);
-  Vector work(1, n);
+  Vector work(1, 5 * n);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);
@@ -298,7 +411,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   Vector vc = withV ? Vector(0, n * n - 1) : Vector();
   ToColumns(a, m, n, u.Data());
   if (withV) ToColumns(v, n, n, vc.Data());
-  Diagonalise(u.Data(), m, n, w, e, vc.Data(), normBound);
+  Diagonalise(u.Data(), m, n, w, e, vc.Data(), normBound, work.Data() + n);
   FromColumns(u.Data(), m, n, a);
   if (withV) FromColumns(vc.Data(), n, n, v);
 }

@@ -2,6 +2,27 @@
 
 #include <cmath>
 
+#include "numeric/VectorClones.h"
+
+namespace {
+
+// x = P x for every row x of X, P exactly symmetric: the sum for entry j,
+// over k of P[j][k] x[k], is also one over k of P[k][j] x[k]. Read that way
+// the N sums of a row run side by side in vector lanes, each still over k
+// in order. y is scratch for one row.
+TARVOK_VECTOR_CLONES void ProjectRows(const DMatrix& X, const DMatrix& P, double* y, int G, int N) {
+  for (int g = 0; g < G; ++g) {
+    double* x = &X[g][0];
+    SumRowMultiples(
+        N, [&P](int k) { return &P[k][0]; }, [x](int k) { return x[k]; }, 0, N, y);
+    for (int j = 0; j < N; ++j) x[j] = y[j];
+  }
+}
+
+}  // namespace
+
+// Allocates, so it is not compiled in several versions itself: a failure
+// thrown through the loader's choice of version would end the process.
 void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
   double s = 0.0;
   for (int j = 0; j < N; ++j) s += v[j] * v[j];
@@ -19,18 +40,8 @@ void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
     P[i][i] = ci * v[i] + 1;
   }
   // Rows are independent, so one row of the result at a time is enough.
-  // P is exactly symmetric, so P[k][j] is read as P[j][k], along a row.
   Vector y(N);
-  for (int g = 0; g < G; ++g) {
-    double* x = &X[g][0];
-    for (int j = 0; j < N; ++j) {
-      const double* pj = &P[j][0];
-      double sum = 0.0;
-      for (int k = 0; k < N; ++k) sum += pj[k] * x[k];
-      y[j] = sum;
-    }
-    for (int j = 0; j < N; ++j) x[j] = y[j];
-  }
+  ProjectRows(X, P, y.Data(), G, N);
 }
 
 tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput& input,

@@ -31,33 +31,111 @@ void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DM
   }
 }
 
-TARVOK_VECTOR_CLONES void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
-  // Accumulating gene by gene keeps every entry's sum in order-position
-  // order while sweeping W row by row.
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j <= i; ++j) K[i][j] = 0.0;
-  for (int t = 0; t < g; ++t) {
-    const double* w = &W[order[t]][0];
-    for (int i = 0; i < m; ++i) {
-      double* k = &K[i][0];
-      double wi = w[i];
-      for (int j = 0; j <= i; ++j) k[j] += wi * w[j];
+namespace {
+
+// Genes whose rows are added to the cross-product matrix together; 32 rows
+// of up to 128 samples stay in the first-level cache.
+constexpr int kGeneBlock = 32;
+
+// One tile of K, rows r0..r0+3 and columns c0..c0+4*quads-1, held in
+// registers while the genes' rows x pass: K[r][c] += x[r] * x[c] (or -=).
+template <bool subtract, int quads>
+[[gnu::always_inline]] inline void AddGeneProductsToTile(const DMatrix& K, int r0, int c0, int genes,
+                                                         const double* const* rows) {
+  Lanes4 acc[4][quads];
+  for (int r = 0; r < 4; ++r)
+    for (int q = 0; q < quads; ++q) acc[r][q] = LoadLanes(&K[r0 + r][c0 + 4 * q]);
+  for (int t = 0; t < genes; ++t) {
+    const double* x = rows[t];
+    Lanes4 xc[quads];
+    for (int q = 0; q < quads; ++q) xc[q] = LoadLanes(x + c0 + 4 * q);
+    for (int r = 0; r < 4; ++r) {
+      const double xr = x[r0 + r];
+      for (int q = 0; q < quads; ++q) {
+        if (subtract) {
+          acc[r][q] -= xr * xc[q];
+        } else {
+          acc[r][q] += xr * xc[q];
+        }
+      }
     }
   }
+  for (int r = 0; r < 4; ++r)
+    for (int q = 0; q < quads; ++q) StoreLanes(&K[r0 + r][c0 + 4 * q], acc[r][q]);
+}
+
+// K[r][c] += x[r] * x[c] (or -=, with subtract) over the lower triangle
+// c <= r, for the rows x of (at most kGeneBlock) genes in the order given:
+// each entry's sum runs over the genes in that order. Four rows at a time
+// go by tiles held in registers; the tile on the diagonal also changes the
+// entries above it, which only the mirror image of the lower triangle
+// gives their final values. Rows left over go one gene at a time.
+template <bool subtract>
+[[gnu::always_inline]] inline void AddGeneProducts(const DMatrix& K, int m, int genes, const double* const* rows) {
+  int r0 = 0;
+  for (; r0 + 4 <= m; r0 += 4) {
+    int c0 = 0;
+    for (; c0 + 8 <= r0; c0 += 8) AddGeneProductsToTile<subtract, 2>(K, r0, c0, genes, rows);
+    for (; c0 <= r0; c0 += 4) AddGeneProductsToTile<subtract, 1>(K, r0, c0, genes, rows);
+  }
+  for (int t = 0; t < genes; ++t) {
+    const double* x = rows[t];
+    for (int r = r0; r < m; ++r) {
+      double* k = &K[r][0];
+      const double xr = x[r];
+      for (int c = 0; c <= r; ++c) {
+        if (subtract) {
+          k[c] -= xr * x[c];
+        } else {
+          k[c] += xr * x[c];
+        }
+      }
+    }
+  }
+}
+
+// The upper triangle from the lower one.
+void MirrorLowerTriangle(const DMatrix& K, int m) {
   for (int i = 0; i < m; ++i)
     for (int j = 0; j < i; ++j) K[j][i] = K[i][j];
 }
 
-void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, const DVector& axis,
-                const DVector& scoreRow, const DVector& A) {
+// AddGeneProducts for the genes genes[0..count-1], kGeneBlock at a time.
+template <bool subtract>
+[[gnu::always_inline]] inline void AddGeneRows(const DMatrix& K, const DMatrix& W, int m, int count,
+                                               const int* genes) {
+  const double* rows[kGeneBlock];
+  for (int t0 = 0; t0 < count; t0 += kGeneBlock) {
+    const int block = count - t0 < kGeneBlock ? count - t0 : kGeneBlock;
+    for (int t = 0; t < block; ++t) rows[t] = &W[genes[t0 + t]][0];
+    AddGeneProducts<subtract>(K, m, block, rows);
+  }
+}
+
+}  // namespace
+
+TARVOK_VECTOR_CLONES void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
+  // Gene by gene in order position, each entry's sum starting from 0.0.
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) K[i][j] = 0.0;
+  AddGeneRows<false>(K, W, m, g, &order[0]);
+  MirrorLowerTriangle(K, m);
+}
+
+TARVOK_VECTOR_CLONES void GeneScores(const IVector& order, const DMatrix& rows, int g, int length,
+                                     const DVector& axis, const DVector& scoreRow, const DVector& A) {
+  // Sixteen genes' sums side by side, each over the samples in order.
   const double* u = &axis[0];
-  for (int p = 0; p < g; ++p) {
-    int gene = order[p];
-    const double* x = &rows[gene][0];
-    double s = 0.0;
-    for (int j = 0; j < length; ++j) s += x[j] * u[j];
-    if (scoreRow.data != nullptr) scoreRow[gene] = s;
-    A[p] = std::fabs(s);
+  const double* x[16];
+  double s[16];
+  for (int p0 = 0; p0 < g; p0 += 16) {
+    const int count = g - p0 < 16 ? g - p0 : 16;
+    for (int t = 0; t < count; ++t) x[t] = &rows[order[p0 + t]][0];
+    RowDots(x, count, u, 0, length, s);
+    for (int t = 0; t < count; ++t) {
+      if (scoreRow.data != nullptr) scoreRow[order[p0 + t]] = s[t];
+      A[p0 + t] = std::fabs(s[t]);
+    }
   }
 }
 
@@ -148,18 +226,9 @@ void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
 
 TARVOK_VECTOR_CLONES void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
   // K is exactly symmetric and both triangles lose the same products, so
-  // the lower triangle is downdated row by row and mirrored at the end.
-  for (int n = 0; n < count; ++n) {
-    const double* w = &W[genes[n]][0];
-    for (int j = 0; j < m; ++j) {
-      double* kj = &K[j][0];
-      double wj = w[j];
-      for (int i = 0; i < j; ++i) kj[i] -= wj * w[i];
-      kj[j] -= wj * wj;
-    }
-  }
-  for (int j = 0; j < m; ++j)
-    for (int i = 0; i < j; ++i) K[i][j] = K[j][i];
+  // the lower triangle is downdated, gene by gene, and mirrored at the end.
+  AddGeneRows<true>(K, W, m, count, genes);
+  MirrorLowerTriangle(K, m);
 }
 
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,

@@ -35,6 +35,38 @@ TARVOK_VECTOR_CLONES void PermuteShortRow(const double* from, double* to, int N,
   }
 }
 
+// Longer rows are placed by two counting passes over the packed values
+// key * 2^16 + index (index < 2^16 up to this length), first by the low 8
+// bits of the key, then by its high 7 bits. Each pass keeps the order of
+// equal digits and the values enter in index order, so equal keys keep
+// ascending sample index: the stable sort's order, in linear time.
+constexpr int kPackedRow = 1 << 16;
+
+void PermuteLongRow(const double* from, double* to, int N, std::uint32_t& state, std::uint32_t* packed,
+                    std::uint32_t* spare) {
+  int low[256] = {};
+  int high[128] = {};
+  for (int j = 0; j < N; ++j) {
+    const std::uint32_t key = static_cast<std::uint32_t>(NextRandom(state));
+    packed[j] = key << 16 | static_cast<std::uint32_t>(j);
+    ++low[key & 255u];
+    ++high[key >> 8];
+  }
+  for (int d = 0, place = 0; d < 256; ++d) {
+    const int count = low[d];
+    low[d] = place;
+    place += count;
+  }
+  for (int d = 0, place = 0; d < 128; ++d) {
+    const int count = high[d];
+    high[d] = place;
+    place += count;
+  }
+  for (int j = 0; j < N; ++j) spare[low[(packed[j] >> 16) & 255u]++] = packed[j];
+  for (int j = 0; j < N; ++j) packed[high[spare[j] >> 24]++] = spare[j];
+  for (int j = 0; j < N; ++j) to[j] = from[packed[j] & 0xFFFFu];
+}
+
 }  // namespace
 
 int CompareRandomKeys(const RandomPair& a, const RandomPair& b) {
@@ -47,6 +79,14 @@ void RandomizeMatrixFrom(const DMatrix& source, const DMatrix& destination, int 
                          std::uint32_t& state) {
   if (N <= kShortTable) {
     for (int g = 0; g < G; ++g) PermuteShortRow(&source[g][0], &destination[g][0], N, state);
+    return;
+  }
+  if (N <= kPackedRow) {
+    std::uint32_t* packed =
+        static_cast<std::uint32_t*>(ZeroAllocate(2 * static_cast<std::size_t>(N), sizeof(std::uint32_t)));
+    if (packed == nullptr) throw tarvok::Error("allocation failure in calloc()");
+    for (int g = 0; g < G; ++g) PermuteLongRow(&source[g][0], &destination[g][0], N, state, packed, packed + N);
+    std::free(packed);
     return;
   }
   RandomPair* pairs = static_cast<RandomPair*>(ZeroAllocate(static_cast<std::size_t>(N), sizeof(RandomPair)));

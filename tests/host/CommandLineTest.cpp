@@ -80,6 +80,8 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", table, "--out", out, "--threads", "1025"},  // more than the library takes
       {"run", table, "--out", out, "--missing", "ignore"},
       {"run", table, "--out", out, "--format", "xls"},
+      {"run", table, "--out", out, "--figures", "gif"},
+      {"run", table, "--out", out, "--exports", "some"},
       {"run", table, "--out", out, "--supervise", "50"},
       {"run", table, "--out", out, "--classes", dir.File("c.cls")},  // 3 classes for 4 samples
       {"run", dir.File("missing.tsv"), "--out", out},
@@ -128,7 +130,7 @@ TEST(Usage, BadThreadCountInTheEnvironmentUnlessThreadsIsGiven) {
 
 TEST(Usage, HelpOnEveryCommandExitsWithZero) {
   for (const std::vector<std::string>& args :
-       std::vector<std::vector<std::string>>{{"--help"}, {"run", "--help"}, {"probe", "--help"}}) {
+       std::vector<std::vector<std::string>>{{"--help"}, {"run", "--help"}, {"probe", "--help"}, {"export", "--help"}}) {
     ProgramResult r = RunTarvok(args, 60);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_NE(r.out.find("Usage: tarvok"), std::string::npos) << r.out;
@@ -445,7 +447,11 @@ int ResultFileCount(const std::string& dir) {
   DIR* listing = opendir(dir.c_str());
   if (listing == nullptr) return -1;
   while (dirent* entry = readdir(listing)) {
-    if (entry->d_name[0] != '.') ++count;
+    if (std::string(entry->d_name) == "figures") {
+      count += ResultFileCount(dir + "/figures");  // the figure files, one by one
+    } else if (entry->d_name[0] != '.') {
+      ++count;
+    }
   }
   closedir(listing);
   return count;

@@ -16,6 +16,7 @@
 
 #include "host/AtomicFile.h"
 #include "host/Cli.h"
+#include "host/FigureFiles.h"
 #include "host/RunDirectory.h"
 #include "host/Runner.h"
 #include "host/Utf8.h"
@@ -51,8 +52,17 @@ TEST(RunDirectory, KnowsTheNamesOfEveryResultFile) {
   for (const char* name : {"RowLbls.txt", "ColLbls.txt", "clusters.txt", "clabels.txt", "clusterlengths.txt",
                            "origmatrix.txt", "glabels.txt", "classes.txt", "summary.json", "report.html",
                            "gap00001.txt", "variance00042.txt", "cluster99999.txt", "clabels00007.txt",
-                           "pc123456.txt", "eigen00003.txt", ".tarvok.lock", ".summary.json.tmp"}) {
+                           "pc123456.txt", "eigen00003.txt", ".tarvok.lock", ".summary.json.tmp",
+                           "clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct", ".TABLE.cdt.tmp"}) {
     EXPECT_TRUE(IsRunFileName(name)) << name;
+  }
+  for (const char* name : {"cluster1_gap.svg", "cluster12_heatmap.pdf", "cluster3_component.tsv",
+                           ".cluster1_r2.png.tmp"}) {
+    EXPECT_TRUE(IsFigureFileName(name)) << name;
+  }
+  for (const char* name : {"cluster_gap.svg", "clusterX_gap.svg", "cluster1_gap.jpg", "cluster1.svg", "notes.tsv",
+                           ".cluster1_gap.svg"}) {
+    EXPECT_FALSE(IsFigureFileName(name)) << name;
   }
   for (const char* name : {"notes.txt", "gap0001.txt", "gap012345.txt", "gap00001.csv", "pc00001.txt~",
                            "summary.json.bak", ".notes.txt.tmp", ".tmp", "etc", "gapabcde.txt"}) {

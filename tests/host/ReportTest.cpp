@@ -10,8 +10,11 @@
 #include <cstring>
 #include <stdexcept>
 
+#include "host/FigureFiles.h"
 #include "host/Figures.h"
 #include "host/Report.h"
+#include "host/Summary.h"
+#include "tests/host/HostTestSupport.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
@@ -82,11 +85,11 @@ std::string Chromium(const TempDir& profile, const std::string& arguments) {
 
 }  // namespace
 
-TEST(WriteReport, EmbedsFourDecodablePngFiguresPerClusterAtTheirStatedSize) {
+TEST(WriteReport, EmbedsFourSvgFiguresPerClusterAtTheirStatedSize) {
   TempDir dir;
   WriteReport(MakeResults(6, 2), Info(6), dir.File("report.html"));
   std::string html = ReadFile(dir.File("report.html"));
-  const std::string prefix = "<img src=\"data:image/png;base64,";
+  const std::string prefix = "<img src=\"data:image/svg+xml;base64,";
   int figures = 0;
   for (size_t at = html.find("<img"); at != std::string::npos; at = html.find("<img", at + 1)) {
     SCOPED_TRACE(figures++);
@@ -94,13 +97,69 @@ TEST(WriteReport, EmbedsFourDecodablePngFiguresPerClusterAtTheirStatedSize) {
     size_t data = at + prefix.size(), end = html.find('"', data);
     int width = 0, height = 0;
     ASSERT_EQ(std::sscanf(html.c_str() + end, "\" width=\"%d\" height=\"%d\"", &width, &height), 2);
-    Image image(FromBase64(html.substr(data, end - data)));
-    ASSERT_TRUE(image.ok());
-    EXPECT_EQ(image.width(), width);
-    EXPECT_EQ(image.height(), height);
+    std::string svg = FromBase64(html.substr(data, end - data));
+    EXPECT_EQ(svg.rfind("<?xml", 0), 0u);
+    EXPECT_NE(
+        svg.find("width=\"" + std::to_string(width) + "pt\" height=\"" + std::to_string(height) + "pt\""),
+        std::string::npos);
+    EXPECT_NE(svg.find("</svg>"), std::string::npos);
   }
   EXPECT_EQ(figures, 8);
   EXPECT_NE(html.find("document.body.dataset.figures"), std::string::npos);
+  // Without files beside it the report links none.
+  EXPECT_EQ(html.find("download"), std::string::npos);
+}
+
+TEST(Figure, EncodesTheSameDrawingAsPngSvgAndPdfAtItsStatedSize) {
+  std::vector<ClusterFigure> figures = DrawClusterFigures(MakeCluster(1, 5, 9, 2), {}, {}, kHeatmapMaxRows);
+  ASSERT_EQ(figures.size(), 4u);
+  TempDir dir;
+  const bool pdfinfo = std::system("test -x /usr/bin/pdfinfo") == 0;
+  for (const ClusterFigure& f : figures) {
+    SCOPED_TRACE(f.stem);
+    Image png(f.figure.Encode(FigureFormat::Png));
+    ASSERT_TRUE(png.ok());
+    EXPECT_EQ(png.width(), f.figure.width);
+    EXPECT_EQ(png.height(), f.figure.height);
+    std::string pdf = f.figure.Encode(FigureFormat::Pdf);
+    EXPECT_EQ(pdf.rfind("%PDF-", 0), 0u);
+    if (pdfinfo) {
+      dir.Write("f.pdf", pdf);
+      ProgramResult info = RunProgram("/usr/bin/pdfinfo", {dir.File("f.pdf")});
+      EXPECT_EQ(info.exitStatus, 0);
+      EXPECT_NE(info.out.find("Pages:           1\n"), std::string::npos) << info.out;
+      EXPECT_NE(info.out.find("Page size:       " + std::to_string(f.figure.width) + " x " +
+                              std::to_string(f.figure.height) + " pts"),
+                std::string::npos)
+          << info.out;
+    }
+  }
+}
+
+TEST(WriteReport, LinksEveryExportAndFigureFileAndListsScores) {
+  TempDir dir;
+  RunResults r = MakeResults(4, 2);
+  ReportFiles files;
+  files.exports = {"clusters.gmt", "TABLE.cdt"};
+  files.figureFiles = true;
+  files.format = FigureFormat::Pdf;
+  WriteReport(r, Info(4), dir.File("report.html"), files);
+  std::string html = ReadFile(dir.File("report.html"));
+  EXPECT_NE(html.find("<a href=\"clusters.gmt\" download>clusters.gmt</a>"), std::string::npos);
+  EXPECT_NE(html.find("<a href=\"TABLE.cdt\" download>TABLE.cdt</a>"), std::string::npos);
+  for (const char* stem : {"cluster1_gap", "cluster1_r2", "cluster1_heatmap", "cluster2_component"}) {
+    EXPECT_NE(html.find("<a href=\"figures/" + std::string(stem) +
+                        ".pdf\" download>pdf</a> <a href=\"figures/" + stem + ".tsv\" download>data</a>"),
+              std::string::npos)
+        << stem;
+  }
+  // Gene 0 follows the component, gene 1 mirrors it: scores of opposite sign.
+  const std::vector<double> scores = GeneScores(r.clusters[0]);
+  EXPECT_GT(scores[0], 0);
+  EXPECT_LT(scores[1], 0);
+  EXPECT_NE(
+      html.find("<tr><td>2</td><td class=\"genes\">G1_1</td><td>" + SignificantDigits(scores[1]) + "</td></tr>"),
+      std::string::npos);
 }
 
 TEST(WriteReport, EscapesLabelsAndPaths) {
@@ -112,6 +171,7 @@ TEST(WriteReport, EscapesLabelsAndPaths) {
   info.supervise = 50;
   info.classesFile = "\"classes\".txt";
   info.classes = {1, 1, 2, 2};
+  info.classNames = {"<ALL>", "<ALL>", "AML", "AML"};
   WriteReport(r, info, dir.File("report.html"));
   std::string html = ReadFile(dir.File("report.html"));
   EXPECT_EQ(html.find("<img_src"), std::string::npos);
@@ -141,7 +201,7 @@ TEST(DrawHeatmap, TurnsOpposedGenesToFollowTheComponent) {
   ClusterResult c = MakeCluster(1, 4, 2, 1);
   ASSERT_EQ(c.size, 2);
   c.data[1] = {-c.data[0][0], -c.data[0][1], -c.data[0][2], -c.data[0][3]};
-  Image image(DrawHeatmap(c, {}, {}, 200).png);
+  Image image(DrawHeatmap(c, {}, {}, 200).Encode(FigureFormat::Png));
   ASSERT_TRUE(image.ok());
   // Cells are 24 x 14 pixels from (20, 40) for four samples and two genes.
   for (int s = 0; s < 4; ++s) {
@@ -161,20 +221,26 @@ TEST(DrawHeatmap, CapsTheRowsOfLargeClustersAndSaysSo) {
   EXPECT_TRUE(DrawHeatmap(MakeCluster(1, 5, 20, 1), {}, {}, 200).note.empty());
 }
 
-TEST(DrawComponent, ColoursBarsByClassOnlyWhenSupervised) {
+TEST(DrawComponent, ColoursBarsByClassAndNamesTheClassesInTheLegend) {
   ClusterResult c = MakeCluster(1, 4, 3, 1);
   c.component = {1, 1, 1, 1};
   // Bars 155 pixels wide from x = 70, spanning y = 36..266.
-  auto barColours = [&](const std::vector<int>& classes) {
-    Image image(DrawComponent(c, {"a", "b", "c", "d"}, classes).png);
+  auto barColours = [&](const std::vector<std::string>& classes) {
+    Image image(DrawComponent(c, {"a", "b", "c", "d"}, classes).Encode(FigureFormat::Png));
     std::vector<uint32_t> colours;
     for (int s = 0; s < 4; ++s) colours.push_back(image.Pixel(70 + 155 * s + 77, 150));
     return colours;
   };
-  std::vector<uint32_t> byClass = barColours({7, 7, 3, 3});
+  std::vector<uint32_t> byClass = barColours({"ALL", "ALL", "AML", "AML"});
   EXPECT_EQ(byClass[0], byClass[1]);
   EXPECT_EQ(byClass[2], byClass[3]);
   EXPECT_NE(byClass[0], byClass[2]);
+  // The legend names the classes: other names, other pixels, same bars.
+  auto png = [&](const std::vector<std::string>& classes) {
+    return DrawComponent(c, {"a", "b", "c", "d"}, classes).Encode(FigureFormat::Png);
+  };
+  EXPECT_NE(png({"ALL", "ALL", "AML", "AML"}), png({"B", "B", "T", "T"}));
+  EXPECT_EQ(barColours({"B", "B", "T", "T"}), byClass);
   std::vector<uint32_t> plain = barColours({});
   EXPECT_EQ(plain, std::vector<uint32_t>(4, plain[0]));
   EXPECT_NE(plain[0], 0xFFFFFFu);
@@ -189,7 +255,7 @@ TEST(DrawableText, CutsLongTextAndReplacesInvalidBytes) {
   // A figure with such labels still draws.
   ClusterResult c = MakeCluster(1, 3, 4, 1);
   c.geneLabels[0] = "\xFF\xFE";
-  EXPECT_TRUE(Image(DrawHeatmap(c, {"\xC0", "b", "c"}, {}, 200).png).ok());
+  EXPECT_TRUE(Image(DrawHeatmap(c, {"\xC0", "b", "c"}, {}, 200).Encode(FigureFormat::Png)).ok());
 }
 
 // Rows of white at the bottom of a figure.
@@ -211,7 +277,7 @@ TEST(Figures, SampleLabelsTakeOnlyTheRoomTheyNeed) {
     auto draw = [&](const std::vector<std::string>& labels) {
       return heatmap ? DrawHeatmap(c, labels, {}, 200) : DrawComponent(c, labels, {});
     };
-    Image small(draw(shortLabels).png), large(draw(longLabels).png);
+    Image small(draw(shortLabels).Encode(FigureFormat::Png)), large(draw(longLabels).Encode(FigureFormat::Png));
     EXPECT_LE(BlankRowsAtTheBottom(small), 14);
     EXPECT_LE(BlankRowsAtTheBottom(large), 14);
     EXPECT_GT(large.height(), small.height() + 40);
@@ -225,7 +291,7 @@ TEST(Figures, CjkLabelsDrawAsGlyphs) {
   EXPECT_FALSE(FiguresCanDraw("\xCD\xB8"));  // U+0378, assigned to nothing
   ClusterResult c = MakeCluster(1, 3, 4, 1);
   c.geneLabels[0] = "\xE5\x9F\xBA\xE5\x9B\xA0";
-  EXPECT_TRUE(Image(DrawHeatmap(c, {"\xE6\xA0\xB7\xE6\x9C\xAC", "b", "c"}, {}, 200).png).ok());
+  EXPECT_TRUE(Image(DrawHeatmap(c, {"\xE6\xA0\xB7\xE6\x9C\xAC", "b", "c"}, {}, 200).Encode(FigureFormat::Png)).ok());
 }
 
 TEST(Figures, DrawFlatAndSingleStepClusters) {
@@ -235,7 +301,7 @@ TEST(Figures, DrawFlatAndSingleStepClusters) {
   c.gapCurve = c.r2Curve = c.meanPermutedR2 = {0};
   for (const Figure& figure :
        {DrawGapCurve(c), DrawVarianceCurves(c), DrawHeatmap(c, {}, {}, 200), DrawComponent(c, {}, {})}) {
-    EXPECT_TRUE(Image(figure.png).ok());
+    EXPECT_TRUE(Image(figure.Encode(FigureFormat::Png)).ok());
   }
 }
 
@@ -253,7 +319,14 @@ TEST(WriteReport, NamesTheFileItCannotWrite) {
 TEST(WriteReport, LoadsEveryFigureInAHeadlessBrowser) {
   if (!HasChromium()) GTEST_SKIP() << "/usr/bin/chromium is not installed";
   TempDir dir, profile;
-  WriteReport(MakeResults(8, 3), Info(8), dir.File("report.html"));
+  // The page as a run writes it: classes named, exports and figure files
+  // linked beside the embedded SVG figures.
+  RunInfo info = Info(8);
+  info.classNames = {"ALL", "ALL", "ALL", "AML", "AML", "AML", "T", "T"};
+  ReportFiles files;
+  files.exports = {"clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"};
+  files.figureFiles = true;
+  WriteReport(MakeResults(8, 3), info, dir.File("report.html"), files);
   std::string dom = dir.File("dom.html"), shot = dir.File("shot.png");
   ASSERT_EQ(std::system((Chromium(profile, "--dump-dom file://" + dir.File("report.html")) + " > " + dom +
                          " 2>/dev/null")

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Fingerprint.h"
 
 namespace {
 
@@ -339,4 +340,49 @@ TEST(Svdcmp, FailuresThrowTheirMessages) {
     ReleaseDvector(w, 1, n);
     ReleaseDmatrix(v, 1, n, 1, n);
   }
+}
+
+// The exact bits of the leading axis and of a full decomposition, at sizes
+// that take every path of the blocked loops (blocks of 16 and 4 rows or
+// columns and the single ones left over), as the plain one-sum-at-a-time
+// loops gave them.
+TEST(LeadingAxis, ExactBitsAtEverySize) {
+  auto leadingAxisBits = [](int m) {
+    Rows rows(3 * m, std::vector<double>(m));
+    std::uint32_t seed = 11u;
+    for (auto& row : rows)
+      for (double& x : row) x = Noise(seed);
+    Axis a = LeadingAxisOf(Product(Transpose(rows), rows));
+    Fingerprint f;
+    f.Add(a.eigenvalue);
+    f.Add(a.axis.data(), m);
+    return f.hash;
+  };
+  EXPECT_EQ(leadingAxisBits(1), 0x701af6dfe4d5e190ull);
+  EXPECT_EQ(leadingAxisBits(3), 0x5824300ccff5cc7eull);
+  EXPECT_EQ(leadingAxisBits(37), 0x4b9f072d6fbe083cull);
+  EXPECT_EQ(leadingAxisBits(53), 0xddf0694f1f8b9235ull);
+  EXPECT_EQ(leadingAxisBits(130), 0x92209935c0a4dcb2ull);
+}
+
+TEST(Svdcmp, ExactBitsOfUWAndV) {
+  auto svdcmpBits = [](int m, int n) {
+    DMatrix a = dmatrix(1, m, 1, n);
+    std::uint32_t seed = 5u;
+    for (int i = 1; i <= m; ++i)
+      for (int j = 1; j <= n; ++j) a[i][j] = Noise(seed);
+    DVector w = dvector(1, n);
+    DMatrix v = dmatrix(1, n, 1, n);
+    svdcmp(a, m, n, w, v);
+    Fingerprint f;
+    for (int i = 1; i <= m; ++i) f.Add(&a[i][1], n);
+    f.Add(&w[1], n);
+    for (int i = 1; i <= n; ++i) f.Add(&v[i][1], n);
+    ReleaseDmatrix(a, 1, m, 1, n);
+    ReleaseDvector(w, 1, n);
+    ReleaseDmatrix(v, 1, n, 1, n);
+    return f.hash;
+  };
+  EXPECT_EQ(svdcmpBits(70, 45), 0xd594adbf4a607ffeull);
+  EXPECT_EQ(svdcmpBits(21, 21), 0x6fa99e25375202cdull);
 }

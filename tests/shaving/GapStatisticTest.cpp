@@ -10,6 +10,7 @@
 #include "shaving/Permutation.h"
 #include "shaving/Random.h"
 #include "tests/support/ChildProcess.h"
+#include "tests/support/Fingerprint.h"
 
 namespace {
 
@@ -197,6 +198,25 @@ TEST(OrthogonalizeMatrix, RemovesTheDirectionAndIsAProjector) {
   for (int e = 0; e < G * N; ++e) EXPECT_EQ((&Y[0][0])[e], twice[e]);
   ReleaseDmatrix(Y, 0, G - 1, 0, N - 1);
   ReleaseDvector(w, 0, N - 1);
+}
+
+// The exact bits of the projection, as one dot product at a time gave them.
+TEST(OrthogonalizeMatrix, ExactBitsOnNoise) {
+  auto projectionBits = [](int G, int N) {
+    DMatrix X = NoiseRows(G, N, 9u);
+    DVector v = dvector(0, N - 1);
+    std::uint32_t seed = 4u;
+    for (int j = 0; j < N; ++j) v[j] = Noise(seed);
+    OrthogonalizeMatrix(X, v, G, N);
+    Fingerprint f;
+    for (int g = 0; g < G; ++g) f.Add(&X[g][0], N);
+    ReleaseDmatrix(X, 0, G - 1, 0, N - 1);
+    ReleaseDvector(v, 0, N - 1);
+    return f.hash;
+  };
+  EXPECT_EQ(projectionBits(9, 3), 0xee12b8ed3b1f5b56ull);
+  EXPECT_EQ(projectionBits(9, 38), 0x46cae365f3c4897aull);
+  EXPECT_EQ(projectionBits(9, 71), 0xf9ebaa56b0e84b25ull);
 }
 
 TEST(RandomizeMatrix, EqualKeysKeepSampleOrderForShortAndLongRows) {

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "shaving/NestedSequence.h"
+#include "tests/support/Fingerprint.h"
 
 namespace {
 
@@ -187,4 +188,39 @@ TEST(MoveLowestToEnd, TournamentTreeMatchesTheScanExactly) {
     for (IVector* v : {&o1, &o2}) ReleaseIvector(*v, 0, g - 1);
     for (DVector* v : {&A1, &A2}) ReleaseDvector(*v, 0, g - 1);
   }
+}
+
+// The exact bits of whole nested sequences (order, scores, eigenvalues and
+// components of every step) on noise with a planted pattern, as the plain
+// one-sum-at-a-time kernels gave them.
+TEST(ShaveNestedSequence, ExactBitsOnNoise) {
+  auto sequenceBits = [](int G, int N) {
+    DMatrix data = NoiseRows(G, N, 3u);
+    for (int g = 0; g < G / 10; ++g)
+      for (int s = 0; s < N; ++s) data[g][s] += (s % 3) - 1.0;
+    CenterRows(data, G, N);
+    ShaveSequence* seq = NewShaveSequence(G, N, 0.1);
+    const int S = seq->stepCount;
+    PVector components = pvector(S);
+    DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+    DVector eigenvalues = dvector(0, S - 1);
+    ShaveNestedSequence(seq, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues});
+    Fingerprint f;
+    f.Add(seq->order.data, G);
+    for (int k = 0; k < S; ++k) {
+      f.Add(eigenvalues[k]);
+      f.Add(components[k].data, N);
+      f.Add(&scores[k][0], G);
+      ReleaseDvector(components[k], 0, N - 1);
+    }
+    ReleasePvector(components);
+    ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
+    ReleaseDvector(eigenvalues, 0, S - 1);
+    FreeShaveSequence(seq, G, N);
+    ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
+    return f.hash;
+  };
+  EXPECT_EQ(sequenceBits(400, 5), 0xa74d1a64b50a30a2ull);
+  EXPECT_EQ(sequenceBits(400, 38), 0x3222a828b5871030ull);
+  EXPECT_EQ(sequenceBits(400, 71), 0x6e0f1f942133b180ull);
 }

@@ -20,3 +20,12 @@ void TempDir::Write(const std::string& name, const std::string& content) const {
   std::ofstream out(File(name), std::ios::binary);
   out << content;
 }
+
+std::set<std::string> DirectoryEntries(const std::string& dir) {
+  std::set<std::string> names;
+  std::error_code error;
+  for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    names.insert(it->path().filename().string());
+  }
+  return names;
+}

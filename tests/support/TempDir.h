@@ -2,6 +2,7 @@
 // everything in it when the object goes out of scope.
 #pragma once
 
+#include <set>
 #include <string>
 
 class TempDir {
@@ -17,3 +18,6 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// The names in dir (not "." and ".."), sorted; empty when it cannot be read.
+std::set<std::string> DirectoryEntries(const std::string& dir);

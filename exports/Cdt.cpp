@@ -1,0 +1,65 @@
+// TABLE.cdt: the clustered data table of Cluster 3.0 and Java TreeView.
+//
+//   UNIQID  NAME                 GWEIGHT  sample1 ... sampleN
+//   EWEIGHT                               1       ... 1
+//   gene    gene (cluster 1 +)   1        values
+//
+// Rows go cluster by cluster in cluster order, then the genes of the table
+// that are in no cluster, in table order. A clustered gene's values are its
+// centred row times its sign, so that every row of a cluster follows the
+// component; NAME says which cluster and whether the row was negated (-).
+// Unclustered rows carry their centred values, or empty cells (missing)
+// when the record has none. Values are written so that they read back as
+// the same doubles (ExactNumber); a missing value is an empty cell.
+//
+// No GID column: GID links rows to a gene tree (.gtr), which gene shaving
+// does not make, and readers of tree-less files (Bio.Cluster among them)
+// take the first column as the gene's identifier.
+#include <set>
+
+#include "exports/Exports.h"
+#include "exports/Fields.h"
+
+namespace tarvok::exports {
+
+namespace {
+
+void AppendRow(std::string& out, const std::string& gene, const std::string& name,
+               const std::vector<double>* values, int sign, size_t samples) {
+  out += Field(gene) + "\t" + Field(name) + "\t1";
+  for (size_t s = 0; s < samples; ++s) {
+    out += "\t";
+    if (values != nullptr) out += ExactNumber(Aligned((*values)[s], sign));
+  }
+  out += "\n";
+}
+
+}  // namespace
+
+std::string CdtText(const ExportRecord& r) {
+  const size_t samples = r.samples.size();
+  std::string out = "UNIQID\tNAME\tGWEIGHT";
+  for (const std::string& sample : r.samples) out += "\t" + Field(sample);
+  out += "\nEWEIGHT\t\t";
+  for (size_t s = 0; s < samples; ++s) out += "\t1";
+  out += "\n";
+  std::set<std::string> clustered;
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    const ClusterExport& c = r.clusters[i];
+    for (size_t j = 0; j < c.genes.size(); ++j) {
+      int sign = SignOf(c.scores[j]);
+      std::string name = c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
+      AppendRow(out, c.genes[j], name, &c.rows[j], sign, samples);
+      clustered.insert(c.genes[j]);
+    }
+  }
+  // Genes are matched by label: a table gene whose label names a clustered
+  // gene counts as clustered.
+  for (size_t g = 0; g < r.genes.size(); ++g) {
+    if (clustered.count(r.genes[g]) != 0) continue;
+    AppendRow(out, r.genes[g], r.genes[g], r.values.empty() ? nullptr : &r.values[g], 1, samples);
+  }
+  return out;
+}
+
+}  // namespace tarvok::exports

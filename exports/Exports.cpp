@@ -1,0 +1,162 @@
+#include "exports/Exports.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <utility>
+
+namespace tarvok::exports {
+
+namespace {
+
+[[noreturn]] void Disagree(const std::string& what) { throw std::invalid_argument(what); }
+
+void CheckWidth(const std::vector<double>& row, size_t samples, const std::string& what) {
+  if (row.size() != samples) {
+    Disagree(what + " holds " + std::to_string(row.size()) + " values for " + std::to_string(samples) +
+             " samples");
+  }
+}
+
+}  // namespace
+
+void CheckRecord(const ExportRecord& r) {
+  const size_t samples = r.samples.size();
+  if (samples == 0) Disagree("the record names no samples");
+  if (r.clusters.empty()) Disagree("the record holds no clusters");
+  if (!r.classes.empty() && r.classes.size() != samples) {
+    Disagree("the record holds " + std::to_string(r.classes.size()) + " class names for " +
+             std::to_string(samples) + " samples");
+  }
+  if (!r.values.empty()) {
+    if (r.values.size() != r.genes.size()) {
+      Disagree("the record holds " + std::to_string(r.values.size()) + " rows of values for " +
+               std::to_string(r.genes.size()) + " genes");
+    }
+    for (size_t g = 0; g < r.values.size(); ++g) {
+      CheckWidth(r.values[g], samples, "row of gene " + r.genes[g]);
+    }
+  }
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    const ClusterExport& c = r.clusters[i];
+    const std::string name = "cluster " + std::to_string(i + 1);
+    if (c.genes.empty()) Disagree(name + " holds no genes");
+    if (c.scores.size() != c.genes.size() || c.rows.size() != c.genes.size()) {
+      Disagree(name + " holds " + std::to_string(c.genes.size()) + " genes but " +
+               std::to_string(c.scores.size()) + " scores and " + std::to_string(c.rows.size()) + " rows");
+    }
+    CheckWidth(c.component, samples, "the component of " + name);
+    for (size_t j = 0; j < c.rows.size(); ++j) {
+      CheckWidth(c.rows[j], samples, "row " + std::to_string(j + 1) + " of " + name);
+    }
+  }
+}
+
+double Projection(const std::vector<double>& row, const std::vector<double>& component) {
+  double sum = 0.0;
+  for (size_t s = 0; s < row.size() && s < component.size(); ++s) sum += row[s] * component[s];
+  return sum;
+}
+
+std::string ExactNumber(double value) {
+  if (!std::isfinite(value)) return "";
+  char text[40];
+  for (int digits = 15; digits <= 17; ++digits) {
+    std::snprintf(text, sizeof text, "%.*g", digits, value);
+    if (std::strtod(text, nullptr) == value) break;
+  }
+  return text;
+}
+
+const std::vector<std::string>& ExportFileNames() {
+  static const std::vector<std::string> kNames = {"clusters.gmt", "clusters.kgg", "TABLE.cdt",
+                                                  "clusters.gct"};
+  return kNames;
+}
+
+namespace {
+
+// The temporary name of path: ".NAME.tmp" in the same directory, so that
+// rename stays on one file system; the name the host's own atomic writes
+// use, so that a leftover is known for what it is.
+std::string TemporaryName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return dir + "." + name + ".tmp";
+}
+
+[[noreturn]] void FailWrite(const std::string& path, int error) {
+  throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
+}
+
+// Writes content to a fresh temporary beside path; returns its name.
+std::string WriteTemporary(const std::string& path, const std::string& content) {
+  std::string temporary = TemporaryName(path);
+  std::FILE* file = std::fopen(temporary.c_str(), "wb");
+  if (file == nullptr) {
+    FailWrite(path, errno);
+  }
+  bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
+  int error = errno;
+  if (std::fclose(file) != 0 && written) {
+    written = false;
+    error = errno;
+  }
+  if (!written) {
+    std::remove(temporary.c_str());
+    FailWrite(path, error);
+  }
+  return temporary;
+}
+
+void Rename(const std::string& temporary, const std::string& path) {
+  if (std::rename(temporary.c_str(), path.c_str()) != 0) {
+    int error = errno;
+    std::remove(temporary.c_str());
+    FailWrite(path, error);
+  }
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, const std::string& content) {
+  Rename(WriteTemporary(path, content), path);
+}
+
+void WriteExports(const ExportRecord& r, const std::string& dir) {
+  CheckRecord(r);
+  const std::string texts[] = {GmtText(r), KggText(r), CdtText(r), GctText(r)};
+  // A directory in a file's place would fail its rename after the others
+  // had been renamed: refuse it first.
+  for (const std::string& name : ExportFileNames()) {
+    std::error_code error;
+    if (std::filesystem::is_directory(dir + "/" + name, error)) {
+      FailWrite(dir + "/" + name, EISDIR);
+    }
+  }
+  std::vector<std::pair<std::string, std::string>> written;  // temporary, final path
+  try {
+    for (size_t k = 0; k < ExportFileNames().size(); ++k) {
+      std::string path = dir + "/" + ExportFileNames()[k];
+      written.emplace_back(WriteTemporary(path, texts[k]), path);
+    }
+  } catch (...) {
+    for (const auto& file : written) std::remove(file.first.c_str());
+    throw;
+  }
+  for (size_t k = 0; k < written.size(); ++k) {
+    try {
+      Rename(written[k].first, written[k].second);
+    } catch (...) {
+      for (size_t later = k + 1; later < written.size(); ++later) std::remove(written[later].first.c_str());
+      throw;
+    }
+  }
+}
+
+}  // namespace tarvok::exports

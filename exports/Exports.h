@@ -1,0 +1,77 @@
+// Files that carry a gene-shaving result into the tools users already work
+// with: gene sets for enrichment (GMT), Cluster 3.0 / Java TreeView (KGG and
+// CDT) and Morpheus (GCT 1.3).
+//
+// Every face builds one ExportRecord and calls the writers here, so the
+// command-line program and the Python and R packages write the same bytes.
+// Plain C++ standard library; nothing here prints or ends the process:
+// failures throw std::runtime_error (file trouble) or std::invalid_argument
+// (a record whose parts disagree).
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace tarvok::exports {
+
+// One extracted cluster.
+struct ClusterExport {
+  std::vector<std::string> genes;         // gene labels, cluster order
+  std::vector<double> scores;             // signed score of each gene, same order
+  std::vector<std::vector<double>> rows;  // [gene][sample] centred values, same order
+  double eigenvalue = 0.0;                // at the chosen step
+  double r2 = 0.0;                        // R^2 in percent at the chosen step
+  double gap = 0.0;                       // gap at the chosen step
+  std::vector<double> component;          // one value per sample
+};
+
+// Everything the exports need. Only samples and clusters are required.
+struct ExportRecord {
+  std::vector<std::string> samples;  // sample labels
+  std::vector<std::string> classes;  // class name of each sample, or empty
+  // Every gene of the analysed table in table order, for the unclustered
+  // rows of the CDT; may be empty. values, when not empty, holds their
+  // centred rows ([gene][sample]); without it those rows have empty cells.
+  std::vector<std::string> genes;
+  std::vector<std::vector<double>> values;
+  std::vector<ClusterExport> clusters;  // clusters 1, 2, ... in order
+};
+
+// Throws std::invalid_argument naming the first part of r that disagrees
+// with the others (row lengths, score counts, class count, no clusters).
+void CheckRecord(const ExportRecord& r);
+
+// The projection of a gene's centred row on its cluster's component:
+// sum over samples s = 0..N-1 of row[s] * component[s], summed from 0.0 in
+// sample order. Its sign says whether the gene follows the component (+)
+// or mirrors it (-, also for a zero projection). Faces that have only the
+// result files, not the analysis's own scores, use it as the score.
+double Projection(const std::vector<double>& row, const std::vector<double>& component);
+
+// value as the shortest "%.15g".."%.17g" text that reads back as the same
+// double; "" for a value that is not finite (a missing value).
+std::string ExactNumber(double value);
+
+// The text of each file. See the writer of each format for its layout.
+std::string GmtText(const ExportRecord& r);  // clusters.gmt
+std::string KggText(const ExportRecord& r);  // clusters.kgg
+std::string CdtText(const ExportRecord& r);  // TABLE.cdt
+std::string GctText(const ExportRecord& r);  // clusters.gct
+
+// The names of the files WriteExports writes, in the order written.
+const std::vector<std::string>& ExportFileNames();
+
+// Checks r, then writes every export file into dir (which must exist).
+// Each file goes to a temporary name first; only when all four are written
+// are they renamed into place, so a failure leaves no export file behind
+// that belongs to a different record. Throws std::runtime_error "cannot
+// write PATH: REASON".
+void WriteExports(const ExportRecord& r, const std::string& dir);
+
+// Writes content to a temporary file beside path (".NAME.tmp") and renames
+// it to path. Throws std::runtime_error "cannot write PATH: REASON"; the
+// temporary is removed. (The command-line host has its own, which also
+// flushes to the disk; this one keeps to the standard library.)
+void WriteFileAtomically(const std::string& path, const std::string& content);
+
+}  // namespace tarvok::exports

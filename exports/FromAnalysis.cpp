@@ -1,0 +1,49 @@
+#include "exports/FromAnalysis.h"
+
+#include <stdexcept>
+
+namespace tarvok::exports {
+
+namespace {
+
+std::vector<double> CentredRow(const Analysis& analysis, int gene) {
+  const double* row = analysis.CentredRow(gene);
+  return std::vector<double>(row, row + analysis.Samples());
+}
+
+}  // namespace
+
+ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result,
+                              const std::vector<std::string>& geneLabels,
+                              const std::vector<std::string>& sampleLabels,
+                              const std::vector<std::string>& classNames) {
+  const int genes = analysis.Genes();
+  if (static_cast<int>(geneLabels.size()) != genes ||
+      static_cast<int>(sampleLabels.size()) != analysis.Samples()) {
+    throw std::invalid_argument(std::to_string(geneLabels.size()) + " gene and " +
+                                std::to_string(sampleLabels.size()) + " sample labels for data of " +
+                                std::to_string(genes) + " genes and " + std::to_string(analysis.Samples()) +
+                                " samples");
+  }
+  ExportRecord record;
+  record.samples = sampleLabels;
+  record.classes = classNames;
+  record.genes = geneLabels;
+  for (int g = 0; g < genes; ++g) record.values.push_back(CentredRow(analysis, g));
+  for (const ClusterRecord& c : result.clusters) {
+    ClusterExport e;
+    for (int gene : c.genes) {
+      e.genes.push_back(geneLabels[gene]);
+      e.rows.push_back(record.values[gene]);
+    }
+    e.scores = c.scores;
+    e.eigenvalue = c.eigenvalue;
+    e.r2 = c.r2[c.chosenStep];
+    e.gap = c.gap[c.chosenStep];
+    e.component = c.component;
+    record.clusters.push_back(std::move(e));
+  }
+  return record;
+}
+
+}  // namespace tarvok::exports

@@ -1,0 +1,43 @@
+// clusters.gct: GCT 1.3, the table format of Morpheus, with metadata.
+//
+//   #1.3
+//   rows  columns  3  classLines
+//   id    cluster  score  sign  sample1 ... sampleN
+//   class na       na     na    ALL     ...            (only with classes)
+//   gene  1        0.731  +1    values
+//
+// One row per clustered gene, cluster by cluster in cluster order, with
+// the gene's centred values as the analysis saw them (not negated: the
+// sign column says which rows mirror the component). Numbers read back as
+// the same doubles (ExactNumber).
+#include "exports/Exports.h"
+#include "exports/Fields.h"
+
+namespace tarvok::exports {
+
+std::string GctText(const ExportRecord& r) {
+  size_t rows = 0;
+  for (const ClusterExport& c : r.clusters) rows += c.genes.size();
+  const bool classes = !r.classes.empty();
+  std::string out = "#1.3\n" + std::to_string(rows) + "\t" + std::to_string(r.samples.size()) + "\t3\t" +
+                    (classes ? "1" : "0") + "\nid\tcluster\tscore\tsign";
+  for (const std::string& sample : r.samples) out += "\t" + Field(sample);
+  out += "\n";
+  if (classes) {
+    out += "class\tna\tna\tna";
+    for (const std::string& name : r.classes) out += "\t" + Field(name);
+    out += "\n";
+  }
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    const ClusterExport& c = r.clusters[i];
+    for (size_t j = 0; j < c.genes.size(); ++j) {
+      out += Field(c.genes[j]) + "\t" + std::to_string(i + 1) + "\t" + ExactNumber(c.scores[j]) +
+             (SignOf(c.scores[j]) > 0 ? "\t+1" : "\t-1");
+      for (double value : c.rows[j]) out += "\t" + ExactNumber(value);
+      out += "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace tarvok::exports

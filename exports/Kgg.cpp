@@ -1,0 +1,20 @@
+// clusters.kgg: the gene-to-group file of Cluster 3.0 and Java TreeView.
+// Header "UNIQID\tGROUP" (the CDT's first column name), then one
+// "gene\tcluster" line per clustered gene, cluster by cluster in cluster
+// order, the row order of TABLE.cdt. A gene in two clusters has two lines.
+#include "exports/Exports.h"
+#include "exports/Fields.h"
+
+namespace tarvok::exports {
+
+std::string KggText(const ExportRecord& r) {
+  std::string out = "UNIQID\tGROUP\n";
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    for (const std::string& gene : r.clusters[i].genes) {
+      out += Field(gene) + "\t" + std::to_string(i + 1) + "\n";
+    }
+  }
+  return out;
+}
+
+}  // namespace tarvok::exports

@@ -1,0 +1,177 @@
+// The export writers on a small record whose every byte is known: gene
+// sets split by sign, TreeView's gene groups and sign-aligned table,
+// Morpheus's GCT 1.3 with metadata, exact numbers, and all-or-nothing
+// writing.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+#include <stdexcept>
+
+#include "exports/Exports.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+using namespace tarvok::exports;
+
+// Two clusters over three samples. Cluster 1: a follows the component, b
+// mirrors it, a again (a label repeated in the table); cluster 2: c alone,
+// also mirroring. Table genes a, b, c, d, e: d and e are in no cluster.
+ExportRecord Record() {
+  ExportRecord r;
+  r.samples = {"s1", "s2", "s3"};
+  ClusterExport one;
+  one.genes = {"a", "b", "a"};
+  one.scores = {2.5, -0.1, 1.0};
+  one.rows = {{1.0, 0.0, -1.0}, {-0.5, 0.25, 0.1}, {0.1, 0.2, -0.3}};
+  one.eigenvalue = 3.25;
+  one.r2 = 75.5;
+  one.gap = 0.1;
+  one.component = {0.7, 0.0, -0.7};
+  ClusterExport two;
+  two.genes = {"c"};
+  two.scores = {-2.0};
+  two.rows = {{1.0, 1.0 / 3.0, -4.0 / 3.0}};
+  two.eigenvalue = 1.0;
+  two.r2 = 40.0;
+  two.gap = -0.5;
+  two.component = {-0.5, 0.0, 0.5};
+  r.clusters = {one, two};
+  r.genes = {"a", "b", "c", "d", "e"};
+  return r;
+}
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+TEST(ExactNumber, ShortestTextThatReadsBackAsTheSameDouble) {
+  EXPECT_EQ(ExactNumber(0.1), "0.1");
+  EXPECT_EQ(ExactNumber(-1.5), "-1.5");
+  EXPECT_EQ(ExactNumber(1.0 / 3.0), "0.3333333333333333");
+  EXPECT_EQ(ExactNumber(0.1 + 0.2), "0.30000000000000004");
+  EXPECT_EQ(ExactNumber(1e-300), "1e-300");
+  EXPECT_EQ(ExactNumber(std::nan("")), "");
+  EXPECT_EQ(ExactNumber(std::numeric_limits<double>::infinity()), "");
+  for (double v : {0.1 + 0.2, 2.0 / 7.0, -123456.789e-5, 5e-324, 1.7976931348623157e308}) {
+    EXPECT_EQ(std::strtod(ExactNumber(v).c_str(), nullptr), v) << ExactNumber(v);
+  }
+}
+
+TEST(Projection, SumsRowTimesComponentAndItsSignGivesTheSide) {
+  EXPECT_EQ(Projection({1.0, 2.0, -1.0}, {0.5, 0.25, 1.0}), 0.0);
+  EXPECT_EQ(Projection({2.0, 0.0}, {0.5, 3.0}), 1.0);
+}
+
+TEST(Gmt, OneSetPerClusterThenUpAndDownWithoutDuplicatesOrEmptySides) {
+  EXPECT_EQ(GmtText(Record()),
+            "cluster1\tgene shaving cluster 1: 3 genes, eigenvalue 3.25, R2 75.5%, gap 0.1\ta\tb\n"
+            "cluster1_up\t2 of 3 genes following the component, eigenvalue 3.25, R2 75.5%, gap 0.1\ta\n"
+            "cluster1_down\t1 of 3 genes mirroring the component, eigenvalue 3.25, R2 75.5%, gap 0.1\tb\n"
+            "cluster2\tgene shaving cluster 2: 1 genes, eigenvalue 1, R2 40%, gap -0.5\tc\n"
+            "cluster2_down\t1 of 1 genes mirroring the component, eigenvalue 1, R2 40%, gap -0.5\tc\n");
+}
+
+TEST(Kgg, OneLinePerClusteredGeneInCdtOrder) {
+  EXPECT_EQ(KggText(Record()), "UNIQID\tGROUP\na\t1\nb\t1\na\t1\nc\t2\n");
+}
+
+TEST(Cdt, RowsSignAlignedClusterByClusterThenUnclusteredGenes) {
+  ExportRecord r = Record();
+  const std::string head = "UNIQID\tNAME\tGWEIGHT\ts1\ts2\ts3\nEWEIGHT\t\t\t1\t1\t1\n";
+  const std::string clustered =
+      "a\ta (cluster 1 +)\t1\t1\t0\t-1\n"
+      "b\tb (cluster 1 -)\t1\t0.5\t-0.25\t-0.1\n"
+      "a\ta (cluster 1 +)\t1\t0.1\t0.2\t-0.3\n"
+      "c\tc (cluster 2 -)\t1\t-1\t-0.3333333333333333\t1.3333333333333333\n";
+  // Without the table's values the unclustered rows are missing values.
+  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t\t\t\ne\te\t1\t\t\t\n");
+  r.values = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {-2.0, 0.0, 2.0}, {0.5, std::nan(""), -0.5}};
+  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t-2\t0\t2\ne\te\t1\t0.5\t\t-0.5\n");
+  // A label cannot break the table's lines or columns.
+  r.samples[1] = "s\t2";
+  r.clusters[1].genes[0] = "c\nx";
+  std::string text = CdtText(r);
+  EXPECT_NE(text.find("\ts 2\t"), std::string::npos);
+  EXPECT_NE(text.find("c x\tc x (cluster 2 -)\t1\t"), std::string::npos);
+}
+
+TEST(Gct, Version13WithClusterScoreSignAndClassMetadata) {
+  ExportRecord r = Record();
+  const std::string rows =
+      "a\t1\t2.5\t+1\t1\t0\t-1\n"
+      "b\t1\t-0.1\t-1\t-0.5\t0.25\t0.1\n"
+      "a\t1\t1\t+1\t0.1\t0.2\t-0.3\n"
+      "c\t2\t-2\t-1\t1\t0.3333333333333333\t-1.3333333333333333\n";
+  EXPECT_EQ(GctText(r), "#1.3\n4\t3\t3\t0\nid\tcluster\tscore\tsign\ts1\ts2\ts3\n" + rows);
+  r.classes = {"ALL", "AML", "ALL"};
+  EXPECT_EQ(
+      GctText(r),
+      "#1.3\n4\t3\t3\t1\nid\tcluster\tscore\tsign\ts1\ts2\ts3\nclass\tna\tna\tna\tALL\tAML\tALL\n" + rows);
+}
+
+TEST(CheckRecord, NamesThePartThatDisagrees) {
+  auto message = [](const ExportRecord& r) {
+    try {
+      CheckRecord(r);
+    } catch (const std::invalid_argument& e) {
+      return std::string(e.what());
+    }
+    return std::string("no error");
+  };
+  EXPECT_EQ(message(Record()), "no error");
+  ExportRecord r = Record();
+  r.clusters.clear();
+  EXPECT_EQ(message(r), "the record holds no clusters");
+  r = Record();
+  r.classes = {"x"};
+  EXPECT_EQ(message(r), "the record holds 1 class names for 3 samples");
+  r = Record();
+  r.clusters[1].scores.push_back(1.0);
+  EXPECT_EQ(message(r), "cluster 2 holds 1 genes but 2 scores and 1 rows");
+  r = Record();
+  r.clusters[0].rows[2].pop_back();
+  EXPECT_EQ(message(r), "row 3 of cluster 1 holds 2 values for 3 samples");
+  r = Record();
+  r.values = {{1, 2, 3}};
+  EXPECT_EQ(message(r), "the record holds 1 rows of values for 5 genes");
+}
+
+TEST(WriteExports, WritesAllFourOrNothing) {
+  TempDir dir;
+  WriteExports(Record(), dir.path());
+  EXPECT_EQ(Read(dir.File("clusters.gmt")), GmtText(Record()));
+  EXPECT_EQ(Read(dir.File("clusters.kgg")), KggText(Record()));
+  EXPECT_EQ(Read(dir.File("TABLE.cdt")), CdtText(Record()));
+  EXPECT_EQ(Read(dir.File("clusters.gct")), GctText(Record()));
+  EXPECT_EQ(DirectoryEntries(dir.path()).size(), 4u);  // no temporary left behind
+
+  // A record that disagrees writes nothing, and the earlier files stay.
+  ExportRecord bad = Record();
+  bad.clusters[0].rows.pop_back();
+  EXPECT_THROW(WriteExports(bad, dir.path()), std::invalid_argument);
+  EXPECT_EQ(Read(dir.File("clusters.gmt")), GmtText(Record()));
+
+  // A file that cannot be written: an error naming it, and no other
+  // file and no temporary.
+  TempDir other;
+  ASSERT_EQ(mkdir(other.File("TABLE.cdt").c_str(), 0700), 0);
+  try {
+    WriteExports(Record(), other.path());
+    ADD_FAILURE() << "no error";
+  } catch (const std::runtime_error& e) {
+    EXPECT_EQ(std::string(e.what()), "cannot write " + other.File("TABLE.cdt") + ": Is a directory");
+  }
+  EXPECT_EQ(DirectoryEntries(other.path()), std::set<std::string>{"TABLE.cdt"});
+  EXPECT_THROW(WriteExports(Record(), other.File("missing")), std::runtime_error);
+}
+
+}  // namespace

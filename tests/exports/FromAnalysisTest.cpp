@@ -1,0 +1,63 @@
+// The record of an analysis run in memory carries the analysis's own
+// scores and centred rows; the scores a face derives from the result files
+// (Projection of the centred row on the component) agree with them on the
+// first cluster of an unsupervised run.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "exports/FromAnalysis.h"
+
+namespace {
+
+using namespace tarvok::exports;
+
+TEST(RecordOfAnalysis, OwnScoresCentredRowsAndTheChosenStep) {
+  const int genes = 40, samples = 6;
+  std::vector<double> data;
+  std::vector<std::string> geneLabels, sampleLabels;
+  for (int g = 0; g < genes; ++g) {
+    geneLabels.push_back("g" + std::to_string(g));
+    for (int s = 0; s < samples; ++s) {
+      double pattern = (s % 3 == 0 ? 2.0 : -1.0) * (g % 2 == 0 ? 1 : -1);  // half mirror the rest
+      double noise = std::sin(1.7 * g + 2.3 * s + 0.1 * g * s);
+      data.push_back(5.0 + (g < 10 ? 3.0 * pattern : 0.0) + noise);
+    }
+  }
+  for (int s = 0; s < samples; ++s) sampleLabels.push_back("s" + std::to_string(s));
+  tarvok::AnalysisOptions options;
+  options.clusters = 2;
+  options.permutations = 3;
+  tarvok::Analysis analysis(data.data(), genes, samples, options);
+  tarvok::AnalysisResult result = analysis.Run();
+  ASSERT_GE(result.ClustersDone(), 1);
+
+  ExportRecord r =
+      RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, {"a", "b", "c", "a", "b", "c"});
+  CheckRecord(r);
+  ASSERT_EQ(r.clusters.size(), result.clusters.size());
+  ASSERT_EQ(r.values.size(), static_cast<size_t>(genes));
+  for (int s = 0; s < samples; ++s) EXPECT_EQ(r.values[7][s], analysis.CentredRow(7)[s]);
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    const tarvok::ClusterRecord& c = result.clusters[i];
+    const ClusterExport& e = r.clusters[i];
+    EXPECT_EQ(e.scores, c.scores);
+    EXPECT_EQ(e.r2, c.r2[c.chosenStep]);
+    EXPECT_EQ(e.gap, c.gap[c.chosenStep]);
+    for (size_t j = 0; j < e.genes.size(); ++j) {
+      EXPECT_EQ(e.genes[j], geneLabels[c.genes[j]]);
+      EXPECT_EQ(e.rows[j], r.values[c.genes[j]]);
+    }
+  }
+  // Cluster 1 is shaved from the centred data itself: the projection of the
+  // centred row is the analysis's score, up to rounding.
+  const ClusterExport& first = r.clusters[0];
+  for (size_t j = 0; j < first.genes.size(); ++j) {
+    double projection = Projection(first.rows[j], first.component);
+    EXPECT_NEAR(projection, first.scores[j], 1e-9 * (1 + std::fabs(first.scores[j]))) << first.genes[j];
+    EXPECT_EQ(projection > 0, first.scores[j] > 0) << first.genes[j];
+  }
+  EXPECT_THROW(RecordOfAnalysis(analysis, result, {"x"}, sampleLabels, {}), std::invalid_argument);
+}
+
+}  // namespace

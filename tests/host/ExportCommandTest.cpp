@@ -1,0 +1,152 @@
+// The exports of a run end to end: written by "tarvok run", left out with
+// --exports none, written again by "tarvok export" with the same bytes,
+// and bad input to "tarvok export" refused with status 2 before any file
+// is written.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "HostTestSupport.h"
+#include "tests/host/SyntheticResults.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/TempDir.h"
+
+namespace {
+
+const char* const kExports[] = {"clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"};
+
+TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  dir.Write("classes.txt", "tumour\ntumour\ntumour\nnormal\nnormal\nnormal\n");
+  const std::string out = dir.File("run");
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--permutations", "2",
+                               "--classes", dir.File("classes.txt"), "--figures", "png", "--out", out, "-q"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const int clusters = static_cast<int>(FileLines(out + "/clusterlengths.txt").size());
+  ASSERT_GE(clusters, 1);
+  std::map<std::string, std::string> first;
+  for (const char* name : kExports) first[name] = ReadFile(out + "/" + name);
+  const std::set<std::string> figures = DirectoryEntries(out + "/figures");
+  EXPECT_EQ(figures.size(), 8u * clusters);
+  EXPECT_EQ(figures.count("cluster1_heatmap.png"), 1u);
+  EXPECT_EQ(figures.count("cluster1_heatmap.tsv"), 1u);
+  // Class names, not numbers, reach Morpheus and the figures' data.
+  EXPECT_NE(
+      first["clusters.gct"].find("\nclass\tna\tna\tna\ttumour\ttumour\ttumour\tnormal\tnormal\tnormal\n"),
+      std::string::npos);
+  EXPECT_EQ(FileLines(out + "/figures/cluster1_component.tsv")[1].rfind("S1\ttumour\t", 0), 0u);
+  const std::string report = ReadFile(out + "/report.html");
+  for (const char* name : kExports) {
+    EXPECT_NE(report.find("<a href=\"" + std::string(name) + "\" download>"), std::string::npos) << name;
+  }
+  // The CDT holds every gene of the table once it has no repeated clusters.
+  EXPECT_GE(FileLines(out + "/TABLE.cdt").size(), 62u);
+
+  // Again from the files alone, with PDF figures. The CDT's unclustered rows
+  // have no values then (the run kept no origmatrix.txt); the rest is the
+  // same, byte for byte.
+  ASSERT_EQ(unlink((out + "/clusters.gmt").c_str()), 0);
+  ProgramResult e = RunTarvok({"export", out, "--figures", "pdf", "--classes", dir.File("classes.txt")});
+  ASSERT_EQ(e.exitStatus, 0) << e.err;
+  EXPECT_EQ(e.out, "Exports of " + std::to_string(clusters) + " clusters written to " + out +
+                       "\nReport: " + out + "/report.html\n");
+  for (const char* name : {"clusters.gmt", "clusters.kgg", "clusters.gct"}) {
+    EXPECT_EQ(ReadFile(out + "/" + name), first[name]) << name;
+  }
+  dir.Write("run.cdt", first["TABLE.cdt"]);
+  std::vector<std::string> cdtRun = FileLines(dir.File("run.cdt")), cdtExport = FileLines(out + "/TABLE.cdt");
+  ASSERT_EQ(cdtRun.size(), cdtExport.size());
+  const size_t clustered = FileLines(out + "/clusters.kgg").size() - 1;
+  for (size_t k = 0; k < cdtRun.size(); ++k) {
+    if (k < 2 + clustered) {
+      EXPECT_EQ(cdtExport[k], cdtRun[k]) << k;
+    } else {
+      EXPECT_EQ(cdtExport[k], cdtRun[k].substr(0, cdtRun[k].find("\t1\t") + 2) + std::string(6, '\t')) << k;
+    }
+  }
+  EXPECT_EQ(DirectoryEntries(out + "/figures").count("cluster1_heatmap.pdf"), 1u);
+  EXPECT_EQ(ReadFile(out + "/figures/cluster1_heatmap.pdf").rfind("%PDF-", 0), 0u);
+}
+
+TEST(Exports, NoneLeavesThemOutButKeepsFiguresAndReport) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(40, 5, true, true));
+  const std::string out = dir.File("run");
+  // What an earlier run left goes; a figures folder holding a file of the
+  // user's is the user's, and the directory is refused.
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir((out + "/figures").c_str(), 0700), 0);
+  for (const char* name :
+       {"clusters.gmt", "figures/cluster7_gap.pdf", "figures/cluster7_gap.tsv", "figures/notes.txt"}) {
+    dir.Write(std::string("run/") + name, "old");
+  }
+  const std::vector<std::string> args = {"run", dir.File("t.tsv"), "--clusters", "1",     "--permutations",
+                                         "2",   "--exports",       "none",       "--out", out,
+                                         "-q"};
+  ProgramResult refused = RunTarvok(args);
+  EXPECT_EQ(refused.exitStatus, 2);
+  EXPECT_NE(refused.err.find("(such as \"figures\")"), std::string::npos) << refused.err;
+  EXPECT_TRUE(FileExists(out + "/figures/cluster7_gap.pdf"));
+  ASSERT_EQ(unlink((out + "/figures/notes.txt").c_str()), 0);
+  ProgramResult r = RunTarvok(args);
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* name : kExports) EXPECT_FALSE(FileExists(out + "/" + name)) << name;
+  EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.svg"));
+  EXPECT_TRUE(FileExists(out + "/figures/cluster1_gap.tsv"));
+  EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.pdf"));
+  EXPECT_FALSE(FileExists(out + "/figures/cluster7_gap.tsv"));
+  EXPECT_EQ(ReadFile(out + "/report.html").find("Downloads"), std::string::npos);
+}
+
+TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
+  TempDir dir;
+  auto refused = [&](const std::string& outDir, const std::string& message,
+                     const std::vector<std::string>& more = {}) {
+    std::set<std::string> before = DirectoryEntries(outDir);
+    std::vector<std::string> args = {"export", outDir};
+    args.insert(args.end(), more.begin(), more.end());
+    ProgramResult r = RunTarvok(args);
+    EXPECT_EQ(r.exitStatus, 2) << message;
+    EXPECT_EQ(r.err, "tarvok: " + message + "\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(DirectoryEntries(outDir), before) << message;
+  };
+  refused(dir.File("nowhere"), dir.File("nowhere") + " is not a directory");
+  refused(dir.path(), dir.path() + " is not the output directory of a run: ColLbls.txt is missing");
+
+  // A run that stopped before its first cluster.
+  TempDir empty;
+  WriteResults(empty, MakeResults(4, 0), 2);
+  empty.Write("RowLbls.txt", "a\nb\nc\n");
+  refused(empty.path(), "the run in " + empty.path() + " extracted no clusters: nothing to export");
+
+  // Two finished clusters, one of whose files is gone or cut off.
+  TempDir run;
+  WriteResults(run, MakeResults(4, 2), 2);
+  std::string genes;
+  for (int g = 1; g <= 20; ++g) genes += "G" + std::to_string(g) + "\n";
+  run.Write("RowLbls.txt", genes);
+  ASSERT_EQ(unlink(run.File("pc00002.txt").c_str()), 0);
+  refused(run.path(), run.File("pc00002.txt") + ": cannot be read: No such file or directory");
+  run.Write("pc00002.txt", "1.0\n2.0\n3.0\n4");
+  refused(run.path(), run.File("pc00002.txt") + ": ends in an incomplete line");
+  run.Write("pc00002.txt", "1.0\n2.0\n3.0\n4.0\n");
+  run.Write("bad.classes", "x\ny\n");
+  refused(run.path(), run.File("bad.classes") + " holds 2 classes, but the run has 4 samples",
+          {"--classes", run.File("bad.classes")});
+
+  // Repaired, the same directory exports; a damaged summary only shortens
+  // the report's header.
+  run.Write("summary.json", "{\"table\": 7, \"parameters\": {\"clusters\": \"x\"}}");
+  ProgramResult r = RunTarvok({"export", run.path()});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* name : kExports) EXPECT_TRUE(FileExists(run.File(name))) << name;
+  EXPECT_TRUE(FileExists(run.File("figures/cluster2_component.svg")));
+}
+
+}  // namespace
