@@ -61,6 +61,7 @@ DataCheck CheckData(const double* data, int genes, int samples) {
       largestAt = i;
     }
   }
+  check.largest = largest;
   if (largest > kLargestMagnitude) {
     check.gene = largestAt / samples + 1;
     check.sample = largestAt % samples + 1;
@@ -72,7 +73,8 @@ DataCheck CheckData(const double* data, int genes, int samples) {
 
 namespace {
 
-void CheckOptions(const double* data, int genes, int samples, const AnalysisOptions& options) {
+// Returns the data's largest magnitude.
+double CheckOptions(const double* data, int genes, int samples, const AnalysisOptions& options) {
   const long long maxInt = 0x7fffffff;
   CheckRange("clusters", options.clusters, 0, maxInt, "0 or more");
   CheckRange("shave percent", options.shavePercent, 1, 97, "1..97");
@@ -90,13 +92,12 @@ void CheckOptions(const double* data, int genes, int samples, const AnalysisOpti
   if (data == nullptr) throw Error("data is a null pointer\n");
   DataCheck check = CheckData(data, genes, samples);
   if (!check.message.empty()) throw Error(check.message + "\n");
+  return check.largest;
 }
 
 // The power of two that brings the largest magnitude near 1, or 0 when it
 // lies within the bounds (or all values are zero).
-int ScaleExponent(const double* data, long long count) {
-  double largest = 0.0;
-  for (long long i = 0; i < count; ++i) largest = std::fmax(largest, std::fabs(data[i]));
+int ScaleExponent(double largest) {
   if (largest == 0.0) return 0;
   int exponent = std::ilogb(largest);
   if (exponent > kScaleBound || exponent < -kScaleBound) return -exponent;
@@ -160,15 +161,14 @@ struct AnalysisState {
 
 Analysis::Analysis(const double* data, int genes, int samples, const AnalysisOptions& options)
     : state_(std::make_unique<AnalysisState>()) {
-  CheckOptions(data, genes, samples, options);
+  const double largest = CheckOptions(data, genes, samples, options);
   AnalysisState& state = *state_;
   state.genes = genes;
   state.samples = samples;
   state.options = options;
   state.supervision = BuildSupervisionTransform(options.supervisionPercent, options.classes, samples);
 
-  const long long count = static_cast<long long>(genes) * samples;
-  state.exponent = ScaleExponent(data, count);
+  state.exponent = ScaleExponent(largest);
   state.working = Matrix(genes, samples);
   for (int g = 0; g < genes; ++g) {
     for (int s = 0; s < samples; ++s) {

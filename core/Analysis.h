@@ -106,6 +106,7 @@ class Analysis {
 struct DataCheck {
   std::string message;
   long long gene = 0, sample = 0;
+  double largest = 0.0;  // the largest magnitude (when every value is finite)
 };
 DataCheck CheckData(const double* data, int genes, int samples);
 
