@@ -89,6 +89,10 @@ double CheckOptions(const double* data, int genes, int samples, const AnalysisOp
     throw Error(FormatMessage("classes has %lld entries; a supervised analysis needs one per sample (%d)\n",
                               static_cast<long long>(options.classes.size()), samples));
   }
+  if (options.distribution != nullptr) {
+    CheckRange("ranks", options.distribution->Ranks(), 1, maxInt, "1 or more");
+    CheckRange("rank", options.distribution->Rank(), 0, options.distribution->Ranks() - 1, "0..ranks-1");
+  }
   if (data == nullptr) throw Error("data is a null pointer\n");
   DataCheck check = CheckData(data, genes, samples);
   if (!check.message.empty()) throw Error(check.message + "\n");
@@ -217,7 +221,8 @@ AnalysisResult Analysis::Run(AnalysisObserver* observer) {
   gap.tolerance = options.tolerancePercent;
   gap.threads = options.threads;
   gap.generator = options.generatorState < 0 ? &RandomStateOfThisThread() : &ownGenerator;
-  const ShavingInput input{state.working, state.genes, state.samples, &state.supervision};
+  gap.distribution = options.distribution;
+  const ShavingInput input{state.working, state.genes, state.samples, &state.supervision, options.solver};
 
   for (int i = 1; i <= K; ++i) {
     if (events.CancelRequested()) throw Cancelled();

@@ -17,7 +17,9 @@
 #include <vector>
 
 #include "base/Error.h"
+#include "shaving/AxisSolver.h"
 #include "shaving/ClusterRecord.h"
+#include "shaving/CopyDistribution.h"
 
 namespace tarvok {
 
@@ -37,6 +39,16 @@ struct AnalysisOptions {
   // -1 for the calling thread's own generator, which the run then advances
   // so that a second run on the same thread continues its stream.
   std::int64_t generatorState = 1;
+  // How each shaving step finds its leading axis (shaving/AxisSolver.h):
+  // Exact by default; Fast for many samples, where the decomposition's
+  // O(samples^3) per step dominates. Fast's axes can carry the other sign.
+  Solver solver = Solver::Exact;
+  // Processes that run this same analysis in lockstep and share each
+  // pass's permuted copies (shaving/CopyDistribution.h); not owned. Every
+  // rank must be given the same data and options (threads aside) and a
+  // generator in the same state; the results are then those of one process.
+  // A rank's observer hears CopyShaved only for the rank's own copies.
+  CopyDistribution* distribution = nullptr;
 };
 
 enum class StopReason {

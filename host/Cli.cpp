@@ -54,6 +54,8 @@ const std::map<std::string, TableFormat> kFormats = {
     {"gds", TableFormat::Gds}};
 const std::map<std::string, Choice> kChoices = {
     {"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
+const std::map<std::string, tarvok::Solver> kSolvers = {{"exact", tarvok::Solver::Exact},
+                                                       {"fast", tarvok::Solver::Fast}};
 const std::map<std::string, FigureFormat> kFigureFormats = {
     {"png", FigureFormat::Png}, {"svg", FigureFormat::Svg}, {"pdf", FigureFormat::Pdf}};
 const std::map<std::string, bool> kExportChoices = {{"all", true}, {"none", false}};
@@ -309,7 +311,7 @@ int RunCommand(const RunOptions& options) {
                     options.analysis.permutations, SteadySeconds);
   RunOutcome outcome;
   try {
-    outcome = RunAnalysis(job, progress);
+    outcome = options.runner ? options.runner(job, progress) : RunAnalysis(job, progress);
   } catch (const std::exception& error) {
     progress.Finish();
     Complain(fmt::format("cannot start the analysis: {}", error.what()));
@@ -363,7 +365,7 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
   return kExitSuccess;
 }
 
-int RunCommandLine(int argc, char** argv) {
+int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& runner) {
   // A reader that goes away early (a pager quit, "| head") closes standard
   // output or error: writes to it fail from then on, but the analysis goes
   // on and its results, summary and report still reach the output directory.
@@ -375,8 +377,9 @@ int RunCommandLine(int argc, char** argv) {
   app.require_subcommand(1);
 
   RunOptions run, probe;
+  run.runner = runner;
   TableWords runWords, probeWords;
-  std::string missingWord = "error";
+  std::string missingWord = "error", solverWord = "exact";
   CLI::App* runCommand = app.add_subcommand("run", "analyse a table and write the results and report.html");
   AddTableArguments(runCommand, run, runWords);
   runCommand->add_option("--clusters", run.analysis.clusters, "clusters to extract, K")
@@ -416,6 +419,8 @@ int RunCommandLine(int argc, char** argv) {
       ->add_option("--threads", run.threads, "worker threads of the analysis (default: the library's choice)")
       ->check(CLI::Range(1, tarvok::kMaxThreads));
   runCommand->add_flag("--quiet,-q", run.quiet, "show no progress");
+  AddChoice(runCommand, "--solver", solverWord, kSolvers,
+            "leading axis of each step: the exact decomposition, or Lanczos iteration for many samples");
 
   std::string figuresWord = "svg", exportsWord = "all";
   const char* figuresHelp = "format of the figure files beside the report (the report embeds SVG)";
@@ -457,5 +462,6 @@ int RunCommandLine(int argc, char** argv) {
   run.presentation.exports = kExportChoices.at(exportsWord);
   ApplyTableWords(runWords, run);
   run.missing = kPolicies.at(missingWord);
+  run.analysis.solver = kSolvers.at(solverWord);
   return RunCommand(run);
 }

@@ -1,6 +1,7 @@
 // The tarvok command line: subcommands "run", "export" and "probe".
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "Exports.h"
@@ -30,11 +31,15 @@ struct RunOptions {
   int threads = 0;  // 0: the library's choice
   bool quiet = false;
   PresentationOptions presentation;  // exports and figure files
+  // Runs the prepared job; empty: RunAnalysis, the child process. Another
+  // program (the MPI runner) puts its own here and keeps everything else.
+  std::function<RunOutcome(const AnalysisJob& job, Progress& progress)> runner;
 };
 
 // Parses argv and runs the subcommand. Returns the process exit status.
 //   argc, argv (input) as main received them
-int RunCommandLine(int argc, char** argv);
+//   runner (input) for RunOptions::runner
+int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& runner = {});
 
 // "tarvok run": reads the table, runs the analysis, writes the summaries and
 // the report. Returns the exit status.

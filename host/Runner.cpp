@@ -137,28 +137,9 @@ class PreciseLines : public tarvok::AnalysisObserver {
 
 // The analysis, its result files and monitor lines, in the child.
 void AnalyzeInChild(const AnalysisJob& job) {
-  const Table& table = *job.table;
-  const AnalysisParameters& p = job.parameters;
-  ResultFiles files(table.genes, table.samples, p.clusters);
-  tarvok::AnalysisOptions options;
-  options.clusters = p.clusters;
-  options.shavePercent = p.shave;
-  options.permutations = p.permutations;
-  options.tolerancePercent = p.tolerance;
-  options.supervisionPercent = p.supervise;
-  if (p.supervise != 0) options.classes = job.classes;
-  options.threads = job.threads;
-  if (options.threads <= 0 && tarvok::ThreadCountFromEnvironment(&options.threads) == 0) {
-    throw std::runtime_error("TARVOK_THREADS is not a whole number from 1 to 1024");
-  }
-  // A fresh process: the generator starts where every run starts.
-  options.generatorState = -1;
-  tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
-  if (!check.message.empty()) throw std::runtime_error("the table's " + check.message);
-  tarvok::Analysis analysis(table.values.data(), table.genes, table.samples, options);
   PreciseLines precise;
   int clustersDone = 0;
-  files.Run(analysis, job.generateLabels, job.dumpMatrix, &clustersDone, &precise);
+  AnalyzeInThisProcess(job, AnalysisOptionsOf(job), &clustersDone, &precise);
   std::printf("%s %d\n", kClustersDoneLine, clustersDone);
 }
 
@@ -234,6 +215,36 @@ std::string DescribeStatus(int status) {
 }
 
 }  // namespace
+
+tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job) {
+  const AnalysisParameters& p = job.parameters;
+  tarvok::AnalysisOptions options;
+  options.clusters = p.clusters;
+  options.shavePercent = p.shave;
+  options.permutations = p.permutations;
+  options.tolerancePercent = p.tolerance;
+  options.supervisionPercent = p.supervise;
+  if (p.supervise != 0) options.classes = job.classes;
+  options.solver = p.solver;
+  options.threads = job.threads;
+  if (options.threads <= 0 && tarvok::ThreadCountFromEnvironment(&options.threads) == 0) {
+    throw std::runtime_error("TARVOK_THREADS is not a whole number from 1 to 1024");
+  }
+  // The generator of the calling thread: in a fresh process, where every
+  // run starts.
+  options.generatorState = -1;
+  return options;
+}
+
+void AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options, int* clustersDone,
+                          tarvok::AnalysisObserver* also) {
+  const Table& table = *job.table;
+  ResultFiles files(table.genes, table.samples, options.clusters);
+  tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
+  if (!check.message.empty()) throw std::runtime_error("the table's " + check.message);
+  tarvok::Analysis analysis(table.values.data(), table.genes, table.samples, options);
+  files.Run(analysis, job.generateLabels, job.dumpMatrix, clustersDone, also);
+}
 
 bool WriteLabelFiles(const Table& table, const std::string& dir) {
   if (table.geneLabels.empty() && table.sampleLabels.empty()) return true;

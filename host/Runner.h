@@ -9,6 +9,7 @@
 #include "PreciseValues.h"
 #include "Progress.h"
 #include "Table.h"
+#include "core/Analysis.h"
 
 // The analysis settings the user chooses, with tarvok's defaults: K
 // clusters, percent shaved per step, B permuted copies, tolerance percent
@@ -19,6 +20,8 @@ struct AnalysisParameters {
   int permutations = 20;
   int tolerance = 0;
   int supervise = 0;
+  // How each step finds its leading axis; the C ABI offers only Exact.
+  tarvok::Solver solver = tarvok::Solver::Exact;
 };
 
 // Everything the child needs for one analysis.
@@ -52,6 +55,19 @@ bool WriteLabelFiles(const Table& table, const std::string& dir);
 // Writes the classes, one integer per line, to path (the file the library
 // reads when supervised). Throws std::runtime_error on failure.
 void WriteClassFile(const std::vector<int>& classes, const std::string& path);
+
+// The core's options for job: its parameters, classes, solver and threads
+// (job.threads, else TARVOK_THREADS, else every core), on the calling
+// thread's generator. Throws std::runtime_error for a bad TARVOK_THREADS.
+tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job);
+
+// Runs job's analysis in this process with options: the result files into
+// the output directory (TVOUTPUT, which must name job.outDir), monitor
+// lines in monitor mode (results/Monitor.h). *clustersDone follows the
+// clusters whose files are whole; also, when not null, is told every
+// event. Throws what the analysis or a writer throws.
+void AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options, int* clustersDone,
+                          tarvok::AnalysisObserver* also);
 
 // Runs the analysis in a child process with monitor mode on and waits for
 // it. The parent turns the child's monitor lines into progress events,

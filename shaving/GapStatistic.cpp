@@ -132,6 +132,12 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   const std::uint32_t start = *options.generator;
   const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
   std::vector<std::unique_ptr<PermutationScratch>> scratch(static_cast<size_t>(options.threads > 1 ? options.threads : 1));
+  // With a distribution this process shaves only its own copies, b = rank,
+  // rank + R, ...; task i >= 1 is the i-th of them.
+  const int rank = options.distribution != nullptr ? options.distribution->Rank() : 0;
+  const int ranks = options.distribution != nullptr ? options.distribution->Ranks() : 1;
+  const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
+  auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
   auto task = [&](int worker, int index, const std::atomic<bool>& stop) {
     if (index == 0) {
       ShaveNestedSequence(sequence, input, StepOutputs{stepComponents.table, stepScores, stepEigenvalues}, &stop);
@@ -140,10 +146,10 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
     }
     std::unique_ptr<PermutationScratch>& mine = scratch[static_cast<size_t>(worker)];
     if (!mine) mine = std::make_unique<PermutationScratch>(sequence, G, N);
-    const int b = index - 1;
+    const int b = copyOf(index);
     std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
     RandomizeMatrixFrom(input.data, mine->A, G, N, state);
-    ShavingInput copy{mine->A, G, N, input.supervision};
+    ShavingInput copy{mine->A, G, N, input.supervision, input.solver};
     ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::ScoresOnly(mine->scores), &stop);
     ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->scores, mine->between,
                      mine->total, mine->within);
@@ -152,11 +158,12 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
     if (index == 0) {
       events.DataShaved();
     } else {
-      events.CopyShaved(index, B);
+      events.CopyShaved(copyOf(index) + 1, B);
     }
   };
   events.ShavingData();
-  tarvok::ParallelFor(options.threads, B + 1, task, done, [&] { return events.CancelRequested(); });
+  tarvok::ParallelFor(options.threads, ownCopies + 1, task, done, [&] { return events.CancelRequested(); });
+  if (options.distribution != nullptr) options.distribution->Exchange(&permutedR2[0][0], B, S);
   *options.generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
   scratch.clear();
 

@@ -7,6 +7,7 @@
 
 #include "numeric/Arrays.h"
 #include "shaving/ClusterRecord.h"
+#include "shaving/CopyDistribution.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"
 
@@ -18,6 +19,8 @@ struct GapOptions {
   // The generator the copies are drawn from; advanced by B * G * N draws,
   // exactly as if the copies had been drawn one after another.
   std::uint32_t* generator = nullptr;
+  // Other processes that share the copies (none: this one shaves them all).
+  tarvok::CopyDistribution* distribution = nullptr;
 };
 
 // What a pass reports while it runs. Every call comes on the calling

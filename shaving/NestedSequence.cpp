@@ -1,10 +1,12 @@
 #include "shaving/NestedSequence.h"
 
 #include <cmath>
+#include <memory>
 
 #include "base/Error.h"
 #include "numeric/VectorClones.h"
 
+#include "numeric/Lanczos.h"
 #include "numeric/Svd.h"
 
 namespace {
@@ -262,6 +264,23 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
   for (int i = 0; i < G; ++i) order[i] = i;
   bool recompute = true;
 
+  // The leading axis of K by the chosen solver. The fast one starts each
+  // step from the step before's axis (the first step from its default).
+  const bool fast = input.solver == tarvok::Solver::Fast;
+  std::unique_ptr<LanczosWorkspace> lanczos = fast ? std::make_unique<LanczosWorkspace>(m) : nullptr;
+  Vector previousAxis = fast ? Vector(m) : Vector();
+  bool warm = false;
+  auto leadingAxis = [&](const DVector& axis, double* lambda) {
+    if (!fast) {
+      LeadingAxis(K, m, axis, lambda);
+      return;
+    }
+    LeadingAxisLanczos(K, m, warm ? static_cast<const DVector&>(previousAxis) : DVector{}, axis, lambda,
+                       *lanczos);
+    for (int j = 0; j < m; ++j) previousAxis[j] = axis[j];
+    warm = true;
+  };
+
   for (int k = 0; k < S; ++k) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) throw tarvok::Cancelled();
     const int g = sequence->sizes[k];
@@ -278,11 +297,11 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
     }
     double lambda = 0.0;
     if (!supervised) {
-      LeadingAxis(K, N, component, &lambda);
+      leadingAxis(component, &lambda);
       GeneScores(order, data, g, N, component, outputs.scores[k], A);
     } else {
       const DMatrix& transform = input.supervision->transform;
-      LeadingAxis(K, c, u, &lambda);
+      leadingAxis(u, &lambda);
       GeneScores(order, W, g, c, u, outputs.scores[k], A);
       if (keepComponents) {
         // Map the axis back to the samples; not rescaled to unit length.

@@ -6,6 +6,7 @@
 #include <atomic>
 
 #include "numeric/Arrays.h"
+#include "shaving/AxisSolver.h"
 #include "shaving/ShaveSequence.h"
 #include "shaving/Supervision.h"
 
@@ -15,6 +16,7 @@ struct ShavingInput {
   int genes = 0;
   int samples = 0;
   const SupervisionTransform* supervision = nullptr;  // none: unsupervised
+  tarvok::Solver solver = tarvok::Solver::Exact;      // how each step's axis is found
 };
 
 // Where a nested sequence leaves its per-step results.
@@ -32,7 +34,8 @@ struct StepOutputs {
 // ShaveNestedSequence: shaves input.data on the schedule of `sequence` and
 // leaves the nested clusters in sequence->order. With a supervision
 // transform every axis is found in the space of data x transform with rows
-// re-centred. When stop is given and becomes true, throws Cancelled at the
+// re-centred. With Solver::Fast each step's axis comes from
+// LeadingAxisLanczos warm-started from the step before's. When stop is given and becomes true, throws Cancelled at the
 // next step.
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
                          const std::atomic<bool>* stop = nullptr);

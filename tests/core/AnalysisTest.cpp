@@ -3,7 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <fstream>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
 #include <functional>
+#include <mutex>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -210,5 +216,215 @@ TEST(NumericalFaults, ExtremeMagnitudesGiveTheResultsOfTheDataItself) {
     AnalysisResult result = tarvok::Analyze(scaled.data(), 80, 9, Options(2, 4));
     ASSERT_EQ(result.ClustersDone(), 2) << factor;
     EXPECT_EQ(result.clusters[0].genes, plain.clusters[0].genes) << factor;
+  }
+}
+
+namespace {
+
+// A tab-separated table with a header line and a label column; "NA" takes
+// its gene's mean over the values present. Empty when the file is missing.
+struct TsvTable {
+  int genes = 0, samples = 0;
+  std::vector<double> values;
+  std::vector<int> classes;
+};
+
+TsvTable ReadTsv(const std::string& stem) {
+  TsvTable table;
+  std::ifstream in(stem + ".tsv");
+  std::string line;
+  if (!std::getline(in, line)) return table;
+  while (std::getline(in, line)) {
+    std::istringstream cells(line);
+    std::string cell;
+    std::getline(cells, cell, '\t');
+    std::vector<double> row;
+    std::vector<bool> missing;
+    while (std::getline(cells, cell, '\t')) {
+      missing.push_back(cell == "NA");
+      row.push_back(cell == "NA" ? 0.0 : std::stod(cell));
+    }
+    double sum = 0.0;
+    int present = 0;
+    for (size_t s = 0; s < row.size(); ++s) {
+      if (!missing[s]) sum += row[s], ++present;
+    }
+    for (size_t s = 0; s < row.size(); ++s) {
+      if (missing[s]) row[s] = sum / present;
+    }
+    table.samples = static_cast<int>(row.size());
+    table.values.insert(table.values.end(), row.begin(), row.end());
+    ++table.genes;
+  }
+  std::ifstream classes(stem + ".classes");
+  for (int c; classes >> c;) table.classes.push_back(c);
+  return table;
+}
+
+// Fast against exact: the same chosen sizes and genes, eigenvalues to
+// 1e-10 relative, components to 1e-8 in angle, scores equal up to the axis
+// sign, the per-step figures close.
+void ExpectFastMatchesExact(const AnalysisResult& fast, const AnalysisResult& exact, const std::string& what) {
+  ASSERT_EQ(fast.ClustersDone(), exact.ClustersDone()) << what;
+  for (int i = 0; i < exact.ClustersDone(); ++i) {
+    const ClusterRecord& f = fast.clusters[i];
+    const ClusterRecord& e = exact.clusters[i];
+    std::string at = what + " cluster " + std::to_string(i + 1);
+    EXPECT_EQ(f.chosenStep, e.chosenStep) << at;
+    ASSERT_EQ(f.genes, e.genes) << at;
+    EXPECT_NEAR(f.eigenvalue, e.eigenvalue, 1e-10 * e.eigenvalue) << at;
+    double dot = 0.0, ff = 0.0, ee = 0.0;
+    for (size_t s = 0; s < e.component.size(); ++s) {
+      dot += f.component[s] * e.component[s];
+      ff += f.component[s] * f.component[s];
+      ee += e.component[s] * e.component[s];
+    }
+    const double sign = dot < 0 ? -1.0 : 1.0;
+    double chord = 0.0;
+    for (size_t s = 0; s < e.component.size(); ++s) {
+      double d = f.component[s] / std::sqrt(ff) - sign * e.component[s] / std::sqrt(ee);
+      chord += d * d;
+    }
+    EXPECT_LT(2 * std::asin(std::sqrt(chord) / 2), 1e-8) << at;
+    for (size_t t = 0; t < e.scores.size(); ++t) {
+      EXPECT_NEAR(f.scores[t], sign * e.scores[t], 1e-8 * std::fabs(e.scores[0])) << at << " score " << t;
+    }
+    for (size_t k = 0; k < e.r2.size(); ++k) {
+      EXPECT_NEAR(f.r2[k], e.r2[k], 1e-6) << at << " step " << k;
+      EXPECT_NEAR(f.meanPermutedR2[k], e.meanPermutedR2[k], 1e-6) << at << " step " << k;
+    }
+  }
+}
+
+}  // namespace
+
+// Every bundled data set, unsupervised and supervised: the fast solver
+// chooses what the exact one chooses. The shared data sets are skipped
+// where they are not installed.
+TEST(FastSolver, ChoosesTheExactSolversClustersOnTheDataSets) {
+  const std::string shared = "/work/shared/data/";
+  for (const std::string& stem : {std::string(TARVOK_DATA_DIR) + "/golub", shared + "sample_eset",
+                                  shared + "khan_missing"}) {
+    TsvTable table = ReadTsv(stem);
+    if (table.genes == 0) continue;
+    for (int supervision : {0, 100}) {
+      AnalysisOptions options = Options(3, 4, 2);
+      options.supervisionPercent = supervision;
+      if (supervision != 0) options.classes = table.classes;
+      AnalysisResult exact = tarvok::Analyze(table.values.data(), table.genes, table.samples, options);
+      options.solver = tarvok::Solver::Fast;
+      AnalysisResult fast = tarvok::Analyze(table.values.data(), table.genes, table.samples, options);
+      ExpectFastMatchesExact(fast, exact, stem + " supervision " + std::to_string(supervision));
+      // Deterministic whatever the thread count.
+      options.threads = 1;
+      ExpectSameRecords(tarvok::Analyze(table.values.data(), table.genes, table.samples, options), fast);
+    }
+  }
+}
+
+// More samples than the Lanczos basis holds, so the iteration restarts and
+// each step starts warm from the step before.
+TEST(FastSolver, ManySamplesMatchTheExactSolver) {
+  const std::vector<double> data = PlantedBlock(300, 70);
+  AnalysisOptions options = Options(2, 3, 2);
+  AnalysisResult exact = tarvok::Analyze(data.data(), 300, 70, options);
+  options.solver = tarvok::Solver::Fast;
+  ExpectFastMatchesExact(tarvok::Analyze(data.data(), 300, 70, options), exact, "planted 300 x 70");
+}
+
+namespace {
+
+// Ranks as threads of this process: the exchange ORs every rank's rows
+// into one shared table between two barriers.
+class ThreadRanks {
+ public:
+  explicit ThreadRanks(int ranks) : ranks_(ranks) {}
+  class Member : public tarvok::CopyDistribution {
+   public:
+    Member(ThreadRanks& all, int rank) : all_(all), rank_(rank) {}
+    int Rank() const override { return rank_; }
+    int Ranks() const override { return all_.ranks_; }
+    void Exchange(double* rows, int copies, int steps) override {
+      const size_t count = static_cast<size_t>(copies) * steps;
+      {
+        std::lock_guard<std::mutex> lock(all_.mutex_);
+        all_.shared_.resize(count, 0);
+        for (size_t i = 0; i < count; ++i) {
+          std::uint64_t bits;
+          std::memcpy(&bits, &rows[i], sizeof bits);
+          all_.shared_[i] |= bits;
+        }
+      }
+      all_.Wait();
+      for (size_t i = 0; i < count; ++i) std::memcpy(&rows[i], &all_.shared_[i], sizeof rows[i]);
+      all_.Wait();
+      if (rank_ == 0) all_.shared_.assign(count, 0);
+      all_.Wait();
+      ++all_.exchanges_[rank_];
+    }
+
+   private:
+    ThreadRanks& all_;
+    int rank_;
+  };
+  std::vector<int> exchanges_ = std::vector<int>(8, 0);
+
+ private:
+  void Wait() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    const long generation = generation_;
+    if (++arrived_ == ranks_) {
+      arrived_ = 0;
+      ++generation_;
+      arrived_cv_.notify_all();
+    } else {
+      arrived_cv_.wait(lock, [&] { return generation_ != generation; });
+    }
+  }
+  int ranks_;
+  std::mutex mutex_;
+  std::condition_variable arrived_cv_;
+  int arrived_ = 0;
+  long generation_ = 0;
+  std::vector<std::uint64_t> shared_;
+};
+
+}  // namespace
+
+// Copies shared out across ranks give every rank the single process's
+// results bit for bit, for any ranks x threads, more ranks than copies
+// included; each rank reports only its own copies.
+TEST(CopyDistribution, RanksInLockstepGiveTheOneProcessResults) {
+  const std::vector<double> data = PlantedBlock(70, 9);
+  for (int supervision : {0, 50}) {
+    AnalysisOptions options = Options(2, 5, 1);
+    options.supervisionPercent = supervision;
+    options.classes = {0, 1, 0, 1, 0, 1, 1, 0, 0};
+    const AnalysisResult single = tarvok::Analyze(data.data(), 70, 9, options);
+    for (int ranks : {2, 3, 7}) {
+      ThreadRanks all(ranks);
+      std::vector<AnalysisResult> results(ranks);
+      std::vector<std::string> events(ranks);
+      std::vector<std::thread> threads;
+      for (int r = 0; r < ranks; ++r) {
+        threads.emplace_back([&, r] {
+          ThreadRanks::Member rank(all, r);
+          AnalysisOptions mine = options;
+          mine.threads = 1 + r % 2;
+          mine.distribution = &rank;
+          Recorder recorder;
+          results[r] = tarvok::Analyze(data.data(), 70, 9, mine, &recorder);
+          events[r] = recorder.events;
+        });
+      }
+      for (std::thread& t : threads) t.join();
+      for (int r = 0; r < ranks; ++r) {
+        ExpectSameRecords(results[r], single);
+        EXPECT_EQ(all.exchanges_[r], single.ClustersDone()) << "one exchange per pass";
+      }
+      EXPECT_NE(events[0].find("copy 1/5;"), std::string::npos);
+      EXPECT_EQ(events[0].find("copy 2/5;"), std::string::npos) << events[0];
+      EXPECT_NE(events[1].find("copy 2/5;"), std::string::npos) << events[1];
+    }
   }
 }

@@ -441,6 +441,15 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   EXPECT_EQ(cluster["gap"].get<double>(), record.gap[record.chosenStep]);
   EXPECT_EQ(cluster["component"].get<std::vector<double>>(), record.component);
   EXPECT_EQ(cluster["steps"]["mean_permuted_r2_percent"].get<std::vector<double>>(), record.meanPermutedR2);
+
+  // The fast solver chooses the same cluster with the same figures as printed.
+  ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "6", "--solver",
+                               "fast", "--threads", "2", "--out", dir.File("fast"), "--quiet"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* file : {"clusterlengths.txt", "eigen00001.txt", "variance00001.txt", "cluster00001.txt"}) {
+    EXPECT_EQ(ReadFile(dir.File(std::string("fast/") + file)), ReadFile(dir.File(std::string("1/") + file)))
+        << file;
+  }
 }
 
 // Waits up to five minutes (a sanitizer build is slow) for a running tarvok

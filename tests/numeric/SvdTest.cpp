@@ -1,5 +1,7 @@
 #include "numeric/Svd.h"
 
+#include "numeric/Lanczos.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -208,6 +210,67 @@ TEST(LeadingAxis, RandomPositiveSemiDefiniteGivesTheLargestEigenpair) {
     EXPECT_NEAR(Product({a.axis}, Transpose({a.axis}))[0][0], 1.0, 1e-13);
     for (double value : Decompose(k).w) EXPECT_LE(value, a.eigenvalue) << "m=" << m;
   }
+}
+
+// The Lanczos solver against the decomposition: eigenvalue to 1e-10
+// relative, axis to 1e-8 in angle, its own sign rule, warm and cold starts,
+// a start inside an invariant subspace, and the zero matrix's fallback.
+TEST(LeadingAxisLanczos, MatchesTheDecompositionWarmOrCold) {
+  std::mt19937 rng(11);
+  auto solve = [](const Rows& k, const std::vector<double>* start) {
+    int m = static_cast<int>(k.size());
+    Matrix km(m, m);
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) km[i][j] = k[i][j];
+    Vector axis(m), from(m);
+    if (start != nullptr)
+      for (int i = 0; i < m; ++i) from[i] = (*start)[i];
+    LanczosWorkspace workspace(m);
+    Axis result;
+    LeadingAxisLanczos(km, m, start != nullptr ? static_cast<const DVector&>(from) : DVector{}, axis,
+                       &result.eigenvalue, workspace);
+    for (int i = 0; i < m; ++i) result.axis.push_back(axis[i]);
+    return result;
+  };
+  auto expectClose = [](const Axis& fast, const Axis& exact, const std::string& what) {
+    EXPECT_NEAR(fast.eigenvalue, exact.eigenvalue, 1e-10 * exact.eigenvalue) << what;
+    // The angle from the chord between the sign-aligned unit vectors
+    // (acos of a dot product near 1 loses half the digits).
+    double dot = 0.0, chord = 0.0;
+    for (size_t i = 0; i < exact.axis.size(); ++i) dot += fast.axis[i] * exact.axis[i];
+    for (size_t i = 0; i < exact.axis.size(); ++i) {
+      double d = fast.axis[i] - (dot < 0 ? -1 : 1) * exact.axis[i];
+      chord += d * d;
+    }
+    EXPECT_LT(2 * std::asin(std::sqrt(chord) / 2), 1e-8) << what;
+    size_t largest = 0;
+    for (size_t i = 1; i < fast.axis.size(); ++i)
+      if (std::fabs(fast.axis[i]) > std::fabs(fast.axis[largest])) largest = i;
+    EXPECT_LT(fast.axis[largest], 0.0) << what << ": the largest entry is negative";
+  };
+  for (int m : {2, 7, 48, 49, 150}) {
+    // Rank-deficient cross-products of random rows, like a cluster's.
+    Rows b = RandomMatrix(m + 20, m, rng);
+    Rows k = Product(Transpose(b), b);
+    Axis exact = LeadingAxisOf(k);
+    std::string what = "m=" + std::to_string(m);
+    expectClose(solve(k, nullptr), exact, what + " cold");
+    // A warm start near the answer, as the step before leaves.
+    std::vector<double> near = exact.axis;
+    for (double& value : near) value += 0.01 * std::uniform_real_distribution<double>(-1, 1)(rng);
+    expectClose(solve(k, &near), exact, what + " warm");
+  }
+  // A start inside the invariant subspace of the smaller eigenvalue: the
+  // basis continues from the unit vectors and still finds the larger one.
+  Rows diagonal = {{1, 0, 0}, {0, 5, 0}, {0, 0, 2}};
+  std::vector<double> inside = {1, 0, 0};
+  Axis found = solve(diagonal, &inside);
+  EXPECT_DOUBLE_EQ(found.eigenvalue, 5.0);
+  EXPECT_DOUBLE_EQ(found.axis[1], -1.0);
+  // The zero matrix: the decomposition answers, with its own sign.
+  Axis zero = solve({{0, 0}, {0, 0}}, nullptr);
+  EXPECT_EQ(zero.eigenvalue, 0.0);
+  EXPECT_TRUE(std::signbit(zero.axis[1]));
 }
 
 TEST(Svdcmp, InteriorZeroOnTheDiagonalTakesTheCancellationBranch) {

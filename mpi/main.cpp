@@ -1,0 +1,144 @@
+// tarvok-mpi: "tarvok run" as one analysis across the ranks of an MPI job.
+//
+// Rank 0 is tarvok itself (same options, messages, files, summary and
+// report) except that it runs the analysis in its own process and, once
+// the options are settled, sends them and the table to the other ranks.
+// Every rank then runs the analysis in lockstep; each pass's permuted
+// copies are shared out (copy b on rank b % R) and their R2 rows exchanged,
+// so every rank goes on identically and rank 0's files are those of one
+// process. The other ranks read and write nothing.
+//
+// A failure on any rank reaches every rank at the next collective step;
+// rank 0 prints it once and every rank exits with its status.
+// TARVOK_MPI_FAIL_RANK=r (r >= 1) makes rank r fail at its first permuted
+// copy, for testing that path.
+#include <fmt/format.h>
+#include <mpi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "Cli.h"
+#include "Runner.h"
+#include "mpi/MpiRanks.h"
+#include "shaving/Random.h"
+
+namespace {
+
+using tarvok::mpi::MpiRanks;
+using tarvok::mpi::RanksFailed;
+
+std::string OneLine(std::string text) {
+  while (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+// The message of whatever the current exception is, on one line.
+std::string CurrentFailure() {
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (const std::exception& failure) {
+    return OneLine(failure.what());
+  }
+}
+
+// Keeps each finished cluster's numbers for the summary.
+class PreciseCollector : public tarvok::AnalysisObserver {
+ public:
+  explicit PreciseCollector(std::vector<PreciseCluster>& into) : into_(into) {}
+  void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
+    into_.push_back(PreciseFromRecord(i, record));
+  }
+
+ private:
+  std::vector<PreciseCluster>& into_;
+};
+
+int LeadRank(MpiRanks& ranks, int argc, char** argv) {
+  bool sent = false, agreed = false;
+  auto runner = [&](const AnalysisJob& job, Progress&) {
+    setenv("TVOUTPUT", job.outDir.c_str(), 1);
+    RunOutcome outcome;
+    PreciseCollector precise(outcome.precise);
+    try {
+      tarvok::AnalysisOptions options = AnalysisOptionsOf(job);
+      tarvok::AnalysisOptions shared = options;
+      if (shared.generatorState < 0) shared.generatorState = RandomStateOfThisThread();
+      const Table& table = *job.table;
+      ranks.SendJob(shared, table.values.data(), table.genes, table.samples);
+      sent = true;
+      options.distribution = &ranks;
+      AnalyzeInThisProcess(job, options, &outcome.clustersDone, &precise);
+      outcome.status = RunOutcome::Finished;
+    } catch (const RanksFailed& failed) {
+      agreed = true;
+      outcome.message = failed.what();
+    } catch (...) {
+      outcome.message = CurrentFailure();
+    }
+    if (outcome.status == RunOutcome::Failed && !agreed) {
+      outcome.message = ranks.Fail(outcome.message, 1).what();
+      agreed = true;
+    }
+    return outcome;
+  };
+  int status = RunCommandLine(argc, argv, runner);
+  if (agreed) return status;
+  if (!sent) {
+    ranks.Dismiss(status);
+    return status;
+  }
+  try {
+    ranks.Finish();
+  } catch (const RanksFailed& failed) {
+    std::fputs(fmt::format("tarvok: analysis failed: {}\n", failed.what()).c_str(), stderr);
+    return failed.status;
+  }
+  return status;
+}
+
+// Fails at the rank's first permuted copy, for the tests.
+class InjectedFailure : public tarvok::AnalysisObserver {
+ public:
+  void CopyShaved(int, int) override { throw tarvok::Error("failure injected for testing"); }
+};
+
+int FollowRank(MpiRanks& ranks) {
+  tarvok::mpi::SharedJob job;
+  try {
+    int status = 0;
+    if (!ranks.ReceiveJob(job, &status)) return status;
+    job.options.distribution = &ranks;
+    const char* failRank = std::getenv("TARVOK_MPI_FAIL_RANK");
+    InjectedFailure failure;
+    tarvok::AnalysisObserver silent;
+    bool fail = failRank != nullptr && std::atoi(failRank) == ranks.Rank();
+    tarvok::Analyze(job.data.data(), job.genes, job.samples, job.options, fail ? &failure : &silent);
+    ranks.Finish();
+    return 0;
+  } catch (const RanksFailed& failed) {
+    return failed.status;
+  } catch (...) {
+    return ranks.Fail(fmt::format("rank {}: {}", ranks.Rank(), CurrentFailure()), 1).status;
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  int provided = 0;
+  // Only the thread that runs the analysis calls MPI; its workers never do.
+  MPI_Init_thread(&argc, &argv, MPI_THREAD_FUNNELED, &provided);
+  int status = 0;
+  {
+    MpiRanks ranks(MPI_COMM_WORLD);
+    status = ranks.Rank() == 0 ? LeadRank(ranks, argc, argv) : FollowRank(ranks);
+  }
+  MPI_Finalize();
+  return status;
+}
