@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "numeric/Svd.h"
+#include "numeric/VectorClones.h"
 
 namespace {
 
@@ -30,9 +31,11 @@ double Dot(const double* a, const double* b, int m) {
   return sum;
 }
 
-// y = K x, each entry summed in ascending column order.
-void Multiply(const DMatrix& K, int m, const double* x, double* y) {
-  for (int i = 0; i < m; ++i) y[i] = Dot(&K[i][0], x, m);
+// y = K x, each entry summed in ascending column order. K is exactly
+// symmetric, so entry i's terms K[i][j] x[j] are also K[j][i] x[j]: the
+// entries run side by side down K's rows, each sum in its own order.
+TARVOK_VECTOR_CLONES void Multiply(const DMatrix& K, int m, const double* x, double* y) {
+  SumRowMultiples(m, [&](int j) { return &K[j][0]; }, [&](int j) { return x[j]; }, 0, m, y);
 }
 
 // Removes from w its components along basis rows 0..count-1, twice over

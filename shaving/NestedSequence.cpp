@@ -1,7 +1,9 @@
 #include "shaving/NestedSequence.h"
 
 #include <cmath>
+#include <cstddef>
 #include <memory>
+#include <vector>
 
 #include "base/Error.h"
 #include "numeric/VectorClones.h"
@@ -33,24 +35,61 @@ void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DM
 
 namespace {
 
-// Genes whose rows are added to the cross-product matrix together; 32 rows
-// of up to 128 samples stay in the first-level cache.
+// Genes whose rows are added to the cross-product matrix together: 32 rows
+// of up to 256 samples stay in the second-level cache. From 256 samples on,
+// K no longer fits there and every block reads and writes all of it, so the
+// blocks grow to 128 genes, first copied into panels (PackedRows).
 constexpr int kGeneBlock = 32;
+constexpr int kPackedBlock = 128;
+constexpr int kPackFrom = 256;
+
+// A block's genes read where they lie: gene t's entry c at rows[t][c].
+struct DirectRows {
+  const double* const* rows;
+  [[gnu::always_inline]] const double* At(int t, int c) const { return rows[t] + c; }
+};
+
+// A block's genes copied into panels of eight columns, gene after gene
+// within a panel: gene t's entry c at (c / 8) * kPackedBlock * 8 + t * 8 +
+// c % 8 (columns past m are zero). A tile then reads its genes' values
+// from one short contiguous stretch instead of a cache line of each row.
+struct PackedRows {
+  const double* pack;
+  [[gnu::always_inline]] const double* At(int t, int c) const {
+    return pack + static_cast<std::size_t>(c / 8) * kPackedBlock * 8 + t * 8 + c % 8;
+  }
+};
+
+inline std::size_t PackedSize(int m) { return static_cast<std::size_t>((m + 7) / 8) * kPackedBlock * 8; }
+
+[[gnu::always_inline]] inline void PackGeneRows(const double* const* rows, int genes, int m, double* pack) {
+  for (int p = 0; p * 8 < m; ++p) {
+    double* panel = pack + static_cast<std::size_t>(p) * kPackedBlock * 8;
+    const int width = m - 8 * p < 8 ? m - 8 * p : 8;
+    for (int t = 0; t < genes; ++t) {
+      const double* x = rows[t] + 8 * p;
+      for (int e = 0; e < width; ++e) panel[t * 8 + e] = x[e];
+      for (int e = width; e < 8; ++e) panel[t * 8 + e] = 0.0;
+    }
+  }
+}
 
 // One tile of K, rows r0..r0+3 and columns c0..c0+4*quads-1, held in
-// registers while the genes' rows x pass: K[r][c] += x[r] * x[c] (or -=).
-template <bool subtract, int quads>
+// registers while the genes pass: K[r][c] += x[r] * x[c] (or -=). The
+// columns of a tile lie within one panel of packed rows.
+template <bool subtract, int quads, typename Rows>
 [[gnu::always_inline]] inline void AddGeneProductsToTile(const DMatrix& K, int r0, int c0, int genes,
-                                                         const double* const* rows) {
+                                                         const Rows& source) {
   Lanes4 acc[4][quads];
   for (int r = 0; r < 4; ++r)
     for (int q = 0; q < quads; ++q) acc[r][q] = LoadLanes(&K[r0 + r][c0 + 4 * q]);
   for (int t = 0; t < genes; ++t) {
-    const double* x = rows[t];
+    const double* columns = source.At(t, c0);
+    const double* rowValues = source.At(t, r0);
     Lanes4 xc[quads];
-    for (int q = 0; q < quads; ++q) xc[q] = LoadLanes(x + c0 + 4 * q);
+    for (int q = 0; q < quads; ++q) xc[q] = LoadLanes(columns + 4 * q);
     for (int r = 0; r < 4; ++r) {
-      const double xr = x[r0 + r];
+      const double xr = rowValues[r];
       for (int q = 0; q < quads; ++q) {
         if (subtract) {
           acc[r][q] -= xr * xc[q];
@@ -65,18 +104,19 @@ template <bool subtract, int quads>
 }
 
 // K[r][c] += x[r] * x[c] (or -=, with subtract) over the lower triangle
-// c <= r, for the rows x of (at most kGeneBlock) genes in the order given:
-// each entry's sum runs over the genes in that order. Four rows at a time
-// go by tiles held in registers; the tile on the diagonal also changes the
-// entries above it, which only the mirror image of the lower triangle
-// gives their final values. Rows left over go one gene at a time.
-template <bool subtract>
-[[gnu::always_inline]] inline void AddGeneProducts(const DMatrix& K, int m, int genes, const double* const* rows) {
+// c <= r, for the rows x of a block of genes in the order given: each
+// entry's sum runs over the genes in that order. Four rows at a time go by
+// tiles held in registers; the tile on the diagonal also changes the
+// entries above it, which only the mirror image of the lower triangle gives
+// their final values. Rows left over go one gene at a time.
+template <bool subtract, typename Rows>
+[[gnu::always_inline]] inline void AddGeneProducts(const DMatrix& K, int m, int genes, const double* const* rows,
+                                                   const Rows& source) {
   int r0 = 0;
   for (; r0 + 4 <= m; r0 += 4) {
     int c0 = 0;
-    for (; c0 + 8 <= r0; c0 += 8) AddGeneProductsToTile<subtract, 2>(K, r0, c0, genes, rows);
-    for (; c0 <= r0; c0 += 4) AddGeneProductsToTile<subtract, 1>(K, r0, c0, genes, rows);
+    for (; c0 + 8 <= r0; c0 += 8) AddGeneProductsToTile<subtract, 2>(K, r0, c0, genes, source);
+    for (; c0 <= r0; c0 += 4) AddGeneProductsToTile<subtract, 1>(K, r0, c0, genes, source);
   }
   for (int t = 0; t < genes; ++t) {
     const double* x = rows[t];
@@ -100,26 +140,56 @@ void MirrorLowerTriangle(const DMatrix& K, int m) {
     for (int j = 0; j < i; ++j) K[j][i] = K[i][j];
 }
 
-// AddGeneProducts for the genes genes[0..count-1], kGeneBlock at a time.
+// AddGeneProducts for the genes genes[0..count-1], a block at a time; pack
+// holds PackedSize(m) entries when m >= kPackFrom.
 template <bool subtract>
 [[gnu::always_inline]] inline void AddGeneRows(const DMatrix& K, const DMatrix& W, int m, int count,
-                                               const int* genes) {
-  const double* rows[kGeneBlock];
-  for (int t0 = 0; t0 < count; t0 += kGeneBlock) {
-    const int block = count - t0 < kGeneBlock ? count - t0 : kGeneBlock;
+                                               const int* genes, double* pack) {
+  const double* rows[kPackedBlock];
+  const bool packed = m >= kPackFrom;
+  const int blockSize = packed ? kPackedBlock : kGeneBlock;
+  for (int t0 = 0; t0 < count; t0 += blockSize) {
+    const int block = count - t0 < blockSize ? count - t0 : blockSize;
     for (int t = 0; t < block; ++t) rows[t] = &W[genes[t0 + t]][0];
-    AddGeneProducts<subtract>(K, m, block, rows);
+    if (packed) {
+      PackGeneRows(rows, block, m, pack);
+      AddGeneProducts<subtract>(K, m, block, rows, PackedRows{pack});
+    } else {
+      AddGeneProducts<subtract>(K, m, block, rows, DirectRows{rows});
+    }
   }
+}
+
+TARVOK_VECTOR_CLONES void BuildCrossProduct(const DMatrix& K, const DMatrix& W, int m, int g, const int* genes,
+                                            double* pack) {
+  // Gene by gene in order position, each entry's sum starting from 0.0.
+  for (int i = 0; i < m; ++i)
+    for (int j = 0; j <= i; ++j) K[i][j] = 0.0;
+  AddGeneRows<false>(K, W, m, g, genes, pack);
+  MirrorLowerTriangle(K, m);
+}
+
+TARVOK_VECTOR_CLONES void DowndateCrossProductBy(const DMatrix& K, const DMatrix& W, int m, int count,
+                                                 const int* genes, double* pack) {
+  // K is exactly symmetric and both triangles lose the same products, so
+  // the lower triangle is downdated, gene by gene, and mirrored at the end.
+  AddGeneRows<true>(K, W, m, count, genes, pack);
+  MirrorLowerTriangle(K, m);
+}
+
+// The packing scratch of this thread: PackedSize(m) entries when the
+// blocks are packed, else none.
+double* PackScratch(int m) {
+  if (m < kPackFrom) return nullptr;
+  thread_local std::vector<double> scratch;
+  if (scratch.size() < PackedSize(m)) scratch.resize(PackedSize(m));
+  return scratch.data();
 }
 
 }  // namespace
 
-TARVOK_VECTOR_CLONES void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
-  // Gene by gene in order position, each entry's sum starting from 0.0.
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j <= i; ++j) K[i][j] = 0.0;
-  AddGeneRows<false>(K, W, m, g, &order[0]);
-  MirrorLowerTriangle(K, m);
+void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order) {
+  BuildCrossProduct(K, W, m, g, &order[0], PackScratch(m));
 }
 
 TARVOK_VECTOR_CLONES void GeneScores(const IVector& order, const DMatrix& rows, int g, int length,
@@ -224,11 +294,8 @@ void MoveLowestToEnd(const DVector& A, const IVector& order, int g, int h) {
   MoveLowestToEndByScan(A, order, g, h);
 }
 
-TARVOK_VECTOR_CLONES void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
-  // K is exactly symmetric and both triangles lose the same products, so
-  // the lower triangle is downdated, gene by gene, and mirrored at the end.
-  AddGeneRows<true>(K, W, m, count, genes);
-  MirrorLowerTriangle(K, m);
+void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, const int* genes) {
+  DowndateCrossProductBy(K, W, m, count, genes, PackScratch(m));
 }
 
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
