@@ -2,6 +2,9 @@
 // the library that obeys it and the hosts that check it before a run.
 #pragma once
 
+#include <cstdlib>
+#include <thread>
+
 namespace tarvok {
 
 inline constexpr int kMaxThreads = 1024;
@@ -19,6 +22,21 @@ inline bool ParseThreadCount(const char* text, int* count) {
   if (*p != '\0' || value < 1) return false;
   *count = static_cast<int>(value);
   return true;
+}
+
+// The thread count that TARVOK_THREADS asks for: 1 when set to a positive
+// decimal integer (written to *count, at most kMaxThreads), 0 when set to
+// anything else, and -1 when unset (*count then holds the number of
+// hardware threads, at most kMaxThreads).
+inline int ThreadCountFromEnvironment(int* count) {
+  const char* text = std::getenv("TARVOK_THREADS");
+  if (text == nullptr) {
+    unsigned hardware = std::thread::hardware_concurrency();
+    const unsigned most = static_cast<unsigned>(kMaxThreads);
+    *count = hardware == 0 ? 1 : static_cast<int>(hardware > most ? most : hardware);
+    return -1;
+  }
+  return ParseThreadCount(text, count) ? 1 : 0;
 }
 
 }  // namespace tarvok

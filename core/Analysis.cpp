@@ -193,6 +193,8 @@ int Analysis::Genes() const { return state_->genes; }
 
 int Analysis::Samples() const { return state_->samples; }
 
+int Analysis::Clusters() const { return state_->options.clusters; }
+
 const double* Analysis::CentredRow(int g) const { return &state_->reference[g][0]; }
 
 AnalysisResult Analysis::Run(AnalysisObserver* observer) {

@@ -89,6 +89,7 @@ class Analysis {
 
   int Genes() const;
   int Samples() const;
+  int Clusters() const;  // clusters requested
   // The centred data (never orthogonalised): gene g's samples values.
   const double* CentredRow(int g) const;
 

@@ -1,37 +1,9 @@
-// Progress reporting and the one way the library ends a process.
-//
-// Standard output carries monitor lines (monitor mode on) or the bare fatal
-// message (monitor mode off); standard error carries warnings. Every monitor
-// line is flushed as it is written so that a host reading the pipe sees
-// progress at once.
+// The one way the library ends a process.
 #pragma once
 
-#include "base/Format.h"
-#include "base/MonitorKeywords.h"
+#include "results/Monitor.h"
 
-using tarvok::FormatMessage;
-using tarvok::kMonitorAppTerminated;
-using tarvok::kMonitorEstimateOptClusterSize;
-using tarvok::kMonitorExtractCluster;
-using tarvok::kMonitorFatal;
-using tarvok::kMonitorNoClustersLeft;
-using tarvok::kMonitorOrthogonalizeMatrix;
-using tarvok::kMonitorRandomizeMatrix;
-using tarvok::kMonitorShaveInitNestedSequence;
-using tarvok::kMonitorShaveRandNestedSequence;
-
-// Sets the process-wide monitor mode: non-zero on, zero off. Off at load.
-void SetMonitorMode(int flag);
-int MonitorMode();
-
-// MonitorLog: in monitor mode, writes the printf-formatted text and "\n" to
-// standard output and flushes it; otherwise does nothing. A line longer than
-// 63 characters is written whole.
-void MonitorLog(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-// FatalError: reports an already formatted message and ends the process
-// with status 1 (exit handlers run, streams are flushed). In monitor mode
-// the report is the two lines ZR_MONITOR_APP_TERMINATED and
-// "ZR_MONITOR_ERR_FATAL <message>"; otherwise the message and "\n".
-// Only the exports call it, once they have caught a failure.
+// FatalError: reports an already formatted message (ReportFailure) and ends
+// the process with status 1 (exit handlers run, streams are flushed). Only
+// the exports call it, once they have caught a failure.
 [[noreturn]] void FatalError(const char* message);

@@ -26,7 +26,6 @@
 #include "RunDirectory.h"
 #include "Runner.h"
 #include "Summary.h"
-#include "Tarvok.h"
 #include "base/ThreadCount.h"
 
 namespace fs = std::filesystem;
@@ -153,16 +152,18 @@ bool ThreadsFromEnvironmentValid() {
 // Reads the result files and presents them: the summary table on standard
 // output, summary.tsv, summary.json, the exports, the figure files and
 // report.html in the output directory. A run that did not finish
-// (info.incomplete set) presents the clusters it completed of the
-// clustersStarted it began, if any. Returns false when the results could
+// (info.incomplete set) presents the clusters it completed of those it
+// began, if any. The numbers are the analysis's own, at full precision,
+// where the outcome holds them. Returns false when the results could
 // not be presented, after saying why.
 //   centred (input) the table's centred rows, for the unclustered genes of
 //           the CDT
-bool PresentResults(const RunInfo& info, const std::string& outDir, int clustersDone, int clustersStarted,
+bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOutcome& outcome,
                     const PresentationOptions& presentation, const std::vector<std::vector<double>>& centred) {
   try {
-    RunResults results = info.incomplete.empty() ? ReadRunResults(outDir, clustersDone)
-                                                 : ReadFinishedResults(outDir, clustersStarted);
+    RunResults results = info.incomplete.empty() ? ReadRunResults(outDir, outcome.clustersDone)
+                                                 : ReadFinishedResults(outDir, outcome.clustersStarted);
+    TakePreciseValues(results, outcome.precise);
     if (!info.incomplete.empty() && results.clusters.empty()) return true;  // nothing finished to show
     std::ostringstream table;
     PrintSummary(results, table);
@@ -196,7 +197,7 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
                                                      info.clusters, started - 1)
                                        : std::string("before the first cluster");
       info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
-      PresentResults(info, outDir.Path(), 0, started, presentation, centred);
+      PresentResults(info, outDir.Path(), outcome, presentation, centred);
       Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
                            outDir.CountResultFiles(), outDir.Path()));
       return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -206,13 +207,13 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
       std::string meaning = ExplainFailure(outcome.message);
       if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
       info.incomplete = "the analysis failed: " + outcome.message;
-      PresentResults(info, outDir.Path(), 0, started, presentation, centred);
+      PresentResults(info, outDir.Path(), outcome, presentation, centred);
       return kExitAnalysisFailed;
     }
     case RunOutcome::Finished:
       break;
   }
-  return PresentResults(info, outDir.Path(), outcome.clustersDone, started, presentation, centred)
+  return PresentResults(info, outDir.Path(), outcome, presentation, centred)
              ? kExitSuccess
              : kExitAnalysisFailed;
 }
@@ -296,8 +297,8 @@ int RunCommand(const RunOptions& options) {
     job.outDir = outDir->Path();
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
-      job.classFile = job.outDir + "/classes.txt";
-      WriteClassFile(classes.classes, job.classFile);
+      job.classes = classes.classes;
+      WriteClassFile(classes.classes, job.outDir + "/classes.txt");
     }
   } catch (const std::exception& error) {
     Complain(error.what());

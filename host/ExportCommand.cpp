@@ -13,6 +13,7 @@
 #include "ClassFile.h"
 #include "Cli.h"
 #include "Exports.h"
+#include "PreciseValues.h"
 #include "ResultFiles.h"
 #include "Runner.h"
 
@@ -58,17 +59,21 @@ std::vector<std::vector<double>> CentredMatrix(const std::string& dir, size_t ge
   return rows;
 }
 
-// The run's table and parameters from summary.json, as far as it has them.
-RunInfo ReadRunInfo(const std::string& dir, const RunResults& r, size_t genes) {
+// The run's summary.json, or a discarded value when it is missing or damaged.
+nlohmann::json ReadSummaryJson(const std::string& dir) {
+  std::ifstream in(dir + "/summary.json", std::ios::binary);
+  if (!in) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(in, nullptr, false);
+}
+
+// The run's table and parameters from its summary, as far as it has them.
+RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes) {
   RunInfo info;
   info.genes = static_cast<int>(genes);
   info.samples = r.samples;
   info.clusters = static_cast<int>(r.clusters.size());
-  std::ifstream in(dir + "/summary.json", std::ios::binary);
-  if (!in) return info;
   // The report's header only: a damaged summary leaves it short, nothing more.
   try {
-    nlohmann::json doc = nlohmann::json::parse(in, nullptr, false);
     if (doc.is_discarded() || !doc.is_object()) return info;
     info.table = doc.value("table", std::string());
     const nlohmann::json p = doc.value("parameters", nlohmann::json::object());
@@ -82,6 +87,21 @@ RunInfo ReadRunInfo(const std::string& dir, const RunResults& r, size_t genes) {
   } catch (const nlohmann::json::exception&) {
   }
   return info;
+}
+
+// The clusters' full-precision numbers that the summary keeps, so that the
+// exports are the run's own; a cluster the summary lacks keeps the result
+// files' six decimals.
+std::vector<PreciseCluster> ReadPreciseClusters(const nlohmann::json& doc) {
+  std::vector<PreciseCluster> precise;
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains("clusters") || !doc["clusters"].is_array()) {
+    return precise;
+  }
+  for (const nlohmann::json& cluster : doc["clusters"]) {
+    PreciseCluster p;
+    if (ParsePrecise(cluster, &p)) precise.push_back(p);
+  }
+  return precise;
 }
 
 std::vector<std::string> ClassNames(const ExportOptions& options, int samples) {
@@ -127,7 +147,9 @@ int Export(const ExportOptions& options) {
   } catch (const std::runtime_error& error) {
     throw ExportError(error.what());
   }
-  RunInfo info = ReadRunInfo(dir, r, genes.size());
+  const nlohmann::json summary = ReadSummaryJson(dir);
+  TakePreciseValues(r, ReadPreciseClusters(summary));
+  RunInfo info = ReadRunInfo(summary, r, genes.size());
   info.classNames = ClassNames(options, r.samples);
   PresentationOptions presentation;
   presentation.figures = options.figures;

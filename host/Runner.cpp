@@ -22,17 +22,23 @@
 #include <map>
 #include <sstream>
 #include <stdexcept>
+#include <new>
 #include <thread>
 
 #include "AtomicFile.h"
-#include "Tarvok.h"
 #include "base/ResultNames.h"
+#include "base/ThreadCount.h"
+#include "core/Analysis.h"
+#include "results/Monitor.h"
+#include "results/RunFiles.h"
 
 
 namespace {
 
-// The child's last line on the monitor pipe, after RuzoVavav returned.
+// The child's last line on the monitor pipe, after the analysis returned.
 constexpr const char* kClustersDoneLine = "TARVOK_HOST_CLUSTERS_DONE";
+// Starts the line with a finished cluster's numbers.
+constexpr const char* kClusterLine = "TARVOK_HOST_PRECISE";
 
 // Seconds between SIGTERM and SIGKILL for a child that will not stop.
 constexpr double kKillGraceSeconds = 3.0;
@@ -118,8 +124,47 @@ void FlushOnStopSignals() {
   }).detach();
 }
 
-// The child: TVOUTPUT and TARVOK_THREADS set, standard output and error into
-// the pipes, one RuzoVavav call, then the clusters-done line. Never returns.
+// Tells tarvok each finished cluster's numbers at full precision, one
+// JSON line on the monitor pipe.
+class PreciseLines : public tarvok::AnalysisObserver {
+ public:
+  void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
+    std::string line = std::string(kClusterLine) + " " + PreciseJson(PreciseFromRecord(i, record)).dump() + "\n";
+    std::fwrite(line.data(), 1, line.size(), stdout);
+    std::fflush(stdout);
+  }
+};
+
+// The analysis, its result files and monitor lines, in the child.
+void AnalyzeInChild(const AnalysisJob& job) {
+  const Table& table = *job.table;
+  const AnalysisParameters& p = job.parameters;
+  ResultFiles files(table.genes, table.samples, p.clusters);
+  tarvok::AnalysisOptions options;
+  options.clusters = p.clusters;
+  options.shavePercent = p.shave;
+  options.permutations = p.permutations;
+  options.tolerancePercent = p.tolerance;
+  options.supervisionPercent = p.supervise;
+  if (p.supervise != 0) options.classes = job.classes;
+  options.threads = job.threads;
+  if (options.threads <= 0 && tarvok::ThreadCountFromEnvironment(&options.threads) == 0) {
+    throw std::runtime_error("TARVOK_THREADS is not a whole number from 1 to 1024");
+  }
+  // A fresh process: the generator starts where every run starts.
+  options.generatorState = -1;
+  tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
+  if (!check.message.empty()) throw std::runtime_error("the table's " + check.message);
+  tarvok::Analysis analysis(table.values.data(), table.genes, table.samples, options);
+  PreciseLines precise;
+  int clustersDone = 0;
+  files.Run(analysis, job.generateLabels, job.dumpMatrix, &clustersDone, &precise);
+  std::printf("%s %d\n", kClustersDoneLine, clustersDone);
+}
+
+// The child: TVOUTPUT set, standard output and error into the pipes, the
+// analysis, then the clusters-done line. A failure is reported as the
+// fatal monitor lines, with status 1. Never returns.
 [[noreturn]] void RunChild(const AnalysisJob& job, int outFd, int errFd, pid_t parent) {
   signal(SIGINT, SIG_DFL);
   signal(SIGTERM, SIG_DFL);
@@ -136,18 +181,19 @@ void FlushOnStopSignals() {
   close(outFd);
   close(errFd);
   setenv("TVOUTPUT", job.outDir.c_str(), 1);
-  if (job.threads > 0) setenv("TARVOK_THREADS", std::to_string(job.threads).c_str(), 1);
-  const Table& table = *job.table;
-  int monitor = 1, generate = job.generateLabels ? 1 : 0, dump = job.dumpMatrix ? 1 : 0;
-  std::string classFile = job.classFile;
-  char* classPath = classFile.data();
-  int clustersDone = 0;
-  const AnalysisParameters& p = job.parameters;
-  RuzoVavav(&p.clusters, &p.shave, &p.permutations, &p.tolerance, table.values.data(), &table.genes,
-            &table.samples, &monitor, &generate, &dump, &p.supervise, &classPath, &clustersDone);
-  std::printf("%s %d\n", kClustersDoneLine, clustersDone);
+  SetMonitorMode(1);
+  int status = 0;
+  try {
+    AnalyzeInChild(job);
+  } catch (const std::bad_alloc&) {
+    ReportFailure("out of memory");
+    status = 1;
+  } catch (const std::exception& failure) {
+    ReportFailure(failure.what());
+    status = 1;
+  }
   std::fflush(nullptr);
-  _exit(0);
+  _exit(status);
 }
 
 // One of the child's two output pipes, cut into lines.
@@ -228,6 +274,12 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
   auto takeOut = [&](std::string line) {
     // A bell after the library's warnings has no line of its own.
     line.erase(std::remove(line.begin(), line.end(), '\a'), line.end());
+    if (line.compare(0, std::strlen(kClusterLine) + 1, std::string(kClusterLine) + " ") == 0) {
+      PreciseCluster cluster;
+      nlohmann::json j = nlohmann::json::parse(line.substr(std::strlen(kClusterLine) + 1), nullptr, false);
+      if (ParsePrecise(j, &cluster)) outcome.precise.push_back(cluster);
+      return;
+    }
     if (line.compare(0, std::strlen(kClustersDoneLine), kClustersDoneLine) == 0) {
       doneSeen = true;
       outcome.clustersDone = std::atoi(line.c_str() + std::strlen(kClustersDoneLine));

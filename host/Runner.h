@@ -1,11 +1,12 @@
-// Running one analysis: the output directory, the label and class files
-// the library reads, and the child process that calls RuzoVavav while this
-// process follows its monitor lines.
+// Running one analysis: the output directory, the label and class files,
+// and the child process that runs the analysis and writes its result files
+// while this process follows its monitor lines.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "PreciseValues.h"
 #include "Progress.h"
 #include "Table.h"
 
@@ -20,21 +21,22 @@ struct AnalysisParameters {
   int supervise = 0;
 };
 
-// Everything the child needs for one RuzoVavav call.
+// Everything the child needs for one analysis.
 struct AnalysisJob {
   const Table* table = nullptr;  // the matrix; not owned
   AnalysisParameters parameters;
   bool dumpMatrix = false;
-  int threads = 0;             // TARVOK_THREADS for the child; 0 leaves it unset
+  int threads = 0;             // worker threads; 0: as TARVOK_THREADS says, else all cores
   std::string outDir;          // absolute; becomes TVOUTPUT
-  std::string classFile;       // absolute, or empty when unsupervised
-  bool generateLabels = true;  // false: the library reads RowLbls.txt/ColLbls.txt
+  std::vector<int> classes;    // class of each sample; used when supervised
+  bool generateLabels = true;  // false: the child reads RowLbls.txt/ColLbls.txt
 };
 
 struct RunOutcome {
   enum Status { Finished, Failed, Interrupted };
   Status status = Failed;
-  int clustersDone = 0;     // Finished: RuzoVavav's clustersDone
+  int clustersDone = 0;     // Finished: the clusters the analysis extracted
+  std::vector<PreciseCluster> precise;  // every finished cluster's numbers, in order
   std::string message;      // Failed: why, in one line
   int clustersStarted = 0;  // passes begun, as the monitor lines told
   int signal = 0;           // Interrupted: SIGINT or SIGTERM, the signal that stopped the run

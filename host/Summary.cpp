@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include "AtomicFile.h"
+#include "PreciseValues.h"
 #include "Utf8.h"
 
 std::string SignificantDigits(double value) {
@@ -68,13 +69,9 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
   using json = nlohmann::ordered_json;  // keys in the order written
   json clusters = json::array();
   for (const ClusterResult& c : r.clusters) {
-    clusters.push_back({{"cluster", c.number},
-                        {"genes", c.size},
-                        {"step", c.chosenStep},
-                        {"eigenvalue", c.eigenvalue},
-                        {"r2_percent", c.r2},
-                        {"gap", c.gap},
-                        {"gene_labels", c.geneLabels}});
+    json cluster = PreciseJson(PreciseFromResult(c));
+    cluster["gene_labels"] = c.geneLabels;
+    clusters.push_back(cluster);
   }
   json doc = {{"table", info.table},
               {"genes", info.genes},

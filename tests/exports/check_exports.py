@@ -10,8 +10,10 @@ Usage: /usr/bin/python3 check_exports.py OUTDIR TABLE CLASSNAMES (run|export)
 CDT by Bio.Cluster (and its KGG writer, fed our groups, must write our
 KGG), GCT 1.3 by the reader below, written from the format's published
 description, SVG figures by an XML parser, figure data against the
-cluster files. Every value must be the same double as in its source.
+cluster files and the components summary.json keeps at full precision.
+Every value must be the same double as in its source.
 """
+import json
 import os
 import sys
 import xml.etree.ElementTree as ET
@@ -26,13 +28,18 @@ def lines(path):
 
 def read_run(out):
     samples = lines(os.path.join(out, "ColLbls.txt"))
+    with open(os.path.join(out, "summary.json")) as f:
+        summary = json.load(f)
     clusters = []
     for i, line in enumerate(lines(os.path.join(out, "clusterlengths.txt")), 1):
         size = int(line.split("\t")[1])
         genes = lines(os.path.join(out, "clabels%05d.txt" % i))
         values = [float(v) for v in lines(os.path.join(out, "cluster%05d.txt" % i))]
         rows = [[values[s * size + j] for s in range(len(samples))] for j in range(size)]
-        component = [float(v) for v in lines(os.path.join(out, "pc%05d.txt" % i))]
+        # The run's own component at full precision (pc%05d.txt holds six decimals).
+        component = summary["clusters"][i - 1]["component"]
+        assert len(component) == len(samples)
+        assert all(abs(a - float(b)) <= 5e-7 for a, b in zip(component, lines(os.path.join(out, "pc%05d.txt" % i))))
         scores = []
         for row in rows:
             total = 0.0

@@ -14,10 +14,13 @@
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <nlohmann/json.hpp>
 #include <thread>
 
 #include "Cli.h"
 #include "HostTestSupport.h"
+#include "Table.h"
+#include "core/Analysis.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
@@ -423,6 +426,21 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   }
   EXPECT_EQ(ReadFile(dir.File("1/variance00001.txt")), ReadFile(dir.File("2/variance00001.txt")));
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
+  EXPECT_EQ(ReadFile(dir.File("1/summary.json")), ReadFile(dir.File("2/summary.json")));
+
+  // summary.json holds the analysis's own numbers, not the files' six decimals.
+  Table table = ReadTable(dir.File("t.tsv"), ReadOptions());
+  tarvok::AnalysisOptions options;
+  options.clusters = 1;
+  options.permutations = 6;
+  tarvok::AnalysisResult core = tarvok::Analyze(table.values.data(), table.genes, table.samples, options);
+  nlohmann::json cluster = nlohmann::json::parse(ReadFile(dir.File("1/summary.json")))["clusters"][0];
+  ASSERT_EQ(core.ClustersDone(), 1);
+  const tarvok::ClusterRecord& record = core.clusters[0];
+  EXPECT_EQ(cluster["eigenvalue"].get<double>(), record.eigenvalue);
+  EXPECT_EQ(cluster["gap"].get<double>(), record.gap[record.chosenStep]);
+  EXPECT_EQ(cluster["component"].get<std::vector<double>>(), record.component);
+  EXPECT_EQ(cluster["steps"]["mean_permuted_r2_percent"].get<std::vector<double>>(), record.meanPermutedR2);
 }
 
 // Waits up to five minutes (a sanitizer build is slow) for a running tarvok
@@ -523,7 +541,7 @@ TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {
   EXPECT_LT(seconds, 30.0);
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err,
-            "tarvok: analysis failed: RuzoVavav: dataMatrix value of gene 1, sample 1 is 1e+300; allowed: "
+            "tarvok: analysis failed: the table's value of gene 1, sample 1 is 1e+300; allowed: "
             "magnitudes up to 1e+140\n");
   EXPECT_EQ(r.out, "");
   EXPECT_FALSE(FileExists(out + "/report.html"));

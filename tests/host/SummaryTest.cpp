@@ -9,6 +9,7 @@
 #include <sstream>
 #include <stdexcept>
 
+#include "host/PreciseValues.h"
 #include "host/ResultFiles.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
@@ -134,8 +135,9 @@ TEST(WriteSummaryFiles, JsonKeepsFullPrecisionAndRecordsHowTheRunWent) {
   TempDir dir;
   RunResults r = MakeResults(5, 2);
   r.clusters[0].eigenvalue = 0.1 + 0.2;  // 0.30000000000000004
-  r.clusters[0].gap = 7e-9;
-  r.clusters[1].r2 = 1.0 / 3.0;
+  r.clusters[0].gap = r.clusters[0].gapCurve[r.clusters[0].chosenStep - 1] = 7e-9;
+  r.clusters[1].r2 = r.clusters[1].r2Curve[r.clusters[1].chosenStep - 1] = 1.0 / 3.0;
+  r.clusters[1].within[0] = 2.0 / 3.0;
   RunInfo info = Info();
   info.missingPolicy = "row-mean";
   info.missingCells = 4;
@@ -148,6 +150,19 @@ TEST(WriteSummaryFiles, JsonKeepsFullPrecisionAndRecordsHowTheRunWent) {
   EXPECT_EQ(doc["clusters"][0]["eigenvalue"].get<double>(), 0.1 + 0.2);
   EXPECT_EQ(doc["clusters"][0]["gap"].get<double>(), 7e-9);
   EXPECT_EQ(doc["clusters"][1]["r2_percent"].get<double>(), 1.0 / 3.0);
+  // Every cluster's numbers read back whole, and only onto the same cluster.
+  std::vector<PreciseCluster> precise(2);
+  ASSERT_TRUE(ParsePrecise(doc["clusters"][0], &precise[0]));
+  ASSERT_TRUE(ParsePrecise(doc["clusters"][1], &precise[1]));
+  EXPECT_EQ(precise[1].within[0], 2.0 / 3.0);
+  RunResults six = MakeResults(5, 2);
+  precise[0].number = 9;
+  TakePreciseValues(six, precise);
+  EXPECT_NE(six.clusters[0].eigenvalue, 0.1 + 0.2);
+  EXPECT_EQ(six.clusters[1].r2, 1.0 / 3.0);
+  EXPECT_EQ(six.clusters[1].within, r.clusters[1].within);
+  doc["clusters"][1]["steps"]["gap"].erase(0);
+  EXPECT_FALSE(ParsePrecise(doc["clusters"][1], &precise[1]));
   EXPECT_EQ(doc["missing_values"],
             nlohmann::json({{"policy", "row-mean"},
                             {"missing_cells", 4},

@@ -1,0 +1,150 @@
+#include "results/RunFiles.h"
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "base/Error.h"
+#include "base/ResultNames.h"
+#include "numeric/Arrays.h"
+#include "results/Labels.h"
+#include "results/Monitor.h"
+#include "results/OutputDirectory.h"
+#include "results/Writers.h"
+
+namespace {
+
+void StopEarly(int i, int K) {
+  MonitorLog("%s", kMonitorNoClustersLeft);
+  std::fprintf(stderr, "No clusters left to extract...\n");
+  std::fprintf(stderr, "\tExtracted %d of requested %d\n", i, K);
+  std::fflush(stderr);
+  std::fputs("\a", stdout);
+  std::fflush(stdout);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// No one else to tell.
+tarvok::AnalysisObserver nobody;
+
+// The run's monitor lines and per-cluster result files, at the moments of
+// the run's events, each event then passed on to next.
+class ResultFileWriter : public tarvok::AnalysisObserver {
+ public:
+  ResultFileWriter(const tarvok::Analysis& analysis, const CVector& geneLabels, const CVector& clusterFileNames,
+                   const CVector& clusterLabelFileNames, std::FILE* clusterLengths, int* clustersDone,
+                   tarvok::AnalysisObserver& next)
+      : analysis_(analysis), geneLabels_(geneLabels), clusterFileNames_(clusterFileNames),
+        clusterLabelFileNames_(clusterLabelFileNames), clusterLengths_(clusterLengths),
+        clustersDone_(clustersDone), next_(next) {}
+
+  void PassStarted(int i) override {
+    MonitorLog("%s %d", kMonitorExtractCluster, i);
+    next_.PassStarted(i);
+  }
+  void ShavingData(int i) override {
+    MonitorLog("%s", kMonitorShaveInitNestedSequence);
+    next_.ShavingData(i);
+  }
+  void DataShaved(int i, int K) override {
+    MonitorLog("%s %d %d", kMonitorEstimateOptClusterSize, i, K);
+    next_.DataShaved(i, K);
+  }
+  void CopyShaved(int b, int B) override {
+    MonitorLog("%s", kMonitorRandomizeMatrix);
+    MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b, B);
+    next_.CopyShaved(b, B);
+  }
+  void SizeChosen(int i, const tarvok::ClusterRecord& record) override {
+    WriteGapFile(i, record);
+    WriteVarianceFile(i, record);
+    // The data file holds the centred data, never orthogonalised.
+    std::string dataPath = OutputPath(clusterFileNames_[i - 1]);
+    DataDump([this](int gene) { return analysis_.CentredRow(gene); }, analysis_.Samples(), record.size,
+             record.genes.data(), dataPath.c_str());
+    std::string labelPath = OutputPath(clusterLabelFileNames_[i - 1]);
+    StoreLabels(geneLabels_, record.size, record.genes.data(), labelPath.c_str());
+    next_.SizeChosen(i, record);
+  }
+  void Orthogonalizing(int i) override {
+    MonitorLog("%s %d", kMonitorOrthogonalizeMatrix, i);
+    next_.Orthogonalizing(i);
+  }
+  void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
+    std::fprintf(clusterLengths_, "%d\t %d\n", record.chosenStep + 1, record.size);
+    // Flushed at once so that a run stopped from outside keeps the lines
+    // of every finished pass.
+    std::fflush(clusterLengths_);
+    WriteEigenFile(i, record.eigenvalue);
+    WritePcFile(i, record.component);
+    *clustersDone_ = i;
+    next_.ClusterDone(i, record);
+  }
+  bool CancelRequested() override { return next_.CancelRequested(); }
+
+ private:
+  const tarvok::Analysis& analysis_;
+  const CVector& geneLabels_;
+  const CVector& clusterFileNames_;
+  const CVector& clusterLabelFileNames_;
+  std::FILE* clusterLengths_;
+  int* clustersDone_;
+  tarvok::AnalysisObserver& next_;
+};
+
+}  // namespace
+
+ResultFiles::ResultFiles(int genes, int samples, int clusters)
+    : genes_(genes), samples_(samples), clusters_(clusters), geneLabels_(cvector(genes)),
+      sampleLabels_(cvector(samples)), clusterFileNames_(cvector(clusters)),
+      clusterLabelFileNames_(cvector(clusters)) {}
+
+ResultFiles::~ResultFiles() {
+  ReleaseCvector(geneLabels_, genes_);
+  ReleaseCvector(sampleLabels_, samples_);
+  ReleaseCvector(clusterFileNames_, clusters_);
+  ReleaseCvector(clusterLabelFileNames_, clusters_);
+}
+
+tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, bool generateLabels, bool dumpMatrix,
+                                        int* clustersDone, tarvok::AnalysisObserver* also) {
+  const int K = clusters_;
+  const int G = genes_;
+  const int N = samples_;
+  if (analysis.Genes() != G || analysis.Samples() != N || analysis.Clusters() != K) {
+    throw tarvok::Error("ResultFiles: the analysis is not of the size the files were made for\n");
+  }
+
+  if (dumpMatrix) WriteOrigMatrix([&](int gene) { return analysis.CentredRow(gene); }, G, N);
+
+  std::string rowLabelPath = OutputPath(tarvok::kRowLabelsFile);
+  std::string columnLabelPath = OutputPath(tarvok::kColumnLabelsFile);
+  if (generateLabels) {
+    GenerateLabels(geneLabels_, G, "GENE", "");
+    StoreLabels(geneLabels_, G, nullptr, rowLabelPath.c_str());
+    GenerateLabels(sampleLabels_, N, "sample", "");
+    StoreLabels(sampleLabels_, N, nullptr, columnLabelPath.c_str());
+  } else {
+    ReadLabels(geneLabels_, G, rowLabelPath.c_str(), "GENE");
+    ReadLabels(sampleLabels_, N, columnLabelPath.c_str(), "sample");
+  }
+
+  GenerateLabels(clusterLabelFileNames_, K, "clabels", ".txt");
+  StoreLabels(clusterLabelFileNames_, K, nullptr, OutputPath(tarvok::kClusterLabelListFile).c_str());
+  GenerateLabels(clusterFileNames_, K, "cluster", ".txt");
+  StoreLabels(clusterFileNames_, K, nullptr, OutputPath(tarvok::kClusterListFile).c_str());
+
+  std::string lengthsPath = OutputPath(tarvok::kClusterLengthsFile);
+  std::unique_ptr<std::FILE, FileCloser> clusterLengths(std::fopen(lengthsPath.c_str(), "w"));
+  if (!clusterLengths) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
+
+  ResultFileWriter writer(analysis, geneLabels_, clusterFileNames_, clusterLabelFileNames_, clusterLengths.get(),
+                          clustersDone, also != nullptr ? *also : nobody);
+  tarvok::AnalysisResult result = analysis.Run(&writer);
+  if (K > 0 && result.ClustersDone() == 0) *clustersDone = 0;
+  if (result.stopReason != tarvok::StopReason::Completed) StopEarly(result.ClustersDone(), K);
+  return result;
+}

@@ -1,0 +1,37 @@
+// One analysis run with its classic result files and monitor lines: the
+// label and list files before the first pass, each cluster's files at the
+// moment its pass reaches them, and the early-stop notice. The C face and
+// the command-line program's analysis process both run through here, so
+// their files are the same.
+#pragma once
+
+#include "core/Analysis.h"
+#include "numeric/Arrays.h"
+
+// The label tables of one run, allocated before anything else of the run
+// (so an allocation failure is the first thing a run with huge counts
+// reports), then the run itself.
+class ResultFiles {
+ public:
+  ResultFiles(int genes, int samples, int clusters);
+  ~ResultFiles();
+  ResultFiles(const ResultFiles&) = delete;
+  ResultFiles& operator=(const ResultFiles&) = delete;
+
+  // Runs analysis (not yet run; of the genes, samples and clusters given to
+  // the constructor), writing into the output directory (TVOUTPUT).
+  //   generateLabels (input) true: write GENE%05d / sample%05d labels;
+  //                  false: read RowLbls.txt and ColLbls.txt from the directory
+  //   dumpMatrix     (input) true: also write the centred matrix
+  //   clustersDone   (output) set to each cluster's number as its files are
+  //                  complete, so a failure leaves the count of whole clusters
+  //   also           (input) when not null, told every event after the files
+  //                  of that event are written
+  // Returns the analysis's result. Throws what the analysis or a writer throws.
+  tarvok::AnalysisResult Run(tarvok::Analysis& analysis, bool generateLabels, bool dumpMatrix, int* clustersDone,
+                             tarvok::AnalysisObserver* also = nullptr);
+
+ private:
+  int genes_, samples_, clusters_;
+  CVector geneLabels_, sampleLabels_, clusterFileNames_, clusterLabelFileNames_;
+};
