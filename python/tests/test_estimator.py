@@ -130,7 +130,7 @@ def test_the_core_is_compiled_in_not_loaded(blocks):
 
 def test_exports_carry_names_and_classes_and_fail_as_exceptions(blocks, tmp_path):
     pd = pytest.importorskip("pandas")
-    frame = pd.DataFrame(blocks, index=[f"g{i}" for i in range(60)], columns=[f"s{j}" for j in range(8)])
+    frame = pd.DataFrame(blocks.copy(), index=[f"g{i}" for i in range(60)], columns=[f"s{j}" for j in range(8)])
     frame.iloc[3, 2] = np.nan  # g3 is left out; the others keep their names
     classes = ["ALL"] * 4 + ["AML"] * 4
     model = tarvok.GeneShaving(missing="drop", **FAST).fit(frame, classes)

@@ -110,7 +110,8 @@ def core_record_program(tmp_path_factory):
     assert compiler, "g++ is needed to build the core record printer"
     program = tmp_path_factory.mktemp("core") / "core_record"
     subprocess.run([compiler, "-std=c++17", "-O2", "-ffp-contract=off", f"-I{REPO}",
-                    str(Path(__file__).with_name("core_record.cpp")), *exports, archive, "-pthread", "-o", str(program)],
+                    str(Path(__file__).with_name("core_record.cpp")), *exports, archive, "-pthread", "-o",
+                    str(program)],
                    check=True)
     return program
 
