@@ -12,7 +12,6 @@
 #include <Rcpp.h>
 
 #include <exception>
-#include <map>
 #include <new>
 #include <stdexcept>
 #include <string>
@@ -264,13 +263,7 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
 // record (the list ShaveCore returned) to path, atomically.
 // [[Rcpp::export(name = ".writeExport", rng = false)]]
 void WriteExport(Rcpp::List record, std::string format, std::string path) {
-  static const std::map<std::string, std::string (*)(const exports::ExportRecord&)> kTexts = {
-      {"gmt", &exports::GmtText}, {"kgg", &exports::KggText}, {"cdt", &exports::CdtText}, {"gct", &exports::GctText}};
-  Exporting([&] {
-    const exports::ExportRecord r = ListRecord(record);
-    exports::CheckRecord(r);
-    exports::WriteFileAtomically(path, kTexts.at(format)(r));
-  });
+  Exporting([&] { exports::WriteExport(ListRecord(record), format, path); });
 }
 
 // Writes every export file of the record into dir (which must exist).

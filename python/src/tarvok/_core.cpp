@@ -19,7 +19,6 @@
 
 #include <cstdint>
 #include <limits>
-#include <map>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -147,23 +146,6 @@ void Exporting(Write write) {
   throw py::error_already_set();
 }
 
-// The writer of each export file by its format's name.
-std::string (*TextOf(const std::string& format))(const exports::ExportRecord&) {
-  static const std::map<std::string, std::string (*)(const exports::ExportRecord&)> kTexts = {
-      {"gmt", &exports::GmtText}, {"kgg", &exports::KggText}, {"cdt", &exports::CdtText}, {"gct", &exports::GctText}};
-  auto text = kTexts.find(format);
-  if (text == kTexts.end()) throw py::value_error("no export format " + format + "; known: cdt, gct, gmt, kgg");
-  return text->second;
-}
-
-void WriteExport(const exports::ExportRecord& record, const std::string& format, const std::string& path) {
-  auto text = TextOf(format);
-  Exporting([&] {
-    exports::CheckRecord(record);
-    exports::WriteFileAtomically(path, text(record));
-  });
-}
-
 // Pickling keeps the record as plain lists, so that a fitted estimator
 // saved and loaded again still writes its exports.
 py::tuple RecordState(const exports::ExportRecord& r) {
@@ -254,8 +236,12 @@ PYBIND11_MODULE(_core, module) {
   module.doc() = "The gene-shaving core, compiled in (internal; use tarvok.GeneShaving or tarvok.shave).";
   py::class_<exports::ExportRecord>(module, "ExportRecord",
                                     "What the export files of one run are written from (internal).")
-      .def("write", &WriteExport, py::arg("format"), py::arg("path"),
-           "Writes the export file of format (gmt, kgg, cdt or gct) to path, atomically.")
+      .def(
+          "write",
+          [](const exports::ExportRecord& record, const std::string& format, const std::string& path) {
+            Exporting([&] { exports::WriteExport(record, format, path); });
+          },
+          py::arg("format"), py::arg("path"), "Writes the export file of format (gmt, kgg, cdt or gct) to path.")
       .def(
           "write_all",
           [](const exports::ExportRecord& record, const std::string& directory) {
