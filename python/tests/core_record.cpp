@@ -62,12 +62,14 @@ int main(int argc, char** argv) {
   }
   std::printf("stop %d\n", static_cast<int>(result.stopReason));
   if (const char* dir = std::getenv("TARVOK_EXPORTS_DIR")) {
-    std::vector<std::string> geneLabels, sampleLabels, classNames;
-    char label[32];
-    for (int g = 1; g <= genes; ++g) geneLabels.push_back((std::snprintf(label, sizeof label, "GENE%05d", g), label));
-    for (int s = 1; s <= samples; ++s) {
-      sampleLabels.push_back((std::snprintf(label, sizeof label, "sample%05d", s), label));
-    }
+    auto numbered = [](const char* format, int count) {
+      std::vector<std::string> labels;
+      char label[32];
+      for (int j = 1; j <= count; ++j) labels.push_back((std::snprintf(label, sizeof label, format, j), label));
+      return labels;
+    };
+    std::vector<std::string> geneLabels = numbered("GENE%05d", genes), sampleLabels = numbered("sample%05d", samples);
+    std::vector<std::string> classNames;
     for (int c : options.classes) classNames.push_back(std::to_string(c));
     tarvok::exports::WriteExports(
         tarvok::exports::RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, classNames), dir);
