@@ -128,6 +128,19 @@ void WriteFileAtomically(const std::string& path, const std::string& content) {
   Rename(WriteTemporary(path, content), path);
 }
 
+void WriteExport(const ExportRecord& r, const std::string& format, const std::string& path) {
+  static const std::pair<const char*, std::string (*)(const ExportRecord&)> kTexts[] = {
+      {"gmt", &GmtText}, {"kgg", &KggText}, {"cdt", &CdtText}, {"gct", &GctText}};
+  for (const auto& text : kTexts) {
+    if (format == text.first) {
+      CheckRecord(r);
+      WriteFileAtomically(path, text.second(r));
+      return;
+    }
+  }
+  throw std::invalid_argument("no export format \"" + format + "\"; known: gmt, kgg, cdt, gct");
+}
+
 void WriteExports(const ExportRecord& r, const std::string& dir) {
   CheckRecord(r);
   const std::string texts[] = {GmtText(r), KggText(r), CdtText(r), GctText(r)};

@@ -68,6 +68,13 @@ const std::vector<std::string>& ExportFileNames();
 // write PATH: REASON".
 void WriteExports(const ExportRecord& r, const std::string& dir);
 
+// Checks r, then writes the file of one format ("gmt", "kgg", "cdt" or
+// "gct": GmtText, KggText, CdtText or GctText) to path atomically, as
+// WriteFileAtomically does; for the faces that write one file at a time.
+// Throws std::invalid_argument for another format or a record whose parts
+// disagree, std::runtime_error "cannot write PATH: REASON".
+void WriteExport(const ExportRecord& r, const std::string& format, const std::string& path);
+
 // Writes content to a temporary file beside path (".NAME.tmp") and renames
 // it to path. Throws std::runtime_error "cannot write PATH: REASON"; the
 // temporary is removed. (The command-line host has its own, which also

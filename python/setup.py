@@ -1,7 +1,7 @@
 """Builds tarvok._core: the pybind11 bindings plus the core's own sources.
 
 The core (base/, numeric/, shaving/, core/ of the repository this folder
-lives in) is compiled into the module itself, so the package never loads
+lives in) and the export writers (exports/) are compiled into the module itself, so the package never loads
 the shared library. Its numbers must be the bits every other build gives:
 no fused multiply-adds, no value-changing floating-point optimisation.
 """
@@ -12,7 +12,7 @@ from setuptools import setup
 
 HERE = Path(__file__).resolve().parent
 ROOT = HERE.parent
-CORE_FOLDERS = ("base", "numeric", "shaving", "core")
+CORE_FOLDERS = ("base", "numeric", "shaving", "core", "exports")
 
 if not (ROOT / "core" / "Analysis.h").is_file():
     raise SystemExit(f"tarvok: the core's sources are not beside this folder ({ROOT}); build from a checkout")

@@ -4,11 +4,16 @@
 //
 // Usage: core_record MATRIX GENES SAMPLES CLUSTERS SHAVE PERMUTATIONS TOLERANCE SUPERVISION [CLASS...]
 // MATRIX holds GENES x SAMPLES float64 values, row-major by gene.
+// With TARVOK_EXPORTS_DIR set it also writes the export files there, as the
+// export library builds them from the analysis: genes GENE00001, ...,
+// samples sample00001, ..., and the classes (when given) named by number.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "core/Analysis.h"
+#include "exports/FromAnalysis.h"
 
 namespace {
 
@@ -40,7 +45,8 @@ int main(int argc, char** argv) {
   options.tolerancePercent = std::atoi(argv[7]);
   options.supervisionPercent = std::atoi(argv[8]);
   for (int a = 9; a < argc; ++a) options.classes.push_back(std::atoi(argv[a]));
-  tarvok::AnalysisResult result = tarvok::Analyze(data.data(), genes, samples, options);
+  tarvok::Analysis analysis(data.data(), genes, samples, options);
+  tarvok::AnalysisResult result = analysis.Run();
   for (const tarvok::ClusterRecord& record : result.clusters) {
     std::printf("cluster %d %d %a\n", record.chosenStep, record.size, record.eigenvalue);
     PrintInts("genes", record.genes);
@@ -55,5 +61,18 @@ int main(int argc, char** argv) {
     PrintDoubles("within", record.within);
   }
   std::printf("stop %d\n", static_cast<int>(result.stopReason));
+  if (const char* dir = std::getenv("TARVOK_EXPORTS_DIR")) {
+    auto numbered = [](const char* format, int count) {
+      std::vector<std::string> labels;
+      char label[32];
+      for (int j = 1; j <= count; ++j) labels.push_back((std::snprintf(label, sizeof label, format, j), label));
+      return labels;
+    };
+    std::vector<std::string> geneLabels = numbered("GENE%05d", genes), sampleLabels = numbered("sample%05d", samples);
+    std::vector<std::string> classNames;
+    for (int c : options.classes) classNames.push_back(std::to_string(c));
+    tarvok::exports::WriteExports(
+        tarvok::exports::RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, classNames), dir);
+  }
   return 0;
 }

@@ -1,5 +1,6 @@
-"""The estimator's conventions, thread-count independence, progress and plots."""
+"""The estimator's conventions, thread-count independence, progress, plots and export files."""
 import io
+import pickle
 from pathlib import Path
 
 import numpy as np
@@ -125,3 +126,33 @@ def test_the_core_is_compiled_in_not_loaded(blocks):
     mapped = Path("/proc/self/maps").read_text()
     assert "libTarvok" not in mapped and _core.__file__ in mapped
     assert b"RuzoVavav" not in Path(_core.__file__).read_bytes()
+
+
+def test_exports_carry_names_and_classes_and_fail_as_exceptions(blocks, tmp_path):
+    pd = pytest.importorskip("pandas")
+    frame = pd.DataFrame(blocks.copy(), index=[f"g{i}" for i in range(60)], columns=[f"s{j}" for j in range(8)])
+    frame.iloc[3, 2] = np.nan  # g3 is left out; the others keep their names
+    classes = ["ALL"] * 4 + ["AML"] * 4
+    model = tarvok.GeneShaving(missing="drop", **FAST).fit(frame, classes)
+    gct = Path(model.write_gct(tmp_path / "c.gct")).read_text().splitlines()
+    assert gct[2:4] == ["\t".join(["id", "cluster", "score", "sign", *frame.columns]),
+                        "\t".join(["class", "na", "na", "na", *classes])]
+    clustered = [(str(g), str(i)) for i, c in enumerate(model.clusters_, start=1) for g in c.genes]
+    assert [tuple(line.split("\t")[:2]) for line in gct[4:]] == clustered
+    kgg = Path(model.write_kgg(tmp_path / "c.kgg")).read_text().splitlines()
+    assert kgg[1:] == ["\t".join(pair) for pair in clustered]
+    cdt = Path(model.write_cdt(tmp_path / "c.cdt")).read_text().splitlines()
+    assert sorted(line.split("\t")[0] for line in cdt[2:]) == sorted(set(frame.index) - {"g3"})
+
+    # A pickled result keeps what its exports are written from.
+    restored = pickle.loads(pickle.dumps(model))
+    for ours, theirs in zip(model.write_exports(tmp_path / "model"), restored.result_.write_exports(tmp_path / "r")):
+        assert Path(ours).read_bytes() == Path(theirs).read_bytes()
+
+    with pytest.raises(OSError, match="cannot write .*missing/c.gmt"):
+        model.write_gmt(tmp_path / "missing" / "c.gmt")
+    with pytest.raises(ValueError, match="no clusters"):
+        tarvok.shave(blocks, **{**FAST, "n_clusters": 0}).write_exports(tmp_path / "none")
+    assert not list((tmp_path / "none").iterdir())
+    with pytest.raises(ValueError, match="not fitted"):
+        tarvok.GeneShaving().write_gmt(tmp_path / "c.gmt")

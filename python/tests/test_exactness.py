@@ -8,9 +8,14 @@ at 50 percent with the Golub classes:
   files; every number in them must be the package's number printed the same
   way ("%f"), every size, step and gene the same;
 * the core as CMake builds it for that library: a small program linked
-  against it prints the record in hex floats, compared with ==.
+  against it prints the record in hex floats, compared with ==, and writes
+  the export files through the export library, compared byte for byte;
+* the tarvok program: its gene sets and groups (GMT, KGG) byte for byte; its
+  GCT holds the six-decimal values of its result files, so only to those
+  decimals.
 
-The libraries come from TARVOK_SHARED_LIBRARY and TARVOK_CORE_ARCHIVE (set by
+The libraries come from TARVOK_SHARED_LIBRARY, TARVOK_CORE_ARCHIVE and
+TARVOK_EXPORT_ARCHIVES, the program from TARVOK_CLI (all set by
 scripts/test-stages/python.sh); a test whose library is not given is skipped.
 """
 import os
@@ -98,11 +103,15 @@ def test_result_files_of_the_c_face(case, golub, fitted, tmp_path):
 @pytest.fixture(scope="module")
 def core_record_program(tmp_path_factory):
     archive = library("TARVOK_CORE_ARCHIVE")
+    exports = os.environ.get("TARVOK_EXPORT_ARCHIVES", "").split()  # link order
+    if not exports:
+        pytest.skip("TARVOK_EXPORT_ARCHIVES not set (scripts/test-stages/python.sh sets it)")
     compiler = shutil.which("g++")
     assert compiler, "g++ is needed to build the core record printer"
     program = tmp_path_factory.mktemp("core") / "core_record"
     subprocess.run([compiler, "-std=c++17", "-O2", "-ffp-contract=off", f"-I{REPO}",
-                    str(Path(__file__).with_name("core_record.cpp")), archive, "-pthread", "-o", str(program)],
+                    str(Path(__file__).with_name("core_record.cpp")), *exports, archive, "-pthread", "-o",
+                    str(program)],
                    check=True)
     return program
 
@@ -142,3 +151,49 @@ def test_full_precision_record_of_the_cmake_built_core(case, golub, golub_classe
         assert want["sizes"] == got.sizes.tolist()
         for name in ("scores", "component", "gap", "r2", "r2_permuted", "between", "total", "within"):
             assert want[name] == np.asarray(getattr(got, name)).tolist(), name
+
+
+EXPORTS = ["clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"]
+
+
+def gct_cells(path):
+    """The GCT's rows split into cells, numbers as floats where the header and labels are text."""
+    rows = [line.split("\t") for line in lines(path)]
+    head, body = rows[:4], rows[4:]
+    return head, [row[:2] + [row[3]] for row in body], [[float(v) for v in row[4:]] for row in body]
+
+
+@pytest.mark.parametrize("case", CASES)
+def test_exports_equal_the_export_library_and_the_program(case, golub, golub_classes, fitted, core_record_program,
+                                                          tmp_path):
+    """The package's export files, with the classes given as y, against both references."""
+    result = fitted[case]
+    written = result.write_exports(tmp_path / "package")
+    assert [Path(p).name for p in written] == EXPORTS
+    matrix = np.ascontiguousarray(golub.to_numpy())
+    matrix.tofile(tmp_path / "data.bin")
+    (tmp_path / "library").mkdir()
+    subprocess.run([str(core_record_program), str(tmp_path / "data.bin"), *map(str, matrix.shape),
+                    *map(str, core_arguments(CASES[case])), *map(str, golub_classes)],
+                   env={**os.environ, "TARVOK_THREADS": "1", "TARVOK_EXPORTS_DIR": str(tmp_path / "library")},
+                   capture_output=True, check=True)
+    for name in EXPORTS:
+        assert (tmp_path / "package" / name).read_bytes() == (tmp_path / "library" / name).read_bytes(), name
+
+    # The program reads a table without labels (so that it makes up the
+    # package's GENE00001, sample00001, ...), its numbers as the same doubles.
+    cli = library("TARVOK_CLI")
+    table = tmp_path / "table.tsv"
+    table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in matrix.tolist()))
+    params = CASES[case]
+    subprocess.run([cli, "run", str(table), "--header", "no", "--row-names", "no", "--quiet", "--threads", "2",
+                    "--clusters", str(params["n_clusters"]), "--permutations", str(params["n_permutations"]),
+                    "--supervise", str(round(params["supervision"] * 100)), "--classes", str(GOLUB_CLASSES),
+                    "--out", str(tmp_path / "program")], capture_output=True, check=True, timeout=1800)
+    for name in ["clusters.gmt", "clusters.kgg"]:
+        assert (tmp_path / "package" / name).read_bytes() == (tmp_path / "program" / name).read_bytes(), name
+    head, labels, values = gct_cells(tmp_path / "package" / "clusters.gct")
+    assert head[3][:5] == ["class", "na", "na", "na", str(golub_classes[0])]
+    want_head, want_labels, want_values = gct_cells(tmp_path / "program" / "clusters.gct")
+    assert (head, labels) == (want_head, want_labels)
+    assert np.allclose(values, want_values, rtol=0, atol=6e-7)  # six decimals

@@ -10,7 +10,8 @@ setClass("GeneShaving", representation(
     inputGenes = "integer",      # rows of the input, before missing values dropped any
     classes = "factor",          # one per sample, or empty
     parameters = "list",
-    stopReason = "character"))
+    stopReason = "character",
+    exports = "list"))           # the export record of the run (writeExports)
 
 geneShaving <- function(record, input, classes, parameters) {
     clusterList <- lapply(record$clusters, function(cluster) {
@@ -23,7 +24,7 @@ geneShaving <- function(record, input, classes, parameters) {
                  geneNames = rownames(input$values), sampleNames = colnames(input$values),
                  rows = as.integer(input$rows), inputGenes = as.integer(input$inputGenes),
                  classes = if (is.null(classes)) factor() else classes,
-                 parameters = parameters, stopReason = record$stopReason)
+                 parameters = parameters, stopReason = record$stopReason, exports = if (is.null(record$exports)) list() else record$exports)
 }
 
 setGeneric("clusters", function(x, ...) standardGeneric("clusters"))

@@ -35,7 +35,9 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
     }
     options <- c(clusters, shavePercent, permutations, tolerance, supervise, threads)
     codes <- if (is.null(classes)) integer(0) else as.integer(classes)
-    record <- .shaveCore(input$values, as.integer(options), codes, progress)
+    labels <- list(rownames(input$values), colnames(input$values),
+                   if (is.null(classes)) character(0) else as.character(classes))
+    record <- .shaveCore(input$values, as.integer(options), codes, progress, labels)
     if (!is.null(bar)) utils::setTxtProgressBar(bar, ticks)
 
     geneShaving(record, input, classes,

@@ -11,21 +11,46 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // ShaveCore
-Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes, SEXP progress);
-RcppExport SEXP _tarvok_ShaveCore(SEXP xSEXP, SEXP optionsSEXP, SEXP classesSEXP, SEXP progressSEXP) {
+Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes, SEXP progress, SEXP labels);
+RcppExport SEXP _tarvok_ShaveCore(SEXP xSEXP, SEXP optionsSEXP, SEXP classesSEXP, SEXP progressSEXP, SEXP labelsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
     Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type options(optionsSEXP);
     Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type classes(classesSEXP);
     Rcpp::traits::input_parameter< SEXP >::type progress(progressSEXP);
-    rcpp_result_gen = Rcpp::wrap(ShaveCore(x, options, classes, progress));
+    Rcpp::traits::input_parameter< SEXP >::type labels(labelsSEXP);
+    rcpp_result_gen = Rcpp::wrap(ShaveCore(x, options, classes, progress, labels));
+    return rcpp_result_gen;
+END_RCPP
+}
+// WriteExport
+void WriteExport(Rcpp::List record, std::string format, std::string path);
+RcppExport SEXP _tarvok_WriteExport(SEXP recordSEXP, SEXP formatSEXP, SEXP pathSEXP) {
+BEGIN_RCPP
+    Rcpp::traits::input_parameter< Rcpp::List >::type record(recordSEXP);
+    Rcpp::traits::input_parameter< std::string >::type format(formatSEXP);
+    Rcpp::traits::input_parameter< std::string >::type path(pathSEXP);
+    WriteExport(record, format, path);
+    return R_NilValue;
+END_RCPP
+}
+// WriteExports
+Rcpp::CharacterVector WriteExports(Rcpp::List record, std::string dir);
+RcppExport SEXP _tarvok_WriteExports(SEXP recordSEXP, SEXP dirSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< Rcpp::List >::type record(recordSEXP);
+    Rcpp::traits::input_parameter< std::string >::type dir(dirSEXP);
+    rcpp_result_gen = Rcpp::wrap(WriteExports(record, dir));
     return rcpp_result_gen;
 END_RCPP
 }
 
 static const R_CallMethodDef CallEntries[] = {
-    {"_tarvok_ShaveCore", (DL_FUNC) &_tarvok_ShaveCore, 4},
+    {"_tarvok_ShaveCore", (DL_FUNC) &_tarvok_ShaveCore, 5},
+    {"_tarvok_WriteExport", (DL_FUNC) &_tarvok_WriteExport, 3},
+    {"_tarvok_WriteExports", (DL_FUNC) &_tarvok_WriteExports, 2},
     {NULL, NULL, 0}
 };
 

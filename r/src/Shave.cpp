@@ -4,14 +4,22 @@
 // (an interrupt, a time limit, an error in the progress callback) is caught
 // here, turned into a cancelled run, and resumed once the core has unwound
 // and joined its workers. Nothing here ends the R process.
+//
+// Each run also returns its export record (built by the export library from
+// the analysis, as every face builds it) as a plain R list, which the
+// result keeps, so that the export files can be written later, also from a
+// result saved and read back.
 #include <Rcpp.h>
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/Analysis.h"
+#include "exports/Exports.h"
+#include "exports/FromAnalysis.h"
 
 #ifdef __FAST_MATH__
 #error "The engine's numbers depend on IEEE arithmetic; build without -ffast-math"
@@ -91,6 +99,76 @@ Rcpp::List ClusterList(const tarvok::ClusterRecord& record, const tarvok::Analys
                             _["centred"] = centred);
 }
 
+namespace exports = tarvok::exports;
+
+// rows ([row][sample]) as an R matrix, and back.
+Rcpp::NumericMatrix RowMatrix(const std::vector<std::vector<double>>& rows, int samples) {
+  Rcpp::NumericMatrix m(static_cast<int>(rows.size()), samples);
+  for (size_t j = 0; j < rows.size(); ++j) {
+    for (int s = 0; s < samples; ++s) m(j, s) = rows[j][s];
+  }
+  return m;
+}
+
+std::vector<std::vector<double>> MatrixRows(const Rcpp::NumericMatrix& m) {
+  std::vector<std::vector<double>> rows(m.nrow(), std::vector<double>(m.ncol()));
+  for (int j = 0; j < m.nrow(); ++j) {
+    for (int s = 0; s < m.ncol(); ++s) rows[j][s] = m(j, s);
+  }
+  return rows;
+}
+
+Rcpp::List RecordList(const exports::ExportRecord& r) {
+  using Rcpp::_;
+  const int samples = static_cast<int>(r.samples.size());
+  Rcpp::List clusters(r.clusters.size());
+  for (size_t i = 0; i < r.clusters.size(); ++i) {
+    const exports::ClusterExport& c = r.clusters[i];
+    clusters[i] = Rcpp::List::create(_["genes"] = Rcpp::wrap(c.genes), _["scores"] = Rcpp::wrap(c.scores),
+                                     _["rows"] = RowMatrix(c.rows, samples), _["eigenvalue"] = c.eigenvalue,
+                                     _["r2"] = c.r2, _["gap"] = c.gap, _["component"] = Rcpp::wrap(c.component));
+  }
+  return Rcpp::List::create(_["samples"] = Rcpp::wrap(r.samples), _["classes"] = Rcpp::wrap(r.classes),
+                            _["genes"] = Rcpp::wrap(r.genes), _["values"] = RowMatrix(r.values, samples),
+                            _["clusters"] = clusters);
+}
+
+exports::ExportRecord ListRecord(const Rcpp::List& list) {
+  exports::ExportRecord r;
+  r.samples = Rcpp::as<std::vector<std::string>>(list["samples"]);
+  r.classes = Rcpp::as<std::vector<std::string>>(list["classes"]);
+  r.genes = Rcpp::as<std::vector<std::string>>(list["genes"]);
+  r.values = MatrixRows(Rcpp::NumericMatrix(list["values"]));
+  const Rcpp::List clusters(list["clusters"]);
+  for (R_xlen_t i = 0; i < clusters.size(); ++i) {
+    const Rcpp::List c(clusters[i]);
+    exports::ClusterExport e;
+    e.genes = Rcpp::as<std::vector<std::string>>(c["genes"]);
+    e.scores = Rcpp::as<std::vector<double>>(c["scores"]);
+    e.rows = MatrixRows(Rcpp::NumericMatrix(c["rows"]));
+    e.eigenvalue = Rcpp::as<double>(c["eigenvalue"]);
+    e.r2 = Rcpp::as<double>(c["r2"]);
+    e.gap = Rcpp::as<double>(c["gap"]);
+    e.component = Rcpp::as<std::vector<double>>(c["component"]);
+    r.clusters.push_back(std::move(e));
+  }
+  return r;
+}
+
+// Runs a writer; its failure (a file that cannot be written, a record the
+// writers refuse) becomes an R error with the writer's message.
+template <typename Write>
+void Exporting(Write write) {
+  std::string failure;
+  try {
+    write();
+    return;
+  } catch (const std::exception& error) {
+    failure = error.what();
+  }
+  Rcpp::stop(failure);
+}
+
 const char* StopReasonName(tarvok::StopReason reason) {
   switch (reason) {
     case tarvok::StopReason::NoClustersLeft: return "no clusters left";
@@ -120,18 +198,21 @@ std::string WithoutLineEnd(std::string message) {
 // the core counts percent, then threads; classes holds one integer label per
 // sample (or none); progress is NULL or an R function called with the count
 // of shaved data sets (the real data and each permuted copy) so far.
+// labels, when not NULL, is list(genes, samples, classes) of character
+// vectors (classes may be empty) and asks for the export record, returned
+// as "exports".
 // [[Rcpp::export(name = ".shaveCore", rng = false)]]
 Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes,
-                     SEXP progress) {
-  int genes = x.nrow(), samples = x.ncol();
-  // The core reads gene g in sample s at g * samples + s.
-  std::vector<double> data(static_cast<std::size_t>(genes) * samples);
-  for (int g = 0; g < genes; ++g) {
-    for (int s = 0; s < samples; ++s) data[static_cast<std::size_t>(g) * samples + s] = x(g, s);
+                     SEXP progress, SEXP labels = R_NilValue) {
+  const int rows = x.nrow(), columns = x.ncol();
+  // The core reads gene g in sample s at g * columns + s.
+  std::vector<double> data(static_cast<std::size_t>(rows) * columns);
+  for (int g = 0; g < rows; ++g) {
+    for (int s = 0; s < columns; ++s) data[static_cast<std::size_t>(g) * columns + s] = x(g, s);
   }
   // Values the analysis cannot hold are named by gene and sample here,
   // before any work starts.
-  tarvok::DataCheck check = tarvok::CheckData(data.data(), genes, samples);
+  tarvok::DataCheck check = tarvok::CheckData(data.data(), rows, columns);
   if (!check.message.empty()) {
     Rcpp::stop("x holds a value the analysis cannot take at gene \"%s\", sample \"%s\" (%s); "
                "rescale the data, e.g. log-transform it",
@@ -151,12 +232,19 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
   std::string failure;
   bool cancelled = false;
   try {
-    tarvok::Analysis analysis(data.data(), genes, samples, settings);
+    tarvok::Analysis analysis(data.data(), rows, columns, settings);
     tarvok::AnalysisResult result = analysis.Run(&observer);
     Rcpp::List clusters(result.ClustersDone());
     for (int i = 0; i < result.ClustersDone(); ++i) clusters[i] = ClusterList(result.clusters[i], analysis);
-    return Rcpp::List::create(Rcpp::_["clusters"] = clusters,
-                              Rcpp::_["stopReason"] = StopReasonName(result.stopReason));
+    Rcpp::List out = Rcpp::List::create(Rcpp::_["clusters"] = clusters,
+                                        Rcpp::_["stopReason"] = StopReasonName(result.stopReason));
+    if (labels != R_NilValue) {
+      const Rcpp::List names(labels);
+      out["exports"] = RecordList(exports::RecordOfAnalysis(
+          analysis, result, Rcpp::as<std::vector<std::string>>(names[0]),
+          Rcpp::as<std::vector<std::string>>(names[1]), Rcpp::as<std::vector<std::string>>(names[2])));
+    }
+    return out;
   } catch (const tarvok::Cancelled&) {
     cancelled = true;
   } catch (const tarvok::Error& error) {
@@ -169,4 +257,18 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
   if (cancelled) throw Rcpp::internal::InterruptedException();
   // Raised outside the handlers, after every object of the core is gone.
   Rcpp::stop(failure);
+}
+
+// Writes the export file of format ("gmt", "kgg", "cdt" or "gct") of the
+// record (the list ShaveCore returned) to path, atomically.
+// [[Rcpp::export(name = ".writeExport", rng = false)]]
+void WriteExport(Rcpp::List record, std::string format, std::string path) {
+  Exporting([&] { exports::WriteExport(ListRecord(record), format, path); });
+}
+
+// Writes every export file of the record into dir (which must exist).
+// [[Rcpp::export(name = ".writeExports", rng = false)]]
+Rcpp::CharacterVector WriteExports(Rcpp::List record, std::string dir) {
+  Exporting([&] { exports::WriteExports(ListRecord(record), dir); });
+  return Rcpp::wrap(exports::ExportFileNames());
 }

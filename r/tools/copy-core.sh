@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Copies the engine's core sources (base/ numeric/ shaving/ core/) into
-# src/ and the bundled Golub data into inst/extdata/, so that the package
+# Copies the engine's core sources (base/ numeric/ shaving/ core/) and the
+# export writers (exports/) into src/ and the bundled Golub data into inst/extdata/, so that the package
 # compiles the core itself and `R CMD build r` makes a self-contained
 # tarball. The copies are generated (git ignores them): run this after
 # every change of the core and before building or installing the package.
@@ -9,7 +9,7 @@ set -euo pipefail
 package=$(cd "$(dirname "$0")/.." && pwd)
 root=$(cd "$package/.." && pwd)
 
-for folder in base numeric shaving core; do
+for folder in base numeric shaving core exports; do
   rm -rf "${package:?}/src/$folder"
   mkdir -p "$package/src/$folder"
   # Plain copies, never links: the tarball must hold the files themselves.
@@ -19,4 +19,4 @@ done
 
 mkdir -p "$package/inst/extdata"
 cp "$root/examples/data/golub.tsv" "$root/examples/data/golub.classes" "$package/inst/extdata/"
-echo "copied the core sources into $package/src and the Golub data into $package/inst/extdata"
+echo "copied the core and export sources into $package/src and the Golub data into $package/inst/extdata"

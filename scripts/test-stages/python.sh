@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Python package: installs its Debian packages when missing, builds it
 # offline into a fresh venv over Debian's /usr/bin/python3, builds the shared
-# library and the core with CMake as references for the exactness tests,
-# and runs pytest (its exit status is this stage's).
+# library, the core, the export library and the tarvok program with CMake as
+# references for the exactness tests, and runs pytest (its exit status is this stage's).
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$(pwd)
@@ -15,8 +15,9 @@ dir=build/release
 [ -f "$dir/CMakeCache.txt" ] ||
   cmake -S "$root" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_BUILD_TESTS=ON \
     -DTARVOK_BUILD_HOST=ON >/dev/null
-cmake --build "$dir" -j "$(nproc)" --target Tarvok tarvok_core >/dev/null
+cmake --build "$dir" -j "$(nproc)" --target Tarvok tarvok_core tarvok_exports_core tarvok >/dev/null
 archive=$(find "$root/$dir" -name libtarvok_core.a -print -quit)
+exports="$root/$dir/exports/libtarvok_exports_core.a $root/$dir/exports/libtarvok_exports.a"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -25,5 +26,6 @@ TARVOK_BUILD_JOBS=$(nproc) "$work/venv/bin/pip" install --quiet --no-build-isola
 
 # From the temporary folder, so that `import tarvok` finds the installed package.
 cd "$work"
-TARVOK_SHARED_LIBRARY="$root/$dir/engine/libTarvok.so" TARVOK_CORE_ARCHIVE="$archive" MPLBACKEND=Agg \
+TARVOK_SHARED_LIBRARY="$root/$dir/engine/libTarvok.so" TARVOK_CORE_ARCHIVE="$archive" \
+  TARVOK_EXPORT_ARCHIVES="$exports" TARVOK_CLI="$root/$dir/host/tarvok" MPLBACKEND=Agg \
   "$work/venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests"

@@ -174,4 +174,17 @@ TEST(WriteExports, WritesAllFourOrNothing) {
   EXPECT_THROW(WriteExports(Record(), other.File("missing")), std::runtime_error);
 }
 
+TEST(WriteExport, OneFormatToOnePathAfterTheRecordIsChecked) {
+  TempDir dir;
+  WriteExport(Record(), "gct", dir.File("any.name"));
+  EXPECT_EQ(Read(dir.File("any.name")), GctText(Record()));
+  EXPECT_EQ(DirectoryEntries(dir.path()).size(), 1u);
+  EXPECT_THROW(WriteExport(Record(), "GMT", dir.File("x")), std::invalid_argument);
+  ExportRecord none = Record();
+  none.clusters.clear();
+  EXPECT_THROW(WriteExport(none, "gmt", dir.File("x")), std::invalid_argument);
+  EXPECT_THROW(WriteExport(Record(), "kgg", dir.File("missing/x")), std::runtime_error);
+  EXPECT_EQ(DirectoryEntries(dir.path()).size(), 1u);
+}
+
 }  // namespace

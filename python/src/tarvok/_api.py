@@ -7,7 +7,8 @@ from typing import Any, Dict, List, Optional
 import numpy as np
 
 from . import _core
-from ._inputs import as_matrix, encode_classes, is_anndata
+from ._exports import ExportMethods
+from ._inputs import as_matrix, class_labels, encode_classes, export_labels, is_anndata
 from ._params import check_missing, core_options
 from ._progress import Progress
 from ._result import Cluster, ShavingResult, build_result
@@ -62,7 +63,9 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     -------
     ShavingResult
         The clusters, their components, a cluster label per gene, how many
-        clusters were found and why the run stopped.
+        clusters were found and why the run stopped; its ``write_gmt``,
+        ``write_kgg``, ``write_cdt``, ``write_gct`` and ``write_exports``
+        write the export files of the ``tarvok`` program.
 
     Raises
     ------
@@ -76,8 +79,10 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
     options = core_options(n_clusters, shave, n_permutations, tolerance, supervision, n_jobs, random_state)
     matrix = as_matrix(X, check_missing(missing))
     classes: List[int] = []
+    class_names: List[str] = []  # for the exports' sample classes
     if y is not None:
         classes = encode_classes(y, matrix.values.shape[1], X)
+        class_names = [str(label) for label in class_labels(y, matrix.values.shape[1], X)]
     if options.supervision_percent > 0:
         if y is None:
             raise ValueError("supervision > 0 needs y, one class per sample")
@@ -88,14 +93,14 @@ def shave(X: Any, y: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_
         raw = _core.analyze(matrix.values, options.clusters, options.shave_percent, options.permutations,
                             options.tolerance_percent, options.supervision_percent,
                             classes if options.supervision_percent > 0 else [], options.threads,
-                            options.generator_state, display)
+                            options.generator_state, display, *export_labels(matrix), class_names)
     finally:
         if display is not None:
             display.close()
     return build_result(raw, matrix)
 
 
-class GeneShaving:
+class GeneShaving(ExportMethods):
     """Gene shaving: clusters of genes with similar expression, sized by the gap statistic.
 
     Follows scikit-learn's estimator conventions (``get_params``,
@@ -127,6 +132,10 @@ class GeneShaving:
     stop_reason_ : str
     result_ : ShavingResult
         All of the above in one object.
+
+    Once fitted, ``write_gmt(path)``, ``write_kgg(path)``, ``write_cdt(path)``,
+    ``write_gct(path)`` and ``write_exports(directory)`` write the export
+    files of the ``tarvok`` program (see :class:`ShavingResult`).
 
     Examples
     --------
@@ -189,6 +198,11 @@ class GeneShaving:
 
     def __sklearn_is_fitted__(self) -> bool:
         return hasattr(self, "result_")
+
+    def _export_record(self) -> Any:
+        if not hasattr(self, "result_"):
+            raise ValueError("this GeneShaving is not fitted yet; call fit before writing exports")
+        return self.result_._export_record()
 
     def fit(self, X: Any, y: Any = None, *, annotate: bool = False) -> "GeneShaving":
         """Run gene shaving on X.

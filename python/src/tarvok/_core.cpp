@@ -9,6 +9,10 @@
 // the GIL back and lets Python run its signal handlers, so Ctrl-C (or any
 // handler that raises) stops the run: the core joins its workers and throws
 // Cancelled, and the Python exception the handler raised is re-raised here.
+//
+// Given the labels, a run also keeps its export record (built by the export
+// library from the analysis, as every face builds it), so that the result
+// can write the export files later without the analysis.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
@@ -16,13 +20,17 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "core/Analysis.h"
+#include "exports/Exports.h"
+#include "exports/FromAnalysis.h"
 
 namespace py = pybind11;
+namespace exports = tarvok::exports;
 
 namespace {
 
@@ -114,11 +122,68 @@ py::dict ToPython(const tarvok::AnalysisResult& result) {
   return out;
 }
 
+// Runs one writer without the GIL; a record the writers refuse becomes a
+// ValueError, a file that cannot be written an OSError.
+template <typename Write>
+void Exporting(Write write) {
+  std::string failure;
+  bool refused = false, failed = false;
+  {
+    py::gil_scoped_release release;
+    try {
+      write();
+    } catch (const std::invalid_argument& error) {
+      refused = failed = true;
+      failure = error.what();
+    } catch (const std::runtime_error& error) {
+      failed = true;
+      failure = error.what();
+    }
+  }
+  if (!failed) return;
+  if (refused) throw py::value_error(failure);
+  PyErr_SetString(PyExc_OSError, failure.c_str());
+  throw py::error_already_set();
+}
+
+// Pickling keeps the record as plain lists, so that a fitted estimator
+// saved and loaded again still writes its exports.
+py::tuple RecordState(const exports::ExportRecord& r) {
+  py::list clusters;
+  for (const exports::ClusterExport& c : r.clusters) {
+    clusters.append(py::make_tuple(c.genes, c.scores, c.rows, c.eigenvalue, c.r2, c.gap, c.component));
+  }
+  return py::make_tuple(r.samples, r.classes, r.genes, r.values, clusters);
+}
+
+exports::ExportRecord RecordFromState(const py::tuple& state) {
+  if (state.size() != 5) throw std::runtime_error("not the state of an export record");
+  exports::ExportRecord r;
+  r.samples = state[0].cast<std::vector<std::string>>();
+  r.classes = state[1].cast<std::vector<std::string>>();
+  r.genes = state[2].cast<std::vector<std::string>>();
+  r.values = state[3].cast<std::vector<std::vector<double>>>();
+  for (py::handle item : state[4].cast<py::list>()) {
+    py::tuple t = item.cast<py::tuple>();
+    exports::ClusterExport c;
+    c.genes = t[0].cast<std::vector<std::string>>();
+    c.scores = t[1].cast<std::vector<double>>();
+    c.rows = t[2].cast<std::vector<std::vector<double>>>();
+    c.eigenvalue = t[3].cast<double>();
+    c.r2 = t[4].cast<double>();
+    c.gap = t[5].cast<double>();
+    c.component = t[6].cast<std::vector<double>>();
+    r.clusters.push_back(std::move(c));
+  }
+  return r;
+}
+
 // data must be C-contiguous float64; anything else is refused rather than
 // copied here, since the Python side has already converted it once.
 py::dict Analyze(const py::array& data, int clusters, int shavePercent, int permutations, int tolerancePercent,
                  int supervisionPercent, std::vector<int> classes, int threads, std::int64_t generatorState,
-                 py::object progress) {
+                 py::object progress, const std::vector<std::string>& geneLabels,
+                 const std::vector<std::string>& sampleLabels, const std::vector<std::string>& classNames) {
   if (data.ndim() != 2 || !data.dtype().is(py::dtype::of<double>()) ||
       !(data.flags() & py::array::c_style)) {
     throw py::type_error("data must be a 2-D C-contiguous float64 array (genes x samples)");
@@ -158,16 +223,38 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   } catch (const tarvok::Error& error) {
     throw std::runtime_error(Trimmed(error.what()));
   }
-  return ToPython(result);
+  py::dict out = ToPython(result);
+  if (!geneLabels.empty()) {
+    out["record"] = py::cast(exports::RecordOfAnalysis(*analysis, result, geneLabels, sampleLabels, classNames));
+  }
+  return out;
 }
 
 }  // namespace
 
 PYBIND11_MODULE(_core, module) {
   module.doc() = "The gene-shaving core, compiled in (internal; use tarvok.GeneShaving or tarvok.shave).";
+  py::class_<exports::ExportRecord>(module, "ExportRecord",
+                                    "What the export files of one run are written from (internal).")
+      .def(
+          "write",
+          [](const exports::ExportRecord& record, const std::string& format, const std::string& path) {
+            Exporting([&] { exports::WriteExport(record, format, path); });
+          },
+          py::arg("format"), py::arg("path"), "Writes the export file of format (gmt, kgg, cdt or gct) to path.")
+      .def(
+          "write_all",
+          [](const exports::ExportRecord& record, const std::string& directory) {
+            Exporting([&] { exports::WriteExports(record, directory); });
+          },
+          py::arg("directory"), "Writes every export file into directory (which must exist).")
+      .def_property_readonly_static("file_names", [](py::object) { return exports::ExportFileNames(); })
+      .def(py::pickle(&RecordState, &RecordFromState));
   module.def("analyze", &Analyze, py::arg("data"), py::arg("clusters"), py::arg("shave_percent"),
              py::arg("permutations"), py::arg("tolerance_percent"), py::arg("supervision_percent"),
              py::arg("classes"), py::arg("threads"), py::arg("generator_state") = 1,
-             py::arg("progress") = py::none(),
-             "Runs one analysis of a genes x samples C-contiguous float64 matrix; returns a dict.");
+             py::arg("progress") = py::none(), py::arg("gene_labels") = std::vector<std::string>(),
+             py::arg("sample_labels") = std::vector<std::string>(), py::arg("class_names") = std::vector<std::string>(),
+             "Runs one analysis of a genes x samples C-contiguous float64 matrix; returns a dict, with the export "
+             "record under 'record' when gene_labels are given.");
 }

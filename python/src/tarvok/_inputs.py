@@ -113,11 +113,8 @@ def as_matrix(X: Any, missing: str = "error") -> Matrix:
     return Matrix(values, rows, n_genes, gene_names, sample_names, kind)
 
 
-def encode_classes(y: Any, n_samples: int, X: Any = None) -> List[int]:
-    """One class per sample, of any hashable values, as 0, 1, ... in order of first appearance.
-
-    With AnnData, y may name a column of ``adata.obs``.
-    """
+def class_labels(y: Any, n_samples: int, X: Any = None) -> List[Any]:
+    """One class per sample, of any hashable values, checked; with AnnData y may name a column of ``adata.obs``."""
     if isinstance(y, str) and X is not None and is_anndata(X):
         if y not in X.obs:
             raise ValueError(f"y={y!r} is not a column of adata.obs")
@@ -128,13 +125,41 @@ def encode_classes(y: Any, n_samples: int, X: Any = None) -> List[int]:
     if len(labels) != n_samples:
         raise ValueError(f"y has {len(labels)} entries but X has {n_samples} samples; give one class per sample "
                          f"(X is {ORIENTATION})")
-    codes: dict = {}
-    classes = []
     for s, label in enumerate(labels):
         if label is None or (isinstance(label, float) and label != label):
             raise ValueError(f"y has no class for sample {s}; every sample needs one")
+    return list(labels)
+
+
+def encode_classes(y: Any, n_samples: int, X: Any = None) -> List[int]:
+    """One class per sample, of any hashable values, as 0, 1, ... in order of first appearance.
+
+    With AnnData, y may name a column of ``adata.obs``.
+    """
+    codes: dict = {}
+    classes = []
+    for s, label in enumerate(class_labels(y, n_samples, X)):
         try:
             classes.append(codes.setdefault(label, len(codes)))
         except TypeError:
             raise TypeError(f"y's class of sample {s} ({label!r}) is not hashable") from None
     return classes
+
+
+def export_labels(matrix: Matrix) -> tuple:
+    """(gene labels, sample labels) of the analysed matrix for the export files.
+
+    The caller's names as text; without names, the labels the ``tarvok``
+    program makes up for a table without them: GENE00001, ... by the
+    caller's row, sample00001, ...
+    """
+    if matrix.gene_names is not None:
+        genes = [str(matrix.gene_names[row]) for row in matrix.rows.tolist()]
+    else:
+        genes = [f"GENE{row + 1:05d}" for row in matrix.rows.tolist()]
+    n_samples = matrix.values.shape[1]
+    if matrix.sample_names is not None:
+        samples = [str(name) for name in matrix.sample_names]
+    else:
+        samples = [f"sample{s + 1:05d}" for s in range(n_samples)]
+    return genes, samples

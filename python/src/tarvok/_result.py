@@ -1,11 +1,12 @@
 """The result of an analysis as Python objects, with the caller's names carried through."""
 from __future__ import annotations
 
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, List, Optional
 
 import numpy as np
 
+from ._exports import ExportMethods
 from ._inputs import Matrix
 
 
@@ -75,7 +76,7 @@ class Cluster:
 
 
 @dataclass(frozen=True, repr=False)
-class ShavingResult:
+class ShavingResult(ExportMethods):
     """What :func:`tarvok.shave` returns; :class:`tarvok.GeneShaving` keeps the same as attributes.
 
     Attributes
@@ -95,6 +96,13 @@ class ShavingResult:
         or "variance_exhausted".
     gene_names, sample_names : pandas.Index or None
         The names of the input's genes and samples, when it had names.
+
+    ``write_gmt(path)``, ``write_kgg(path)``, ``write_cdt(path)`` and
+    ``write_gct(path)`` write one export file each, ``write_exports(directory)``
+    all four under the ``tarvok`` program's names, through the program's own
+    C++ writers. Genes and samples carry the input's names
+    (else GENE00001, ..., sample00001, ...), and the classes given as y are
+    the GCT's sample classes.
     """
 
     clusters: List[Cluster]
@@ -104,6 +112,12 @@ class ShavingResult:
     stop_reason: str
     gene_names: Optional[Any] = None
     sample_names: Optional[Any] = None
+    _record: Any = field(default=None, compare=False)  # the export record kept by tarvok._core
+
+    def _export_record(self) -> Any:
+        if self._record is None:
+            raise ValueError("this result keeps no export record")
+        return self._record
 
     def __repr__(self) -> str:
         sizes = [c.size for c in self.clusters]
@@ -140,4 +154,4 @@ def build_result(raw: dict, matrix: Matrix) -> ShavingResult:
     return ShavingResult(clusters=clusters, components=components,
                          labels=_labelled(labels, genes, "tarvok_cluster"),
                          n_clusters_found=len(clusters), stop_reason=str(raw["stop_reason"]),
-                         gene_names=genes, sample_names=samples)
+                         gene_names=genes, sample_names=samples, _record=raw.get("record"))

@@ -56,3 +56,25 @@ test_that("every plot draws", {
     for (which in c("gap", "r2", "heatmap", "component"))
         expect_identical(plot(result, which = which, cluster = 2), result)
 })
+
+test_that("the export files carry names and class levels, and fail as R errors", {
+    dir <- tempfile("exports")
+    gct <- strsplit(readLines(writeExports(result, dir)[4]), "\t")
+    expect_identical(gct[[3]], c("id", "cluster", "score", "sign", sprintf("s%d", 1:8)))
+    expect_identical(gct[[4]], c("class", "na", "na", "na", rep(c("up", "down"), each = 4)))
+    kgg <- read.delim(file.path(dir, "clusters.kgg"), colClasses = "character")
+    expect_identical(kgg$UNIQID, unlist(clusters(result), use.names = FALSE))
+    expect_identical(vapply(gct[-(1:4)], `[`, "", 1), kgg$UNIQID)
+
+    # a result read back from a file writes the same bytes
+    saved <- tempfile(fileext = ".rds")
+    saveRDS(result, saved)
+    again <- writeGmt(readRDS(saved), tempfile(fileext = ".gmt"))
+    expect_identical(readLines(again), readLines(file.path(dir, "clusters.gmt")))
+
+    expect_error(writeGct(result, file.path(dir, "missing", "c.gct")),
+                 "cannot write .*missing/c.gct: No such file or directory")
+    empty <- shave(matrix(3, 10, 6), clusters = 1, permutations = 2, threads = 1, verbose = FALSE)
+    expect_error(writeExports(empty, tempfile()), "the record holds no clusters")
+    expect_error(writeKgg(list(), tempfile()), "result must be the GeneShaving")
+})
