@@ -25,10 +25,12 @@ def assert_same_result(a, b):
 
 def test_sklearn_conventions(blocks):
     sklearn_base = pytest.importorskip("sklearn.base")
-    model = tarvok.GeneShaving(n_clusters=3, shave=0.2, n_jobs=2)
-    assert model.get_params()["shave"] == 0.2 and repr(model) == "GeneShaving(n_clusters=3, shave=0.2, n_jobs=2)"
+    model = tarvok.GeneShaving(n_clusters=3, shave=0.2, n_jobs=2, solver="fast")
+    assert model.get_params()["shave"] == 0.2 and model.get_params()["solver"] == "fast"
+    assert repr(model) == "GeneShaving(n_clusters=3, shave=0.2, n_jobs=2, solver='fast')"
     copy = sklearn_base.clone(model)
     assert copy is not model and copy.get_params() == model.get_params()
+    assert model.set_params(solver="exact") is model and model.solver == "exact"
     assert model.set_params(n_clusters=2, n_permutations=2) is model and model.n_clusters == 2
     with pytest.raises(ValueError, match="no parameter 'clusters'"):
         model.set_params(clusters=2)
@@ -56,12 +58,28 @@ def test_the_planted_cluster_is_found(blocks):
     assert none.n_clusters_found == 0 and none.components.shape == (0, 8) and (none.labels == -1).all()
 
 
-@pytest.mark.parametrize("supervision", [0.0, 0.5])
-def test_thread_count_never_changes_a_bit(golub, golub_classes, supervision):
-    params = dict(n_clusters=2, n_permutations=4, supervision=supervision)
+@pytest.mark.parametrize("supervision, solver", [(0.0, "exact"), (0.5, "exact"), (0.0, "fast")])
+def test_thread_count_never_changes_a_bit(golub, golub_classes, supervision, solver):
+    params = dict(n_clusters=2, n_permutations=4, supervision=supervision, solver=solver)
     one = tarvok.shave(golub, golub_classes, n_jobs=1, **params)
     two = tarvok.shave(golub, golub_classes, n_jobs=2, **params)
     assert_same_result(one, two)
+
+
+def test_the_fast_solver_finds_the_exact_clusters(golub, blocks):
+    params = dict(n_clusters=3, n_permutations=4, n_jobs=2)
+    exact = tarvok.shave(golub, **params)
+    fast = tarvok.GeneShaving(solver="fast", **params).fit(golub).result_
+    assert fast.n_clusters_found == exact.n_clusters_found == 3 and fast.stop_reason == exact.stop_reason
+    for x, y in zip(exact.clusters, fast.clusters):
+        assert x.size == y.size and x.chosen_step == y.chosen_step
+        assert sorted(x.genes) == sorted(y.genes)
+        assert y.eigenvalue == pytest.approx(x.eigenvalue, rel=1e-10, abs=0)
+    for bad in ("Fast", "lanczos", None):
+        with pytest.raises(ValueError, match="solver must be one of 'exact', 'fast'"):
+            tarvok.shave(blocks, solver=bad, **FAST)
+    with pytest.raises(ValueError, match="solver must be one of 'exact', 'fast'; got 'svd'"):
+        tarvok.GeneShaving(solver="svd").fit(blocks)
 
 
 def test_progress_counts_every_copy(blocks, capsys):

@@ -183,7 +183,8 @@ exports::ExportRecord RecordFromState(const py::tuple& state) {
 py::dict Analyze(const py::array& data, int clusters, int shavePercent, int permutations, int tolerancePercent,
                  int supervisionPercent, std::vector<int> classes, int threads, std::int64_t generatorState,
                  py::object progress, const std::vector<std::string>& geneLabels,
-                 const std::vector<std::string>& sampleLabels, const std::vector<std::string>& classNames) {
+                 const std::vector<std::string>& sampleLabels, const std::vector<std::string>& classNames,
+                 const std::string& solver) {
   if (data.ndim() != 2 || !data.dtype().is(py::dtype::of<double>()) ||
       !(data.flags() & py::array::c_style)) {
     throw py::type_error("data must be a 2-D C-contiguous float64 array (genes x samples)");
@@ -201,6 +202,13 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   options.classes = std::move(classes);
   options.threads = threads;
   options.generatorState = generatorState;  // 1: a fresh process's state, as the C face starts
+  if (solver == "exact") {
+    options.solver = tarvok::Solver::Exact;
+  } else if (solver == "fast") {
+    options.solver = tarvok::Solver::Fast;
+  } else {
+    throw py::value_error("solver must be one of 'exact', 'fast'; got '" + solver + "'");
+  }
 
   // Construction copies and centres the data; it runs with the GIL held so
   // that nothing changes the array while it is read.
@@ -255,6 +263,7 @@ PYBIND11_MODULE(_core, module) {
              py::arg("classes"), py::arg("threads"), py::arg("generator_state") = 1,
              py::arg("progress") = py::none(), py::arg("gene_labels") = std::vector<std::string>(),
              py::arg("sample_labels") = std::vector<std::string>(), py::arg("class_names") = std::vector<std::string>(),
+             py::arg("solver") = "exact",
              "Runs one analysis of a genes x samples C-contiguous float64 matrix; returns a dict, with the export "
              "record under 'record' when gene_labels are given.");
 }

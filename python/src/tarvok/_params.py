@@ -12,6 +12,9 @@ from dataclasses import dataclass
 from typing import Optional
 
 MISSING_POLICIES = ("error", "drop", "row-mean")
+# How each shaving step finds its leading axis: "exact" decomposes the
+# samples x samples matrix, "fast" runs restarted Lanczos (many samples).
+SOLVERS = ("exact", "fast")
 MAX_THREADS = 1024
 
 
@@ -26,6 +29,7 @@ class CoreOptions:
     supervision_percent: int
     threads: int
     generator_state: int
+    solver: str
 
 
 def _whole_number(name: str, value: object, minimum: int, maximum: Optional[int] = None) -> int:
@@ -70,7 +74,7 @@ def threads_for(n_jobs: Optional[int]) -> int:
 
 
 def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: float, supervision: float,
-                 n_jobs: Optional[int], random_state: Optional[int] = 1) -> CoreOptions:
+                 n_jobs: Optional[int], random_state: Optional[int] = 1, solver: str = "exact") -> CoreOptions:
     """Checks the public parameters; raises TypeError/ValueError saying what to change."""
     return CoreOptions(
         clusters=_whole_number("n_clusters", n_clusters, 0),
@@ -81,10 +85,16 @@ def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: 
         threads=threads_for(n_jobs),
         # None: the calling thread's own generator, which each run advances (-1 to the core).
         generator_state=-1 if random_state is None else _whole_number("random_state", random_state, 0, 2**32 - 1),
+        solver=_choice("solver", solver, SOLVERS),
     )
 
 
+def _choice(name: str, value: object, allowed: tuple) -> str:
+    """value when it is one of the allowed words, else a ValueError naming them."""
+    if not isinstance(value, str) or value not in allowed:
+        raise ValueError(f"{name} must be one of {', '.join(repr(word) for word in allowed)}; got {value!r}")
+    return value
+
+
 def check_missing(missing: str) -> str:
-    if missing not in MISSING_POLICIES:
-        raise ValueError(f"missing must be one of {', '.join(repr(p) for p in MISSING_POLICIES)}; got {missing!r}")
-    return missing
+    return _choice("missing", missing, MISSING_POLICIES)
