@@ -80,6 +80,10 @@ def test_the_fast_solver_finds_the_exact_clusters(golub, blocks):
             tarvok.shave(blocks, solver=bad, **FAST)
     with pytest.raises(ValueError, match="solver must be one of 'exact', 'fast'; got 'svd'"):
         tarvok.GeneShaving(solver="svd").fit(blocks)
+    from tarvok import _core
+
+    with pytest.raises(ValueError, match="solver must be one of 'exact', 'fast'; got 'svd'"):
+        _core.analyze(np.ascontiguousarray(blocks), 2, 10, 2, 0, 0, [], 1, solver="svd")
 
 
 def test_progress_counts_every_copy(blocks, capsys):

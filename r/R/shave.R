@@ -3,8 +3,10 @@
 
 shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0,
                   classes = NULL, supervise = 0, threads = NULL, verbose = interactive(),
-                  missing = c("error", "drop", "row-mean"), assay = 1L) {
+                  missing = c("error", "drop", "row-mean"), assay = 1L,
+                  solver = c("exact", "fast")) {
     missing <- match.arg(missing)
+    solver <- match.arg(solver)
     clusters <- wholeNumber(clusters, "clusters", 0, .Machine$integer.max,
                             "the number of clusters to extract")
     shavePercent <- wholeNumber(shave, "shave", 1, 97,
@@ -33,7 +35,9 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
         on.exit(close(bar), add = TRUE)
         progress <- function(done) utils::setTxtProgressBar(bar, done)
     }
-    options <- c(clusters, shavePercent, permutations, tolerance, supervise, threads)
+    # The core's solver by number: 0 exact, 1 fast.
+    options <- c(clusters, shavePercent, permutations, tolerance, supervise, threads,
+                 match(solver, c("exact", "fast")) - 1L)
     codes <- if (is.null(classes)) integer(0) else as.integer(classes)
     labels <- list(rownames(input$values), colnames(input$values),
                    if (is.null(classes)) character(0) else as.character(classes))
@@ -43,7 +47,7 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
     geneShaving(record, input, classes,
                 list(clusters = clusters, shave = shavePercent / 100, permutations = permutations,
                      tolerance = tolerance, supervise = supervise, threads = threads,
-                     missing = missing))
+                     missing = missing, solver = solver))
 }
 
 ## value * scale as a whole number within [low, high], or an error saying

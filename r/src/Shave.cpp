@@ -195,7 +195,8 @@ std::string WithoutLineEnd(std::string message) {
 
 // Runs the analysis on x (genes x samples, as R stores it). options holds
 // clusters, shave, permutations, tolerance and supervision in percent where
-// the core counts percent, then threads; classes holds one integer label per
+// the core counts percent, then threads and, optionally, the solver (0 exact,
+// the default, 1 fast); classes holds one integer label per
 // sample (or none); progress is NULL or an R function called with the count
 // of shaved data sets (the real data and each permuted copy) so far.
 // labels, when not NULL, is list(genes, samples, classes) of character
@@ -225,6 +226,10 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
   settings.tolerancePercent = options[3];
   settings.supervisionPercent = options[4];
   settings.threads = options[5];
+  if (options.size() > 6) {
+    if (options[6] != 0 && options[6] != 1) Rcpp::stop("the solver must be 0 (exact) or 1 (fast); got %d", options[6]);
+    settings.solver = options[6] == 1 ? tarvok::Solver::Fast : tarvok::Solver::Exact;
+  }
   settings.classes.assign(classes.begin(), classes.end());
   settings.generatorState = 1;  // every call starts like a fresh process
 

@@ -34,6 +34,7 @@ test_that("arguments out of range are refused with their allowed range", {
     expect_error(shave(small, threads = 1025), "got 1025")
     expect_error(shave(small, verbose = NA), "verbose must be TRUE or FALSE")
     expect_error(quick(small, missing = "zero"), "should be one of")
+    expect_error(quick(small, solver = "svd"), "should be one of .*exact.*fast")
 })
 
 test_that("NA names the first gene and sample unless missing drops or fills it", {

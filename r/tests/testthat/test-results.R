@@ -84,6 +84,21 @@ test_that("every thread count and every call give the same bits", {
     supervised <- run(1, classes = golubClasses(), supervise = 50)
     expect_identical(run(2, classes = golubClasses(), supervise = 50), supervised)
     expect_false(identical(supervised, one))
+    expect_identical(run(2, solver = "fast"), run(1, solver = "fast"))
+})
+
+test_that("the fast solver finds the exact solver's clusters", {
+    golub <- golubMatrix()
+    run <- function(solver) shave(golub, clusters = 3, permutations = 4, threads = 2,
+                                  verbose = FALSE, solver = solver)
+    exact <- run("exact")
+    fast <- run("fast")
+    expect_identical(fast@parameters$solver, "fast")
+    expect_identical(length(fast@clusterList), 3L)
+    expect_identical(lengths(clusters(fast)), lengths(clusters(exact)))
+    expect_identical(lapply(clusters(fast), sort), lapply(clusters(exact), sort))
+    eigenvalues <- function(result) vapply(result@clusterList, `[[`, 0, "eigenvalue")
+    expect_equal(eigenvalues(fast), eigenvalues(exact), tolerance = 1e-10)
 })
 
 test_that("a time limit stops a long run promptly and leaves R working", {
@@ -123,6 +138,8 @@ test_that("a failure in the core or in the progress callback is an R error, and 
     expect_error(.shaveCore(values, badShave, integer(0), NULL), "^shave percent is 0; allowed: 1..97$")
     expect_error(.shaveCore(values, replace(options, "supervise", 50L), 1:3, NULL),
                  "classes has 3 entries; a supervised analysis needs one per sample \\(8\\)")
+    expect_error(.shaveCore(values, c(options, solver = 2L), integer(0), NULL),
+                 "the solver must be 0 \\(exact\\) or 1 \\(fast\\); got 2")
     expect_error(.shaveCore(values, options, integer(0),
                             function(done) if (done == 3) stop("progress failed")),
                  "progress failed")
