@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -195,8 +196,15 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
   switch (outcome.status) {
     case RunOutcome::Interrupted: {
       const int signal = outcome.signal == SIGTERM ? SIGTERM : SIGINT;
-      std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", started,
-                                                     info.clusters, started - 1)
+      // The clusters whose files are whole: a stop can come after a
+      // cluster's last file and before the next pass says it began.
+      int finished = started > 0 ? started - 1 : 0;
+      try {
+        finished = std::max(finished, static_cast<int>(ReadFinishedResults(outDir.Path(), started).clusters.size()));
+      } catch (const std::exception&) {
+      }
+      std::string during = started > 0 ? fmt::format("during cluster {} of {} ({} finished)", finished + 1,
+                                                     info.clusters, finished)
                                        : std::string("before the first cluster");
       info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
       PresentResults(info, outDir.Path(), outcome, presentation, centred);
