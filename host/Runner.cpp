@@ -38,7 +38,7 @@ namespace {
 // The child's last line on the monitor pipe, after the analysis returned.
 constexpr const char* kClustersDoneLine = "TARVOK_HOST_CLUSTERS_DONE";
 // Starts the line with a finished cluster's numbers.
-constexpr const char* kClusterLine = "TARVOK_HOST_PRECISE";
+constexpr const char* kPreciseLine = "TARVOK_HOST_PRECISE";
 
 // Seconds between SIGTERM and SIGKILL for a child that will not stop.
 constexpr double kKillGraceSeconds = 3.0;
@@ -129,7 +129,7 @@ void FlushOnStopSignals() {
 class PreciseLines : public tarvok::AnalysisObserver {
  public:
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
-    std::string line = std::string(kClusterLine) + " " + PreciseJson(PreciseFromRecord(i, record)).dump() + "\n";
+    std::string line = std::string(kPreciseLine) + " " + PreciseJson(PreciseFromRecord(i, record)).dump() + "\n";
     std::fwrite(line.data(), 1, line.size(), stdout);
     std::fflush(stdout);
   }
@@ -285,9 +285,9 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
   auto takeOut = [&](std::string line) {
     // A bell after the library's warnings has no line of its own.
     line.erase(std::remove(line.begin(), line.end(), '\a'), line.end());
-    if (line.compare(0, std::strlen(kClusterLine) + 1, std::string(kClusterLine) + " ") == 0) {
+    if (line.compare(0, std::strlen(kPreciseLine) + 1, std::string(kPreciseLine) + " ") == 0) {
       PreciseCluster cluster;
-      nlohmann::json j = nlohmann::json::parse(line.substr(std::strlen(kClusterLine) + 1), nullptr, false);
+      nlohmann::json j = nlohmann::json::parse(line.substr(std::strlen(kPreciseLine) + 1), nullptr, false);
       if (ParsePrecise(j, &cluster)) outcome.precise.push_back(cluster);
       return;
     }
