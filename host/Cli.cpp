@@ -147,9 +147,8 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleC
 // so that a bad value is a usage error before the run, not a failure of the
 // analysis.
 bool ThreadsFromEnvironmentValid() {
-  const char* text = std::getenv("TARVOK_THREADS");
   int threads = 0;
-  return text == nullptr || tarvok::ParseThreadCount(text, &threads);
+  return tarvok::ThreadCountFromEnvironment(&threads) != 0;
 }
 
 // Reads the result files and presents them: the summary table on standard
