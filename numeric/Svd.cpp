@@ -1,6 +1,7 @@
 #include "numeric/Svd.h"
 
 #include <cmath>
+#include <utility>
 #include "numeric/VectorClones.h"
 
 namespace {
@@ -10,18 +11,25 @@ constexpr double kAxisMargin = 2.220446049250313e-16;
 
 constexpr int kMaxPasses = 30;
 
+// Up to this many rows of U, the QR sweeps apply a chase's rotations during
+// the next chase (see Diagonalise).
+constexpr int kInterleaveRows = 256;
+
 // sqrt(p^2 + q^2) without overflow or destructive underflow: the larger
-// magnitude times sqrt(1 + (smaller/larger)^2); 0 when both are 0.
+// magnitude times sqrt(1 + (smaller/larger)^2); 0 when both are 0. |p| is
+// the larger only when strictly so (then the ratio is |q| / |p|), else |q|
+// is, also when either is not a number. The choice is made by selection,
+// not by a branch: it changes unpredictably from one rotation to the next,
+// and it sits on the chain of a chase's rotations.
 double Hypotenuse(double p, double q) {
-  double absP = std::fabs(p);
-  double absQ = std::fabs(q);
-  if (absP > absQ) {
-    double ratio = absQ / absP;
-    return absP * std::sqrt(1.0 + ratio * ratio);
-  }
-  if (absQ == 0.0) return 0.0;
-  double ratio = absP / absQ;
-  return absQ * std::sqrt(1.0 + ratio * ratio);
+  const double absP = std::fabs(p);
+  const double absQ = std::fabs(q);
+  const bool pLarger = absP > absQ;
+  const double larger = pLarger ? absP : absQ;
+  const double smaller = pLarger ? absQ : absP;
+  if (larger == 0.0) return 0.0;
+  const double ratio = smaller / larger;
+  return larger * std::sqrt(1.0 + ratio * ratio);
 }
 
 // |x| with the sign of f; a zero f (either sign) counts as positive.
@@ -126,11 +134,14 @@ void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
 
 // The column sums of a reflector: out[j] = sum over the rows k = from..to,
 // in ascending order, of row_k[j] * row_k[col], for the offsets j0 <= j < j1
-// (column j + 1 of a row sits at offset j).
-[[gnu::always_inline]] inline void ColumnSums(const DMatrix& a, int from, int to, int col, int j0,
-                                              int j1, double* out) {
+// (column j + 1 of a row sits at offset j). With `resume` the sums continue
+// from the values in out, so a sweep may be split into consecutive blocks
+// of rows.
+template <bool resume = false>
+[[gnu::always_inline]] inline void ColumnSums(const DMatrix& a, int from, int to, int col, int j0, int j1,
+                                              double* out) {
   const DVector* rows = &a[from];
-  SumRowMultiples(
+  SumRowMultiples<resume>(
       to - from + 1, [rows](int k) { return rows[k].data; }, [rows, col](int k) { return rows[k].data[col]; },
       j0, j1, out);
 }
@@ -143,12 +154,22 @@ void FromColumns(const double* x, int rows, int cols, const DMatrix& a) {
 
 // The row reflector on count consecutive rows from `first`: each row's dot
 // product with v over the offsets j0 <= j < j1, then row[j] += dot * e[j].
-[[gnu::always_inline]] inline void ReflectRows(const DMatrix& a, int first, int count, const double* v,
-                                               const double* e, int j0, int j1) {
+// With f, each row first takes the column reflector, row[j] += f[j] *
+// row[col], in the same sweep as its dot product.
+[[gnu::always_inline]] inline void ReflectRows(const DMatrix& a, int first, int count, const double* f, int col,
+                                               const double* v, const double* e, int j0, int j1) {
   double* rows[16];
   double dot[16];
-  for (int r = 0; r < count; ++r) rows[r] = a[first + r].data;
-  RowDots(rows, count, v, j0, j1, dot);
+  double x[16];
+  for (int r = 0; r < count; ++r) {
+    rows[r] = a[first + r].data;
+    x[r] = rows[r][col];
+  }
+  if (f != nullptr) {
+    RowDots(rows, count, v, j0, j1, dot, RowUpdate{f, x});
+  } else {
+    RowDots(rows, count, v, j0, j1, dot);
+  }
   for (int r = 0; r < count; ++r) {
     double* row = rows[r];
     const double d = dot[r];
@@ -222,10 +243,11 @@ TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const 
     // The rows below, a few at a time: column reflector, then row reflector.
     for (int first = i + 1; first <= m; first += 16) {
       const int count = first + 15 <= m ? 16 : m - first + 1;
-      if (columnReflector) {
+      if (rowReflector) {
+        ReflectRows(a, first, count, columnReflector ? dot : nullptr, i - 1, rowI.data, ev, i, n);
+      } else if (columnReflector) {
         for (int r = 0; r < count; ++r) AddColumnMultiple(a[first + r].data, i - 1, i, n, dot);
       }
-      if (rowReflector) ReflectRows(a, first, count, rowI.data, ev, i, n);
     }
 
     if (rowReflector) {
@@ -263,32 +285,63 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
 }
 
 // Builds U over a from the column reflectors kept in a and the diagonal w.
+//
+// Step i sums columns i+1..n against column i over the rows below i, then
+// updates rows i..m. Step i - 1 sums over rows i..m what step i leaves
+// there, against column i - 1, which step i does not change: so the sweep
+// that updates a block of rows for step i also adds the block's terms to
+// step i - 1's sums while the rows are in cache, in the same ascending row
+// order. One pass over the rows per step instead of two.
 TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const DVector& w, const DVector& work) {
+  // Offsets as in Bidiagonalise: column j + 1 of a row at offset j. f holds
+  // step i's sums, next step i - 1's.
   double* f = work.data;
+  double* next = work.data + n;
+  for (int j = 0; j < n; ++j) f[j] = 0.0;
   for (int i = n; i >= 1; --i) {
     for (int j = i + 1; j <= n; ++j) a[i][j] = 0.0;
-    if (w[i] != 0.0) {
-      double q = 1.0 / w[i];
-      // Column i is not changed while columns i+1..n are updated, so all
-      // their sums are formed in one sweep down the rows before any column
-      // is updated. Offsets as in Bidiagonalise.
-      ColumnSums(a, i + 1, m, i - 1, i, n, f);
+    const bool reflect = w[i] != 0.0;
+    const double q = reflect ? 1.0 / w[i] : 0.0;
+    if (reflect) {
       double aii = a[i][i];
       for (int j = i; j < n; ++j) f[j] = (f[j] / aii) * q;
-      for (int k = i; k <= m; ++k) AddColumnMultiple(a[k].data, i - 1, i, n, f);
-      for (int k = i; k <= m; ++k) a[k][i] *= q;
-    } else {
-      for (int k = i; k <= m; ++k) a[k][i] = 0.0;
     }
-    a[i][i] += 1.0;
+    // Step i - 1 sums offsets i-1..n-1 against offset i-2, over rows i..m.
+    const bool sumNext = i > 1 && w[i - 1] != 0.0;
+    for (int j = i - 1; j < n; ++j) next[j] = 0.0;
+    for (int first = i; first <= m; first += 16) {
+      const int last = first + 15 <= m ? first + 15 : m;
+      for (int k = first; k <= last; ++k) {
+        double* row = a[k].data;
+        if (reflect) {
+          AddColumnMultiple(row, i - 1, i, n, f);
+          row[i - 1] *= q;
+        } else {
+          row[i - 1] = 0.0;
+        }
+      }
+      if (first == i) a[i][i] += 1.0;
+      if (sumNext) ColumnSums<true>(a, first, last, i - 2, i - 1, n, next);
+    }
+    double* t = f;
+    f = next;
+    next = t;
   }
 }
 
 // Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
 // applying every rotation to U (m x n, held by columns in u) and, when v is
 // not null, to V (n x n, held by columns in v). The sweeps read only w and
-// e, so a chase records its rotations (rot: four arrays of n, c and s for U,
-// then for V) and applies them at its end, a block of rows at a time.
+// e, so a chase records its rotations (rot: six arrays of n: c and s for U,
+// for V, and for U's previous chase) and applies them later, a block of
+// rows at a time.
+//
+// A chase is a chain of divisions and square roots, each waiting for the
+// one before, which leaves most of the core idle. For narrow U the rotations
+// of the previous chase are applied to U one column pair at a time during
+// the next chase, one with each of its steps, in the order they were made:
+// they do not depend on it and fill that idle time. What is left of them is
+// applied when the chase ends, before any rotation of its own.
 // Not itself compiled in several versions: a failure thrown from a
 // function called through the loader's choice of version would end the
 // process instead of reaching the caller.
@@ -298,6 +351,17 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
   double* us = rot + n;
   double* vc = rot + 2 * n;
   double* vs = rot + 3 * n;
+  double* pc = rot + 4 * n;
+  double* ps = rot + 5 * n;
+  // U's rotations still to apply: (j, j + 1) by pc[j - 1], ps[j - 1] for
+  // j = pendingFrom..pendingTo-1.
+  int pendingFrom = 0;
+  int pendingTo = 0;
+  const bool interleave = m <= kInterleaveRows;
+  auto flushPending = [&] {
+    if (pendingFrom < pendingTo) RotateColumnChain(u, m, pendingFrom, pendingTo, pc - 1, ps - 1);
+    pendingFrom = pendingTo = 0;
+  };
   // Negligible: adding it to the norm bound changes nothing.
   auto negligible = [normBound](double q) { return std::fabs(q) + normBound == normBound; };
 
@@ -317,6 +381,7 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
       }
 
       if (cancel) {
+        flushPending();
         int nm = l - 1;
         double c = 0.0;
         double s = 1.0;
@@ -386,14 +451,27 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
         x = c * y - s * g;
         uc[j - 1] = c;
         us[j - 1] = s;
+        if (pendingFrom < pendingTo) {
+          RotateColumns(u, m, pendingFrom, pendingFrom + 1, pc[pendingFrom - 1], ps[pendingFrom - 1]);
+          ++pendingFrom;
+        }
       }
       if (v != nullptr) RotateColumnChain(v, n, l, k, vc - 1, vs - 1);
-      RotateColumnChain(u, m, l, k, uc - 1, us - 1);
+      flushPending();
+      if (interleave) {
+        std::swap(uc, pc);
+        std::swap(us, ps);
+        pendingFrom = l;
+        pendingTo = k;
+      } else {
+        RotateColumnChain(u, m, l, k, uc - 1, us - 1);
+      }
       e[l] = 0.0;
       e[k] = f;
       w[k] = x;
     }
   }
+  flushPending();
 }
 
 // The decomposition itself; V is formed only when v.rows is set. U and w do
@@ -402,7 +480,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
   Vector e(1, n);
-  Vector work(1, 5 * n);
+  Vector work(1, 7 * n);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);

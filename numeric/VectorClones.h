@@ -76,7 +76,8 @@ inline Lanes4 ShuffleLanes(Lanes4 a, Lanes4 b, int i0, int i1, int i2, int i3) {
 }
 
 // The entries at offset j of four rows, as the lanes of one value.
-[[gnu::always_inline]] inline Lanes4 GatherLanes(const double* const* rows, int j) {
+template <class Row>
+[[gnu::always_inline]] inline Lanes4 GatherLanes(Row const* rows, int j) {
   const double values[4] = {rows[0][j], rows[1][j], rows[2][j], rows[3][j]};
   return LoadLanes(values);
 }
@@ -97,13 +98,16 @@ inline Lanes4 ShuffleLanes(Lanes4 a, Lanes4 b, int i0, int i1, int i2, int i3) {
 // out[j] = sum over k = 0..count-1, in ascending order, of row(k)[j] *
 // weight(k), for j0 <= j < j1: independent sums over the same rows, one per
 // lane. A block of 16 of them stays in registers for the whole sweep over
-// the rows instead of going through memory at every row.
-template <class Row, class Weight>
+// the rows instead of going through memory at every row. With `resume` the
+// sums start from the values in out instead of 0.0, continuing a sweep
+// over earlier rows.
+template <bool resume = false, class Row, class Weight>
 [[gnu::always_inline]] inline void SumRowMultiples(int count, Row row, Weight weight, int j0, int j1,
                                                    double* out) {
+  auto start = [out](int j) { return resume ? LoadLanes(out + j) : ZeroLanes(); };
   int j = j0;
   for (; j + 16 <= j1; j += 16) {
-    Lanes4 s0 = ZeroLanes(), s1 = ZeroLanes(), s2 = ZeroLanes(), s3 = ZeroLanes();
+    Lanes4 s0 = start(j), s1 = start(j + 4), s2 = start(j + 8), s3 = start(j + 12);
     for (int k = 0; k < count; ++k) {
       const double* r = row(k) + j;
       const double x = weight(k);
@@ -118,31 +122,52 @@ template <class Row, class Weight>
     StoreLanes(out + j + 12, s3);
   }
   for (; j + 4 <= j1; j += 4) {
-    Lanes4 sum = ZeroLanes();
+    Lanes4 sum = start(j);
     for (int k = 0; k < count; ++k) sum += LoadLanes(row(k) + j) * weight(k);
     StoreLanes(out + j, sum);
   }
   for (; j < j1; ++j) {
-    double sum = 0.0;
+    double sum = resume ? out[j] : 0.0;
     for (int k = 0; k < count; ++k) sum += row(k)[j] * weight(k);
     out[j] = sum;
   }
 }
 
+// Before a row's entries enter its dot product they may be updated in
+// place: with a RowUpdate, rows[r][j] += f[j] * x[r] (x[r] one number per
+// row), stored, and the updated value summed. NoRowUpdate leaves them.
+struct NoRowUpdate {
+  static constexpr bool active = false;
+  const double* f = nullptr;
+  const double* x = nullptr;
+};
+struct RowUpdate {
+  static constexpr bool active = true;
+  const double* f;
+  const double* x;
+};
+
 // The dot products of groups * 4 rows with v over j0 <= j < j1, one sum per
 // row in ascending j: four rows form the lanes of one sum, read four
 // entries at a time and transposed. Several groups keep independent
 // additions in flight.
-template <int groups>
-[[gnu::always_inline]] inline void RowDotGroups(const double* const* rows, const double* v, int j0, int j1,
-                                                Lanes4* dot) {
+template <int groups, class Update, class Row>
+[[gnu::always_inline]] inline void RowDotGroups(Row const* rows, const double* v, int j0, int j1, Lanes4* dot,
+                                                Update update) {
   for (int g = 0; g < groups; ++g) dot[g] = ZeroLanes();
   int j = j0;
   for (; j + 4 <= j1; j += 4) {
     const double v0 = v[j], v1 = v[j + 1], v2 = v[j + 2], v3 = v[j + 3];
     for (int g = 0; g < groups; ++g) {
-      const Lanes4 r[4] = {LoadLanes(rows[4 * g] + j), LoadLanes(rows[4 * g + 1] + j),
-                           LoadLanes(rows[4 * g + 2] + j), LoadLanes(rows[4 * g + 3] + j)};
+      Lanes4 r[4] = {LoadLanes(rows[4 * g] + j), LoadLanes(rows[4 * g + 1] + j), LoadLanes(rows[4 * g + 2] + j),
+                     LoadLanes(rows[4 * g + 3] + j)};
+      if constexpr (Update::active) {
+        const Lanes4 f = LoadLanes(update.f + j);
+        for (int q = 0; q < 4; ++q) {
+          r[q] += f * update.x[4 * g + q];
+          StoreLanes(rows[4 * g + q] + j, r[q]);
+        }
+      }
       Lanes4 column[4];
       TransposeLanes(r, column);
       dot[g] += column[0] * v0;
@@ -152,29 +177,40 @@ template <int groups>
     }
   }
   for (; j < j1; ++j) {
-    for (int g = 0; g < groups; ++g) dot[g] += GatherLanes(rows + 4 * g, j) * v[j];
+    for (int g = 0; g < groups; ++g) {
+      if constexpr (Update::active) {
+        for (int q = 0; q < 4; ++q) rows[4 * g + q][j] += update.f[j] * update.x[4 * g + q];
+      }
+      dot[g] += GatherLanes(rows + 4 * g, j) * v[j];
+    }
   }
 }
 
 // dot[r] = sum over j0 <= j < j1, ascending, of rows[r][j] * v[j], for the
-// count (<= 16) rows given.
-[[gnu::always_inline]] inline void RowDots(const double* const* rows, int count, const double* v, int j0, int j1,
-                                           double* dot) {
+// count (<= 16) rows given, each row first updated by `update`.
+template <class Update = NoRowUpdate, class Row>
+[[gnu::always_inline]] inline void RowDots(Row const* rows, int count, const double* v, int j0, int j1, double* dot,
+                                           Update update = Update{}) {
   int done = 0;
   if (count == 16) {
     Lanes4 sums[4];
-    RowDotGroups<4>(rows, v, j0, j1, sums);
+    RowDotGroups<4>(rows, v, j0, j1, sums, update);
     for (int g = 0; g < 4; ++g) StoreLanes(dot + 4 * g, sums[g]);
     done = 16;
   }
   for (; done + 4 <= count; done += 4) {
     Lanes4 sum;
-    RowDotGroups<1>(rows + done, v, j0, j1, &sum);
+    Update part = update;
+    part.x = update.x == nullptr ? nullptr : update.x + done;
+    RowDotGroups<1>(rows + done, v, j0, j1, &sum, part);
     StoreLanes(dot + done, sum);
   }
   for (; done < count; ++done) {
     double sum = 0.0;
-    for (int j = j0; j < j1; ++j) sum += rows[done][j] * v[j];
+    for (int j = j0; j < j1; ++j) {
+      if constexpr (Update::active) rows[done][j] += update.f[j] * update.x[done];
+      sum += rows[done][j] * v[j];
+    }
     dot[done] = sum;
   }
 }
