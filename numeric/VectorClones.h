@@ -97,17 +97,32 @@ template <class Row>
 
 // out[j] = sum over k = 0..count-1, in ascending order, of row(k)[j] *
 // weight(k), for j0 <= j < j1: independent sums over the same rows, one per
-// lane. A block of 16 of them stays in registers for the whole sweep over
+// lane. A block of 32 (or 16) of them stays in registers for the whole sweep over
 // the rows instead of going through memory at every row. With `resume` the
 // sums start from the values in out instead of 0.0, continuing a sweep
 // over earlier rows.
+template <bool resume>
+[[gnu::always_inline]] inline Lanes4 StartLanes(const double* p) {
+  return resume ? LoadLanes(p) : ZeroLanes();
+}
+
 template <bool resume = false, class Row, class Weight>
 [[gnu::always_inline]] inline void SumRowMultiples(int count, Row row, Weight weight, int j0, int j1,
                                                    double* out) {
-  auto start = [out](int j) { return resume ? LoadLanes(out + j) : ZeroLanes(); };
   int j = j0;
+  for (; j + 32 <= j1; j += 32) {
+    Lanes4 s[8];
+    for (int q = 0; q < 8; ++q) s[q] = StartLanes<resume>(out + j + 4 * q);
+    for (int k = 0; k < count; ++k) {
+      const double* r = row(k) + j;
+      const double x = weight(k);
+      for (int q = 0; q < 8; ++q) s[q] += LoadLanes(r + 4 * q) * x;
+    }
+    for (int q = 0; q < 8; ++q) StoreLanes(out + j + 4 * q, s[q]);
+  }
   for (; j + 16 <= j1; j += 16) {
-    Lanes4 s0 = start(j), s1 = start(j + 4), s2 = start(j + 8), s3 = start(j + 12);
+    Lanes4 s0 = StartLanes<resume>(out + j), s1 = StartLanes<resume>(out + j + 4),
+           s2 = StartLanes<resume>(out + j + 8), s3 = StartLanes<resume>(out + j + 12);
     for (int k = 0; k < count; ++k) {
       const double* r = row(k) + j;
       const double x = weight(k);
@@ -122,7 +137,7 @@ template <bool resume = false, class Row, class Weight>
     StoreLanes(out + j + 12, s3);
   }
   for (; j + 4 <= j1; j += 4) {
-    Lanes4 sum = start(j);
+    Lanes4 sum = StartLanes<resume>(out + j);
     for (int k = 0; k < count; ++k) sum += LoadLanes(row(k) + j) * weight(k);
     StoreLanes(out + j, sum);
   }
