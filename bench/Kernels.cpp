@@ -173,13 +173,13 @@ void BM_ShaveNestedSequence(benchmark::State& state) {
   DMatrix data = RandomRows(G, N);
   ShaveSequence* sequence = NewShaveSequence(G, N, 0.1);
   const int S = sequence->stepCount;
-  DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+  SignTable signs(S, G);
+  SequenceScratch scratch;
   for (auto _ : state) {
-    ShaveNestedSequence(sequence, ShavingInput{data, G, N}, StepOutputs::ScoresOnly(scores));
+    ShaveNestedSequence(sequence, ShavingInput{data, G, N}, StepOutputs::SignsOnly(signs), nullptr, &scratch);
     benchmark::DoNotOptimize(sequence->order.data[0]);
   }
   state.counters["steps"] = S;
-  ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
   FreeShaveSequence(sequence, G, N);
   ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
 }

@@ -62,11 +62,11 @@ int main(int argc, char** argv) {
       for (int s = 0; s < N; ++s) data[g][s] = table[static_cast<size_t>(g) * N + s];
     CenterRows(data, G, N);
     OwnedShaveSequence sequence(NewShaveSequence(G, N, 0.1));
-    Matrix scores(sequence->stepCount, G);
+    SignTable signs(sequence->stepCount, G);
     ShavingInput input{data, G, N, nullptr, solver};
     double start = Seconds();
     std::clock_t cpu = std::clock();
-    ShaveNestedSequence(sequence.get(), input, StepOutputs::ScoresOnly(scores));
+    ShaveNestedSequence(sequence.get(), input, StepOutputs::SignsOnly(signs));
     std::printf("%d x %d %s: one nested sequence (%d steps) wall %.3f s, CPU %.3f s\n", G, N, argv[4],
                 sequence->stepCount, Seconds() - start, static_cast<double>(std::clock() - cpu) / CLOCKS_PER_SEC);
     return 0;

@@ -222,6 +222,8 @@ AnalysisResult Analysis::Run(AnalysisObserver* observer) {
   gap.threads = options.threads;
   gap.generator = options.generatorState < 0 ? &RandomStateOfThisThread() : &ownGenerator;
   gap.distribution = options.distribution;
+  GapWorkspace workspace;
+  gap.workspace = &workspace;
   const ShavingInput input{state.working, state.genes, state.samples, &state.supervision, options.solver};
 
   for (int i = 1; i <= K; ++i) {

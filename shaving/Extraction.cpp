@@ -1,6 +1,8 @@
 #include "shaving/Extraction.h"
 
 #include <cmath>
+#include <cstdint>
+#include <vector>
 
 #include "numeric/VectorClones.h"
 
@@ -23,14 +25,15 @@ TARVOK_VECTOR_CLONES void ProjectRows(const DMatrix& X, const DMatrix& P, double
 
 // Allocates, so it is not compiled in several versions itself: a failure
 // thrown through the loader's choice of version would end the process.
-void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N) {
+void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N, const Matrix* projector) {
   double s = 0.0;
   for (int j = 0; j < N; ++j) s += v[j] * v[j];
   if (!(s > 0.0)) return;
   double f = -1 / s;
   if (!std::isfinite(f)) return;
 
-  Matrix P(N, N);
+  Matrix own = projector != nullptr ? Matrix() : Matrix(N, N);
+  const Matrix& P = projector != nullptr ? *projector : own;
   for (int i = 0; i < N; ++i) {
     double ci = f * v[i];
     for (int j = 0; j < i; ++j) {
@@ -50,8 +53,14 @@ tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput
   events.SizeChosen(record);
   const int N = input.samples;
   Vector mean(N);
-  ClusterMeanGene(input.data, N, record.size, mean, sequence->order, sequence->chosenScores);
+  std::vector<std::uint8_t> positive(static_cast<size_t>(input.genes));
+  for (int t = 0; t < record.size; ++t) {
+    const int gene = sequence->order[t];
+    positive[static_cast<size_t>(gene)] = sequence->chosenScores[gene] > 0 ? 1 : 0;
+  }
+  ClusterMeanGene(input.data, N, record.size, mean, sequence->order, positive.data());
   events.Orthogonalizing();
-  OrthogonalizeMatrix(input.data, mean, input.genes, N);
+  OrthogonalizeMatrix(input.data, mean, input.genes, N,
+                      options.workspace != nullptr ? &options.workspace->SquareScratch(N) : nullptr);
   return record;
 }

@@ -20,4 +20,5 @@ tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput
 // k = 0..N-1 in ascending order. A v of zero length (or so short that
 // 1 / v.v overflows) leaves X unchanged: there is no direction to remove,
 // and dividing by it would fill X with values that are not numbers.
-void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N);
+// projector, when given, is N x N scratch for P; otherwise P is allocated.
+void OrthogonalizeMatrix(const DMatrix& X, const DVector& v, int G, int N, const Matrix* projector = nullptr);

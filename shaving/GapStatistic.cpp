@@ -16,15 +16,14 @@ constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 }  // namespace
 
-TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
-                     const DVector& scores) {
+TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean,
+                                          const IVector& order, const std::uint8_t* positive) {
   double* a = &mean[0];
   for (int j = 0; j < N; ++j) a[j] = 0.0;
   for (int t = 0; t < n; ++t) {
     int gene = order[t];
     const double* x = &data[gene][0];
-    // A score of exactly zero counts as negative.
-    if (scores[gene] > 0) {
+    if (positive[gene] != 0) {
       for (int j = 0; j < N; ++j) a[j] += x[j];
     } else {
       for (int j = 0; j < N; ++j) a[j] -= x[j];
@@ -34,7 +33,7 @@ TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, con
 }
 
 void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DMatrix& data, int,
-                      int N, const DMatrix& scores, const DVector& between, const DVector& total,
+                      int N, const SignTable& signs, const DVector& between, const DVector& total,
                       const DVector& within) {
   const int S = sequence->stepCount;
   // The squared data of every step's cluster, summed gene by gene in order
@@ -50,7 +49,7 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
   Vector a(N);
   for (int k = 0; k < S; ++k) {
     const int n = sequence->sizes[k];
-    ClusterMeanGene(data, N, n, a, sequence->order, scores[k]);
+    ClusterMeanGene(data, N, n, a, sequence->order, signs.Row(k));
     double sum = 0.0;
     for (int j = 0; j < N; ++j) sum += a[j];
     double abar = sum / N;
@@ -85,19 +84,44 @@ int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {
   return chosen;
 }
 
-namespace {
-
-// Scratch of one worker that makes and shaves permuted copies: allocated
-// when the worker takes its first copy and reused for every later one.
-struct PermutationScratch {
-  PermutationScratch(const ShaveSequence* real, int G, int N)
-      : A(G, N), scores(real->stepCount, G), between(real->stepCount), total(real->stepCount),
-        within(real->stepCount), sequence(CopyShaveSequence(G, N, real)) {}
+// Scratch of one worker: the permuted copy it makes and its step signs
+// (allocated when the worker takes its first copy), and the work arrays of
+// every sequence it shaves, the real data's included.
+struct WorkerScratch {
   Matrix A;                        // the permuted copy, G x N
-  Matrix scores;                   // S x G
+  SignTable signs;                 // S x G
   Vector between, total, within;   // never read
   OwnedShaveSequence sequence;     // the real data's schedule
+  SequenceScratch work;
 };
+
+GapWorkspace::GapWorkspace() = default;
+GapWorkspace::~GapWorkspace() = default;
+
+const Matrix& GapWorkspace::SquareScratch(int n) {
+  for (const std::unique_ptr<WorkerScratch>& worker : workers) {
+    if (worker != nullptr && worker->work.K.Rows() == n && worker->work.K.Cols() == n) return worker->work.K;
+  }
+  if (square.Rows() != n || square.Cols() != n) square = Matrix(n, n);
+  return square;
+}
+
+namespace {
+
+// Readies worker's copy scratch for G x N copies on the schedule of real.
+void PrepareCopyScratch(WorkerScratch& mine, const ShaveSequence* real, int G, int N) {
+  const int S = real->stepCount;
+  if (mine.sequence != nullptr && mine.A.Rows() == G && mine.A.Cols() == N && mine.signs.Steps() == S &&
+      mine.signs.Genes() == G) {
+    return;
+  }
+  mine.A = Matrix(G, N);
+  mine.signs = SignTable(S, G);
+  mine.between = Vector(S);
+  mine.total = Vector(S);
+  mine.within = Vector(S);
+  mine.sequence.reset(CopyShaveSequence(G, N, real));
+}
 
 // The per-step components of the real data's sequence, released whatever
 // happens.
@@ -122,7 +146,10 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   Vector stepEigenvalues(S);
   StepComponents stepComponents(S);
   stepComponents.count = S;
-  Matrix stepScores(S, G);
+  GapWorkspace ownWorkspace;
+  GapWorkspace& workspace = options.workspace != nullptr ? *options.workspace : ownWorkspace;
+  if (workspace.stepSigns.Steps() != S || workspace.stepSigns.Genes() != G) workspace.stepSigns = SignTable(S, G);
+  Matrix stepAxes(S, ShavedDimension(input));
   Vector stepR2(S), stepBetween(S), stepTotal(S), stepWithin(S);
   Matrix permutedR2(B, S);
 
@@ -131,7 +158,9 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   // after another would leave it. Each task writes only its own results.
   const std::uint32_t start = *options.generator;
   const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
-  std::vector<std::unique_ptr<PermutationScratch>> scratch(static_cast<size_t>(options.threads > 1 ? options.threads : 1));
+  std::vector<std::unique_ptr<WorkerScratch>>& scratch = workspace.workers;
+  const size_t workers = static_cast<size_t>(options.threads > 1 ? options.threads : 1);
+  if (scratch.size() < workers) scratch.resize(workers);
   // With a distribution this process shaves only its own copies, b = rank,
   // rank + R, ...; task i >= 1 is the i-th of them.
   const int rank = options.distribution != nullptr ? options.distribution->Rank() : 0;
@@ -139,19 +168,23 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
   auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
   auto task = [&](int worker, int index, const std::atomic<bool>& stop) {
+    std::unique_ptr<WorkerScratch>& mine = scratch[static_cast<size_t>(worker)];
+    if (!mine) mine = std::make_unique<WorkerScratch>();
     if (index == 0) {
-      ShaveNestedSequence(sequence, input, StepOutputs{stepComponents.table, stepScores, stepEigenvalues}, &stop);
-      ClusterVariances(sequence, stepR2, input.data, G, N, stepScores, stepBetween, stepTotal, stepWithin);
+      ShaveNestedSequence(sequence, input,
+                          StepOutputs{stepComponents.table, DMatrix{}, stepEigenvalues, &workspace.stepSigns, stepAxes}, &stop,
+                          &mine->work);
+      ClusterVariances(sequence, stepR2, input.data, G, N, workspace.stepSigns, stepBetween, stepTotal,
+                       stepWithin);
       return;
     }
-    std::unique_ptr<PermutationScratch>& mine = scratch[static_cast<size_t>(worker)];
-    if (!mine) mine = std::make_unique<PermutationScratch>(sequence, G, N);
+    PrepareCopyScratch(*mine, sequence, G, N);
     const int b = copyOf(index);
     std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
     RandomizeMatrixFrom(input.data, mine->A, G, N, state);
     ShavingInput copy{mine->A, G, N, input.supervision, input.solver};
-    ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::ScoresOnly(mine->scores), &stop);
-    ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->scores, mine->between,
+    ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::SignsOnly(mine->signs), &stop, &mine->work);
+    ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->signs, mine->between,
                      mine->total, mine->within);
   };
   auto done = [&](int index) {
@@ -165,7 +198,6 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   tarvok::ParallelFor(options.threads, ownCopies + 1, task, done, [&] { return events.CancelRequested(); });
   if (options.distribution != nullptr) options.distribution->Exchange(&permutedR2[0][0], B, S);
   *options.generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
-  scratch.clear();
 
   Vector meanPermutedR2(S), stepGap(S);
   for (int k = 0; k < S; ++k) {
@@ -178,7 +210,7 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   sequence->chosen = chosen;
   sequence->chosenEigenvalue = stepEigenvalues[chosen];
   for (int s = 0; s < N; ++s) sequence->chosenComponent[s] = stepComponents.table[chosen][s];
-  for (int g = 0; g < G; ++g) sequence->chosenScores[g] = stepScores[chosen][g];
+  StepScores(input, sequence->order, sequence->sizes[chosen], stepAxes[chosen], sequence->chosenScores);
 
   tarvok::ClusterRecord record;
   record.chosenStep = chosen;

@@ -4,12 +4,33 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "numeric/Arrays.h"
 #include "shaving/ClusterRecord.h"
 #include "shaving/CopyDistribution.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"
+
+struct WorkerScratch;
+
+// The work space of the passes of one analysis: each worker's permuted copy
+// and sequence scratch, and the real data's step signs, kept from pass to
+// pass so that no large block is allocated and freed per pass (freed blocks
+// of that size tend to stay with the allocator rather than go back to the
+// system). Sized by the first pass that uses it; never shared between
+// analyses running at once.
+struct GapWorkspace {
+  GapWorkspace();
+  ~GapWorkspace();
+  // An n x n matrix free between passes: a worker's cross-product matrix
+  // when it has that order (unsupervised it does), else one of its own.
+  const Matrix& SquareScratch(int n);
+  std::vector<std::unique_ptr<WorkerScratch>> workers;
+  Matrix square;
+  SignTable stepSigns;  // the real data's, S x G
+};
 
 // How a pass measures its gaps.
 struct GapOptions {
@@ -21,6 +42,8 @@ struct GapOptions {
   std::uint32_t* generator = nullptr;
   // Other processes that share the copies (none: this one shaves them all).
   tarvok::CopyDistribution* distribution = nullptr;
+  // Kept from pass to pass (none: the pass allocates its own).
+  GapWorkspace* workspace = nullptr;
 };
 
 // What a pass reports while it runs. Every call comes on the calling
@@ -59,12 +82,12 @@ int ChooseClusterStep(const DVector& stepGap, int S, double tolerance);
 //   between = mean(a^2) - mean(a)^2,
 //   total   = mean of the squared data of the cluster - mean(a)^2,
 //   within  = total - between.
-// scores is S x G (row k: the step's signed scores by gene).
+// signs row k: which genes score positive at step k.
 void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DMatrix& data, int G,
-                      int N, const DMatrix& scores, const DVector& between, const DVector& total,
+                      int N, const SignTable& signs, const DVector& between, const DVector& total,
                       const DVector& within);
 
 // ClusterMeanGene: mean[j] over the genes order[0..n-1] of data[gene][j],
-// each gene added when its score is positive and subtracted otherwise.
+// each gene added when positive[gene] is set and subtracted otherwise.
 void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
-                     const DVector& scores);
+                     const std::uint8_t* positive);

@@ -193,7 +193,8 @@ void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const 
 }
 
 TARVOK_VECTOR_CLONES void GeneScores(const IVector& order, const DMatrix& rows, int g, int length,
-                                     const DVector& axis, const DVector& scoreRow, const DVector& A) {
+                                     const DVector& axis, const DVector& scoreRow, const DVector& A,
+                                     std::uint8_t* signRow) {
   // Sixteen genes' sums side by side, each over the samples in order.
   const double* u = &axis[0];
   const double* x[16];
@@ -204,6 +205,7 @@ TARVOK_VECTOR_CLONES void GeneScores(const IVector& order, const DMatrix& rows, 
     RowDots(x, count, u, 0, length, s);
     for (int t = 0; t < count; ++t) {
       if (scoreRow.data != nullptr) scoreRow[order[p0 + t]] = s[t];
+      if (signRow != nullptr) signRow[order[p0 + t]] = s[t] > 0 ? 1 : 0;
       A[p0 + t] = std::fabs(s[t]);
     }
   }
@@ -298,34 +300,94 @@ void DowndateCrossProduct(const DMatrix& K, const DMatrix& W, int m, int count, 
   DowndateCrossProductBy(K, W, m, count, genes, PackScratch(m));
 }
 
+SignTable::SignTable(int steps, int genes) : steps_(steps), genes_(genes) {
+  const std::size_t count = static_cast<std::size_t>(steps > 0 ? steps : 1) * static_cast<std::size_t>(genes > 0 ? genes : 1);
+  cells_.reset(static_cast<std::uint8_t*>(ZeroAllocate(count, 1)));
+  if (cells_ == nullptr) NumericalError("allocation failure in sign table");
+}
+
+namespace {
+
+bool Supervised(const ShavingInput& input) {
+  return input.supervision != nullptr && input.supervision->Present();
+}
+
+}  // namespace
+
+int ShavedDimension(const ShavingInput& input) {
+  return Supervised(input) ? input.supervision->columns : input.samples;
+}
+
+void StepScores(const ShavingInput& input, const IVector& order, int n, const DVector& axis,
+                const DVector& scoreRow) {
+  const int G = input.genes;
+  const int N = input.samples;
+  const int m = ShavedDimension(input);
+  Vector A(n > 0 ? n : 1);
+  if (!Supervised(input)) {
+    GeneScores(order, input.data, n, N, axis, scoreRow, A);
+    return;
+  }
+  // The supervised rows, formed again exactly as the sequence formed them.
+  Matrix W(G, m);
+  TransformRows(W, input.data, G, N, input.supervision->transform, m);
+  CenterRows(W, G, m);
+  GeneScores(order, W, n, m, axis, scoreRow, A);
+}
+
+namespace {
+
+// Makes `matrix` rows x cols unless it is already.
+void Ensure(Matrix& matrix, int rows, int cols) {
+  if (matrix.Rows() != rows || matrix.Cols() != cols) matrix = Matrix(rows, cols);
+}
+
+void Ensure(Vector& vector, int size) {
+  if (vector.Size() != size) vector = Vector(size);
+}
+
+}  // namespace
+
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
-                         const std::atomic<bool>* stop) {
+                         const std::atomic<bool>* stop, SequenceScratch* scratch) {
   const int G = sequence->sizes[0];
   const int S = sequence->stepCount;
   const int N = input.samples;
-  const bool supervised = input.supervision != nullptr && input.supervision->Present();
+  const bool supervised = Supervised(input);
   const int c = supervised ? input.supervision->columns : 0;
   const DMatrix& data = input.data;
+  const int m = ShavedDimension(input);
+  const bool fast = input.solver == tarvok::Solver::Fast;
+  const bool keepComponents = outputs.components.entries != nullptr;
 
-  Matrix transformed;
+  SequenceScratch own;
+  SequenceScratch& work = scratch != nullptr ? *scratch : own;
+  Ensure(work.K, m, m);
+  Ensure(work.D, m);
+  Ensure(work.A, G);
+  const int treeSize = SelectionTreeSize(G);
+  if (work.tree.Size() != treeSize) work.tree = IntVector(0, treeSize - 1);
+  if (!keepComponents) Ensure(work.component, N);
+  if (supervised) {
+    Ensure(work.transformed, G, c);
+    Ensure(work.u, c);
+  }
+  if (fast) {
+    if (work.lanczos == nullptr || work.lanczos->Order() != m) work.lanczos = std::make_unique<LanczosWorkspace>(m);
+    Ensure(work.previousAxis, m);
+  }
+  const DMatrix& K = work.K;
+  const DVector& D = work.D;
+  const DVector& A = work.A;
+  const DVector& u = work.u;
+
   DMatrix W = data;
-  int m = N;
   if (supervised) {
     const DMatrix& transform = input.supervision->transform;
-    transformed = Matrix(G, c);
-    W = transformed;
+    W = work.transformed;
     TransformRows(W, data, G, N, transform, c);
     CenterRows(W, G, c);
-    m = c;
   }
-  Matrix K(m, m);
-  Vector D(m);
-  Vector A(G);
-  const int treeSize = SelectionTreeSize(G);
-  IntVector tree(0, treeSize - 1);
-  const bool keepComponents = outputs.components.entries != nullptr;
-  Vector scratchComponent = keepComponents ? Vector() : Vector(N);
-  Vector u = supervised ? Vector(c) : Vector();
 
   IVector& order = sequence->order;
   for (int i = 0; i < G; ++i) order[i] = i;
@@ -333,18 +395,15 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
 
   // The leading axis of K by the chosen solver. The fast one starts each
   // step from the step before's axis (the first step from its default).
-  const bool fast = input.solver == tarvok::Solver::Fast;
-  std::unique_ptr<LanczosWorkspace> lanczos = fast ? std::make_unique<LanczosWorkspace>(m) : nullptr;
-  Vector previousAxis = fast ? Vector(m) : Vector();
   bool warm = false;
   auto leadingAxis = [&](const DVector& axis, double* lambda) {
     if (!fast) {
       LeadingAxis(K, m, axis, lambda);
       return;
     }
-    LeadingAxisLanczos(K, m, warm ? static_cast<const DVector&>(previousAxis) : DVector{}, axis, lambda,
-                       *lanczos);
-    for (int j = 0; j < m; ++j) previousAxis[j] = axis[j];
+    LeadingAxisLanczos(K, m, warm ? static_cast<const DVector&>(work.previousAxis) : DVector{}, axis, lambda,
+                       *work.lanczos);
+    for (int j = 0; j < m; ++j) work.previousAxis[j] = axis[j];
     warm = true;
   };
 
@@ -357,19 +416,21 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
       for (int j = 0; j < m; ++j) D[j] = kRebuildFactor * K[j][j];
       recompute = false;
     }
-    DVector component = scratchComponent;
+    DVector component = work.component;
     if (keepComponents) {
       component = dvector(0, N - 1);
       outputs.components[k] = component;
     }
+    const DVector scoreRow = outputs.scores.rows != nullptr ? outputs.scores[k] : DVector{};
+    std::uint8_t* signRow = outputs.signs->Row(k);
     double lambda = 0.0;
     if (!supervised) {
       leadingAxis(component, &lambda);
-      GeneScores(order, data, g, N, component, outputs.scores[k], A);
+      GeneScores(order, data, g, N, component, scoreRow, A, signRow);
     } else {
       const DMatrix& transform = input.supervision->transform;
       leadingAxis(u, &lambda);
-      GeneScores(order, W, g, c, u, outputs.scores[k], A);
+      GeneScores(order, W, g, c, u, scoreRow, A, signRow);
       if (keepComponents) {
         // Map the axis back to the samples; not rescaled to unit length.
         for (int s = 0; s < N; ++s) {
@@ -380,8 +441,12 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
       }
     }
     if (outputs.eigenvalues.data != nullptr) outputs.eigenvalues[k] = lambda;
+    if (outputs.axes.rows != nullptr) {
+      const DVector& axis = supervised ? u : component;
+      for (int j = 0; j < m; ++j) outputs.axes[k][j] = axis[j];
+    }
 
-    MoveLowestToEnd(A, order, g, h, tree);
+    MoveLowestToEnd(A, order, g, h, work.tree);
     DowndateCrossProduct(K, W, m, g - h, &order[h]);
     for (int j = 0; j < m; ++j) {
       if (K[j][j] < D[j]) {  // strictly: an all-zero column never triggers

@@ -4,8 +4,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <memory>
 
 #include "numeric/Arrays.h"
+#include "numeric/Lanczos.h"
 #include "shaving/AxisSolver.h"
 #include "shaving/ShaveSequence.h"
 #include "shaving/Supervision.h"
@@ -19,26 +24,70 @@ struct ShavingInput {
   tarvok::Solver solver = tarvok::Solver::Exact;      // how each step's axis is found
 };
 
+// Which genes score positive at each step: S rows of G bytes, 1 where the
+// gene's score is > 0 (zero and not-a-number count as negative). The
+// cluster variances need no more of a score than this, at an eighth of a
+// score table's memory.
+class SignTable {
+ public:
+  SignTable() = default;
+  SignTable(int steps, int genes);
+  std::uint8_t* Row(int k) const { return cells_.get() + static_cast<std::size_t>(k) * genes_; }
+  int Steps() const { return steps_; }
+  int Genes() const { return genes_; }
+
+ private:
+  struct Free {
+    void operator()(std::uint8_t* cells) const { std::free(cells); }
+  };
+  int steps_ = 0, genes_ = 0;
+  std::unique_ptr<std::uint8_t[], Free> cells_;
+};
+
 // Where a nested sequence leaves its per-step results.
 struct StepOutputs {
   PVector components;   // S slots, or entries == nullptr for none; slot k
                         // receives a new dvector 0..N-1 (the caller frees)
-  DMatrix scores;       // S x G, required: row k gets the signed score of
-                        // each gene of step k's cluster, nothing else
+  DMatrix scores;       // S x G, or rows == nullptr for none: row k gets the
+                        // signed score of each gene of step k's cluster
   DVector eigenvalues;  // 0..S-1, or data == nullptr for none
+  const SignTable* signs = nullptr;  // S x G, required: row k gets the sign of
+                                     // each gene of step k's cluster, nothing else
+  DMatrix axes;  // S x m, or rows == nullptr for none: row k gets step k's
+                 // axis in the space shaved (StepScores recomputes its scores)
 
-  // Scores only: the mode of the permuted copies.
-  static StepOutputs ScoresOnly(const DMatrix& scores) { return StepOutputs{PVector{}, scores, DVector{}}; }
+  // Signs only: the mode of the permuted copies.
+  static StepOutputs SignsOnly(const SignTable& signs) {
+    return StepOutputs{PVector{}, DMatrix{}, DVector{}, &signs, DMatrix{}};
+  }
+};
+
+// The dimension a nested sequence of input shaves in: the samples, or the
+// supervision transform's columns.
+int ShavedDimension(const ShavingInput& input);
+
+// The work arrays of a nested sequence. A worker that shaves one sequence
+// after another keeps one and hands it to each, so the large blocks (the
+// m x m cross-product matrix above all) are allocated once per analysis
+// rather than once per sequence. Nothing carries over from one sequence to
+// the next: every array is written before it is read.
+struct SequenceScratch {
+  Matrix K;            // m x m
+  Matrix transformed;  // G x c, supervised only
+  Vector D, A, component, u, previousAxis;
+  IntVector tree;
+  std::unique_ptr<LanczosWorkspace> lanczos;
 };
 
 // ShaveNestedSequence: shaves input.data on the schedule of `sequence` and
 // leaves the nested clusters in sequence->order. With a supervision
 // transform every axis is found in the space of data x transform with rows
 // re-centred. With Solver::Fast each step's axis comes from
-// LeadingAxisLanczos warm-started from the step before's. When stop is given and becomes true, throws Cancelled at the
-// next step.
+// LeadingAxisLanczos warm-started from the step before's. When stop is
+// given and becomes true, throws Cancelled at the next step. scratch, when
+// given, supplies the work arrays (sized here as needed).
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
-                         const std::atomic<bool>* stop = nullptr);
+                         const std::atomic<bool>* stop = nullptr, SequenceScratch* scratch = nullptr);
 
 // TransformRows: W[i][j] = sum over s (ascending) of data[i][s] * transform[s][j].
 void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DMatrix& transform,
@@ -50,10 +99,18 @@ void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DM
 void CrossProductMatrix(const DMatrix& K, const DMatrix& W, int m, int g, const IVector& order);
 
 // GeneScores: for p = 0..g-1, s = projection of rows[order[p]] (length
-// entries) on axis; scoreRow[order[p]] = s when scoreRow.data is set, and
-// A[p] = |s| always.
+// entries) on axis; scoreRow[order[p]] = s when scoreRow.data is set,
+// signRow[order[p]] = (s > 0) when signRow is, and A[p] = |s| always.
 void GeneScores(const IVector& order, const DMatrix& rows, int g, int length, const DVector& axis,
-                const DVector& scoreRow, const DVector& A);
+                const DVector& scoreRow, const DVector& A, std::uint8_t* signRow = nullptr);
+
+// StepScores: scoreRow[order[p]] for p = 0..n-1, the signed scores of the
+// genes of a step's cluster on that step's axis (from StepOutputs::axes),
+// the same bits GeneScores gave them while the sequence ran. Keeping a
+// step's axis instead of its G scores leaves only the chosen step's to
+// compute.
+void StepScores(const ShavingInput& input, const IVector& order, int n, const DVector& axis,
+                const DVector& scoreRow);
 
 // MoveLowestToEnd: selection from the tail. Moves the g - h lowest values of
 // A (and their genes in order) to positions h..g-1, the lowest last. Ties:

@@ -17,7 +17,7 @@ struct ShaveSequence {
   int chosen;               // chosen step, 0..S-1
   double chosenEigenvalue;  // leading eigenvalue of the chosen step
   DVector chosenComponent;  // 0..N-1: component of the chosen step
-  DVector chosenScores;     // 0..G-1: signed scores of the chosen step, by gene
+  DVector chosenScores;     // 0..G-1: signed scores of the chosen cluster's genes, by gene (others stale)
 };
 
 // ShaveCount: genes to remove from a cluster of `size` genes. Clusters of

@@ -44,37 +44,36 @@ TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
   ShaveSequence* s = NewShaveSequence(2, 2, 0.1);  // one step: both genes
   s->order[0] = 0;
   s->order[1] = 1;
-  DMatrix scores = dmatrix(0, 0, 0, 1);
+  SignTable signs(1, 2);
+  std::uint8_t* positive = signs.Row(0);
   DVector r2 = dvector(0, 0), between = dvector(0, 0), total = dvector(0, 0), within = dvector(0, 0);
 
-  scores[0][0] = 0.5; scores[0][1] = -0.5;
-  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  positive[0] = 1; positive[1] = 0;
+  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
   EXPECT_EQ(between[0], 1.0);
   EXPECT_EQ(total[0], 1.0);
   EXPECT_EQ(within[0], 0.0);
   EXPECT_EQ(r2[0], 100.0);
 
-  scores[0][0] = 0.5; scores[0][1] = 0.5;
-  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  positive[0] = 1; positive[1] = 1;
+  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
   EXPECT_EQ(between[0], 0.0);
   EXPECT_EQ(total[0], 1.0);
   EXPECT_EQ(within[0], 1.0);
   EXPECT_EQ(r2[0], 0.0);
 
-  // A zero score counts as negative: genes 1 and 0 with scores 0 and -1
-  // both enter negated, which cancels like equal signs.
-  scores[0][0] = 0.0; scores[0][1] = -1.0;
-  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  // Both negative cancels like both positive.
+  positive[0] = 0; positive[1] = 0;
+  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
   EXPECT_EQ(r2[0], 0.0);
 
   // All-zero data: total 0 gives R2 0, not a division by zero.
   data[0][0] = data[0][1] = data[1][0] = data[1][1] = 0;
-  ClusterVariances(s, r2, data, 2, 2, scores, between, total, within);
+  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
   EXPECT_EQ(r2[0], 0.0);
   EXPECT_FALSE(std::isnan(r2[0]));
 
   for (DVector* v : {&r2, &between, &total, &within}) ReleaseDvector(*v, 0, 0);
-  ReleaseDmatrix(scores, 0, 0, 0, 1);
   ReleaseDmatrix(data, 0, 1, 0, 1);
   FreeShaveSequence(s, 2, 2);
 }
@@ -90,15 +89,15 @@ TEST(ClusterVariances, EveryStepsTotalIsItsOwnSumInOrderPosition) {
   ShaveSequence* s = NewShaveSequence(G, N, 0.1);
   const int S = s->stepCount;
   for (int t = 0; t < G; ++t) s->order[t] = (t * 37) % G;
-  DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
+  SignTable signs(S, G);
   for (int k = 0; k < S; ++k)
-    for (int g = 0; g < G; ++g) scores[k][g] = std::cos(k + g * 0.9);
+    for (int g = 0; g < G; ++g) signs.Row(k)[g] = std::cos(k + g * 0.9) > 0 ? 1 : 0;
   DVector r2 = dvector(0, S - 1), between = dvector(0, S - 1), total = dvector(0, S - 1),
           within = dvector(0, S - 1), mean = dvector(0, N - 1);
-  ClusterVariances(s, r2, data, G, N, scores, between, total, within);
+  ClusterVariances(s, r2, data, G, N, signs, between, total, within);
   for (int k = 0; k < S; ++k) {
     const int n = s->sizes[k];
-    ClusterMeanGene(data, N, n, mean, s->order, scores[k]);
+    ClusterMeanGene(data, N, n, mean, s->order, signs.Row(k));
     double sum = 0.0, squares = 0.0, dataSquares = 0.0;
     for (int j = 0; j < N; ++j) sum += mean[j];
     for (int j = 0; j < N; ++j) squares += mean[j] * mean[j];
@@ -110,7 +109,6 @@ TEST(ClusterVariances, EveryStepsTotalIsItsOwnSumInOrderPosition) {
   }
   for (DVector* v : {&r2, &between, &total, &within}) ReleaseDvector(*v, 0, S - 1);
   ReleaseDvector(mean, 0, N - 1);
-  ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
   ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
   FreeShaveSequence(s, G, N);
 }

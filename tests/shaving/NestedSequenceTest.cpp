@@ -32,7 +32,8 @@ TEST(ShaveNestedSequence, SixGeneWorkedExample) {
   PVector components = pvector(S);
   DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
   DVector eigenvalues = dvector(0, S - 1);
-  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues});
+  SignTable signs(S, G);
+  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues, &signs, DMatrix{}});
 
   const double lambda[] = {46.76714533, 46.74772708, 45, 43.95232684, 38.02775638};
   const double component[5][3] = {{0.8122141677, -0.3337806752, -0.4784334924},
@@ -55,18 +56,34 @@ TEST(ShaveNestedSequence, SixGeneWorkedExample) {
   EXPECT_EQ(scores[4][3], 0.0);
   EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
 
-  // Shaving again gives the same bytes; the permuted-copy mode (no
-  // components, no eigenvalues) gives the same order.
-  DMatrix again = dmatrix(0, S - 1, 0, G - 1);
-  ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs::ScoresOnly(again));
-  EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
+  // Signs follow the scores, a zero score counting as negative.
   for (int k = 0; k < S; ++k)
-    for (int g = 0; g < G; ++g) EXPECT_EQ(again[k][g], scores[k][g]);
+    for (int p = 0; p < s->sizes[k]; ++p) {
+      const int gene = s->order[p];
+      EXPECT_EQ(signs.Row(k)[gene], scores[k][gene] > 0 ? 1 : 0) << "step " << k << " gene " << gene;
+    }
+
+  // The permuted-copy mode (signs only), twice on one reused scratch and
+  // once more on scratch sized for a larger sequence, gives the same order
+  // and signs.
+  SequenceScratch scratch;
+  ShaveSequence* big = NewShaveSequence(3 * G, 2 * N, 0.1);
+  DMatrix bigData = NoiseRows(3 * G, 2 * N, 5u);
+  SignTable bigSigns(big->stepCount, 3 * G);
+  for (int round = 0; round < 3; ++round) {
+    if (round == 2) ShaveNestedSequence(big, ShavingInput{bigData, 3 * G, 2 * N}, StepOutputs::SignsOnly(bigSigns), nullptr, &scratch);
+    SignTable again(S, G);
+    ShaveNestedSequence(s, ShavingInput{data, G, N}, StepOutputs::SignsOnly(again), nullptr, &scratch);
+    EXPECT_EQ(Order(s, G), (std::vector<int>{4, 0, 3, 1, 5, 2}));
+    for (int k = 0; k < S; ++k)
+      for (int p = 0; p < s->sizes[k]; ++p) EXPECT_EQ(again.Row(k)[s->order[p]], signs.Row(k)[s->order[p]]);
+  }
+  FreeShaveSequence(big, 3 * G, 2 * N);
+  ReleaseDmatrix(bigData, 0, 3 * G - 1, 0, 2 * N - 1);
 
   for (int k = 0; k < S; ++k) ReleaseDvector(components[k], 0, N - 1);
   ReleasePvector(components);
   ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
-  ReleaseDmatrix(again, 0, S - 1, 0, G - 1);
   ReleaseDvector(eigenvalues, 0, S - 1);
   ReleaseDmatrix(data, 0, G - 1, 0, N - 1);
   FreeShaveSequence(s, G, N);
@@ -159,7 +176,10 @@ TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
   const int S = s->stepCount;
   PVector components = pvector(S);
   DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
-  ShaveNestedSequence(s, ShavingInput{data, G, N, &T}, StepOutputs{components, scores, DVector{}});
+  SignTable signs(S, G);
+  Matrix axes(S, c);
+  const ShavingInput input{data, G, N, &T};
+  ShaveNestedSequence(s, input, StepOutputs{components, scores, DVector{}, &signs, axes});
   for (int k = 0; k < S; ++k) {
     EXPECT_EQ(components[k][2], 0.0);  // the dropped sample carries nothing
     double norm = components[k][0] * components[k][0] + components[k][1] * components[k][1];
@@ -168,6 +188,12 @@ TEST(ShaveNestedSequence, SupervisedComponentHasOneEntryPerSample) {
   // Scores come from the transformed, re-centred rows: gene 0 becomes
   // (1, -1) and gene 3 (0, 1) -> (-0.5, 0.5): opposite direction, half length.
   EXPECT_NEAR(-2 * scores[0][3], scores[0][0], 1e-12);
+  // A step's kept axis gives its cluster's scores again, to the bit.
+  Vector again(G);
+  for (int k = 0; k < S; ++k) {
+    StepScores(input, s->order, s->sizes[k], axes[k], again);
+    for (int p = 0; p < s->sizes[k]; ++p) EXPECT_EQ(again[s->order[p]], scores[k][s->order[p]]) << k;
+  }
   for (int k = 0; k < S; ++k) ReleaseDvector(components[k], 0, N - 1);
   ReleasePvector(components);
   ReleaseDmatrix(scores, 0, S - 1, 0, G - 1);
@@ -217,7 +243,15 @@ TEST(ShaveNestedSequence, ExactBitsOnNoise) {
     PVector components = pvector(S);
     DMatrix scores = dmatrix(0, S - 1, 0, G - 1);
     DVector eigenvalues = dvector(0, S - 1);
-    ShaveNestedSequence(seq, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues});
+    SignTable signs(S, G);
+    Matrix axes(S, N);
+    ShaveNestedSequence(seq, ShavingInput{data, G, N}, StepOutputs{components, scores, eigenvalues, &signs, axes});
+    // A step's kept axis gives its cluster's scores again, to the bit.
+    Vector again(G);
+    for (int k = 0; k < S; ++k) {
+      StepScores(ShavingInput{data, G, N}, seq->order, seq->sizes[k], axes[k], again);
+      for (int p = 0; p < seq->sizes[k]; ++p) EXPECT_EQ(again[seq->order[p]], scores[k][seq->order[p]]) << k;
+    }
     Fingerprint f;
     f.Add(seq->order.data, G);
     for (int k = 0; k < S; ++k) {
