@@ -1,5 +1,6 @@
 #include "shaving/GapStatistic.h"
 
+#include <cstddef>
 #include <memory>
 #include <vector>
 
@@ -16,19 +17,30 @@ constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 }  // namespace
 
-TARVOK_VECTOR_CLONES void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean,
-                                          const IVector& order, const std::uint8_t* positive) {
-  double* a = &mean[0];
-  for (int j = 0; j < N; ++j) a[j] = 0.0;
-  for (int t = 0; t < n; ++t) {
+namespace {
+
+// running[j] += x[j] for the rows x of the genes order[from..to-1] marked
+// positive, -= x[j] for the others, one gene after another.
+TARVOK_VECTOR_CLONES void AddSignedRows(const DMatrix& data, int N, const IVector& order, int from, int to,
+                                        const std::uint8_t* positive, double* running) {
+  for (int t = from; t < to; ++t) {
     int gene = order[t];
     const double* x = &data[gene][0];
     if (positive[gene] != 0) {
-      for (int j = 0; j < N; ++j) a[j] += x[j];
+      for (int j = 0; j < N; ++j) running[j] += x[j];
     } else {
-      for (int j = 0; j < N; ++j) a[j] -= x[j];
+      for (int j = 0; j < N; ++j) running[j] -= x[j];
     }
   }
+}
+
+}  // namespace
+
+void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
+                     const std::uint8_t* positive) {
+  double* a = &mean[0];
+  for (int j = 0; j < N; ++j) a[j] = 0.0;
+  AddSignedRows(data, N, order, 0, n, positive, a);
   for (int j = 0; j < N; ++j) a[j] /= n;
 }
 
@@ -36,20 +48,24 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
                       int N, const SignTable& signs, const DVector& between, const DVector& total,
                       const DVector& within) {
   const int S = sequence->stepCount;
+  const IVector& order = sequence->order;
   // The squared data of every step's cluster, summed gene by gene in order
   // position. The clusters are prefixes of one order, so one running sum
   // passes through each step's total exactly as a sum of its own would.
   Vector dataSquares(S);
   double running = 0.0;
   for (int t = 0, k = S - 1; k >= 0; ++t) {
-    const double* x = &data[sequence->order[t]][0];
+    const double* x = &data[order[t]][0];
     for (int j = 0; j < N; ++j) running += x[j] * x[j];
     if (sequence->sizes[k] == t + 1) dataSquares[k--] = running;
   }
+
+  // Step k's variances from the signed sum of its cluster's rows (negated
+  // first when `negate`).
   Vector a(N);
-  for (int k = 0; k < S; ++k) {
+  auto variances = [&](int k, const double* signedSum, bool negate) {
     const int n = sequence->sizes[k];
-    ClusterMeanGene(data, N, n, a, sequence->order, signs.Row(k));
+    for (int j = 0; j < N; ++j) a[j] = (negate ? -signedSum[j] : signedSum[j]) / n;
     double sum = 0.0;
     for (int j = 0; j < N; ++j) sum += a[j];
     double abar = sum / N;
@@ -62,6 +78,38 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     between[k] = b;
     total[k] = tot;
     within[k] = tot - b;
+  };
+
+  // The signed sums. When a step's signs over its own cluster are all those
+  // of the step before, or all their opposites, its sum is the earlier
+  // step's running sum where that reaches the smaller cluster's last gene,
+  // negated when opposite: rounding to nearest is symmetric in sign, so
+  // only the sign of an exact zero may differ, which neither the mean's sum
+  // nor its squares can show. A run of such steps is served by one sweep,
+  // its first step's; a step whose signs differ starts a new sweep. Most
+  // genes kept to the next step score far from zero and keep their sign.
+  auto positive = [&](int k, int t) { return signs.Row(k)[order[t]] != 0; };
+  std::vector<char> negate(static_cast<std::size_t>(S));
+  Vector signedSum(N);
+  for (int head = 0; head < S;) {
+    int end = head + 1;
+    negate[head] = 0;
+    for (; end < S; ++end) {
+      const int n = sequence->sizes[end];
+      const bool same = positive(end, 0) == positive(end - 1, 0);
+      int t = 1;
+      while (t < n && (positive(end, t) == positive(end - 1, t)) == same) ++t;
+      if (t < n) break;
+      negate[end] = static_cast<char>(negate[end - 1] ^ (same ? 0 : 1));
+    }
+    for (int j = 0; j < N; ++j) signedSum[j] = 0.0;
+    int done = 0;
+    for (int k = end - 1; k >= head; --k) {
+      AddSignedRows(data, N, order, done, sequence->sizes[k], signs.Row(head), &signedSum[0]);
+      done = sequence->sizes[k];
+      variances(k, &signedSum[0], negate[k] != 0);
+    }
+    head = end;
   }
 }
 

@@ -81,31 +81,48 @@ TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
 TEST(ClusterVariances, EveryStepsTotalIsItsOwnSumInOrderPosition) {
   // Many steps over a scrambled order: each step's total must carry the
   // bits of a sum over its own cluster, genes in order position, samples
-  // in order within a gene.
+  // in order within a gene. Signs drawn afresh for every step, and signs
+  // that runs of steps share (all alike or all flipped, the sums of later
+  // steps then taken from an earlier step's sweep) with a gene here and
+  // there that breaks a run. Some rows cancel others exactly, so running
+  // sums pass through exact zeros.
   const int G = 300, N = 7;
   DMatrix data = dmatrix(0, G - 1, 0, N - 1);
   for (int g = 0; g < G; ++g)
-    for (int j = 0; j < N; ++j) data[g][j] = std::sin(g * 1.7 + j * 0.3) * (1 + g % 5);
+    for (int j = 0; j < N; ++j) data[g][j] = g % 4 == 1 ? -data[g - 1][j] : std::sin(g * 1.7 + j * 0.3) * (1 + g % 5);
   ShaveSequence* s = NewShaveSequence(G, N, 0.1);
   const int S = s->stepCount;
   for (int t = 0; t < G; ++t) s->order[t] = (t * 37) % G;
   SignTable signs(S, G);
-  for (int k = 0; k < S; ++k)
-    for (int g = 0; g < G; ++g) signs.Row(k)[g] = std::cos(k + g * 0.9) > 0 ? 1 : 0;
   DVector r2 = dvector(0, S - 1), between = dvector(0, S - 1), total = dvector(0, S - 1),
           within = dvector(0, S - 1), mean = dvector(0, N - 1);
-  ClusterVariances(s, r2, data, G, N, signs, between, total, within);
-  for (int k = 0; k < S; ++k) {
-    const int n = s->sizes[k];
-    ClusterMeanGene(data, N, n, mean, s->order, signs.Row(k));
-    double sum = 0.0, squares = 0.0, dataSquares = 0.0;
-    for (int j = 0; j < N; ++j) sum += mean[j];
-    for (int j = 0; j < N; ++j) squares += mean[j] * mean[j];
-    for (int t = 0; t < n; ++t)
-      for (int j = 0; j < N; ++j) dataSquares += data[s->order[t]][j] * data[s->order[t]][j];
-    const double abar = sum / N;
-    EXPECT_EQ(between[k], squares / N - abar * abar) << k;
-    EXPECT_EQ(total[k], dataSquares / (static_cast<double>(n) * N) - abar * abar) << k;
+  for (bool shared : {false, true}) {
+    for (int k = 0; k < S; ++k) {
+      for (int g = 0; g < G; ++g) {
+        const bool fresh = std::cos(k + g * 0.9) > 0;
+        const bool run = (std::cos(g * 0.9) > 0) != (k % 3 == 1);
+        signs.Row(k)[g] = (shared ? run : fresh) ? 1 : 0;
+      }
+      // Breaks: the first gene of step 5's cluster, the last of step 9's.
+      if (shared && k == 5) signs.Row(k)[s->order[0]] ^= 1;
+      if (shared && k == 9) signs.Row(k)[s->order[s->sizes[k] - 1]] ^= 1;
+    }
+    ClusterVariances(s, r2, data, G, N, signs, between, total, within);
+    for (int k = 0; k < S; ++k) {
+      const int n = s->sizes[k];
+      ClusterMeanGene(data, N, n, mean, s->order, signs.Row(k));
+      double sum = 0.0, squares = 0.0, dataSquares = 0.0;
+      for (int j = 0; j < N; ++j) sum += mean[j];
+      for (int j = 0; j < N; ++j) squares += mean[j] * mean[j];
+      for (int t = 0; t < n; ++t)
+        for (int j = 0; j < N; ++j) dataSquares += data[s->order[t]][j] * data[s->order[t]][j];
+      const double abar = sum / N;
+      const double b = squares / N - abar * abar;
+      const double tot = dataSquares / (static_cast<double>(n) * N) - abar * abar;
+      EXPECT_EQ(between[k], b) << k << (shared ? " shared" : " fresh");
+      EXPECT_EQ(total[k], tot) << k << (shared ? " shared" : " fresh");
+      EXPECT_EQ(r2[k], (100 * b) / tot) << k << (shared ? " shared" : " fresh");
+    }
   }
   for (DVector* v : {&r2, &between, &total, &within}) ReleaseDvector(*v, 0, S - 1);
   ReleaseDvector(mean, 0, N - 1);
