@@ -284,6 +284,61 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
   }
 }
 
+// For the rows first..last in order: row[j] += f[j] * row[col], then
+// next[j] += row[j] * row[weight], for the offsets j0 <= j < j1. Sixteen
+// offsets' f and sums stay in registers while the rows pass, and each
+// updated entry enters its sum before it is stored.
+[[gnu::always_inline]] inline void UpdateRowsAndSum(const DMatrix& a, int first, int last, int col, int weight,
+                                                    int j0, int j1, const double* f, double* next) {
+  int j = j0;
+  for (; j + 16 <= j1; j += 16) {
+    const Lanes4 f0 = LoadLanes(f + j), f1 = LoadLanes(f + j + 4), f2 = LoadLanes(f + j + 8),
+                 f3 = LoadLanes(f + j + 12);
+    Lanes4 s0 = LoadLanes(next + j), s1 = LoadLanes(next + j + 4), s2 = LoadLanes(next + j + 8),
+           s3 = LoadLanes(next + j + 12);
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      const double x = row[col];
+      const double y = row[weight];
+      double* r = row + j;
+      const Lanes4 r0 = LoadLanes(r) + f0 * x, r1 = LoadLanes(r + 4) + f1 * x, r2 = LoadLanes(r + 8) + f2 * x,
+                   r3 = LoadLanes(r + 12) + f3 * x;
+      StoreLanes(r, r0);
+      StoreLanes(r + 4, r1);
+      StoreLanes(r + 8, r2);
+      StoreLanes(r + 12, r3);
+      s0 += r0 * y;
+      s1 += r1 * y;
+      s2 += r2 * y;
+      s3 += r3 * y;
+    }
+    StoreLanes(next + j, s0);
+    StoreLanes(next + j + 4, s1);
+    StoreLanes(next + j + 8, s2);
+    StoreLanes(next + j + 12, s3);
+  }
+  for (; j + 4 <= j1; j += 4) {
+    const Lanes4 fj = LoadLanes(f + j);
+    Lanes4 sum = LoadLanes(next + j);
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      const Lanes4 r = LoadLanes(row + j) + fj * row[col];
+      StoreLanes(row + j, r);
+      sum += r * row[weight];
+    }
+    StoreLanes(next + j, sum);
+  }
+  for (; j < j1; ++j) {
+    double sum = next[j];
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      row[j] += f[j] * row[col];
+      sum += row[j] * row[weight];
+    }
+    next[j] = sum;
+  }
+}
+
 // Builds U over a from the column reflectors kept in a and the diagonal w.
 //
 // Step i sums columns i+1..n against column i over the rows below i, then
@@ -311,17 +366,23 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
     for (int j = i - 1; j < n; ++j) next[j] = 0.0;
     for (int first = i; first <= m; first += 16) {
       const int last = first + 15 <= m ? first + 15 : m;
+      // Offsets i..n-1: the update, and with it the next step's sums.
+      if (reflect && sumNext) {
+        UpdateRowsAndSum(a, first, last, i - 1, i - 2, i, n, f, next);
+      } else if (reflect) {
+        for (int k = first; k <= last; ++k) AddColumnMultiple(a[k].data, i - 1, i, n, f);
+      } else if (sumNext) {
+        ColumnSums<true>(a, first, last, i - 2, i, n, next);
+      }
+      // Offset i - 1, column i itself: scaled (or cleared), a[i][i] += 1.
+      double sum = next[i - 1];
       for (int k = first; k <= last; ++k) {
         double* row = a[k].data;
-        if (reflect) {
-          AddColumnMultiple(row, i - 1, i, n, f);
-          row[i - 1] *= q;
-        } else {
-          row[i - 1] = 0.0;
-        }
+        row[i - 1] = reflect ? row[i - 1] * q : 0.0;
+        if (k == i) row[i - 1] += 1.0;
+        if (sumNext) sum += row[i - 1] * row[i - 2];
       }
-      if (first == i) a[i][i] += 1.0;
-      if (sumNext) ColumnSums<true>(a, first, last, i - 2, i - 1, n, next);
+      next[i - 1] = sum;
     }
     double* t = f;
     f = next;
