@@ -40,7 +40,7 @@ double SignOf(double x, double f) { return f >= 0.0 ? std::fabs(x) : -std::fabs(
 // p and q by (P c + Q s, Q c - P s). Held this way the two columns are
 // contiguous and every row is an independent lane doing the same
 // operations, so vectorised code gives the same bits.
-TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, double c, double s) {
+[[gnu::always_inline]] inline void RotateColumnPair(double* x, int rows, int p, int q, double c, double s) {
   double* colP = x + static_cast<long>(p - 1) * rows;
   double* colQ = x + static_cast<long>(q - 1) * rows;
   for (int r = 0; r < rows; ++r) {
@@ -49,6 +49,10 @@ TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, doubl
     colP[r] = P * c + Q * s;
     colQ[r] = Q * c - P * s;
   }
+}
+
+TARVOK_VECTOR_CLONES void RotateColumns(double* x, int rows, int p, int q, double c, double s) {
+  RotateColumnPair(x, rows, p, q, c, s);
 }
 
 // Rotations (j, j + 1) by c[j], s[j] for j = jFrom..jTo-1, in that order,
@@ -390,6 +394,69 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
   }
 }
 
+// Where a chase records its rotations: c and s of U's, then of V's, each
+// indexed by j - 1 for the rotation (j, j + 1).
+struct ChaseRotations {
+  double* uc;
+  double* us;
+  double* vc;
+  double* vs;
+};
+
+// One chase of the bulge down the block l..k of the bidiagonal form (w,
+// e) with Givens rotations, from the shift's f and x (left as the chase
+// ends them), recording its rotations. With each of its steps it applies
+// to U one of the rotations (j, j + 1) by pc[j - 1], ps[j - 1] still
+// pending, j = pendingFrom onwards, in order: the chase is a chain of
+// divisions and square roots, each waiting for the one before, and a
+// rotation of U, which does not depend on it, fills the idle time. In one
+// function with the chase, compiled in several versions, the rotation
+// takes no call.
+TARVOK_VECTOR_CLONES void ChaseBulge(const DVector& w, const DVector& e, int l, int k, double& fInOut,
+                                     double& xInOut, ChaseRotations rot, double* u, int m, const double* pc,
+                                     const double* ps, int& pendingFrom, int pendingTo) {
+  double f = fInOut;
+  double x = xInOut;
+  double c = 1.0;
+  double s = 1.0;
+  int pending = pendingFrom;
+  for (int j = l; j <= k - 1; ++j) {
+    int i = j + 1;
+    double g = e[i];
+    double y = w[i];
+    double h = s * g;
+    g = c * g;
+    double z = Hypotenuse(f, h);
+    e[j] = z;
+    c = f / z;
+    s = h / z;
+    f = x * c + g * s;
+    g = g * c - x * s;
+    h = y * s;
+    y = y * c;
+    rot.vc[j - 1] = c;
+    rot.vs[j - 1] = s;
+    z = Hypotenuse(f, h);
+    w[j] = z;
+    if (z != 0.0) {
+      double rz = 1.0 / z;
+      c = f * rz;
+      s = h * rz;
+    }
+    f = c * g + s * y;
+    x = c * y - s * g;
+    rot.uc[j - 1] = c;
+    rot.us[j - 1] = s;
+    if (pending < pendingTo) {
+      RotateColumnPair(u, m, pending, pending + 1, pc[pending - 1], ps[pending - 1]);
+      ++pending;
+    }
+  }
+  pendingFrom = pending;
+  fInOut = f;
+  xInOut = x;
+}
+
 // Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
 // applying every rotation to U (m x n, held by columns in u) and, when v is
 // not null, to V (n x n, held by columns in v). The sweeps read only w and
@@ -483,40 +550,7 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
       f = ((x - z) * (x + z) + h * ((y / (f + SignOf(r, f))) - h)) / x;
 
       // Chase the bulge down the block with Givens rotations.
-      double c = 1.0;
-      double s = 1.0;
-      for (int j = l; j <= k - 1; ++j) {
-        int i = j + 1;
-        g = e[i];
-        y = w[i];
-        h = s * g;
-        g = c * g;
-        z = Hypotenuse(f, h);
-        e[j] = z;
-        c = f / z;
-        s = h / z;
-        f = x * c + g * s;
-        g = g * c - x * s;
-        h = y * s;
-        y = y * c;
-        vc[j - 1] = c;
-        vs[j - 1] = s;
-        z = Hypotenuse(f, h);
-        w[j] = z;
-        if (z != 0.0) {
-          double rz = 1.0 / z;
-          c = f * rz;
-          s = h * rz;
-        }
-        f = c * g + s * y;
-        x = c * y - s * g;
-        uc[j - 1] = c;
-        us[j - 1] = s;
-        if (pendingFrom < pendingTo) {
-          RotateColumns(u, m, pendingFrom, pendingFrom + 1, pc[pendingFrom - 1], ps[pendingFrom - 1]);
-          ++pendingFrom;
-        }
-      }
+      ChaseBulge(w, e, l, k, f, x, ChaseRotations{uc, us, vc, vs}, u, m, pc, ps, pendingFrom, pendingTo);
       if (v != nullptr) RotateColumnChain(v, n, l, k, vc - 1, vs - 1);
       flushPending();
       if (interleave) {
