@@ -178,7 +178,8 @@ cpu_model=$(awk -F: '/model name/ {gsub(/^ +/, "", $2); print $2; exit}' /proc/c
   echo "## Peak memory, 20000 x 100, 1 cluster, 4 permutations"
   echo
   echo "One copy of the matrix is 15.3 MiB; a step score table (85 steps x 20000 genes) 13.0 MiB. The allowance"
-  echo "is (3 + T) matrix copies plus (1 + T) score tables (the real data's and one per thread)."
+  echo "is (3 + T) matrix copies plus (1 + T) score tables (the real data's and one per thread); the run keeps
+less than the tables: signs for the copies (a byte per gene and step) and step axes for the real data."
   echo
   echo "| threads | peak RSS | allowance |"
   echo "| --- | --- | --- |"
