@@ -56,7 +56,7 @@ tarvok::ClusterRecord ExtractCluster(ShaveSequence* sequence, const ShavingInput
   std::vector<std::uint8_t> positive(static_cast<size_t>(input.genes));
   for (int t = 0; t < record.size; ++t) {
     const int gene = sequence->order[t];
-    positive[static_cast<size_t>(gene)] = sequence->chosenScores[gene] > 0 ? 1 : 0;
+    positive[static_cast<size_t>(gene)] = ScoreSign(sequence->chosenScores[gene]);
   }
   ClusterMeanGene(input.data, N, record.size, mean, sequence->order, positive.data());
   events.Orthogonalizing();

@@ -205,7 +205,7 @@ TARVOK_VECTOR_CLONES void GeneScores(const IVector& order, const DMatrix& rows, 
     RowDots(x, count, u, 0, length, s);
     for (int t = 0; t < count; ++t) {
       if (scoreRow.data != nullptr) scoreRow[order[p0 + t]] = s[t];
-      if (signRow != nullptr) signRow[order[p0 + t]] = s[t] > 0 ? 1 : 0;
+      if (signRow != nullptr) signRow[order[p0 + t]] = ScoreSign(s[t]);
       A[p0 + t] = std::fabs(s[t]);
     }
   }
@@ -312,6 +312,14 @@ bool Supervised(const ShavingInput& input) {
   return input.supervision != nullptr && input.supervision->Present();
 }
 
+// The rows a supervised sequence shaves: input's rows times the transform,
+// re-centred, into W (G x columns).
+void SupervisedRows(const ShavingInput& input, const DMatrix& W) {
+  const int columns = input.supervision->columns;
+  TransformRows(W, input.data, input.genes, input.samples, input.supervision->transform, columns);
+  CenterRows(W, input.genes, columns);
+}
+
 }  // namespace
 
 int ShavedDimension(const ShavingInput& input) {
@@ -328,10 +336,9 @@ void StepScores(const ShavingInput& input, const IVector& order, int n, const DV
     GeneScores(order, input.data, n, N, axis, scoreRow, A);
     return;
   }
-  // The supervised rows, formed again exactly as the sequence formed them.
+  // The supervised rows, formed again as the sequence formed them.
   Matrix W(G, m);
-  TransformRows(W, input.data, G, N, input.supervision->transform, m);
-  CenterRows(W, G, m);
+  SupervisedRows(input, W);
   GeneScores(order, W, n, m, axis, scoreRow, A);
 }
 
@@ -383,10 +390,8 @@ void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, con
 
   DMatrix W = data;
   if (supervised) {
-    const DMatrix& transform = input.supervision->transform;
     W = work.transformed;
-    TransformRows(W, data, G, N, transform, c);
-    CenterRows(W, G, c);
+    SupervisedRows(input, W);
   }
 
   IVector& order = sequence->order;

@@ -44,6 +44,9 @@ class SignTable {
   std::unique_ptr<std::uint8_t[], Free> cells_;
 };
 
+// A score's entry in a SignTable.
+inline std::uint8_t ScoreSign(double score) { return score > 0 ? 1 : 0; }
+
 // Where a nested sequence leaves its per-step results.
 struct StepOutputs {
   PVector components;   // S slots, or entries == nullptr for none; slot k
