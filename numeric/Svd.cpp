@@ -1,7 +1,9 @@
 #include "numeric/Svd.h"
 
 #include <cmath>
+#include <memory>
 #include <utility>
+#include <vector>
 #include "numeric/VectorClones.h"
 
 namespace {
@@ -156,14 +158,69 @@ template <bool resume = false>
   for (int j = j0; j < j1; ++j) row[j] += f[j] * x;
 }
 
-// The row reflector on count consecutive rows from `first`: each row's dot
-// product with v over the offsets j0 <= j < j1, then row[j] += dot * e[j].
-// With f, each row first takes the column reflector, row[j] += f[j] *
-// row[col], in the same sweep as its dot product.
-[[gnu::always_inline]] inline void ReflectRows(const DMatrix& a, int first, int count, const double* f, int col,
-                                               const double* v, const double* e, int j0, int j1) {
+// For the rows first..last in order: row[j] += f[j] * x, x = factor(k,
+// row) for row k, then next[j] += row[j] * row[weight], for the offsets
+// j0 <= j < j1. Sixteen offsets' f and sums stay in registers while the
+// rows pass, and each updated entry enters its sum before it is stored.
+template <class Factor>
+[[gnu::always_inline]] inline void UpdateRowsAndSum(const DMatrix& a, int first, int last, Factor factor,
+                                                    int weight, int j0, int j1, const double* f, double* next) {
+  int j = j0;
+  for (; j + 16 <= j1; j += 16) {
+    const Lanes4 f0 = LoadLanes(f + j), f1 = LoadLanes(f + j + 4), f2 = LoadLanes(f + j + 8),
+                 f3 = LoadLanes(f + j + 12);
+    Lanes4 s0 = LoadLanes(next + j), s1 = LoadLanes(next + j + 4), s2 = LoadLanes(next + j + 8),
+           s3 = LoadLanes(next + j + 12);
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      const double x = factor(k, row);
+      const double y = row[weight];
+      double* r = row + j;
+      const Lanes4 r0 = LoadLanes(r) + f0 * x, r1 = LoadLanes(r + 4) + f1 * x, r2 = LoadLanes(r + 8) + f2 * x,
+                   r3 = LoadLanes(r + 12) + f3 * x;
+      StoreLanes(r, r0);
+      StoreLanes(r + 4, r1);
+      StoreLanes(r + 8, r2);
+      StoreLanes(r + 12, r3);
+      s0 += r0 * y;
+      s1 += r1 * y;
+      s2 += r2 * y;
+      s3 += r3 * y;
+    }
+    StoreLanes(next + j, s0);
+    StoreLanes(next + j + 4, s1);
+    StoreLanes(next + j + 8, s2);
+    StoreLanes(next + j + 12, s3);
+  }
+  for (; j + 4 <= j1; j += 4) {
+    const Lanes4 fj = LoadLanes(f + j);
+    Lanes4 sum = LoadLanes(next + j);
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      const Lanes4 r = LoadLanes(row + j) + fj * factor(k, row);
+      StoreLanes(row + j, r);
+      sum += r * row[weight];
+    }
+    StoreLanes(next + j, sum);
+  }
+  for (; j < j1; ++j) {
+    double sum = next[j];
+    for (int k = first; k <= last; ++k) {
+      double* row = a[k].data;
+      row[j] += f[j] * factor(k, row);
+      sum += row[j] * row[weight];
+    }
+    next[j] = sum;
+  }
+}
+
+// The row reflector's dot products on count (<= 16) consecutive rows from
+// `first`: each row's dot product with v over the offsets j0 <= j < j1 into
+// dot[0..count-1]. With f, each row first takes the column reflector,
+// row[j] += f[j] * row[col], in the same sweep as its dot product.
+[[gnu::always_inline]] inline void ReflectorDots(const DMatrix& a, int first, int count, const double* f, int col,
+                                                 const double* v, int j0, int j1, double* dot) {
   double* rows[16];
-  double dot[16];
   double x[16];
   for (int r = 0; r < count; ++r) {
     rows[r] = a[first + r].data;
@@ -174,45 +231,67 @@ template <bool resume = false>
   } else {
     RowDots(rows, count, v, j0, j1, dot);
   }
-  for (int r = 0; r < count; ++r) {
-    double* row = rows[r];
-    const double d = dot[r];
-    for (int j = j0; j < j1; ++j) row[j] += d * e[j];
+}
+
+// Step i's column reflector on a[i..m][i], up to its column sums: the
+// column scaled by the sum of its magnitudes and the reflector formed in
+// place. Leaves scale 0 (and nothing else done) for a zero column.
+struct ColumnReflector {
+  double scale = 0.0;
+  double g = 0.0;
+  double h = 0.0;
+};
+
+[[gnu::always_inline]] inline ColumnReflector FormColumnReflector(const DMatrix& a, int m, int i) {
+  ColumnReflector c;
+  for (int k = i; k <= m; ++k) c.scale += std::fabs(a[k][i]);
+  if (c.scale == 0.0) return c;
+  double s = 0.0;
+  for (int k = i; k <= m; ++k) {
+    a[k][i] /= c.scale;
+    s += a[k][i] * a[k][i];
   }
+  double f = a[i][i];
+  c.g = -SignOf(std::sqrt(s), f);
+  c.h = f * c.g - s;
+  a[i][i] = f - c.g;
+  return c;
 }
 
 // Householder reduction of a to upper bidiagonal form: the diagonal goes to
 // w, the superdiagonal to e (e[1] = 0), the reflectors stay in a. Returns the
-// norm bound, the largest |w[i]| + |e[i]|.
+// norm bound, the largest |w[i]| + |e[i]|. work: at least 2 n + m entries.
 //
 // Step i updates the rows below i by the column reflector and then by the
-// row reflector. Neither reads what the other writes in another row, so
-// each row takes both in turn while it is in cache; every entry still sees
-// the same operations in the same order as with two full passes.
+// row reflector, whose dot products need each row's whole update by the
+// first. So one sweep applies the column reflector and takes the dot
+// products; then column i + 1 takes its row reflector alone, and step
+// i + 1's column reflector is formed from it; and a second sweep applies
+// the row reflector to the rest of each row and adds the updated entries
+// to step i + 1's column sums while they are in registers. Every entry
+// sees the same operations in the same order as with one full pass per
+// reflector and one for the sums.
 TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const DVector& w, const DVector& e,
                                           const DVector& work) {
   double normBound = 0.0;
-  // Rows store column 1 at offset 0; dot[] and ev[] are 0-based the same way.
+  // Rows store column 1 at offset 0; dot[], next[] and ev[] are 0-based the
+  // same way; rowDot[r] belongs to row i + 1 + r.
   double* dot = work.data;
+  double* next = work.data + n;
+  double* rowDot = work.data + 2 * n;
   double* ev = &e[1];
+  // Step i's column reflector, when step i - 1 formed it and summed it.
+  bool ahead = false;
+  ColumnReflector column;
   for (int i = 1; i <= n; ++i) {
-    // Column reflector on a[i..m][i].
-    double scale = 0.0;
-    double gColumn = 0.0;
-    for (int k = i; k <= m; ++k) scale += std::fabs(a[k][i]);
-    const bool columnReflector = scale != 0.0;
+    if (!ahead) {
+      column = FormColumnReflector(a, m, i);
+      if (column.scale != 0.0) ColumnSums(a, i, m, i - 1, i, n, dot);
+    }
+    const ColumnReflector current = column;
+    const bool columnReflector = current.scale != 0.0;
     if (columnReflector) {
-      double s = 0.0;
-      for (int k = i; k <= m; ++k) {
-        a[k][i] /= scale;
-        s += a[k][i] * a[k][i];
-      }
-      double f = a[i][i];
-      gColumn = -SignOf(std::sqrt(s), f);
-      double h = f * gColumn - s;
-      a[i][i] = f - gColumn;
-      ColumnSums(a, i, m, i - 1, i, n, dot);
-      for (int j = i; j < n; ++j) dot[j] = dot[j] / h;
+      for (int j = i; j < n; ++j) dot[j] = dot[j] / current.h;
       AddColumnMultiple(a[i].data, i - 1, i, n, dot);
     } else {
       w[i] = 0.0;
@@ -244,14 +323,36 @@ TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const 
       }
     }
 
-    // The rows below, a few at a time: column reflector, then row reflector.
-    for (int first = i + 1; first <= m; first += 16) {
-      const int count = first + 15 <= m ? 16 : m - first + 1;
-      if (rowReflector) {
-        ReflectRows(a, first, count, columnReflector ? dot : nullptr, i - 1, rowI.data, ev, i, n);
-      } else if (columnReflector) {
-        for (int r = 0; r < count; ++r) AddColumnMultiple(a[first + r].data, i - 1, i, n, dot);
+    // The rows below, 16 at a time.
+    ahead = false;
+    if (rowReflector) {
+      const double* f = columnReflector ? dot : nullptr;
+      for (int first = i + 1; first <= m; first += 16) {
+        const int count = first + 15 <= m ? 16 : m - first + 1;
+        ReflectorDots(a, first, count, f, i - 1, rowI.data, i, n, rowDot + (first - i - 1));
       }
+      // Column i + 1 (offset i), then step i + 1's column reflector from it.
+      for (int k = i + 1; k <= m; ++k) a[k].data[i] += rowDot[k - i - 1] * ev[i];
+      const ColumnReflector following = FormColumnReflector(a, m, i + 1);
+      auto factor = [rowDot, i](int k, const double*) { return rowDot[k - i - 1]; };
+      if (following.scale != 0.0) {
+        for (int j = i + 1; j < n; ++j) next[j] = 0.0;
+        for (int first = i + 1; first <= m; first += 16) {
+          const int last = first + 15 <= m ? first + 15 : m;
+          UpdateRowsAndSum(a, first, last, factor, i, i + 1, n, ev, next);
+        }
+        std::swap(dot, next);
+      } else {
+        for (int k = i + 1; k <= m; ++k) {
+          double* row = a[k].data;
+          const double d = rowDot[k - i - 1];
+          for (int j = i + 1; j < n; ++j) row[j] += d * ev[j];
+        }
+      }
+      column = following;
+      ahead = true;
+    } else if (columnReflector) {
+      for (int k = i + 1; k <= m; ++k) AddColumnMultiple(a[k].data, i - 1, i, n, dot);
     }
 
     if (rowReflector) {
@@ -259,8 +360,8 @@ TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const 
       e[i + 1] = scaleRow * gRow;
     }
     if (columnReflector) {
-      for (int k = i; k <= m; ++k) a[k][i] *= scale;
-      w[i] = scale * gColumn;
+      for (int k = i; k <= m; ++k) a[k][i] *= current.scale;
+      w[i] = current.scale * current.g;
     }
 
     double bound = std::fabs(w[i]) + std::fabs(e[i]);
@@ -285,61 +386,6 @@ void AccumulateRight(const DMatrix& a, int n, const DVector& e, const DMatrix& v
       for (int j = i + 1; j <= n; ++j) v[i][j] = v[j][i] = 0.0;
     }
     v[i][i] = 1.0;
-  }
-}
-
-// For the rows first..last in order: row[j] += f[j] * row[col], then
-// next[j] += row[j] * row[weight], for the offsets j0 <= j < j1. Sixteen
-// offsets' f and sums stay in registers while the rows pass, and each
-// updated entry enters its sum before it is stored.
-[[gnu::always_inline]] inline void UpdateRowsAndSum(const DMatrix& a, int first, int last, int col, int weight,
-                                                    int j0, int j1, const double* f, double* next) {
-  int j = j0;
-  for (; j + 16 <= j1; j += 16) {
-    const Lanes4 f0 = LoadLanes(f + j), f1 = LoadLanes(f + j + 4), f2 = LoadLanes(f + j + 8),
-                 f3 = LoadLanes(f + j + 12);
-    Lanes4 s0 = LoadLanes(next + j), s1 = LoadLanes(next + j + 4), s2 = LoadLanes(next + j + 8),
-           s3 = LoadLanes(next + j + 12);
-    for (int k = first; k <= last; ++k) {
-      double* row = a[k].data;
-      const double x = row[col];
-      const double y = row[weight];
-      double* r = row + j;
-      const Lanes4 r0 = LoadLanes(r) + f0 * x, r1 = LoadLanes(r + 4) + f1 * x, r2 = LoadLanes(r + 8) + f2 * x,
-                   r3 = LoadLanes(r + 12) + f3 * x;
-      StoreLanes(r, r0);
-      StoreLanes(r + 4, r1);
-      StoreLanes(r + 8, r2);
-      StoreLanes(r + 12, r3);
-      s0 += r0 * y;
-      s1 += r1 * y;
-      s2 += r2 * y;
-      s3 += r3 * y;
-    }
-    StoreLanes(next + j, s0);
-    StoreLanes(next + j + 4, s1);
-    StoreLanes(next + j + 8, s2);
-    StoreLanes(next + j + 12, s3);
-  }
-  for (; j + 4 <= j1; j += 4) {
-    const Lanes4 fj = LoadLanes(f + j);
-    Lanes4 sum = LoadLanes(next + j);
-    for (int k = first; k <= last; ++k) {
-      double* row = a[k].data;
-      const Lanes4 r = LoadLanes(row + j) + fj * row[col];
-      StoreLanes(row + j, r);
-      sum += r * row[weight];
-    }
-    StoreLanes(next + j, sum);
-  }
-  for (; j < j1; ++j) {
-    double sum = next[j];
-    for (int k = first; k <= last; ++k) {
-      double* row = a[k].data;
-      row[j] += f[j] * row[col];
-      sum += row[j] * row[weight];
-    }
-    next[j] = sum;
   }
 }
 
@@ -372,7 +418,8 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
       const int last = first + 15 <= m ? first + 15 : m;
       // Offsets i..n-1: the update, and with it the next step's sums.
       if (reflect && sumNext) {
-        UpdateRowsAndSum(a, first, last, i - 1, i - 2, i, n, f, next);
+        const int col = i - 1;
+        UpdateRowsAndSum(a, first, last, [col](int, const double* row) { return row[col]; }, i - 2, i, n, f, next);
       } else if (reflect) {
         for (int k = first; k <= last; ++k) AddColumnMultiple(a[k].data, i - 1, i, n, f);
       } else if (sumNext) {
@@ -394,107 +441,57 @@ TARVOK_VECTOR_CLONES void AccumulateLeft(const DMatrix& a, int m, int n, const D
   }
 }
 
-// Where a chase records its rotations: c and s of U's, then of V's, each
+// The QR sweeps of one bidiagonal form (w, e), between chases and during
+// one: U (m x n, held by columns in u) and, when v is not null, V (n x n,
+// held by columns in v) take every rotation. rot holds six arrays of n: c
+// and s of a chase's rotations of U, of V, and of U's previous chase, each
 // indexed by j - 1 for the rotation (j, j + 1).
-struct ChaseRotations {
-  double* uc;
-  double* us;
-  double* vc;
-  double* vs;
-};
-
-// One chase of the bulge down the block l..k of the bidiagonal form (w,
-// e) with Givens rotations, from the shift's f and x (left as the chase
-// ends them), recording its rotations. With each of its steps it applies
-// to U one of the rotations (j, j + 1) by pc[j - 1], ps[j - 1] still
-// pending, j = pendingFrom onwards, in order: the chase is a chain of
-// divisions and square roots, each waiting for the one before, and a
-// rotation of U, which does not depend on it, fills the idle time. In one
-// function with the chase, compiled in several versions, the rotation
-// takes no call.
-TARVOK_VECTOR_CLONES void ChaseBulge(const DVector& w, const DVector& e, int l, int k, double& fInOut,
-                                     double& xInOut, ChaseRotations rot, double* u, int m, const double* pc,
-                                     const double* ps, int& pendingFrom, int pendingTo) {
-  double f = fInOut;
-  double x = xInOut;
-  double c = 1.0;
-  double s = 1.0;
-  int pending = pendingFrom;
-  for (int j = l; j <= k - 1; ++j) {
-    int i = j + 1;
-    double g = e[i];
-    double y = w[i];
-    double h = s * g;
-    g = c * g;
-    double z = Hypotenuse(f, h);
-    e[j] = z;
-    c = f / z;
-    s = h / z;
-    f = x * c + g * s;
-    g = g * c - x * s;
-    h = y * s;
-    y = y * c;
-    rot.vc[j - 1] = c;
-    rot.vs[j - 1] = s;
-    z = Hypotenuse(f, h);
-    w[j] = z;
-    if (z != 0.0) {
-      double rz = 1.0 / z;
-      c = f * rz;
-      s = h * rz;
-    }
-    f = c * g + s * y;
-    x = c * y - s * g;
-    rot.uc[j - 1] = c;
-    rot.us[j - 1] = s;
-    if (pending < pendingTo) {
-      RotateColumnPair(u, m, pending, pending + 1, pc[pending - 1], ps[pending - 1]);
-      ++pending;
-    }
-  }
-  pendingFrom = pending;
-  fInOut = f;
-  xInOut = x;
-}
-
-// Diagonalises the bidiagonal form (w, e) by implicit-shift QR sweeps,
-// applying every rotation to U (m x n, held by columns in u) and, when v is
-// not null, to V (n x n, held by columns in v). The sweeps read only w and
-// e, so a chase records its rotations (rot: six arrays of n: c and s for U,
-// for V, and for U's previous chase) and applies them later, a block of
-// rows at a time.
-//
-// A chase is a chain of divisions and square roots, each waiting for the
-// one before, which leaves most of the core idle. For narrow U the rotations
-// of the previous chase are applied to U one column pair at a time during
-// the next chase, one with each of its steps, in the order they were made:
-// they do not depend on it and fill that idle time. What is left of them is
-// applied when the chase ends, before any rotation of its own.
-// Not itself compiled in several versions: a failure thrown from a
-// function called through the loader's choice of version would end the
-// process instead of reaching the caller.
-void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, double* v, double normBound,
-                 double* rot) {
-  double* uc = rot;
-  double* us = rot + n;
-  double* vc = rot + 2 * n;
-  double* vs = rot + 3 * n;
-  double* pc = rot + 4 * n;
-  double* ps = rot + 5 * n;
+struct Sweeps {
+  double* u = nullptr;
+  int m = 0;
+  int n = 0;
+  DVector w, e;
+  double* v = nullptr;
+  double normBound = 0.0;
+  double *uc, *us, *vc, *vs, *pc, *ps;
   // U's rotations still to apply: (j, j + 1) by pc[j - 1], ps[j - 1] for
   // j = pendingFrom..pendingTo-1.
   int pendingFrom = 0;
   int pendingTo = 0;
-  const bool interleave = m <= kInterleaveRows;
-  auto flushPending = [&] {
-    if (pendingFrom < pendingTo) RotateColumnChain(u, m, pendingFrom, pendingTo, pc - 1, ps - 1);
-    pendingFrom = pendingTo = 0;
-  };
-  // Negligible: adding it to the norm bound changes nothing.
-  auto negligible = [normBound](double q) { return std::fabs(q) + normBound == normBound; };
+  bool interleave = false;
+  // The value being found and its pass.
+  int k = 0;
+  int pass = 1;
+  // The chase under way: its block l..k, its next step j, and the chain's
+  // f, x, c and s.
+  int l = 0;
+  int j = 0;
+  double f = 0.0, x = 0.0, c = 1.0, s = 1.0;
 
-  for (int k = n; k >= 1; --k) {
-    for (int pass = 1; pass <= kMaxPasses; ++pass) {
+  Sweeps(double* uIn, int mIn, int nIn, const DVector& wIn, const DVector& eIn, double* vIn, double bound,
+         double* rot)
+      : u(uIn), m(mIn), n(nIn), w(wIn), e(eIn), v(vIn), normBound(bound), uc(rot), us(rot + nIn),
+        vc(rot + 2 * nIn), vs(rot + 3 * nIn), pc(rot + 4 * nIn), ps(rot + 5 * nIn),
+        interleave(mIn <= kInterleaveRows), k(nIn) {}
+};
+
+void FlushPending(Sweeps& q) {
+  if (q.pendingFrom < q.pendingTo) RotateColumnChain(q.u, q.m, q.pendingFrom, q.pendingTo, q.pc - 1, q.ps - 1);
+  q.pendingFrom = q.pendingTo = 0;
+}
+
+// Runs the tests and cancellations between chases until the next chase is
+// set up (true) or every value has converged (false, the pending rotations
+// applied).
+bool StartChase(Sweeps& q) {
+  const DVector& w = q.w;
+  const DVector& e = q.e;
+  // Negligible: adding it to the norm bound changes nothing.
+  const double normBound = q.normBound;
+  auto negligible = [normBound](double t) { return std::fabs(t) + normBound == normBound; };
+  for (; q.k >= 1; --q.k, q.pass = 1) {
+    const int k = q.k;
+    for (;;) {
       // Split point l: e[l] negligible, or w[l-1] negligible (then cancel).
       // l = 1 always stops the scan (e[1] = 0); it is not tested, so a norm
       // bound that is not a number never leads to reading w[0].
@@ -509,7 +506,7 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
       }
 
       if (cancel) {
-        flushPending();
+        FlushPending(q);
         int nm = l - 1;
         double c = 0.0;
         double s = 1.0;
@@ -523,7 +520,7 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
           double r = 1.0 / h;
           c = g * r;
           s = -f * r;
-          RotateColumns(u, m, nm, i, c, s);
+          RotateColumns(q.u, q.m, nm, i, c, s);
         }
       }
 
@@ -531,14 +528,14 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
       if (l == k) {
         if (z < 0.0) {
           w[k] = -z;
-          if (v != nullptr) {
-            double* column = v + static_cast<long>(k - 1) * n;
-            for (int j = 0; j < n; ++j) column[j] = -column[j];
+          if (q.v != nullptr) {
+            double* column = q.v + static_cast<long>(k - 1) * q.n;
+            for (int j = 0; j < q.n; ++j) column[j] = -column[j];
           }
         }
         break;
       }
-      if (pass == kMaxPasses) NumericalError("No convergence in 30 SVDCMP iterations");
+      if (q.pass == kMaxPasses) NumericalError("No convergence in 30 SVDCMP iterations");
 
       // Shift from the trailing 2 x 2 block.
       double x = w[l];
@@ -547,26 +544,158 @@ void Diagonalise(double* u, int m, int n, const DVector& w, const DVector& e, do
       double h = e[k];
       double f = ((y - z) * (y + z) + (g - h) * (g + h)) / (2.0 * h * y);
       double r = Hypotenuse(f, 1.0);
-      f = ((x - z) * (x + z) + h * ((y / (f + SignOf(r, f))) - h)) / x;
-
-      // Chase the bulge down the block with Givens rotations.
-      ChaseBulge(w, e, l, k, f, x, ChaseRotations{uc, us, vc, vs}, u, m, pc, ps, pendingFrom, pendingTo);
-      if (v != nullptr) RotateColumnChain(v, n, l, k, vc - 1, vs - 1);
-      flushPending();
-      if (interleave) {
-        std::swap(uc, pc);
-        std::swap(us, ps);
-        pendingFrom = l;
-        pendingTo = k;
-      } else {
-        RotateColumnChain(u, m, l, k, uc - 1, us - 1);
-      }
-      e[l] = 0.0;
-      e[k] = f;
-      w[k] = x;
+      q.f = ((x - z) * (x + z) + h * ((y / (f + SignOf(r, f))) - h)) / x;
+      q.x = x;
+      q.c = 1.0;
+      q.s = 1.0;
+      q.l = l;
+      q.j = l;
+      return true;
     }
   }
-  flushPending();
+  FlushPending(q);
+  return false;
+}
+
+// After a chase: its rotations of V, and those of U, which wait for the
+// next chase when U is narrow; then the block's new ends.
+void FinishChase(Sweeps& q) {
+  if (q.v != nullptr) RotateColumnChain(q.v, q.n, q.l, q.k, q.vc - 1, q.vs - 1);
+  FlushPending(q);
+  if (q.interleave) {
+    std::swap(q.uc, q.pc);
+    std::swap(q.us, q.ps);
+    q.pendingFrom = q.l;
+    q.pendingTo = q.k;
+  } else {
+    RotateColumnChain(q.u, q.m, q.l, q.k, q.uc - 1, q.us - 1);
+  }
+  q.e[q.l] = 0.0;
+  q.e[q.k] = q.f;
+  q.w[q.k] = q.x;
+  ++q.pass;
+}
+
+// A chase in registers: what its steps read and the chain they carry.
+struct Chase {
+  double* w;  // w[i] at w[i - 1]
+  double* e;
+  double *uc, *us, *vc, *vs;
+  const double *pc, *ps;
+  double* u;
+  int m;
+  int j, k, pending, pendingTo;
+  double f, x, c, s;
+};
+
+Chase LoadChase(const Sweeps& q) {
+  return Chase{q.w.data + (1 - q.w.lo), q.e.data + (1 - q.e.lo), q.uc, q.us, q.vc, q.vs, q.pc, q.ps, q.u, q.m,
+               q.j, q.k, q.pendingFrom, q.pendingTo, q.f, q.x, q.c, q.s};
+}
+
+void StoreChase(const Chase& ch, Sweeps& q) {
+  q.j = ch.j;
+  q.pendingFrom = ch.pending;
+  q.f = ch.f;
+  q.x = ch.x;
+  q.c = ch.c;
+  q.s = ch.s;
+}
+
+// One step of a chase of the bulge down the block l..k with Givens
+// rotations, recording them. With it, one of U's rotations still pending
+// from the previous chase, in order: the chase is a chain of divisions and
+// square roots, each waiting for the one before, and a rotation of U, which
+// does not depend on it, fills the idle time.
+[[gnu::always_inline]] inline void ChaseStep(Chase& ch) {
+  const int j = ch.j;
+  const int i = j + 1;
+  double g = ch.e[i - 1];
+  double y = ch.w[i - 1];
+  double h = ch.s * g;
+  g = ch.c * g;
+  double z = Hypotenuse(ch.f, h);
+  ch.e[j - 1] = z;
+  double c = ch.f / z;
+  double s = h / z;
+  double f = ch.x * c + g * s;
+  g = g * c - ch.x * s;
+  h = y * s;
+  y = y * c;
+  ch.vc[j - 1] = c;
+  ch.vs[j - 1] = s;
+  z = Hypotenuse(f, h);
+  ch.w[j - 1] = z;
+  if (z != 0.0) {
+    double rz = 1.0 / z;
+    c = f * rz;
+    s = h * rz;
+  }
+  ch.f = c * g + s * y;
+  ch.x = c * y - s * g;
+  ch.c = c;
+  ch.s = s;
+  ch.uc[j - 1] = c;
+  ch.us[j - 1] = s;
+  if (ch.pending < ch.pendingTo) {
+    RotateColumnPair(ch.u, ch.m, ch.pending, ch.pending + 1, ch.pc[ch.pending - 1], ch.ps[ch.pending - 1]);
+    ++ch.pending;
+  }
+  ch.j = i;
+}
+
+// Runs the chase under way to its end. In one function with the chase,
+// compiled in several versions, U's rotation takes no call.
+TARVOK_VECTOR_CLONES void RunChase(Sweeps& q) {
+  Chase ch = LoadChase(q);
+  while (ch.j < ch.k) ChaseStep(ch);
+  StoreChase(ch, q);
+}
+
+// Runs the chases under way of two independent forms, a step of each in
+// turn, until one of them ends: two chains for the core to overlap. Each
+// form sees the same operations in the same order as alone.
+TARVOK_VECTOR_CLONES void RunChases(Sweeps& a, Sweeps& b) {
+  Chase ca = LoadChase(a);
+  Chase cb = LoadChase(b);
+  while (ca.j < ca.k && cb.j < cb.k) {
+    ChaseStep(ca);
+    ChaseStep(cb);
+  }
+  StoreChase(ca, a);
+  StoreChase(cb, b);
+}
+
+// Diagonalises count (1 or 2) independent bidiagonal forms by implicit-shift
+// QR sweeps, applying every rotation to their U and V. The sweeps read only
+// w and e, so a chase records its rotations and applies them later, a block
+// of rows at a time. For narrow U the rotations of the previous chase are
+// applied one column pair at a time during the next chase (see ChaseStep);
+// what is left of them is applied when the chase ends, before any rotation
+// of its own. Two forms chase in turn while both have a chase under way.
+// Not itself compiled in several versions: a failure thrown from a
+// function called through the loader's choice of version would end the
+// process instead of reaching the caller.
+void Diagonalise(Sweeps* forms, int count) {
+  bool live[2] = {StartChase(forms[0]), count > 1 && StartChase(forms[1])};
+  if (count > 1) {
+    while (live[0] && live[1]) {
+      RunChases(forms[0], forms[1]);
+      for (int t = 0; t < 2; ++t) {
+        if (forms[t].j == forms[t].k) {
+          FinishChase(forms[t]);
+          live[t] = StartChase(forms[t]);
+        }
+      }
+    }
+  }
+  for (int t = 0; t < count; ++t) {
+    while (live[t]) {
+      RunChase(forms[t]);
+      FinishChase(forms[t]);
+      live[t] = StartChase(forms[t]);
+    }
+  }
 }
 
 // The decomposition itself; V is formed only when v.rows is set. U and w do
@@ -575,7 +704,7 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   if (m < n) NumericalError("SVDCMP: You must augment A with extra zero rows");
   const bool withV = v.rows != nullptr;
   Vector e(1, n);
-  Vector work(1, 7 * n);
+  Vector work(1, 7 * n + m);
   double normBound = Bidiagonalise(a, m, n, w, e, work);
   if (withV) AccumulateRight(a, n, e, v);
   AccumulateLeft(a, m, n, w, work);
@@ -584,7 +713,8 @@ void Decompose(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& 
   Vector vc = withV ? Vector(0, n * n - 1) : Vector();
   ToColumns(a, m, n, u.Data());
   if (withV) ToColumns(v, n, n, vc.Data());
-  Diagonalise(u.Data(), m, n, w, e, vc.Data(), normBound, work.Data() + n);
+  Sweeps form(u.Data(), m, n, w, e, vc.Data(), normBound, work.Data() + n);
+  Diagonalise(&form, 1);
   FromColumns(u.Data(), m, n, a);
   if (withV) FromColumns(vc.Data(), n, n, v);
 }
@@ -595,32 +725,55 @@ void svdcmp(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) 
   Decompose(a, m, n, w, v);
 }
 
-void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalue) {
+void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue) {
   if (m < 1) {
-    *eigenvalue = 0.0;
+    for (int t = 0; t < count; ++t) eigenvalue[t] = 0.0;
     return;
   }
-  Vector w(1, m);
-  Matrix u(1, m, 1, m);
-  for (int i = 0; i < m; ++i)
-    for (int j = 0; j < m; ++j) u[i + 1][j + 1] = K[i][j];
-
-  Decompose(u, m, m, w, DMatrix{});
-
-  // Largest value by ascending scan. A later value replaces the current
-  // maximum only when it exceeds it by more than 2^-52 (strict >), so among
-  // equal largest values, or values that differ by rounding noise only, the
-  // first index wins and the choice does not flip on the last bit.
-  int best = 1;
-  double largest = w[1];
-  for (int i = 2; i <= m; ++i) {
-    if (w[i] - largest > kAxisMargin) {
-      largest = w[i];
-      best = i;
-    }
+  // Each form's U (m x m), by columns once bidiagonalised, its w and e, and
+  // the work arrays.
+  struct Form {
+    explicit Form(int order) : a(1, order, 1, order), w(1, order), e(1, order), work(1, 7 * order),
+                               u(0, order * order - 1) {}
+    Matrix a;
+    Vector w, e, work, u;
+  };
+  std::vector<std::unique_ptr<Form>> forms;
+  std::vector<Sweeps> sweeps;
+  for (int t = 0; t < count; ++t) {
+    forms.push_back(std::make_unique<Form>(m));
+    Form& form = *forms.back();
+    for (int i = 0; i < m; ++i)
+      for (int j = 0; j < m; ++j) form.a[i + 1][j + 1] = K[t][i][j];
+    double normBound = Bidiagonalise(form.a, m, m, form.w, form.e, form.work);
+    AccumulateLeft(form.a, m, m, form.w, form.work);
+    ToColumns(form.a, m, m, form.u.Data());
+    sweeps.emplace_back(form.u.Data(), m, m, form.w, form.e, nullptr, normBound, form.work.Data() + m);
   }
+  for (int t = 0; t < count; t += 2) Diagonalise(&sweeps[t], count - t < 2 ? 1 : 2);
 
-  *eigenvalue = w[best];
-  // The negated column: exact zeros come out as -0.0.
-  for (int i = 0; i < m; ++i) axis[i] = -u[i + 1][best];
+  for (int t = 0; t < count; ++t) {
+    const DVector& w = forms[t]->w;
+    // Largest value by ascending scan. A later value replaces the current
+    // maximum only when it exceeds it by more than 2^-52 (strict >), so
+    // among equal largest values, or values that differ by rounding noise
+    // only, the first index wins and the choice does not flip on the last
+    // bit.
+    int best = 1;
+    double largest = w[1];
+    for (int i = 2; i <= m; ++i) {
+      if (w[i] - largest > kAxisMargin) {
+        largest = w[i];
+        best = i;
+      }
+    }
+    eigenvalue[t] = w[best];
+    // The negated column: exact zeros come out as -0.0.
+    const double* column = forms[t]->u.Data() + static_cast<long>(best - 1) * m;
+    for (int i = 0; i < m; ++i) axis[t][i] = -column[i];
+  }
+}
+
+void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalue) {
+  LeadingAxes(&K, 1, m, &axis, eigenvalue);
 }

@@ -28,3 +28,10 @@ void svdcmp(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v);
 //   axis      (out) dvector [0..m-1].
 //   eigenvalue (out) the chosen singular value.
 void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalue);
+
+// LeadingAxes: LeadingAxis of count independent matrices of order m, K[t]
+// giving axis[t] and eigenvalue[t], the same bits as one call each. Their
+// QR sweeps run two at a time, the chases of a pair in turn: each chase is
+// a chain of dependent divisions and square roots, and two chains keep the
+// core busier than one.
+void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue);

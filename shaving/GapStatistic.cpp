@@ -132,10 +132,10 @@ int ChooseClusterStep(const DVector& stepGap, int S, double tolerance) {
   return chosen;
 }
 
-// Scratch of one worker: the permuted copy it makes and its step signs
-// (allocated when the worker takes its first copy), and the work arrays of
-// every sequence it shaves, the real data's included.
-struct WorkerScratch {
+// One permuted copy's arrays: the copy (allocated when a worker takes its
+// first copy), its step signs and schedule, and the work arrays of its
+// sequence.
+struct CopyScratch {
   Matrix A;                        // the permuted copy, G x N
   SignTable signs;                 // S x G
   Vector between, total, within;   // never read
@@ -143,12 +143,21 @@ struct WorkerScratch {
   SequenceScratch work;
 };
 
+// Scratch of one worker: room for the two copies it may shave together.
+// The real data's sequence uses the first one's work arrays.
+struct WorkerScratch {
+  CopyScratch copies[2];
+};
+
 GapWorkspace::GapWorkspace() = default;
 GapWorkspace::~GapWorkspace() = default;
 
 const Matrix& GapWorkspace::SquareScratch(int n) {
   for (const std::unique_ptr<WorkerScratch>& worker : workers) {
-    if (worker != nullptr && worker->work.K.Rows() == n && worker->work.K.Cols() == n) return worker->work.K;
+    if (worker == nullptr) continue;
+    for (const CopyScratch& copy : worker->copies) {
+      if (copy.work.K.Rows() == n && copy.work.K.Cols() == n) return copy.work.K;
+    }
   }
   if (square.Rows() != n || square.Cols() != n) square = Matrix(n, n);
   return square;
@@ -156,8 +165,18 @@ const Matrix& GapWorkspace::SquareScratch(int n) {
 
 namespace {
 
-// Readies worker's copy scratch for G x N copies on the schedule of real.
-void PrepareCopyScratch(WorkerScratch& mine, const ShaveSequence* real, int G, int N) {
+// The exact solver shaves copies two at a time (ShaveNestedSequencePair)
+// when they are shaved in at most kPairedDimension dimensions: there a QR
+// chase, a chain of dependent divisions and square roots, leaves the core
+// mostly idle, and the two copies' chases overlap. In more dimensions the
+// rotations of U applied during a chase already fill that time. Only
+// copies of at most kPairedCopyEntries entries are paired, so the second
+// copy a worker holds costs at most 8 MiB.
+constexpr int kPairedDimension = 96;
+constexpr long kPairedCopyEntries = 1L << 20;
+
+// Readies a copy's scratch for G x N copies on the schedule of real.
+void PrepareCopyScratch(CopyScratch& mine, const ShaveSequence* real, int G, int N) {
   const int S = real->stepCount;
   if (mine.sequence != nullptr && mine.A.Rows() == G && mine.A.Cols() == N && mine.signs.Steps() == S &&
       mine.signs.Genes() == G) {
@@ -215,35 +234,61 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   const int ranks = options.distribution != nullptr ? options.distribution->Ranks() : 1;
   const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
   auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
+  // Task 0 shaves the real data; task u >= 1 its copies' indices
+  // firstIndex(u)..lastIndex(u), two when paired.
+  const bool paired = input.solver == tarvok::Solver::Exact && ShavedDimension(input) <= kPairedDimension &&
+                      static_cast<long>(G) * N <= kPairedCopyEntries;
+  const int perTask = paired ? 2 : 1;
+  auto firstIndex = [&](int task) { return 1 + (task - 1) * perTask; };
+  auto lastIndex = [&](int task) { return task * perTask < ownCopies ? task * perTask : ownCopies; };
   auto task = [&](int worker, int index, const std::atomic<bool>& stop) {
     std::unique_ptr<WorkerScratch>& mine = scratch[static_cast<size_t>(worker)];
     if (!mine) mine = std::make_unique<WorkerScratch>();
     if (index == 0) {
       ShaveNestedSequence(sequence, input,
                           StepOutputs{stepComponents.table, DMatrix{}, stepEigenvalues, &workspace.stepSigns, stepAxes}, &stop,
-                          &mine->work);
+                          &mine->copies[0].work);
       ClusterVariances(sequence, stepR2, input.data, G, N, workspace.stepSigns, stepBetween, stepTotal,
                        stepWithin);
       return;
     }
-    PrepareCopyScratch(*mine, sequence, G, N);
-    const int b = copyOf(index);
-    std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
-    RandomizeMatrixFrom(input.data, mine->A, G, N, state);
-    ShavingInput copy{mine->A, G, N, input.supervision, input.solver};
-    ShaveNestedSequence(mine->sequence.get(), copy, StepOutputs::SignsOnly(mine->signs), &stop, &mine->work);
-    ClusterVariances(mine->sequence.get(), permutedR2[b], mine->A, G, N, mine->signs, mine->between,
-                     mine->total, mine->within);
+    const int count = lastIndex(index) - firstIndex(index) + 1;
+    ShaveSequence* sequences[2] = {};
+    ShavingInput copies[2];
+    StepOutputs outputs[2];
+    SequenceScratch* work[2] = {};
+    for (int t = 0; t < count; ++t) {
+      CopyScratch& copy = mine->copies[t];
+      PrepareCopyScratch(copy, sequence, G, N);
+      const int b = copyOf(firstIndex(index) + t);
+      std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
+      RandomizeMatrixFrom(input.data, copy.A, G, N, state);
+      sequences[t] = copy.sequence.get();
+      copies[t] = ShavingInput{copy.A, G, N, input.supervision, input.solver};
+      outputs[t] = StepOutputs::SignsOnly(copy.signs);
+      work[t] = &copy.work;
+    }
+    if (count == 2) {
+      ShaveNestedSequencePair(sequences, copies, outputs, &stop, work);
+    } else {
+      ShaveNestedSequence(sequences[0], copies[0], outputs[0], &stop, work[0]);
+    }
+    for (int t = 0; t < count; ++t) {
+      CopyScratch& copy = mine->copies[t];
+      ClusterVariances(copy.sequence.get(), permutedR2[copyOf(firstIndex(index) + t)], copy.A, G, N, copy.signs,
+                       copy.between, copy.total, copy.within);
+    }
   };
   auto done = [&](int index) {
     if (index == 0) {
       events.DataShaved();
-    } else {
-      events.CopyShaved(copyOf(index) + 1, B);
+      return;
     }
+    for (int i = firstIndex(index); i <= lastIndex(index); ++i) events.CopyShaved(copyOf(i) + 1, B);
   };
   events.ShavingData();
-  tarvok::ParallelFor(options.threads, ownCopies + 1, task, done, [&] { return events.CancelRequested(); });
+  const int tasks = 1 + (ownCopies + perTask - 1) / perTask;
+  tarvok::ParallelFor(options.threads, tasks, task, done, [&] { return events.CancelRequested(); });
   if (options.distribution != nullptr) options.distribution->Exchange(&permutedR2[0][0], B, S);
   *options.generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
 

@@ -355,109 +355,172 @@ void Ensure(Vector& vector, int size) {
 
 }  // namespace
 
-void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
-                         const std::atomic<bool>* stop, SequenceScratch* scratch) {
-  const int G = sequence->sizes[0];
-  const int S = sequence->stepCount;
-  const int N = input.samples;
-  const bool supervised = Supervised(input);
-  const int c = supervised ? input.supervision->columns : 0;
-  const DMatrix& data = input.data;
-  const int m = ShavedDimension(input);
-  const bool fast = input.solver == tarvok::Solver::Fast;
-  const bool keepComponents = outputs.components.entries != nullptr;
+namespace {
 
-  SequenceScratch own;
-  SequenceScratch& work = scratch != nullptr ? *scratch : own;
+// One nested sequence under way: what it shaves, where it writes, and its
+// state from one step to the next.
+struct SequenceRun {
+  SequenceRun(ShaveSequence* sequenceIn, const ShavingInput* inputIn, const StepOutputs* outputsIn,
+              SequenceScratch* workIn)
+      : sequence(sequenceIn), input(inputIn), outputs(outputsIn), work(workIn) {}
+  ShaveSequence* sequence;
+  const ShavingInput* input;
+  const StepOutputs* outputs;
+  SequenceScratch* work;
+  int m = 0;
+  bool supervised = false;
+  bool fast = false;
+  bool keepComponents = false;
+  DMatrix W;               // the rows shaved: the data, or the supervised rows
+  bool recompute = true;   // K is formed afresh at the next step
+  bool warm = false;       // the fast solver starts from the step before's axis
+  DVector axis;            // this step's axis: the component, or u when supervised
+  DVector component;       // this step's component
+};
+
+// Sizes run's work arrays and readies the start of its sequence.
+void BeginSequence(SequenceRun& run) {
+  const ShavingInput& input = *run.input;
+  SequenceScratch& work = *run.work;
+  const int G = run.sequence->sizes[0];
+  const int N = input.samples;
+  run.supervised = Supervised(input);
+  run.m = ShavedDimension(input);
+  run.fast = input.solver == tarvok::Solver::Fast;
+  run.keepComponents = run.outputs->components.entries != nullptr;
+  const int m = run.m;
   Ensure(work.K, m, m);
   Ensure(work.D, m);
   Ensure(work.A, G);
   const int treeSize = SelectionTreeSize(G);
   if (work.tree.Size() != treeSize) work.tree = IntVector(0, treeSize - 1);
-  if (!keepComponents) Ensure(work.component, N);
-  if (supervised) {
-    Ensure(work.transformed, G, c);
-    Ensure(work.u, c);
+  if (!run.keepComponents) Ensure(work.component, N);
+  if (run.supervised) {
+    Ensure(work.transformed, G, input.supervision->columns);
+    Ensure(work.u, input.supervision->columns);
   }
-  if (fast) {
+  if (run.fast) {
     if (work.lanczos == nullptr || work.lanczos->Order() != m) work.lanczos = std::make_unique<LanczosWorkspace>(m);
     Ensure(work.previousAxis, m);
   }
-  const DMatrix& K = work.K;
-  const DVector& D = work.D;
-  const DVector& A = work.A;
-  const DVector& u = work.u;
+  run.W = input.data;
+  if (run.supervised) {
+    run.W = work.transformed;
+    SupervisedRows(input, run.W);
+  }
+  IVector& order = run.sequence->order;
+  for (int i = 0; i < G; ++i) order[i] = i;
+}
 
-  DMatrix W = data;
-  if (supervised) {
-    W = work.transformed;
-    SupervisedRows(input, W);
+// Step k up to its axis: K of the step's cluster (formed afresh when the
+// step before asked for it) and where the axis goes.
+void BeforeAxis(SequenceRun& run, int k) {
+  SequenceScratch& work = *run.work;
+  if (run.recompute) {
+    CrossProductMatrix(work.K, run.W, run.m, run.sequence->sizes[k], run.sequence->order);
+    for (int j = 0; j < run.m; ++j) work.D[j] = kRebuildFactor * work.K[j][j];
+    run.recompute = false;
+  }
+  run.component = work.component;
+  if (run.keepComponents) {
+    run.component = dvector(0, run.input->samples - 1);
+    run.outputs->components[k] = run.component;
+  }
+  run.axis = run.supervised ? static_cast<const DVector&>(work.u) : run.component;
+}
+
+// The fast solver's axis of step k: from the step before's.
+void FastAxis(SequenceRun& run, double* lambda) {
+  SequenceScratch& work = *run.work;
+  LeadingAxisLanczos(work.K, run.m, run.warm ? static_cast<const DVector&>(work.previousAxis) : DVector{},
+                     run.axis, lambda, *work.lanczos);
+  for (int j = 0; j < run.m; ++j) work.previousAxis[j] = run.axis[j];
+  run.warm = true;
+}
+
+// Step k from its axis on: the scores, the step's outputs, the shave, and
+// K downdated for the next step.
+void AfterAxis(SequenceRun& run, int k, double lambda) {
+  const ShavingInput& input = *run.input;
+  const StepOutputs& outputs = *run.outputs;
+  SequenceScratch& work = *run.work;
+  const int g = run.sequence->sizes[k];
+  const int h = run.sequence->sizes[k + 1];
+  const int m = run.m;
+  IVector& order = run.sequence->order;
+  const DVector scoreRow = outputs.scores.rows != nullptr ? outputs.scores[k] : DVector{};
+  std::uint8_t* signRow = outputs.signs->Row(k);
+  if (!run.supervised) {
+    GeneScores(order, input.data, g, input.samples, run.axis, scoreRow, work.A, signRow);
+  } else {
+    GeneScores(order, run.W, g, m, run.axis, scoreRow, work.A, signRow);
+    if (run.keepComponents) {
+      // Map the axis back to the samples; not rescaled to unit length.
+      const DMatrix& transform = input.supervision->transform;
+      for (int s = 0; s < input.samples; ++s) {
+        double sum = 0.0;
+        for (int j = 0; j < m; ++j) sum += transform[s][j] * run.axis[j];
+        run.component[s] = sum;
+      }
+    }
+  }
+  if (outputs.eigenvalues.data != nullptr) outputs.eigenvalues[k] = lambda;
+  if (outputs.axes.rows != nullptr) {
+    for (int j = 0; j < m; ++j) outputs.axes[k][j] = run.axis[j];
   }
 
-  IVector& order = sequence->order;
-  for (int i = 0; i < G; ++i) order[i] = i;
-  bool recompute = true;
-
-  // The leading axis of K by the chosen solver. The fast one starts each
-  // step from the step before's axis (the first step from its default).
-  bool warm = false;
-  auto leadingAxis = [&](const DVector& axis, double* lambda) {
-    if (!fast) {
-      LeadingAxis(K, m, axis, lambda);
-      return;
+  MoveLowestToEnd(work.A, order, g, h, work.tree);
+  DowndateCrossProduct(work.K, run.W, m, g - h, &order[h]);
+  for (int j = 0; j < m; ++j) {
+    if (work.K[j][j] < work.D[j]) {  // strictly: an all-zero column never triggers
+      run.recompute = true;
+      break;
     }
-    LeadingAxisLanczos(K, m, warm ? static_cast<const DVector&>(work.previousAxis) : DVector{}, axis, lambda,
-                       *work.lanczos);
-    for (int j = 0; j < m; ++j) work.previousAxis[j] = axis[j];
-    warm = true;
-  };
+  }
+}
 
+// Shaves the given sequences (one or two, each with its own scratch) step
+// by step. With the exact solver and two of them, each step finds both
+// axes at once.
+void ShaveRuns(SequenceRun* runs, int count, const std::atomic<bool>* stop) {
+  for (int t = 0; t < count; ++t) BeginSequence(runs[t]);
+  const int S = runs[0].sequence->stepCount;
   for (int k = 0; k < S; ++k) {
     if (stop != nullptr && stop->load(std::memory_order_relaxed)) throw tarvok::Cancelled();
-    const int g = sequence->sizes[k];
-    const int h = sequence->sizes[k + 1];
-    if (recompute) {
-      CrossProductMatrix(K, W, m, g, order);
-      for (int j = 0; j < m; ++j) D[j] = kRebuildFactor * K[j][j];
-      recompute = false;
-    }
-    DVector component = work.component;
-    if (keepComponents) {
-      component = dvector(0, N - 1);
-      outputs.components[k] = component;
-    }
-    const DVector scoreRow = outputs.scores.rows != nullptr ? outputs.scores[k] : DVector{};
-    std::uint8_t* signRow = outputs.signs->Row(k);
-    double lambda = 0.0;
-    if (!supervised) {
-      leadingAxis(component, &lambda);
-      GeneScores(order, data, g, N, component, scoreRow, A, signRow);
+    for (int t = 0; t < count; ++t) BeforeAxis(runs[t], k);
+    double lambda[2] = {0.0, 0.0};
+    if (runs[0].fast) {
+      for (int t = 0; t < count; ++t) FastAxis(runs[t], &lambda[t]);
     } else {
-      const DMatrix& transform = input.supervision->transform;
-      leadingAxis(u, &lambda);
-      GeneScores(order, W, g, c, u, scoreRow, A, signRow);
-      if (keepComponents) {
-        // Map the axis back to the samples; not rescaled to unit length.
-        for (int s = 0; s < N; ++s) {
-          double sum = 0.0;
-          for (int j = 0; j < c; ++j) sum += transform[s][j] * u[j];
-          component[s] = sum;
-        }
-      }
+      const DMatrix K[2] = {runs[0].work->K, count > 1 ? runs[1].work->K : DMatrix{}};
+      const DVector axes[2] = {runs[0].axis, count > 1 ? runs[1].axis : DVector{}};
+      LeadingAxes(K, count, runs[0].m, axes, lambda);
     }
-    if (outputs.eigenvalues.data != nullptr) outputs.eigenvalues[k] = lambda;
-    if (outputs.axes.rows != nullptr) {
-      const DVector& axis = supervised ? u : component;
-      for (int j = 0; j < m; ++j) outputs.axes[k][j] = axis[j];
-    }
-
-    MoveLowestToEnd(A, order, g, h, work.tree);
-    DowndateCrossProduct(K, W, m, g - h, &order[h]);
-    for (int j = 0; j < m; ++j) {
-      if (K[j][j] < D[j]) {  // strictly: an all-zero column never triggers
-        recompute = true;
-        break;
-      }
-    }
+    for (int t = 0; t < count; ++t) AfterAxis(runs[t], k, lambda[t]);
   }
+}
+
+}  // namespace
+
+void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
+                         const std::atomic<bool>* stop, SequenceScratch* scratch) {
+  SequenceScratch own;
+  SequenceRun run{sequence, &input, &outputs, scratch != nullptr ? scratch : &own};
+  ShaveRuns(&run, 1, stop);
+}
+
+void ShaveNestedSequencePair(ShaveSequence* const sequences[2], const ShavingInput inputs[2],
+                             const StepOutputs outputs[2], const std::atomic<bool>* stop,
+                             SequenceScratch* const scratch[2]) {
+  SequenceRun runs[2] = {{sequences[0], &inputs[0], &outputs[0], scratch[0]},
+                         {sequences[1], &inputs[1], &outputs[1], scratch[1]}};
+  const bool inStep = sequences[0]->stepCount == sequences[1]->stepCount &&
+                      ShavedDimension(inputs[0]) == ShavedDimension(inputs[1]) &&
+                      inputs[0].solver == inputs[1].solver;
+  if (inStep) {
+    ShaveRuns(runs, 2, stop);
+    return;
+  }
+  ShaveRuns(&runs[0], 1, stop);
+  ShaveRuns(&runs[1], 1, stop);
 }

@@ -92,6 +92,15 @@ struct SequenceScratch {
 void ShaveNestedSequence(ShaveSequence* sequence, const ShavingInput& input, const StepOutputs& outputs,
                          const std::atomic<bool>* stop = nullptr, SequenceScratch* scratch = nullptr);
 
+// ShaveNestedSequencePair: two independent sequences on one thread, each
+// with its own scratch, giving each the results it gets alone. Sequences
+// on the same schedule and in the same space go step by step together, and
+// with the exact solver each step finds both axes at once (LeadingAxes),
+// whose QR sweeps then overlap; others run one after the other.
+void ShaveNestedSequencePair(ShaveSequence* const sequences[2], const ShavingInput inputs[2],
+                             const StepOutputs outputs[2], const std::atomic<bool>* stop,
+                             SequenceScratch* const scratch[2]);
+
 // TransformRows: W[i][j] = sum over s (ascending) of data[i][s] * transform[s][j].
 void TransformRows(const DMatrix& W, const DMatrix& data, int G, int N, const DMatrix& transform,
                    int c);

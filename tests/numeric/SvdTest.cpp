@@ -6,6 +6,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <limits>
 #include <random>
 #include <string>
@@ -365,12 +366,58 @@ TEST(LeadingAxis, ExactBitsAtEverySize) {
   EXPECT_EQ(leadingAxisBits(130), 0x92209935c0a4dcb2ull);
 }
 
+// Two or three matrices at once give each the bits of a call of its own:
+// a full-rank one, a rank-two one (most values converge at once) and one
+// with a zero row and column (a zero value, the cancellation), in every
+// pairing order, so chases of different lengths overlap.
+TEST(LeadingAxis, SeveralAtOnceGiveTheBitsOfOneCallEach) {
+  for (int m : {1, 2, 5, 38, 53}) {
+    std::uint32_t seed = 7u;
+    auto crossProduct = [&](int genes) {
+      Rows x(genes, std::vector<double>(m));
+      for (auto& row : x)
+        for (double& value : row) value = Noise(seed);
+      return Product(Transpose(x), x);
+    };
+    Rows zeroLine = crossProduct(2 * m);
+    for (int i = 0; i < m; ++i) zeroLine[i][m / 2] = zeroLine[m / 2][i] = 0.0;
+    const Rows ks[] = {crossProduct(3 * m), crossProduct(2), zeroLine};
+    for (int first = 0; first < 3; ++first) {
+      Matrix k[3] = {Matrix(m, m), Matrix(m, m), Matrix(m, m)};
+      Matrix axes(3, m);
+      DMatrix kArg[3];
+      DVector axisArg[3];
+      for (int t = 0; t < 3; ++t) {
+        const Rows& source = ks[(first + t) % 3];
+        for (int i = 0; i < m; ++i)
+          for (int j = 0; j < m; ++j) k[t][i][j] = source[i][j];
+        kArg[t] = k[t];
+        axisArg[t] = axes[t];
+      }
+      double eigenvalues[3];
+      LeadingAxes(kArg, 3, m, axisArg, eigenvalues);
+      for (int t = 0; t < 3; ++t) {
+        const Axis alone = LeadingAxisOf(ks[(first + t) % 3]);
+        const std::string what = "m " + std::to_string(m) + " matrix " + std::to_string((first + t) % 3);
+        EXPECT_EQ(std::memcmp(&eigenvalues[t], &alone.eigenvalue, sizeof(double)), 0) << what;
+        EXPECT_EQ(std::memcmp(&axes[t][0], alone.axis.data(), sizeof(double) * m), 0) << what;
+      }
+    }
+  }
+}
+
 TEST(Svdcmp, ExactBitsOfUWAndV) {
-  auto svdcmpBits = [](int m, int n) {
+  // Noise, or with `shape` 1 column 2 zero (no column reflector at step
+  // 2), with 2 a block-diagonal matrix whose first row and column are
+  // e_1 (no row reflector at step 1).
+  auto svdcmpBits = [](int m, int n, int shape = 0) {
     DMatrix a = dmatrix(1, m, 1, n);
     std::uint32_t seed = 5u;
     for (int i = 1; i <= m; ++i)
       for (int j = 1; j <= n; ++j) a[i][j] = Noise(seed);
+    for (int i = 1; i <= m && shape == 1; ++i) a[i][2] = 0.0;
+    for (int k = 2; k <= n && shape == 2; ++k) a[1][k] = a[k][1] = 0.0;
+    for (int k = n + 1; k <= m && shape == 2; ++k) a[k][1] = 0.0;
     DVector w = dvector(1, n);
     DMatrix v = dmatrix(1, n, 1, n);
     svdcmp(a, m, n, w, v);
@@ -385,4 +432,6 @@ TEST(Svdcmp, ExactBitsOfUWAndV) {
   };
   EXPECT_EQ(svdcmpBits(70, 45), 0xd594adbf4a607ffeull);
   EXPECT_EQ(svdcmpBits(21, 21), 0x6fa99e25375202cdull);
+  EXPECT_EQ(svdcmpBits(40, 33, 1), 0x55355c92a29dd6eaull);
+  EXPECT_EQ(svdcmpBits(40, 33, 2), 0xd26dd30174f33e72ull);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <utility>
 
 #include <vector>
@@ -270,4 +271,60 @@ TEST(ShaveNestedSequence, ExactBitsOnNoise) {
   EXPECT_EQ(sequenceBits(400, 5), 0xa74d1a64b50a30a2ull);
   EXPECT_EQ(sequenceBits(400, 38), 0x3222a828b5871030ull);
   EXPECT_EQ(sequenceBits(400, 71), 0x6e0f1f942133b180ull);
+}
+
+// Two sequences shaved as a pair, step by step with their axes found
+// together, give each the order, signs and eigenvalues it gets alone:
+// unsupervised, supervised, and a pair in spaces of different sizes, which
+// goes one after the other.
+TEST(ShaveNestedSequence, PairShavesEachAsAlone) {
+  const int G = 240;
+  SupervisionTransform T;
+  T.transform = Matrix(20, 3);
+  for (int s = 0; s < 20; ++s) T.transform[s][s % 3] = 1.0 / (1 + s % 3);
+  T.columns = 3;
+  struct Case {
+    int samples[2];
+    const SupervisionTransform* supervision;
+  };
+  for (const Case& c : {Case{{20, 20}, nullptr}, Case{{20, 20}, &T}, Case{{20, 12}, nullptr}}) {
+    DMatrix data[2];
+    ShaveSequence* alone[2];
+    ShaveSequence* paired[2];
+    std::vector<SignTable> signs;
+    std::vector<Vector> eigenvalues;
+    ShavingInput inputs[2];
+    StepOutputs outputs[2];
+    SequenceScratch scratch[2];
+    for (int t = 0; t < 2; ++t) {
+      const int N = c.samples[t];
+      data[t] = NoiseRows(G, N, 11u + t);
+      for (int g = 0; g < G / 8; ++g)
+        for (int s = 0; s < N; ++s) data[t][g][s] += (s % 4) - 1.5;
+      CenterRows(data[t], G, N);
+      alone[t] = NewShaveSequence(G, N, 0.1);
+      paired[t] = NewShaveSequence(G, N, 0.1);
+      inputs[t] = ShavingInput{data[t], G, N, c.supervision};
+    }
+    for (int t = 0; t < 4; ++t) {
+      signs.emplace_back(alone[t % 2]->stepCount, G);
+      eigenvalues.emplace_back(alone[t % 2]->stepCount);
+    }
+    for (int t = 0; t < 2; ++t) {
+      outputs[t] = StepOutputs{PVector{}, DMatrix{}, eigenvalues[t], &signs[t], DMatrix{}};
+      ShaveNestedSequence(alone[t], inputs[t], outputs[t]);
+      outputs[t] = StepOutputs{PVector{}, DMatrix{}, eigenvalues[2 + t], &signs[2 + t], DMatrix{}};
+    }
+    SequenceScratch* work[2] = {&scratch[0], &scratch[1]};
+    ShaveNestedSequencePair(paired, inputs, outputs, nullptr, work);
+    for (int t = 0; t < 2; ++t) {
+      const int S = alone[t]->stepCount;
+      EXPECT_EQ(Order(paired[t], G), Order(alone[t], G)) << c.samples[1] << " " << t;
+      EXPECT_EQ(std::memcmp(signs[2 + t].Row(0), signs[t].Row(0), static_cast<std::size_t>(S) * G), 0) << t;
+      EXPECT_EQ(std::memcmp(&eigenvalues[2 + t][0], &eigenvalues[t][0], sizeof(double) * S), 0) << t;
+      FreeShaveSequence(alone[t], G, c.samples[t]);
+      FreeShaveSequence(paired[t], G, c.samples[t]);
+      ReleaseDmatrix(data[t], 0, G - 1, 0, c.samples[t] - 1);
+    }
+  }
 }
