@@ -37,7 +37,7 @@ setup(
             include_dirs=[str(ROOT)],
             depends=core_files("*.h"),  # a changed header rebuilds the module
             cxx_std=17,
-            extra_compile_args=["-O2", "-ffp-contract=off", "-fno-fast-math"],
+            extra_compile_args=["-O3", "-ffp-contract=off", "-fno-fast-math"],
             extra_link_args=["-pthread"],
         )
     ],
