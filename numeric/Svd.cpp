@@ -280,6 +280,7 @@ TARVOK_VECTOR_CLONES double Bidiagonalise(const DMatrix& a, int m, int n, const 
   double* next = work.data + n;
   double* rowDot = work.data + 2 * n;
   double* ev = &e[1];
+  e[1] = 0.0;
   // Step i's column reflector, when step i - 1 formed it and summed it.
   bool ahead = false;
   ColumnReflector column;
@@ -725,24 +726,29 @@ void svdcmp(const DMatrix& a, int m, int n, const DVector& w, const DMatrix& v) 
   Decompose(a, m, n, w, v);
 }
 
-void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue) {
+void AxisScratch::Ensure(int order) {
+  if (w.Size() == order) return;
+  a = Matrix(1, order, 1, order);
+  w = Vector(1, order);
+  e = Vector(1, order);
+  work = Vector(1, 7 * order);
+  u = Vector(0, order * order - 1);
+}
+
+void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue,
+                 AxisScratch* const* scratch) {
   if (m < 1) {
     for (int t = 0; t < count; ++t) eigenvalue[t] = 0.0;
     return;
   }
-  // Each form's U (m x m), by columns once bidiagonalised, its w and e, and
-  // the work arrays.
-  struct Form {
-    explicit Form(int order) : a(1, order, 1, order), w(1, order), e(1, order), work(1, 7 * order),
-                               u(0, order * order - 1) {}
-    Matrix a;
-    Vector w, e, work, u;
-  };
-  std::vector<std::unique_ptr<Form>> forms;
+  std::vector<std::unique_ptr<AxisScratch>> own;
+  std::vector<AxisScratch*> forms;
   std::vector<Sweeps> sweeps;
   for (int t = 0; t < count; ++t) {
-    forms.push_back(std::make_unique<Form>(m));
-    Form& form = *forms.back();
+    if (scratch == nullptr) own.push_back(std::make_unique<AxisScratch>());
+    forms.push_back(scratch != nullptr ? scratch[t] : own.back().get());
+    AxisScratch& form = *forms.back();
+    form.Ensure(m);
     for (int i = 0; i < m; ++i)
       for (int j = 0; j < m; ++j) form.a[i + 1][j + 1] = K[t][i][j];
     double normBound = Bidiagonalise(form.a, m, m, form.w, form.e, form.work);

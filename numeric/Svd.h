@@ -34,4 +34,14 @@ void LeadingAxis(const DMatrix& K, int m, const DVector& axis, double* eigenvalu
 // QR sweeps run two at a time, the chases of a pair in turn: each chase is
 // a chain of dependent divisions and square roots, and two chains keep the
 // core busier than one.
-void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue);
+// scratch, when given, holds count work areas (sized here as needed) that
+// a caller decomposing one matrix after another keeps: the large ones are
+// then neither allocated nor cleared at every call.
+struct AxisScratch {
+  Matrix a;  // the matrix, then U by rows
+  Vector w, e, work;
+  Vector u;  // U by columns
+  void Ensure(int order);
+};
+void LeadingAxes(const DMatrix* K, int count, int m, const DVector* axis, double* eigenvalue,
+                 AxisScratch* const* scratch = nullptr);

@@ -494,7 +494,8 @@ void ShaveRuns(SequenceRun* runs, int count, const std::atomic<bool>* stop) {
     } else {
       const DMatrix K[2] = {runs[0].work->K, count > 1 ? runs[1].work->K : DMatrix{}};
       const DVector axes[2] = {runs[0].axis, count > 1 ? runs[1].axis : DVector{}};
-      LeadingAxes(K, count, runs[0].m, axes, lambda);
+      AxisScratch* const scratch[2] = {&runs[0].work->axis, count > 1 ? &runs[1].work->axis : nullptr};
+      LeadingAxes(K, count, runs[0].m, axes, lambda, scratch);
     }
     for (int t = 0; t < count; ++t) AfterAxis(runs[t], k, lambda[t]);
   }

@@ -11,6 +11,7 @@
 
 #include "numeric/Arrays.h"
 #include "numeric/Lanczos.h"
+#include "numeric/Svd.h"
 #include "shaving/AxisSolver.h"
 #include "shaving/ShaveSequence.h"
 #include "shaving/Supervision.h"
@@ -76,6 +77,7 @@ int ShavedDimension(const ShavingInput& input);
 // the next: every array is written before it is read.
 struct SequenceScratch {
   Matrix K;            // m x m
+  AxisScratch axis;    // the exact solver's decomposition of K
   Matrix transformed;  // G x c, supervised only
   Vector D, A, component, u, previousAxis;
   IntVector tree;
