@@ -604,10 +604,9 @@ void StoreChase(const Chase& ch, Sweeps& q) {
 }
 
 // One step of a chase of the bulge down the block l..k with Givens
-// rotations, recording them. With it, one of U's rotations still pending
-// from the previous chase, in order: the chase is a chain of divisions and
-// square roots, each waiting for the one before, and a rotation of U, which
-// does not depend on it, fills the idle time.
+// rotations, recording them. A PendingStep goes with each: the chase is a
+// chain of divisions and square roots, each waiting for the one before, and
+// a rotation of U, which does not depend on it, fills the idle time.
 [[gnu::always_inline]] inline void ChaseStep(Chase& ch) {
   const int j = ch.j;
   const int i = j + 1;
@@ -638,30 +637,41 @@ void StoreChase(const Chase& ch, Sweeps& q) {
   ch.s = s;
   ch.uc[j - 1] = c;
   ch.us[j - 1] = s;
+  ch.j = i;
+}
+
+// The next rotation of U still pending, if any.
+[[gnu::always_inline]] inline void PendingStep(Chase& ch) {
   if (ch.pending < ch.pendingTo) {
     RotateColumnPair(ch.u, ch.m, ch.pending, ch.pending + 1, ch.pc[ch.pending - 1], ch.ps[ch.pending - 1]);
     ++ch.pending;
   }
-  ch.j = i;
 }
 
 // Runs the chase under way to its end. In one function with the chase,
 // compiled in several versions, U's rotation takes no call.
 TARVOK_VECTOR_CLONES void RunChase(Sweeps& q) {
   Chase ch = LoadChase(q);
-  while (ch.j < ch.k) ChaseStep(ch);
+  while (ch.j < ch.k) {
+    ChaseStep(ch);
+    PendingStep(ch);
+  }
   StoreChase(ch, q);
 }
 
 // Runs the chases under way of two independent forms, a step of each in
-// turn, until one of them ends: two chains for the core to overlap. Each
-// form sees the same operations in the same order as alone.
+// turn, until one of them ends: two chains for the core to overlap. The two
+// steps come before their rotations of U, so that they stay close enough
+// for the core to work on both at once. Each form sees the same operations
+// in the same order as alone.
 TARVOK_VECTOR_CLONES void RunChases(Sweeps& a, Sweeps& b) {
   Chase ca = LoadChase(a);
   Chase cb = LoadChase(b);
   while (ca.j < ca.k && cb.j < cb.k) {
     ChaseStep(ca);
     ChaseStep(cb);
+    PendingStep(ca);
+    PendingStep(cb);
   }
   StoreChase(ca, a);
   StoreChase(cb, b);
