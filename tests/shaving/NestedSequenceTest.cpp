@@ -287,7 +287,7 @@ TEST(ShaveNestedSequence, PairShavesEachAsAlone) {
     int samples[2];
     const SupervisionTransform* supervision;
   };
-  for (const Case& c : {Case{{20, 20}, nullptr}, Case{{20, 20}, &T}, Case{{20, 12}, nullptr}}) {
+  for (const Case& c : {Case{{20, 20}, nullptr}, Case{{20, 20}, &T}, Case{{20, 12}, nullptr}, Case{{8, 8}, nullptr}}) {
     DMatrix data[2];
     ShaveSequence* alone[2];
     ShaveSequence* paired[2];
