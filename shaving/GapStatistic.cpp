@@ -236,11 +236,11 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
   // Task 0 shaves the real data; task u >= 1 its copies' indices
   // firstIndex(u)..lastIndex(u), two when paired.
-  // Pairs halve the tasks: only with at least four copies per worker, so
-  // that every worker still has several.
+  // Pairs halve the tasks: with several workers only when each has at
+  // least four copies, so that pairing leaves none idle.
   const bool paired = input.solver == tarvok::Solver::Exact && ShavedDimension(input) <= kPairedDimension &&
                       static_cast<long>(G) * N <= kPairedCopyEntries &&
-                      ownCopies >= 4 * static_cast<int>(workers);
+                      (workers == 1 || ownCopies >= 4 * static_cast<int>(workers));
   const int perTask = paired ? 2 : 1;
   auto firstIndex = [&](int task) { return 1 + (task - 1) * perTask; };
   auto lastIndex = [&](int task) { return task * perTask < ownCopies ? task * perTask : ownCopies; };
