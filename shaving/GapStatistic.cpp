@@ -234,13 +234,13 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   const int ranks = options.distribution != nullptr ? options.distribution->Ranks() : 1;
   const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
   auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
-  // Task 0 shaves the real data; task u >= 1 its copies' indices
-  // firstIndex(u)..lastIndex(u), two when paired.
   // Only a single worker pairs: with two workers busy, each shaving pairs,
   // a pass took longer than with single copies (Golub, 20 copies, on a
   // two-core machine), the cores' idle time being taken already.
   const bool paired = input.solver == tarvok::Solver::Exact && ShavedDimension(input) <= kPairedDimension &&
                       static_cast<long>(G) * N <= kPairedCopyEntries && workers == 1;
+  // Task 0 shaves the real data; task u >= 1 its copies' indices
+  // firstIndex(u)..lastIndex(u), two when paired.
   const int perTask = paired ? 2 : 1;
   auto firstIndex = [&](int task) { return 1 + (task - 1) * perTask; };
   auto lastIndex = [&](int task) { return task * perTask < ownCopies ? task * perTask : ownCopies; };
