@@ -681,7 +681,7 @@ TARVOK_VECTOR_CLONES void RunChases(Sweeps& a, Sweeps& b) {
 // QR sweeps, applying every rotation to their U and V. The sweeps read only
 // w and e, so a chase records its rotations and applies them later, a block
 // of rows at a time. For narrow U the rotations of the previous chase are
-// applied one column pair at a time during the next chase (see ChaseStep);
+// applied one column pair at a time during the next chase (PendingStep);
 // what is left of them is applied when the chase ends, before any rotation
 // of its own. Two forms chase in turn while both have a chase under way.
 // Not itself compiled in several versions: a failure thrown from a

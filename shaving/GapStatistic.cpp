@@ -169,8 +169,8 @@ namespace {
 // when they are shaved in at most kPairedDimension dimensions: a QR chase
 // is a chain of dependent divisions and square roots that leaves the core
 // mostly idle, and the two copies' chases overlap (a pair's decompositions
-// take 0.8 to 0.9 of the time of one after the other on a quiet core, from
-// 38 to 189 dimensions). Only copies of at most kPairedCopyEntries entries
+// took 0.72 to 0.97 of the time of one after the other here, from 38 to 189
+// dimensions). Only copies of at most kPairedCopyEntries entries
 // are paired, so the second copy a worker holds costs at most 8 MiB.
 constexpr int kPairedDimension = 200;
 constexpr long kPairedCopyEntries = 1L << 20;
