@@ -165,10 +165,10 @@ const Matrix& GapWorkspace::SquareScratch(int n) {
 
 namespace {
 
-// The exact solver shaves copies two at a time (ShaveNestedSequencePair)
+// The exact solver shaves sequences two at a time (ShaveNestedSequencePair)
 // when they are shaved in at most kPairedDimension dimensions: a QR chase
 // is a chain of dependent divisions and square roots that leaves the core
-// mostly idle, and the two copies' chases overlap (a pair's decompositions
+// mostly idle, and the two sequences' chases overlap (a pair's decompositions
 // took 0.72 to 0.97 of the time of one after the other here, from 38 to 189
 // dimensions). Only copies of at most kPairedCopyEntries entries
 // are paired, so the second copy a worker holds costs at most 8 MiB.
@@ -220,16 +220,16 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   Vector stepR2(S), stepBetween(S), stepTotal(S), stepWithin(S);
   Matrix permutedR2(B, S);
 
-  // Task 0 is the real data; task b + 1 is copy b, whose generator starts
-  // b * G * N draws after the pass's start, where drawing the copies one
-  // after another would leave it. Each task writes only its own results.
+  // Copy b's generator starts b * G * N draws after the pass's start, where
+  // drawing the copies one after another would leave it. Each task writes
+  // only its own sequences' results.
   const std::uint32_t start = *options.generator;
   const std::uint64_t drawsPerCopy = static_cast<std::uint64_t>(G) * static_cast<std::uint64_t>(N);
   std::vector<std::unique_ptr<WorkerScratch>>& scratch = workspace.workers;
   const size_t workers = static_cast<size_t>(options.threads > 1 ? options.threads : 1);
   if (scratch.size() < workers) scratch.resize(workers);
   // With a distribution this process shaves only its own copies, b = rank,
-  // rank + R, ...; task i >= 1 is the i-th of them.
+  // rank + R, ...; its sequence i >= 1 is the i-th of them.
   const int rank = options.distribution != nullptr ? options.distribution->Rank() : 0;
   const int ranks = options.distribution != nullptr ? options.distribution->Ranks() : 1;
   const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
@@ -239,58 +239,69 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   // two-core machine), the cores' idle time being taken already.
   const bool paired = input.solver == tarvok::Solver::Exact && ShavedDimension(input) <= kPairedDimension &&
                       static_cast<long>(G) * N <= kPairedCopyEntries && workers == 1;
-  // Task 0 shaves the real data; task u >= 1 its copies' indices
-  // firstIndex(u)..lastIndex(u), two when paired.
+  // Sequence 0 is the real data, sequence i >= 1 the i-th own copy. Task u
+  // shaves sequences u * perTask onwards, two at a time when paired, so that
+  // the real data too goes with a copy.
   const int perTask = paired ? 2 : 1;
-  auto firstIndex = [&](int task) { return 1 + (task - 1) * perTask; };
-  auto lastIndex = [&](int task) { return task * perTask < ownCopies ? task * perTask : ownCopies; };
+  auto firstSequence = [&](int task) { return task * perTask; };
+  auto lastSequence = [&](int task) {
+    const int last = task * perTask + perTask - 1;
+    return last < ownCopies ? last : ownCopies;
+  };
+  const StepOutputs realOutputs{stepComponents.table, DMatrix{}, stepEigenvalues, &workspace.stepSigns, stepAxes};
   auto task = [&](int worker, int index, const std::atomic<bool>& stop) {
     std::unique_ptr<WorkerScratch>& mine = scratch[static_cast<size_t>(worker)];
     if (!mine) mine = std::make_unique<WorkerScratch>();
-    if (index == 0) {
-      ShaveNestedSequence(sequence, input,
-                          StepOutputs{stepComponents.table, DMatrix{}, stepEigenvalues, &workspace.stepSigns, stepAxes}, &stop,
-                          &mine->copies[0].work);
-      ClusterVariances(sequence, stepR2, input.data, G, N, workspace.stepSigns, stepBetween, stepTotal,
-                       stepWithin);
-      return;
-    }
-    const int count = lastIndex(index) - firstIndex(index) + 1;
+    const int first = firstSequence(index);
+    const int count = lastSequence(index) - first + 1;
     ShaveSequence* sequences[2] = {};
-    ShavingInput copies[2];
+    ShavingInput inputs[2];
     StepOutputs outputs[2];
     SequenceScratch* work[2] = {};
     for (int t = 0; t < count; ++t) {
       CopyScratch& copy = mine->copies[t];
+      work[t] = &copy.work;
+      if (first + t == 0) {
+        sequences[t] = sequence;
+        inputs[t] = input;
+        outputs[t] = realOutputs;
+        continue;
+      }
       PrepareCopyScratch(copy, sequence, G, N);
-      const int b = copyOf(firstIndex(index) + t);
+      const int b = copyOf(first + t);
       std::uint32_t state = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(b));
       RandomizeMatrixFrom(input.data, copy.A, G, N, state);
       sequences[t] = copy.sequence.get();
-      copies[t] = ShavingInput{copy.A, G, N, input.supervision, input.solver};
+      inputs[t] = ShavingInput{copy.A, G, N, input.supervision, input.solver};
       outputs[t] = StepOutputs::SignsOnly(copy.signs);
-      work[t] = &copy.work;
     }
     if (count == 2) {
-      ShaveNestedSequencePair(sequences, copies, outputs, &stop, work);
+      ShaveNestedSequencePair(sequences, inputs, outputs, &stop, work);
     } else {
-      ShaveNestedSequence(sequences[0], copies[0], outputs[0], &stop, work[0]);
+      ShaveNestedSequence(sequences[0], inputs[0], outputs[0], &stop, work[0]);
     }
     for (int t = 0; t < count; ++t) {
+      if (first + t == 0) {
+        ClusterVariances(sequence, stepR2, input.data, G, N, workspace.stepSigns, stepBetween, stepTotal,
+                         stepWithin);
+        continue;
+      }
       CopyScratch& copy = mine->copies[t];
-      ClusterVariances(copy.sequence.get(), permutedR2[copyOf(firstIndex(index) + t)], copy.A, G, N, copy.signs,
+      ClusterVariances(copy.sequence.get(), permutedR2[copyOf(first + t)], copy.A, G, N, copy.signs,
                        copy.between, copy.total, copy.within);
     }
   };
   auto done = [&](int index) {
-    if (index == 0) {
-      events.DataShaved();
-      return;
+    for (int i = firstSequence(index); i <= lastSequence(index); ++i) {
+      if (i == 0) {
+        events.DataShaved();
+      } else {
+        events.CopyShaved(copyOf(i) + 1, B);
+      }
     }
-    for (int i = firstIndex(index); i <= lastIndex(index); ++i) events.CopyShaved(copyOf(i) + 1, B);
   };
   events.ShavingData();
-  const int tasks = 1 + (ownCopies + perTask - 1) / perTask;
+  const int tasks = (ownCopies + perTask) / perTask;
   tarvok::ParallelFor(options.threads, tasks, task, done, [&] { return events.CancelRequested(); });
   if (options.distribution != nullptr) options.distribution->Exchange(&permutedR2[0][0], B, S);
   *options.generator = JumpRandomState(start, drawsPerCopy * static_cast<std::uint64_t>(B));
