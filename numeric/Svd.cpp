@@ -128,8 +128,25 @@ TARVOK_VECTOR_CLONES void RotateColumnChain(double* x, int rows, int first, int 
 }
 
 // Copies a 1-based rows x cols DMatrix into column-major storage and back.
-void ToColumns(const DMatrix& a, int rows, int cols, double* x) {
-  for (int r = 1; r <= rows; ++r)
+// Into columns, four rows by four columns are transposed in registers at a
+// time, so that the stores go four entries at once.
+TARVOK_VECTOR_CLONES void ToColumns(const DMatrix& a, int rows, int cols, double* x) {
+  int r = 1;
+  for (; r + 3 <= rows; r += 4) {
+    const double* in[4] = {&a[r][1], &a[r + 1][1], &a[r + 2][1], &a[r + 3][1]};
+    double* out = x + (r - 1);
+    int j = 0;
+    for (; j + 4 <= cols; j += 4) {
+      const Lanes4 block[4] = {LoadLanes(in[0] + j), LoadLanes(in[1] + j), LoadLanes(in[2] + j),
+                               LoadLanes(in[3] + j)};
+      Lanes4 column[4];
+      TransposeLanes(block, column);
+      for (int q = 0; q < 4; ++q) StoreLanes(out + static_cast<long>(j + q) * rows, column[q]);
+    }
+    for (; j < cols; ++j)
+      for (int q = 0; q < 4; ++q) out[static_cast<long>(j) * rows + q] = in[q][j];
+  }
+  for (; r <= rows; ++r)
     for (int j = 1; j <= cols; ++j) x[static_cast<long>(j - 1) * rows + (r - 1)] = a[r][j];
 }
 
