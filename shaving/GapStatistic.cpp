@@ -175,6 +175,26 @@ namespace {
 constexpr int kPairedDimension = 200;
 constexpr long kPairedCopyEntries = 1L << 20;
 
+// What a pair costs against its two sequences one after the other, as the
+// worker schedule below reckons it.
+constexpr double kPairCost = 1.8;
+
+// The time the busiest of `workers` needs when `sequences` are handed out in
+// order, each to the worker free first: one at a time, or two at a time
+// (the last alone when their number is odd), a pair costing kPairCost.
+double BusiestWorker(int sequences, int workers, bool paired) {
+  std::vector<double> load(static_cast<std::size_t>(workers), 0.0);
+  for (int first = 0; first < sequences; first += paired ? 2 : 1) {
+    std::size_t freeFirst = 0;
+    for (std::size_t w = 1; w < load.size(); ++w)
+      if (load[w] < load[freeFirst]) freeFirst = w;
+    load[freeFirst] += paired && first + 1 < sequences ? kPairCost : 1.0;
+  }
+  double busiest = 0.0;
+  for (double l : load) busiest = l > busiest ? l : busiest;
+  return busiest;
+}
+
 // Readies a copy's scratch for G x N copies on the schedule of real.
 void PrepareCopyScratch(CopyScratch& mine, const ShaveSequence* real, int G, int N) {
   const int S = real->stepCount;
@@ -234,11 +254,13 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
   const int ranks = options.distribution != nullptr ? options.distribution->Ranks() : 1;
   const int ownCopies = rank < B ? (B - rank + ranks - 1) / ranks : 0;
   auto copyOf = [&](int index) { return rank + (index - 1) * ranks; };
-  // Only a single worker pairs: with two workers busy, each shaving pairs,
-  // a pass took longer than with single copies (Golub, 20 copies, on a
-  // two-core machine), the cores' idle time being taken already.
+  // Pairs make fewer, longer tasks: with several workers they are used only
+  // when the busiest worker's share comes out shorter for them (with two
+  // workers, for 21 sequences but not for 6).
   const bool paired = input.solver == tarvok::Solver::Exact && ShavedDimension(input) <= kPairedDimension &&
-                      static_cast<long>(G) * N <= kPairedCopyEntries && workers == 1;
+                      static_cast<long>(G) * N <= kPairedCopyEntries &&
+                      BusiestWorker(ownCopies + 1, static_cast<int>(workers), true) <
+                          BusiestWorker(ownCopies + 1, static_cast<int>(workers), false);
   // Sequence 0 is the real data, sequence i >= 1 the i-th own copy. Task u
   // shaves sequences u * perTask onwards, two at a time when paired, so that
   // the real data too goes with a copy.

@@ -119,8 +119,8 @@ TEST(Analysis, RejectsOptionsAndDataWithMessages) {
 TEST(Analysis, EventsComeInTheMonitorOrderAndThreadsChangeNoBit) {
   const std::vector<double> data = PlantedBlock(60, 8);
   Recorder one;
-  // Four copies: one thread shaves the data with the first copy, then the
-  // next two together and the last alone; more threads one at a time.
+  // Four copies: up to three threads shave the data with the first copy,
+  // then the next two together and the last alone; eight one at a time.
   AnalysisResult first = tarvok::Analyze(data.data(), 60, 8, Options(2, 4, 1), &one);
   std::string expected;
   for (int i = 1; i <= 2; ++i) {
