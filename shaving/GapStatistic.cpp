@@ -143,8 +143,9 @@ struct CopyScratch {
   SequenceScratch work;
 };
 
-// Scratch of one worker: room for the two copies it may shave together.
-// The real data's sequence uses the first one's work arrays.
+// Scratch of one worker: room for the two sequences it may shave together.
+// The real data's sequence, always first in its pair, uses only the first
+// one's work arrays.
 struct WorkerScratch {
   CopyScratch copies[2];
 };
@@ -169,8 +170,9 @@ namespace {
 // when they are shaved in at most kPairedDimension dimensions: a QR chase
 // is a chain of dependent divisions and square roots that leaves the core
 // mostly idle, and the two sequences' chases overlap (a pair's decompositions
-// took 0.72 to 0.97 of the time of one after the other here, from 38 to 189
-// dimensions). Only copies of at most kPairedCopyEntries entries
+// of full-rank matrices took 0.72 to 0.97 of the time of one after the other
+// here, from 38 to 189 dimensions; of rank-20 ones, about the same time, their
+// chases being short). Only copies of at most kPairedCopyEntries entries
 // are paired, so the second copy a worker holds costs at most 8 MiB.
 constexpr int kPairedDimension = 200;
 constexpr long kPairedCopyEntries = 1L << 20;
