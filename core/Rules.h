@@ -76,8 +76,8 @@ bool IsMissingWord(std::string_view cell);
 // The first value a policy refuses, counted from 0 in the matrix it was given.
 class MissingValueError : public Error {
  public:
-  MissingValueError(const std::string& message, long long gene, long long sample, bool infinite)
-      : Error(message), gene(gene), sample(sample), infinite(infinite) {}
+  MissingValueError(const std::string& message, long long atGene, long long atSample, bool isInfinite)
+      : Error(message), gene(atGene), sample(atSample), infinite(isInfinite) {}
   long long gene, sample;
   bool infinite;  // an infinite value, not a missing one
 };
