@@ -18,7 +18,7 @@
 
 #include "base/Error.h"
 #include "shaving/AxisSolver.h"
-#include "shaving/ClusterRecord.h"
+#include "core/ClusterRecord.h"
 #include "shaving/CopyDistribution.h"
 
 namespace tarvok {

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "host/ClassFile.h"
+#include "host/tables/ClassFile.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/Table.h"
+#include "host/tables/Table.h"
 
 // Reading options from the bits of one byte.
 inline ReadOptions FuzzReadOptions(std::uint8_t bits, TableFormat format) {

@@ -2,7 +2,7 @@
 // check; damaged or cut-off streams must end in a TableError.
 #include <memory>
 
-#include "host/ByteSource.h"
+#include "host/tables/ByteSource.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;

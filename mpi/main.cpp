@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "Cli.h"
-#include "Runner.h"
+#include "cli/Cli.h"
+#include "run/Runner.h"
 #include "mpi/MpiRanks.h"
 #include "shaving/Random.h"
 

@@ -15,7 +15,7 @@
 
 #include <vector>
 
-#include "shaving/ClusterRecord.h"
+#include "core/ClusterRecord.h"
 
 // The rows of a genes x samples matrix: row(g) points at gene g's values.
 using MatrixRows = std::function<const double*(int gene)>;

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "numeric/Arrays.h"
-#include "shaving/ClusterRecord.h"
+#include "core/ClusterRecord.h"
 #include "shaving/GapStatistic.h"
 #include "shaving/ShaveSequence.h"
 

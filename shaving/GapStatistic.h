@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "numeric/Arrays.h"
-#include "shaving/ClusterRecord.h"
+#include "core/ClusterRecord.h"
 #include "shaving/CopyDistribution.h"
 #include "shaving/NestedSequence.h"
 #include "shaving/ShaveSequence.h"

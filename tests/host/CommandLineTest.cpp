@@ -17,9 +17,9 @@
 #include <nlohmann/json.hpp>
 #include <thread>
 
-#include "Cli.h"
+#include "cli/Cli.h"
 #include "HostTestSupport.h"
-#include "Table.h"
+#include "tables/Table.h"
 #include "core/Analysis.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"

@@ -14,12 +14,12 @@
 #include <set>
 #include <stdexcept>
 
-#include "host/AtomicFile.h"
-#include "host/Cli.h"
-#include "host/FigureFiles.h"
-#include "host/RunDirectory.h"
-#include "host/Runner.h"
-#include "host/Utf8.h"
+#include "host/run/AtomicFile.h"
+#include "host/cli/Cli.h"
+#include "host/present/FigureFiles.h"
+#include "host/run/RunDirectory.h"
+#include "host/run/Runner.h"
+#include "host/present/Utf8.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "Progress.h"
+#include "run/Progress.h"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "host/FigureFiles.h"
-#include "host/Figures.h"
-#include "host/Report.h"
-#include "host/Summary.h"
+#include "host/present/FigureFiles.h"
+#include "host/present/Figures.h"
+#include "host/present/Report.h"
+#include "host/present/Summary.h"
 #include "tests/host/HostTestSupport.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"

@@ -1,6 +1,6 @@
 // Reading a result directory back: exact values, and every malformed file
 // refused with its name in the message.
-#include "host/ResultFiles.h"
+#include "host/present/ResultFiles.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The terminal table, summary.tsv and summary.json: exact text, and the same
 // numbers as the result files they were read from.
-#include "host/Summary.h"
+#include "host/present/Summary.h"
 
 #include <gtest/gtest.h>
 
@@ -9,8 +9,8 @@
 #include <sstream>
 #include <stdexcept>
 
-#include "host/PreciseValues.h"
-#include "host/ResultFiles.h"
+#include "host/present/PreciseValues.h"
+#include "host/present/ResultFiles.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"

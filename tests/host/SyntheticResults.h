@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/ResultFiles.h"
+#include "host/present/ResultFiles.h"
 #include "tests/support/TempDir.h"
 
 inline std::string Numbered(const char* stem, int i) {

@@ -8,10 +8,10 @@
 #include <map>
 #include <memory>
 
-#include "ByteSource.h"
-#include "ClassFile.h"
+#include "tables/ByteSource.h"
+#include "tables/ClassFile.h"
 #include "HostTestSupport.h"
-#include "Table.h"
+#include "tables/Table.h"
 #include "tests/support/TempDir.h"
 
 namespace {

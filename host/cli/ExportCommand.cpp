@@ -1,0 +1,175 @@
+#include "cli/ExportCommand.h"
+
+#include <fmt/format.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+
+#include "tables/ClassFile.h"
+#include "cli/Cli.h"
+#include "present/Exports.h"
+#include "present/PreciseValues.h"
+#include "present/ResultFiles.h"
+#include "run/Runner.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Bad input: the message for the user, exit status 2.
+class ExportError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+std::vector<std::string> Lines(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw ExportError(fmt::format("{} cannot be read", path));
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+// origmatrix.txt: one line of " %g" values per gene. Empty when the run did
+// not keep it.
+std::vector<std::vector<double>> CentredMatrix(const std::string& dir, size_t genes, size_t samples) {
+  const std::string path = dir + "/origmatrix.txt";
+  std::vector<std::vector<double>> rows;
+  if (!fs::exists(path)) return rows;
+  for (const std::string& line : Lines(path)) {
+    std::istringstream in(line);
+    std::vector<double> row;
+    for (double value; in >> value;) row.push_back(value);
+    if (row.size() != samples || !in.eof()) {
+      throw ExportError(fmt::format("{}: line {} does not hold {} numbers", path, rows.size() + 1, samples));
+    }
+    rows.push_back(std::move(row));
+  }
+  if (rows.size() != genes) {
+    throw ExportError(fmt::format("{} holds {} rows for {} genes in RowLbls.txt", path, rows.size(), genes));
+  }
+  return rows;
+}
+
+// The run's summary.json, or a discarded value when it is missing or damaged.
+nlohmann::json ReadSummaryJson(const std::string& dir) {
+  std::ifstream in(dir + "/summary.json", std::ios::binary);
+  if (!in) return nlohmann::json(nlohmann::json::value_t::discarded);
+  return nlohmann::json::parse(in, nullptr, false);
+}
+
+// The run's table and parameters from its summary, as far as it has them.
+RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes) {
+  RunInfo info;
+  info.genes = static_cast<int>(genes);
+  info.samples = r.samples;
+  info.clusters = static_cast<int>(r.clusters.size());
+  // The report's header only: a damaged summary leaves it short, nothing more.
+  try {
+    if (doc.is_discarded() || !doc.is_object()) return info;
+    info.table = doc.value("table", std::string());
+    const nlohmann::json p = doc.value("parameters", nlohmann::json::object());
+    if (!p.is_object()) return info;
+    info.clusters = p.value("clusters", info.clusters);
+    info.shave = p.value("shave_percent", 0);
+    info.permutations = p.value("permutations", 0);
+    info.tolerance = p.value("tolerance_percent", 0);
+    info.supervise = p.value("supervise_percent", 0);
+    if (p.contains("classes_file") && p["classes_file"].is_string()) info.classesFile = p["classes_file"];
+  } catch (const nlohmann::json::exception&) {
+  }
+  return info;
+}
+
+// The clusters' full-precision numbers that the summary keeps, so that the
+// exports are the run's own; a cluster the summary lacks keeps the result
+// files' six decimals.
+std::vector<PreciseCluster> ReadPreciseClusters(const nlohmann::json& doc) {
+  std::vector<PreciseCluster> precise;
+  if (doc.is_discarded() || !doc.is_object() || !doc.contains("clusters") || !doc["clusters"].is_array()) {
+    return precise;
+  }
+  for (const nlohmann::json& cluster : doc["clusters"]) {
+    PreciseCluster p;
+    if (ParsePrecise(cluster, &p)) precise.push_back(p);
+  }
+  return precise;
+}
+
+std::vector<std::string> ClassNames(const ExportOptions& options, int samples) {
+  std::string path = options.classes;
+  if (path.empty()) {
+    path = options.outDir + "/classes.txt";  // what a supervised run gave the library
+    if (!fs::exists(path)) return {};
+  }
+  std::vector<std::string> names;
+  try {
+    names = ReadClassLabels(path);
+  } catch (const TableError& error) {
+    throw ExportError(fmt::format("{}: {}", path, error.what()));
+  }
+  if (static_cast<int>(names.size()) != samples) {
+    throw ExportError(
+        fmt::format("{} holds {} classes, but the run has {} samples", path, names.size(), samples));
+  }
+  return names;
+}
+
+int Export(const ExportOptions& options) {
+  const std::string& dir = options.outDir;
+  if (!fs::is_directory(dir)) throw ExportError(fmt::format("{} is not a directory", dir));
+  for (const char* needed : {"ColLbls.txt", "RowLbls.txt", "clusterlengths.txt"}) {
+    if (!fs::exists(dir + "/" + needed)) {
+      throw ExportError(fmt::format("{} is not the output directory of a run: {} is missing", dir, needed));
+    }
+  }
+  // Only finished clusters have a line in clusterlengths.txt.
+  const int done = static_cast<int>(Lines(dir + "/clusterlengths.txt").size());
+  if (done == 0)
+    throw ExportError(fmt::format("the run in {} extracted no clusters: nothing to export", dir));
+  RunResults r;
+  try {
+    r = ReadRunResults(dir, done);
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
+  std::vector<std::string> genes;
+  try {
+    genes = ReadGeneLabels(dir);
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
+  const nlohmann::json summary = ReadSummaryJson(dir);
+  TakePreciseValues(r, ReadPreciseClusters(summary));
+  RunInfo info = ReadRunInfo(summary, r, genes.size());
+  info.classNames = ClassNames(options, r.samples);
+  PresentationOptions presentation;
+  presentation.figures = options.figures;
+  const std::string report =
+      WritePresentation(r, info, dir, presentation, genes, CentredMatrix(dir, genes.size(), r.samples));
+  std::cout << fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir,
+                           report);
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int ExportCommand(const ExportOptions& options) {
+  try {
+    return Export(options);
+  } catch (const ExportError& error) {
+    std::fprintf(stderr, "tarvok: %s\n", error.what());
+    return kExitUsage;
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "tarvok: the exports could not be written: %s\n", error.what());
+    return kExitAnalysisFailed;
+  }
+}

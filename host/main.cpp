@@ -1,4 +1,0 @@
-// tarvok: the command-line program around the Tarvok library.
-#include "Cli.h"
-
-int main(int argc, char** argv) { return RunCommandLine(argc, argv); }

@@ -1,0 +1,82 @@
+#include "present/Exports.h"
+
+#include <fstream>
+#include <stdexcept>
+
+#include "present/FigureFiles.h"
+#include "present/Report.h"
+
+tarvok::exports::ExportRecord MakeExportRecord(const RunResults& r, const std::vector<std::string>& genes,
+                                               const std::vector<std::vector<double>>& values,
+                                               const std::vector<std::string>& classNames) {
+  tarvok::exports::ExportRecord record;
+  record.samples = r.sampleLabels;
+  record.classes = classNames;
+  record.genes = genes;
+  record.values = values;
+  for (const ClusterResult& c : r.clusters) {
+    tarvok::exports::ClusterExport e;
+    e.genes = c.geneLabels;
+    e.scores = GeneScores(c);
+    e.rows = c.data;
+    e.eigenvalue = c.eigenvalue;
+    e.r2 = c.r2;
+    e.gap = c.gap;
+    e.component = c.component;
+    record.clusters.push_back(std::move(e));
+  }
+  return record;
+}
+
+std::vector<std::string> ReadGeneLabels(const std::string& outDir) {
+  const std::string path = outDir + "/RowLbls.txt";
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::runtime_error(path + " cannot be read");
+  std::vector<std::string> labels;
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    labels.push_back(line);
+  }
+  return labels;
+}
+
+std::vector<std::vector<double>> CentredRows(const Table& table) {
+  std::vector<std::vector<double>> rows(table.genes);
+  for (int g = 0; g < table.genes; ++g) {
+    const double* values = table.values.data() + static_cast<size_t>(g) * table.samples;
+    double sum = 0.0;
+    for (int s = 0; s < table.samples; ++s) sum += values[s];
+    const double mean = sum / table.samples;
+    for (int s = 0; s < table.samples; ++s) rows[g].push_back(values[s] - mean);
+  }
+  return rows;
+}
+
+std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
+                              const PresentationOptions& options, const std::vector<std::string>& genes,
+                              const std::vector<std::vector<double>>& values) {
+  const std::vector<std::string> classes = SampleClassNames(info);
+  ReportFiles files;
+  files.format = options.figures;
+  files.figureFiles = true;
+  for (const ClusterResult& c : r.clusters) {
+    files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
+  }
+  const bool exports = options.exports && !r.clusters.empty();
+  tarvok::exports::ExportRecord record;
+  if (exports) {
+    record = MakeExportRecord(r, genes, values,
+                              classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+    tarvok::exports::CheckRecord(record);
+  }
+  for (const std::vector<ClusterFigure>& figures : files.figures) {
+    WriteFigureFiles(figures, outDir, options.figures);
+  }
+  if (exports) {
+    tarvok::exports::WriteExports(record, outDir);
+    files.exports = tarvok::exports::ExportFileNames();
+  }
+  const std::string report = outDir + "/report.html";
+  WriteReport(r, info, report, files);
+  return report;
+}

@@ -1,0 +1,44 @@
+// What tarvok writes beside the result files: the exports (through the
+// shared export library), the figure files and the report. Used by
+// "tarvok run" after the analysis and by "tarvok export" on a finished run.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "present/Figures.h"
+#include "present/ResultFiles.h"
+#include "tables/Table.h"
+#include "exports/Exports.h"
+
+struct PresentationOptions {
+  bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
+  FigureFormat figures = FigureFormat::Svg;  // format of the figure files
+};
+
+// The export record of r. Scores are GeneScores (the result files keep
+// none).
+//   genes, values (input) every gene label of the table and, optionally,
+//                 its centred row (empty: unknown); see ExportRecord
+//   classNames    (input) class name of each sample, or empty
+tarvok::exports::ExportRecord MakeExportRecord(const RunResults& r, const std::vector<std::string>& genes,
+                                               const std::vector<std::vector<double>>& values,
+                                               const std::vector<std::string>& classNames);
+
+// The table's rows centred as the analysis centres them: each row minus its
+// mean, the sum taken from 0.0 in sample order and divided by the sample
+// count.
+std::vector<std::vector<double>> CentredRows(const Table& table);
+
+// The gene labels of the run in outDir (RowLbls.txt, one per line).
+// Throws std::runtime_error when the file cannot be read.
+std::vector<std::string> ReadGeneLabels(const std::string& outDir);
+
+// Writes the exports (when asked and r holds clusters), the figure files
+// and report.html into outDir. Everything is drawn and formatted before the
+// first file is written, and every file is written atomically. Returns the
+// report's path. Throws std::runtime_error (or std::invalid_argument for a
+// record whose parts disagree).
+std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
+                              const PresentationOptions& options, const std::vector<std::string>& genes,
+                              const std::vector<std::vector<double>>& values);

@@ -1,0 +1,109 @@
+#include "present/PreciseValues.h"
+
+PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record) {
+  PreciseCluster p;
+  p.number = number;
+  p.chosenStep = record.chosenStep + 1;
+  p.size = record.size;
+  p.eigenvalue = record.eigenvalue;
+  p.component = record.component;
+  p.sizes = record.sizes;
+  p.gap = record.gap;
+  p.r2 = record.r2;
+  p.meanPermutedR2 = record.meanPermutedR2;
+  p.between = record.between;
+  p.total = record.total;
+  p.within = record.within;
+  return p;
+}
+
+PreciseCluster PreciseFromResult(const ClusterResult& c) {
+  PreciseCluster p;
+  p.number = c.number;
+  p.chosenStep = c.chosenStep;
+  p.size = c.size;
+  p.eigenvalue = c.eigenvalue;
+  p.component = c.component;
+  p.sizes = c.sizes;
+  p.gap = c.gapCurve;
+  p.r2 = c.r2Curve;
+  p.meanPermutedR2 = c.meanPermutedR2;
+  p.between = c.between;
+  p.total = c.total;
+  p.within = c.within;
+  return p;
+}
+
+nlohmann::ordered_json PreciseJson(const PreciseCluster& p) {
+  const size_t step = static_cast<size_t>(p.chosenStep - 1);
+  const bool chosen = p.chosenStep >= 1 && step < p.gap.size() && step < p.r2.size();
+  return {{"cluster", p.number},
+          {"genes", p.size},
+          {"step", p.chosenStep},
+          {"eigenvalue", p.eigenvalue},
+          {"r2_percent", chosen ? p.r2[step] : 0.0},
+          {"gap", chosen ? p.gap[step] : 0.0},
+          {"component", p.component},
+          {"steps",
+           {{"genes", p.sizes},
+            {"gap", p.gap},
+            {"r2_percent", p.r2},
+            {"mean_permuted_r2_percent", p.meanPermutedR2},
+            {"between", p.between},
+            {"total", p.total},
+            {"within", p.within}}}};
+}
+
+namespace {
+
+template <typename T>
+bool Take(const nlohmann::json& j, const char* key, T* value) {
+  if (!j.is_object() || !j.contains(key)) return false;
+  try {
+    *value = j.at(key).get<T>();
+  } catch (const nlohmann::json::exception&) {
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p) {
+  if (!j.is_object() || !j.contains("steps")) return false;
+  const nlohmann::json& steps = j["steps"];
+  if (!Take(j, "cluster", &p->number) || !Take(j, "genes", &p->size) || !Take(j, "step", &p->chosenStep) ||
+      !Take(j, "eigenvalue", &p->eigenvalue) || !Take(j, "component", &p->component) ||
+      !Take(steps, "genes", &p->sizes) || !Take(steps, "gap", &p->gap) || !Take(steps, "r2_percent", &p->r2) ||
+      !Take(steps, "mean_permuted_r2_percent", &p->meanPermutedR2) || !Take(steps, "between", &p->between) ||
+      !Take(steps, "total", &p->total) || !Take(steps, "within", &p->within)) {
+    return false;
+  }
+  const size_t n = p->sizes.size();
+  return p->chosenStep >= 1 && static_cast<size_t>(p->chosenStep) <= n && p->gap.size() == n &&
+         p->r2.size() == n && p->meanPermutedR2.size() == n && p->between.size() == n && p->total.size() == n &&
+         p->within.size() == n;
+}
+
+void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise) {
+  for (ClusterResult& c : r.clusters) {
+    for (const PreciseCluster& p : precise) {
+      if (p.number != c.number || p.size != c.size || p.chosenStep != c.chosenStep || p.sizes != c.sizes ||
+          p.component.size() != c.component.size()) {
+        continue;
+      }
+      const size_t step = static_cast<size_t>(p.chosenStep - 1);
+      c.eigenvalue = p.eigenvalue;
+      c.component = p.component;
+      c.gapCurve = p.gap;
+      c.r2Curve = p.r2;
+      c.meanPermutedR2 = p.meanPermutedR2;
+      c.between = p.between;
+      c.total = p.total;
+      c.within = p.within;
+      c.gap = p.gap[step];
+      c.r2 = p.r2[step];
+      break;
+    }
+  }
+}

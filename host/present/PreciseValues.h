@@ -1,0 +1,38 @@
+// The numbers of finished clusters at full precision. The result files hold
+// six decimals; the analysis process hands tarvok each cluster's numbers as
+// a JSON line, and summary.json keeps them in the same shape, so that
+// "tarvok export" works from the same numbers as the run did.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <vector>
+
+#include "present/ResultFiles.h"
+#include "core/ClusterRecord.h"
+
+struct PreciseCluster {
+  int number = 0;      // 1-based cluster number
+  int chosenStep = 0;  // 1-based step of the chosen size
+  int size = 0;
+  double eigenvalue = 0.0;
+  std::vector<double> component;
+  std::vector<int> sizes;  // per step, as the curves below
+  std::vector<double> gap, r2, meanPermutedR2, between, total, within;
+};
+
+PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record);
+PreciseCluster PreciseFromResult(const ClusterResult& cluster);
+
+// The keys of one cluster of summary.json: "cluster", "genes", "step",
+// "eigenvalue", "r2_percent", "gap" (at the chosen step), "component" and
+// "steps" (the per-step curves). Numbers read back as the same doubles.
+nlohmann::ordered_json PreciseJson(const PreciseCluster& p);
+
+// The cluster in j, or false when j lacks a key or holds a value of the
+// wrong type or length.
+bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p);
+
+// Replaces the six-decimal numbers of every cluster of r that has a precise
+// counterpart of the same number, size and steps; other clusters keep theirs.
+void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise);

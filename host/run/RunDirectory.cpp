@@ -1,0 +1,178 @@
+#include "run/RunDirectory.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <fmt/format.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
+#include <vector>
+
+#include "run/AtomicFile.h"
+#include "present/FigureFiles.h"
+#include "base/ResultNames.h"
+#include "exports/Exports.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Whole-run files of the library and of tarvok. Add a name here when a
+// new file joins the results; a file missing here would be left stale by
+// a re-run and counted as foreign.
+const char* const kRunFiles[] = {
+    tarvok::kRowLabelsFile, tarvok::kColumnLabelsFile, tarvok::kClusterLabelListFile,
+    tarvok::kClusterListFile, tarvok::kClusterLengthsFile, tarvok::kOrigMatrixFile,
+    "glabels.txt", "vlabels.txt", "elabels.txt", "pclabels.txt",  // the library's index lists
+    "classes.txt", "summary.tsv", "summary.json", "report.html",
+};
+
+// Stems of the per-cluster files, tarvok::ClusterFileName(stem, i).
+const char* const kClusterStems[] = {"gap", "variance", "cluster", "clabels", "eigen", "pc"};
+
+bool IsClusterFileName(const std::string& name) {
+  for (const char* stem : kClusterStems) {
+    const std::size_t length = std::strlen(stem);
+    if (name.compare(0, length, stem) != 0 || name.size() < length + 5 + 4) continue;
+    if (name.compare(name.size() - 4, 4, ".txt") != 0) continue;
+    std::string digits = name.substr(length, name.size() - length - 4);
+    bool allDigits = digits.find_first_not_of("0123456789") == std::string::npos;
+    // The number as ClusterFileName writes it: five digits at least, no
+    // leading zero beyond those.
+    if (allDigits && (digits.size() == 5 || digits[0] != '0')) return true;
+  }
+  return false;
+}
+
+bool IsResultFileName(const std::string& name) {
+  for (const char* file : kRunFiles) {
+    if (name == file) return true;
+  }
+  for (const std::string& file : tarvok::exports::ExportFileNames()) {
+    if (name == file) return true;
+  }
+  return IsClusterFileName(name);
+}
+
+bool IsTemporaryFileName(const std::string& name) {
+  const std::string prefix = ".", suffix = ".tmp";
+  if (name.size() <= prefix.size() + suffix.size() || name[0] != '.' ||
+      name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    return false;
+  }
+  std::string inner = name.substr(1, name.size() - 1 - suffix.size());
+  return TemporaryFileName(inner) == name && IsResultFileName(inner);
+}
+
+std::vector<std::string> Entries(const fs::path& dir) {
+  std::vector<std::string> names;
+  std::error_code error;
+  for (fs::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
+    names.push_back(it->path().filename().string());
+  }
+  if (error) throw std::runtime_error(fmt::format("cannot list output directory {}: {}", dir.string(), error.message()));
+  return names;
+}
+
+// The process number the lock file names, or "" when it names none yet.
+std::string LockHolder(int fd) {
+  char text[32] = {};
+  ssize_t count = pread(fd, text, sizeof text - 1, 0);
+  std::string holder = count > 0 ? std::string(text, static_cast<std::size_t>(count)) : "";
+  while (!holder.empty() && !std::isdigit(static_cast<unsigned char>(holder.back()))) holder.pop_back();
+  return holder.find_first_not_of("0123456789") == std::string::npos ? holder : "";
+}
+
+}  // namespace
+
+bool IsRunFileName(const std::string& name) {
+  return name == kLockFileName || IsResultFileName(name) || IsTemporaryFileName(name);
+}
+
+RunDirectory::RunDirectory(const std::string& dir, bool force) {
+  if (dir.empty()) throw std::runtime_error("the output directory must not be an empty name");
+  std::error_code error;
+  fs::path path = fs::absolute(fs::path(dir), error).lexically_normal();
+  if (error) throw std::runtime_error(fmt::format("output directory {}: {}", dir, error.message()));
+  if (!fs::exists(path, error)) {
+    fs::create_directories(path, error);
+    if (error)
+      throw std::runtime_error(fmt::format("cannot create output directory {}: {}", dir, error.message()));
+  }
+  if (!fs::is_directory(path, error)) {
+    throw std::runtime_error(fmt::format("output directory {} exists and is not a directory", dir));
+  }
+  path_ = path.string();
+  while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+  if (access(path_.c_str(), W_OK | X_OK) != 0) {
+    throw std::runtime_error(fmt::format("output directory {} is not writable: {}", dir, std::strerror(errno)));
+  }
+
+  // Foreign files first, so that a refused directory gains not even the lock file.
+  std::vector<std::string> foreign;
+  for (const std::string& name : Entries(path)) {
+    if (!IsRunFileName(name) && !(name == kFigureDirectory && HoldsOnlyFigureFiles(path_))) {
+      foreign.push_back(name);
+    }
+  }
+  if (!foreign.empty() && !force) {
+    throw std::runtime_error(fmt::format(
+        "output directory {} holds {} that tarvok did not write (such as \"{}\"); choose a new or empty "
+        "directory with --out, or add --force to write there anyway",
+        dir, foreign.size() == 1 ? std::string("1 file") : fmt::format("{} files", foreign.size()),
+        foreign.front()));
+  }
+
+  const std::string lockPath = path_ + "/" + kLockFileName;
+  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lockFd_ < 0) throw std::runtime_error(fmt::format("cannot create {}: {}", lockPath, std::strerror(errno)));
+  if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
+    int reason = errno;
+    std::string holder = LockHolder(lockFd_);
+    close(lockFd_);
+    lockFd_ = -1;
+    if (reason == EWOULDBLOCK) {
+      throw std::runtime_error(fmt::format(
+          "output directory {} is in use by another tarvok run{}; wait for it to end or choose another --out",
+          dir, holder.empty() ? std::string() : fmt::format(" (process {})", holder)));
+    }
+    throw std::runtime_error(fmt::format("cannot lock {}: {}", lockPath, std::strerror(reason)));
+  }
+  std::string pid = std::to_string(getpid()) + "\n";
+  if (ftruncate(lockFd_, 0) != 0 || pwrite(lockFd_, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
+    close(lockFd_);
+    throw std::runtime_error(fmt::format("cannot write {}: {}", lockPath, std::strerror(errno)));
+  }
+
+  RemoveFigureFiles(path_);
+  for (const std::string& name : Entries(path)) {
+    if (name == kLockFileName || !IsRunFileName(name)) continue;
+    fs::remove(path / name, error);
+    if (error) {
+      throw std::runtime_error(
+          fmt::format("cannot remove {} left by an earlier run: {}", (path / name).string(), error.message()));
+    }
+  }
+}
+
+RunDirectory::~RunDirectory() {
+  if (lockFd_ >= 0) close(lockFd_);
+}
+
+int RunDirectory::CountResultFiles() const {
+  int count = 0;
+  for (const std::string& name : Entries(path_)) {
+    if (IsResultFileName(name)) ++count;
+  }
+  std::error_code error;
+  for (fs::directory_iterator it(fs::path(path_) / kFigureDirectory, error), end; !error && it != end;
+       it.increment(error)) {
+    count += IsFigureFileName(it->path().filename().string()) && it->path().filename().string()[0] != '.';
+  }
+  return count;
+}

@@ -1,0 +1,201 @@
+#include "tables/ByteSource.h"
+
+#include <fcntl.h>
+#include <fmt/format.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace {
+
+constexpr std::size_t kChunk = 1 << 16;
+
+// A file descriptor read to its end; standard input is read, never closed.
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(const std::string& path) {
+    if (IsStandardInput(path)) {
+      fd_ = STDIN_FILENO;
+      return;
+    }
+    do {
+      fd_ = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd_ < 0 && errno == EINTR);
+    if (fd_ < 0) throw TableError(fmt::format("cannot open for reading: {}", std::strerror(errno)));
+    owned_ = true;
+  }
+  ~FileSource() override {
+    if (owned_) close(fd_);
+  }
+  FileSource(const FileSource&) = delete;
+  FileSource& operator=(const FileSource&) = delete;
+
+  std::size_t Read(char* buffer, std::size_t size) override {
+    if (!peeked_.empty()) {
+      std::size_t count = std::min(size, peeked_.size());
+      std::memcpy(buffer, peeked_.data(), count);
+      peeked_.erase(0, count);
+      return count;
+    }
+    return ReadFd(buffer, size);
+  }
+
+  // The first count bytes (fewer at the end of a short file), which Read
+  // then hands out again. A pipe may deliver them one read at a time.
+  const std::string& Peek(std::size_t count) {
+    char buffer[16];
+    while (peeked_.size() < count) {
+      std::size_t got = ReadFd(buffer, std::min(sizeof buffer, count - peeked_.size()));
+      if (got == 0) break;
+      peeked_.append(buffer, got);
+    }
+    return peeked_;
+  }
+
+ private:
+  std::size_t ReadFd(char* buffer, std::size_t size) {
+    for (;;) {
+      ssize_t count = read(fd_, buffer, size);
+      if (count >= 0) return static_cast<std::size_t>(count);
+      if (errno != EINTR) throw TableError(fmt::format("cannot read: {}", std::strerror(errno)));
+    }
+  }
+
+  int fd_ = -1;
+  bool owned_ = false;
+  std::string peeked_;
+};
+
+}  // namespace
+
+std::size_t MemorySource::Read(char* buffer, std::size_t size) {
+  std::size_t count = std::min(size, bytes_.size() - at_);
+  std::memcpy(buffer, bytes_.data() + at_, count);
+  at_ += count;
+  return count;
+}
+
+struct GzipSource::State {
+  std::unique_ptr<ByteSource> compressed;
+  z_stream stream{};
+  std::string input;  // compressed bytes not yet taken by inflate
+  bool end = false;   // the stream and every member ended
+  bool inMember = true;
+};
+
+GzipSource::GzipSource(std::unique_ptr<ByteSource> compressed) : state_(new State) {
+  state_->compressed = std::move(compressed);
+  // 15 + 16: a gzip wrapper, the largest window.
+  if (inflateInit2(&state_->stream, 15 + 16) != Z_OK) throw TableError("cannot start the gzip decoder");
+}
+
+GzipSource::~GzipSource() { inflateEnd(&state_->stream); }
+
+std::size_t GzipSource::Read(char* buffer, std::size_t size) {
+  State& s = *state_;
+  while (!s.end && size > 0) {
+    if (s.input.empty()) {
+      s.input.resize(kChunk);
+      s.input.resize(s.compressed->Read(s.input.data(), s.input.size()));
+      if (s.input.empty()) {
+        if (s.inMember) throw TableError("the gzip data end too early (the file is cut off)");
+        s.end = true;
+        break;
+      }
+    }
+    if (!s.inMember) {
+      // Another member follows, or trailing zero bytes some tools add.
+      if (s.input.find_first_not_of('\0') == std::string::npos) {
+        s.input.clear();
+        continue;
+      }
+      if (!StartsWithGzipMagic(s.input) && s.input.size() >= 2) {
+        throw TableError("bytes after the end of the gzip data are no gzip data");
+      }
+      inflateReset(&s.stream);
+      s.inMember = true;
+    }
+    s.stream.next_in = reinterpret_cast<Bytef*>(s.input.data());
+    s.stream.avail_in = static_cast<uInt>(s.input.size());
+    s.stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    s.stream.avail_out = static_cast<uInt>(std::min<std::size_t>(size, 1u << 30));
+    int status = inflate(&s.stream, Z_NO_FLUSH);
+    s.input.erase(0, s.input.size() - s.stream.avail_in);
+    std::size_t produced = std::min<std::size_t>(size, 1u << 30) - s.stream.avail_out;
+    if (status == Z_STREAM_END) {
+      s.inMember = false;
+    } else if (status != Z_OK && status != Z_BUF_ERROR) {
+      throw TableError(fmt::format("the gzip data are damaged: {}",
+                                   s.stream.msg != nullptr ? s.stream.msg : "inflate failed"));
+    }
+    if (produced > 0) return produced;
+  }
+  return 0;
+}
+
+bool StartsWithGzipMagic(const std::string& bytes) {
+  return bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0x1F &&
+         static_cast<unsigned char>(bytes[1]) == 0x8B;
+}
+
+std::unique_ptr<ByteSource> OpenInput(const std::string& path) {
+  auto file = std::make_unique<FileSource>(path);
+  if (StartsWithGzipMagic(file->Peek(2))) return std::make_unique<GzipSource>(std::move(file));
+  return file;
+}
+
+std::string ReadAll(ByteSource& source) {
+  std::string bytes;
+  std::size_t used = 0;
+  for (;;) {
+    if (bytes.size() - used < kChunk) bytes.resize(used + kChunk * (1 + used / kChunk / 4));
+    std::size_t got = source.Read(bytes.data() + used, bytes.size() - used);
+    if (got == 0) break;
+    used += got;
+  }
+  bytes.resize(used);
+  return bytes;
+}
+
+std::string ReadWholeFile(const std::string& path) {
+  std::unique_ptr<ByteSource> source = OpenInput(path);
+  return ReadAll(*source);
+}
+
+void CheckTextEncoding(std::string& bytes) {
+  auto starts = [&](const char* mark, std::size_t length) {
+    return bytes.compare(0, length, mark, length) == 0;
+  };
+  const char* kind = nullptr;
+  const char* family = "UTF-16";
+  if (starts("\xFF\xFE\0\0", 4) || starts("\0\0\xFE\xFF", 4)) {
+    kind = family = "UTF-32";
+  } else if (starts("\xFF\xFE", 2)) {
+    kind = "UTF-16 (little-endian)";
+  } else if (starts("\xFE\xFF", 2)) {
+    kind = "UTF-16 (big-endian)";
+  } else if (bytes.size() >= 4) {
+    // Without a mark, ASCII text in UTF-16 has a zero byte in every pair,
+    // always on the same side.
+    std::size_t pairs = std::min<std::size_t>(bytes.size() / 2, 256), zeros[2] = {0, 0};
+    for (std::size_t i = 0; i < 2 * pairs; ++i) zeros[i % 2] += bytes[i] == '\0' ? 1 : 0;
+    for (int side = 0; side < 2; ++side) {
+      if (zeros[side] * 10 >= pairs * 8 && zeros[1 - side] * 10 <= pairs) kind = "UTF-16";
+    }
+  }
+  if (starts("PK\x03\x04", 4) || starts("\xD0\xCF\x11\xE0", 4)) {
+    throw TableError(
+        "the file is a spreadsheet workbook (or another binary file), not a text table; save the sheet as "
+        "\"Tab delimited text\" or \"CSV UTF-8\" and read that");
+  }
+  if (kind != nullptr) {
+    throw TableError(fmt::format(
+        "the file is {} text, which tarvok does not read; convert it to UTF-8 first, for example with "
+        "\"iconv -f {} -t UTF-8 FILE > FILE-utf8.txt\" (spreadsheet programs write UTF-16 as "
+        "\"Unicode text\"; save as \"CSV UTF-8\" or \"Tab delimited text\" instead)",
+        kind, family));
+  }
+  if (starts("\xEF\xBB\xBF", 3)) bytes.erase(0, 3);
+}

@@ -1,0 +1,96 @@
+// GCT 1.2 and PCL tables: fixed layouts with label columns before the values.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <limits>
+
+#include "tables/TableReaders.h"
+
+namespace {
+
+int ParseCount(const std::string& text, int line) {
+  std::string cell = Trim(text);
+  char* end = nullptr;
+  long value = std::strtol(cell.c_str(), &end, 10);
+  if (cell.empty() || *end != '\0' || value < 0 || value > std::numeric_limits<int>::max()) {
+    throw TableError(fmt::format("line {}: \"{}\" is not a count", line, text));
+  }
+  return static_cast<int>(value);
+}
+
+}  // namespace
+
+// GCT 1.2: "#1.2", then the row and column counts, then a header
+// "Name<TAB>Description<TAB>samples...", then rows of name, description and
+// values. The declared counts must match the file.
+RawTable SplitGct(const std::string& text) {
+  std::vector<Record> records = SplitRecords(text, '\t', false);
+  if (records.empty() || Trim(records[0].fields[0]) != "#1.2") {
+    throw TableError("a GCT file starts with the line #1.2");
+  }
+  if (records.size() < 3 || records[1].fields.size() < 2) {
+    throw TableError("a GCT file needs a line with the row and column counts and a header line");
+  }
+  int declaredRows = ParseCount(records[1].fields[0], records[1].line);
+  int declaredColumns = ParseCount(records[1].fields[1], records[1].line);
+  RawTable raw;
+  raw.format = TableFormat::Gct;
+  raw.hasHeaderRow = raw.hasLabelColumn = true;
+  raw.lead = 2;
+  std::vector<Record> table(std::make_move_iterator(records.begin() + 2),
+                            std::make_move_iterator(records.end()));
+  DropTrailingEmptyField(table, raw.notes);
+  const Record& header = table[0];
+  if (header.fields.size() < 3) throw TableError(fmt::format("line {} names no samples", header.line));
+  raw.sampleLabels.assign(header.fields.begin() + 2, header.fields.end());
+  raw.samples = static_cast<int>(raw.sampleLabels.size());
+  raw.rows.assign(std::make_move_iterator(table.begin() + 1), std::make_move_iterator(table.end()));
+  if (raw.samples != declaredColumns || static_cast<long>(raw.rows.size()) != declaredRows) {
+    throw TableError(
+        fmt::format("line {} declares {} rows and {} columns, but the file has {} rows and {} columns",
+                    records[1].line, declaredRows, declaredColumns, raw.rows.size(), raw.samples));
+  }
+  if (raw.rows.empty()) throw TableError("the table has no data rows");
+  CheckRowWidths(raw);
+  raw.layout.push_back("line 3 names the samples (GCT)");
+  raw.layout.push_back("column 1 holds the gene names, column 2 their descriptions (GCT)");
+  return raw;
+}
+
+// PCL: a header "UID<TAB>NAME<TAB>GWEIGHT<TAB>samples..." (GWEIGHT may be
+// absent), an optional EWEIGHT row of array weights, then rows of id, name,
+// weight and values. The weights are not used. A forced PCL whose second
+// column holds numbers on every line is a plain table, whose first sample
+// the NAME column would silently swallow.
+RawTable SplitPcl(const std::string& text, bool forced) {
+  std::vector<Record> records = SplitRecords(text, '\t', false);
+  if (records.empty()) throw TableError("the table is empty");
+  RawTable raw;
+  DropTrailingEmptyField(records, raw.notes);
+  const Record& header = records[0];
+  raw.format = TableFormat::Pcl;
+  raw.hasHeaderRow = raw.hasLabelColumn = true;
+  raw.lead = header.fields.size() >= 3 && Upper(Trim(header.fields[2])) == "GWEIGHT" ? 3 : 2;
+  if (header.fields.size() <= raw.lead)
+    throw TableError(fmt::format("line {} names no samples", header.line));
+  raw.sampleLabels.assign(header.fields.begin() + static_cast<long>(raw.lead), header.fields.end());
+  raw.samples = static_cast<int>(raw.sampleLabels.size());
+  std::size_t first = 1;
+  if (records.size() > 1 && Upper(Trim(records[1].fields[0])) == "EWEIGHT") first = 2;
+  raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
+                  std::make_move_iterator(records.end()));
+  if (raw.rows.empty()) throw TableError("the table has no data rows");
+  if (forced && raw.lead == 2 && std::all_of(raw.rows.begin(), raw.rows.end(), [](const Record& row) {
+        return row.fields.size() > 1 && IsDecimalNumber(row.fields[1]);
+      })) {
+    throw TableError(
+        "--format pcl, but column 2 holds numbers on every line where a PCL file has gene names: this "
+        "looks like a plain table (--format tsv), and reading it as PCL would lose a sample");
+  }
+  CheckRowWidths(raw);
+  raw.layout.push_back("line 1 names the samples (PCL)");
+  raw.layout.push_back(fmt::format("column 1 holds the gene IDs, column 2 their names{} (PCL)",
+                                   raw.lead == 3 ? ", column 3 their weights" : ""));
+  return raw;
+}

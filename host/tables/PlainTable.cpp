@@ -1,0 +1,245 @@
+// TSV and CSV tables: the separator, the decimal mark, and whether line 1
+// names the samples and column 1 names the genes.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cctype>
+#include <set>
+
+#include "tables/TableReaders.h"
+
+namespace {
+
+// Lines looked at for the layout; more add nothing but time.
+constexpr std::size_t kLayoutRows = 500;
+
+bool IsInteger(const std::string& cell) {
+  std::string t = Trim(cell);
+  std::size_t start = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
+  return t.size() > start && std::all_of(t.begin() + static_cast<long>(start), t.end(),
+                                         [](char c) { return c >= '0' && c <= '9'; });
+}
+
+// The cell without its digits, lower case: "g12" and "g7" share "g".
+std::string Stem(const std::string& cell) {
+  std::string stem;
+  for (char c : Lower(Trim(cell))) {
+    if (c < '0' || c > '9') stem += c;
+  }
+  return stem;
+}
+
+// A corner cell that titles a column of gene names or IDs ("Gene",
+// "ID_REF", "probe set", "EntrezID").
+bool IsNameTitle(const std::string& cell) {
+  static const std::set<std::string> kTitles = {
+      "gene",    "genes",      "id",         "ids",  "geneid", "probe",  "probes", "probeid",  "probeset",
+      "set",     "probesetid", "symbol",     "name", "names",  "entrez", "refseq", "ensembl",  "accession",
+      "feature", "features",   "identifier", "uid",  "orf",    "locus",  "ref",    "rownames", "transcript"};
+  std::string word;
+  for (char c : Lower(cell) + " ") {
+    if (std::isalnum(static_cast<unsigned char>(c))) {
+      word += c;
+    } else if (!word.empty()) {
+      if (kTitles.count(word) > 0) return true;
+      word.clear();
+    }
+  }
+  return false;
+}
+
+// ',' or ';' for a CSV file: ';' when line 1 has semicolons and every comma
+// on it sits between digits (a decimal comma).
+char CsvSeparator(const std::string& text) {
+  std::string line = text.substr(0, text.find_first_of("\r\n"));
+  if (line.find(';') == std::string::npos) return ',';
+  for (std::size_t at = line.find(','); at != std::string::npos; at = line.find(',', at + 1)) {
+    bool between = at > 0 && at + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[at - 1])) &&
+                   std::isdigit(static_cast<unsigned char>(line[at + 1]));
+    if (!between) return ',';
+  }
+  return ';';
+}
+
+struct LayoutInput {
+  const std::vector<Record>& records;
+  bool decimalComma;
+  bool IsWord(const std::string& cell) const { return !IsDataCell(cell, decimalComma); }
+  bool IsFraction(const std::string& cell) const {
+    return !IsMissingCell(cell) && !IsWord(cell) && !IsInteger(cell);
+  }
+};
+
+std::string Quoted(const std::string& cell) { return fmt::format("\"{}\"", Trim(cell)); }
+
+// Is line 1 the sample names? why gets the reason; guessed is set when the
+// answer rests on a guess the user should know about.
+bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
+  const std::vector<Record>& records = in.records;
+  const std::vector<std::string>& first = records[0].fields;
+  const std::string& corner = first[0];
+  auto word =
+      std::find_if(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsWord(c); });
+  if (word != first.end()) {
+    why = fmt::format("line 1 names the samples: it holds words such as {}", Quoted(*word));
+    return true;
+  }
+  bool secondHasName = records.size() > 1 && in.IsWord(records[1].fields[0]);
+  if (secondHasName && records[1].fields.size() == first.size() + 1) {
+    why = "line 1 names the samples: it has one field fewer than line 2, which starts with a gene name";
+    return true;
+  }
+  if (secondHasName && Trim(corner).empty() && first.size() > 1) {
+    why = "line 1 names the samples: its empty first cell sits above the gene names";
+    return true;
+  }
+  if (!in.IsWord(corner)) {
+    why = "line 1 is data: it holds only numbers and missing values";
+    return false;
+  }
+  if (std::any_of(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsFraction(c); })) {
+    why = fmt::format("line 1 is data: it holds decimal numbers after {}, the first gene's name",
+                      Quoted(corner));
+    return false;
+  }
+  guessed = true;
+  bool laterFractions = false;
+  for (std::size_t r = 1; r < records.size() && r <= kLayoutRows && !laterFractions; ++r) {
+    laterFractions = std::any_of(records[r].fields.begin() + 1, records[r].fields.end(),
+                                 [&](const std::string& c) { return in.IsFraction(c); });
+  }
+  if (laterFractions) {
+    why = fmt::format(
+        "line 1 names the samples: after {} it holds whole numbers only, unlike the data, so "
+        "they are taken for numeric sample names",
+        Quoted(corner));
+    return true;
+  }
+  if (IsNameTitle(corner) || !secondHasName || Stem(corner) != Stem(records[1].fields[0])) {
+    why = fmt::format(
+        "line 1 names the samples: {} reads as a column title, so the whole numbers after it "
+        "are taken for sample names",
+        Quoted(corner));
+    return true;
+  }
+  why = fmt::format("line 1 is data: {} looks like the gene names below it", Quoted(corner));
+  return false;
+}
+
+// Is column 1 the gene names, given the header answer?
+bool DecideLabels(const LayoutInput& in, bool header, std::string& why, bool& guessed) {
+  const std::vector<Record>& records = in.records;
+  std::size_t start = header ? 1 : 0;
+  if (header && records.size() > 1 && records[1].fields.size() == records[0].fields.size() + 1) {
+    why = "column 1 holds the gene names: the header names one column fewer than the rows hold";
+    return true;
+  }
+  bool missing = false, fractions = false, integers = true;
+  std::set<std::string> ids;
+  for (std::size_t r = start; r < records.size(); ++r) {
+    const std::string& cell = records[r].fields[0];
+    if (in.IsWord(cell)) {
+      why = fmt::format("column 1 holds the gene names, such as {}", Quoted(cell));
+      return true;
+    }
+    if (r > start + kLayoutRows) continue;  // words are looked for everywhere, the rest in a sample
+    missing = missing || IsMissingCell(cell);
+    integers = integers && IsInteger(cell);
+    ids.insert(Trim(cell));
+    fractions = fractions || std::any_of(records[r].fields.begin() + 1, records[r].fields.end(),
+                                         [&](const std::string& c) { return in.IsFraction(c); });
+  }
+  const std::string& corner = records[0].fields[0];
+  bool distinct = ids.size() == std::min(records.size() - start, kLayoutRows + 1);
+  if (records.size() > start && !missing) {
+    if (header && in.IsWord(corner) && IsNameTitle(corner)) {
+      guessed = true;
+      why = fmt::format("column 1 holds gene IDs, though they are numbers: its title {} names them",
+                        Quoted(corner));
+      return true;
+    }
+    if (integers && distinct && fractions) {
+      guessed = true;
+      why = "column 1 holds gene IDs: distinct whole numbers, while the other columns hold decimals";
+      return true;
+    }
+  }
+  why = "column 1 is data: it holds only numbers and missing values";
+  return false;
+}
+
+void DecideLayout(const std::vector<Record>& records, const ReadOptions& options, bool decimalComma,
+                  RawTable& raw) {
+  LayoutInput in{records, decimalComma};
+  std::string why;
+  bool guessedHeader = false, guessedLabels = false;
+  if (options.header == Choice::Auto) {
+    raw.hasHeaderRow = DecideHeader(in, why, guessedHeader);
+  } else {
+    raw.hasHeaderRow = options.header == Choice::Yes;
+    why = fmt::format("line 1 {} (--header {})", raw.hasHeaderRow ? "names the samples" : "is data",
+                      raw.hasHeaderRow ? "yes" : "no");
+  }
+  raw.layout.push_back(why);
+  if (options.rowNames == Choice::Auto) {
+    raw.hasLabelColumn = DecideLabels(in, raw.hasHeaderRow, why, guessedLabels);
+  } else {
+    raw.hasLabelColumn = options.rowNames == Choice::Yes;
+    why = fmt::format("column 1 {} (--row-names {})", raw.hasLabelColumn ? "holds the gene names" : "is data",
+                      raw.hasLabelColumn ? "yes" : "no");
+  }
+  raw.layout.push_back(why);
+  if (guessedHeader) {
+    raw.notes.push_back(fmt::format("warning: a guess decided that {}; say --header {} if that is wrong",
+                                    raw.layout[0], raw.hasHeaderRow ? "no" : "yes"));
+  }
+  if (guessedLabels) {
+    raw.notes.push_back(fmt::format("warning: a guess decided that {}; say --row-names {} if that is wrong",
+                                    raw.layout[1], raw.hasLabelColumn ? "no" : "yes"));
+  }
+}
+
+}  // namespace
+
+RawTable SplitPlainTable(const std::string& text, TableFormat format, const ReadOptions& options) {
+  RawTable raw;
+  raw.format = format;
+  raw.separator = format == TableFormat::Csv ? CsvSeparator(text) : '\t';
+  raw.decimalComma = options.decimalComma || raw.separator == ';';
+  std::vector<Record> records = SplitRecords(text, raw.separator, raw.separator != '\t');
+  if (records.empty()) throw TableError("the table has no data rows");
+  DropTrailingEmptyField(records, raw.notes);
+  DecideLayout(records, options, raw.decimalComma, raw);
+  raw.lead = raw.hasLabelColumn ? 1 : 0;
+  std::size_t first = raw.hasHeaderRow ? 1 : 0;
+  // A table exported from GEO keeps the IDENTIFIER column (gene symbols)
+  // beside the probe IDs: the symbols name the genes.
+  if (raw.hasHeaderRow && raw.hasLabelColumn && records[0].fields.size() > 2 &&
+      Upper(Trim(records[0].fields[1])) == "IDENTIFIER") {
+    raw.lead = 2;
+    raw.nameField = 1;
+    raw.layout.push_back("the genes are named by the IDENTIFIER column (column 2)");
+  }
+  if (records.size() <= first) throw TableError("the table has no data rows");
+  const Record& firstRow = records[first];
+  if (firstRow.fields.size() <= raw.lead) {
+    throw TableError(fmt::format("line {} has no values", firstRow.line));
+  }
+  raw.samples = static_cast<int>(firstRow.fields.size() - raw.lead);
+  if (raw.hasHeaderRow) {
+    const std::vector<std::string>& names = records[0].fields;
+    std::size_t samples = static_cast<std::size_t>(raw.samples);
+    if (names.size() == samples + raw.lead) {
+      raw.sampleLabels.assign(names.begin() + static_cast<long>(raw.lead), names.end());
+    } else if (names.size() == samples && raw.lead == 1) {
+      raw.sampleLabels = names;
+    } else {
+      throw TableError(fmt::format("line {} names {} columns, but line {} has {} values", records[0].line,
+                                   names.size(), firstRow.line, samples));
+    }
+  }
+  raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
+                  std::make_move_iterator(records.end()));
+  CheckRowWidths(raw);
+  return raw;
+}

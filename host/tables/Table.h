@@ -1,0 +1,124 @@
+// Expression tables: reading TSV, CSV, GCT, PCL and GEO files (series
+// matrix, DataSet SOFT) into a genes x samples matrix with its labels, and
+// the missing-value policies.
+//
+// Every reader reads its input once, through ReadWholeFile (ByteSource.h):
+// a file, a pipe or standard input ("-"), gzip-compressed or not. A UTF-8
+// byte-order mark and LF, CRLF or CR line ends are accepted; UTF-16 text is
+// refused with advice. Completely empty lines are skipped. Missing values
+// are empty cells and the words NA, NaN, N/A and null in any case; any other
+// cell that is not a finite decimal number is an error naming its line and
+// column.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tables/InputError.h"
+
+enum class TableFormat { Auto, Tsv, Csv, Gct, Pcl, SeriesMatrix, Gds };
+// Keep leaves missing values as NaN: for looking at a table, never for an
+// analysis.
+enum class MissingPolicy { Error, Drop, RowMean, Keep };
+// An answer the user may give or leave to the reader.
+enum class Choice { Auto, Yes, No };
+
+// Labels longer than this many bytes are shortened: the library keeps a
+// label in an 80-byte string.
+inline constexpr std::size_t kMaxLabelLength = 79;
+
+// How to read a table.
+struct ReadOptions {
+  TableFormat format = TableFormat::Auto;  // Auto: DetectFormat
+  MissingPolicy missing = MissingPolicy::Error;
+  Choice header = Choice::Auto;    // TSV/CSV: is line 1 the sample names?
+  Choice rowNames = Choice::Auto;  // TSV/CSV: is column 1 the gene names?
+  bool decimalComma = false;       // "1,5" is 1.5 (always so with ';' separators)
+  std::string classesFrom;         // GEO files: the sample annotation giving the classes
+};
+
+// A table ready for the analysis.
+struct Table {
+  TableFormat format = TableFormat::Tsv;  // the format actually read
+  bool hasHeaderRow = false;              // layout of the file, as detected
+  bool hasLabelColumn = false;
+  int genes = 0, samples = 0;
+  std::vector<double> values;  // genes x samples, row-major by gene
+  // Gene labels, one per gene, or empty when the table has none. When genes
+  // were dropped from a table without labels, they hold GENE%05d of each
+  // gene's original position so that results still name the right rows.
+  std::vector<std::string> geneLabels;
+  std::vector<std::string> sampleLabels;  // one per sample, or empty
+  int missingCells = 0;                   // missing values found in the file
+  // What the missing-value policy did: genes and samples left out, cells
+  // filled with the gene's mean.
+  int droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
+  char separator = '\t';                  // TSV/CSV: the field separator read
+  bool decimalComma = false;              // numbers were read with decimal commas
+  // What the reader changed, one sentence each, for the user: genes
+  // dropped, values replaced, labels rewritten; sentences that start with
+  // "warning: " are guesses or doubts the user should look at.
+  std::vector<std::string> notes;
+  // Why the header row and label column are what they are, one sentence
+  // each (tarvok probe shows them).
+  std::vector<std::string> layout;
+  // With ReadOptions::classesFrom: the class word of each sample.
+  std::vector<std::string> sampleClasses;
+};
+
+// Reads a table file.
+//   path    (input) the file; "-" is standard input; gzip is uncompressed
+//   options (input) format, missing-value policy, layout answers
+// Returns the table; throws TableError when the file cannot be read, is
+// malformed, is not of a format the user forced, has a missing value under
+// MissingPolicy::Error, or leaves fewer than 2 genes or 2 samples.
+Table ReadTable(const std::string& path, const ReadOptions& options);
+Table ReadTable(const std::string& path, TableFormat format, MissingPolicy policy);
+
+// ReadTable on text already in memory (UTF-8, no byte-order mark); name
+// only serves format detection by its extension.
+Table ParseTable(const std::string& text, const std::string& name, const ReadOptions& options);
+
+// Throws TableError when every gene is constant over the samples (all
+// zero, say): no variance is left to cluster.
+void CheckVariance(const Table& table);
+
+// The format of a file from its name and content: GEO markers
+// (!series_matrix_table_begin, ^DATASET or !dataset_table_begin) decide
+// first, then "#1.2" on the first line (GCT); then a .gct, .pcl or .csv name
+// (a trailing .gz ignored); then a first line whose third tab-separated
+// field is GWEIGHT is PCL; a first line with commas or semicolons and no
+// tab is CSV; anything else is TSV.
+//   path (input) file name, only its extension is looked at
+//   text (input) the file's content, byte-order mark already removed
+TableFormat DetectFormat(const std::string& path, const std::string& text);
+
+// Lower-case name of a format ("tsv", "csv", "gct", "pcl",
+// "series-matrix", "gds", "auto").
+const char* FormatName(TableFormat format);
+
+// What CleanLabels changed, by kind; one label may count in several.
+struct LabelRepairs {
+  int blanks = 0;     // white space replaced by '_'
+  int shortened = 0;  // cut to kMaxLabelLength bytes
+  int empty = 0;      // empty, named by position
+};
+
+// Makes labels safe for the label files, which the library reads as
+// blank-separated words: every white-space character becomes '_', an empty
+// label becomes stem%05d of its 1-based position, and a label longer than
+// kMaxLabelLength bytes is cut at a UTF-8 character boundary.
+//   labels  (input/output) the labels, changed in place
+//   stem    (input) "GENE" or "sample"
+//   repairs (input/output) counts of the changes, added to
+void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepairs& repairs);
+
+// A missing-value cell: empty, or NA, NaN, N/A or null in any case
+// (surrounding blanks ignored).
+bool IsMissingCell(const std::string& cell);
+
+// A decimal number and nothing else, by the shared number grammar
+// (tarvok::IsNumericText): optional blanks, an optional sign, digits with an
+// optional decimal point, an optional exponent, optional blanks. Words such
+// as inf or hexadecimal forms are not numbers.
+bool IsDecimalNumber(const std::string& cell);
