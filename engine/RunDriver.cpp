@@ -12,6 +12,7 @@
 #include "engine/Classification.h"
 #include "engine/Reporting.h"
 #include "engine/Tarvok.h"
+#include "results/OutputDirectory.h"
 #include "results/RunFiles.h"
 
 namespace {
@@ -93,7 +94,11 @@ void RunAnalysis(const int* clusterCount, const int* shavePercent, const int* pe
   options.threads = threads;
   options.generatorState = -1;  // the calling thread's generator, continued from run to run
   tarvok::Analysis analysis(dataMatrix, *geneCount, N, options);
-  files.Run(analysis, *generateLabels != 0, *dumpMatrix != 0, clustersDone);
+  ResultFilesOptions written;
+  written.dir = OutputDirectory();
+  written.generateLabels = *generateLabels != 0;
+  written.dumpMatrix = *dumpMatrix != 0;
+  files.Run(analysis, written, clustersDone);
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "exports/Exports.h"
 
 #include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -64,12 +65,17 @@ double Projection(const std::vector<double>& row, const std::vector<double>& com
 
 std::string ExactNumber(double value) {
   if (!std::isfinite(value)) return "";
+  // to_chars and from_chars ignore the locale: a host that sets one still
+  // gets decimal points.
   char text[40];
+  char* end = text;
   for (int digits = 15; digits <= 17; ++digits) {
-    std::snprintf(text, sizeof text, "%.*g", digits, value);
-    if (std::strtod(text, nullptr) == value) break;
+    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+    double back = 0.0;
+    std::from_chars(text, end, back);
+    if (back == value) break;
   }
-  return text;
+  return std::string(text, end);
 }
 
 const std::vector<std::string>& ExportFileNames() {

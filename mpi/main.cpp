@@ -24,7 +24,6 @@
 #include "cli/Cli.h"
 #include "run/Runner.h"
 #include "mpi/MpiRanks.h"
-#include "shaving/Random.h"
 
 namespace {
 
@@ -47,42 +46,34 @@ std::string CurrentFailure() {
   }
 }
 
-// Keeps each finished cluster's numbers for the summary.
-class PreciseCollector : public tarvok::AnalysisObserver {
- public:
-  explicit PreciseCollector(std::vector<PreciseCluster>& into) : into_(into) {}
-  void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
-    into_.push_back(PreciseFromRecord(i, record));
-  }
-
- private:
-  std::vector<PreciseCluster>& into_;
-};
-
 int LeadRank(MpiRanks& ranks, int argc, char** argv) {
   bool sent = false, agreed = false;
-  auto runner = [&](const AnalysisJob& job, Progress&) {
-    setenv("TVOUTPUT", job.outDir.c_str(), 1);
+  auto runner = [&](const AnalysisJob& job, tarvok::AnalysisObserver& observer) {
     RunOutcome outcome;
-    PreciseCollector precise(outcome.precise);
     try {
       tarvok::AnalysisOptions options = AnalysisOptionsOf(job);
-      tarvok::AnalysisOptions shared = options;
-      if (shared.generatorState < 0) shared.generatorState = RandomStateOfThisThread();
       const Table& table = *job.table;
-      ranks.SendJob(shared, table.values.data(), table.genes, table.samples);
+      ranks.SendJob(options, table.values.data(), table.genes, table.samples);
       sent = true;
       options.distribution = &ranks;
-      AnalyzeInThisProcess(job, options, &outcome.clustersDone, &precise);
-      outcome.status = RunOutcome::Finished;
-    } catch (const RanksFailed& failed) {
-      agreed = true;
-      outcome.message = failed.what();
+      outcome = AnalyzeInThisProcess(job, options, observer);
     } catch (...) {
       outcome.message = CurrentFailure();
     }
-    if (outcome.status == RunOutcome::Failed && !agreed) {
-      outcome.message = ranks.Fail(outcome.message, 1).what();
+    // The other ranks learn of a failure or a stop here; one that came from
+    // them (a rank's own failure) is theirs already.
+    if (outcome.failure) {
+      try {
+        std::rethrow_exception(outcome.failure);
+      } catch (const RanksFailed&) {
+        agreed = true;
+      } catch (...) {
+      }
+    }
+    if (outcome.status != RunOutcome::Finished && !agreed) {
+      const std::string why = outcome.status == RunOutcome::Interrupted ? "interrupted" : outcome.message;
+      RanksFailed failed = ranks.Fail(why, 1);
+      if (outcome.status == RunOutcome::Failed) outcome.message = failed.what();
       agreed = true;
     }
     return outcome;

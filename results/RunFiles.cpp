@@ -9,7 +9,6 @@
 #include "numeric/Arrays.h"
 #include "results/Labels.h"
 #include "results/Monitor.h"
-#include "results/OutputDirectory.h"
 #include "results/Writers.h"
 
 namespace {
@@ -34,10 +33,10 @@ tarvok::AnalysisObserver nobody;
 // the run's events, each event then passed on to next.
 class ResultFileWriter : public tarvok::AnalysisObserver {
  public:
-  ResultFileWriter(const tarvok::Analysis& analysis, const CVector& geneLabels, const CVector& clusterFileNames,
+  ResultFileWriter(const std::string& dir, const tarvok::Analysis& analysis, const CVector& geneLabels, const CVector& clusterFileNames,
                    const CVector& clusterLabelFileNames, std::FILE* clusterLengths, int* clustersDone,
                    tarvok::AnalysisObserver& next)
-      : analysis_(analysis), geneLabels_(geneLabels), clusterFileNames_(clusterFileNames),
+      : dir_(dir), analysis_(analysis), geneLabels_(geneLabels), clusterFileNames_(clusterFileNames),
         clusterLabelFileNames_(clusterLabelFileNames), clusterLengths_(clusterLengths),
         clustersDone_(clustersDone), next_(next) {}
 
@@ -59,13 +58,13 @@ class ResultFileWriter : public tarvok::AnalysisObserver {
     next_.CopyShaved(b, B);
   }
   void SizeChosen(int i, const tarvok::ClusterRecord& record) override {
-    WriteGapFile(i, record);
-    WriteVarianceFile(i, record);
+    WriteGapFile(dir_, i, record);
+    WriteVarianceFile(dir_, i, record);
     // The data file holds the centred data, never orthogonalised.
-    std::string dataPath = OutputPath(clusterFileNames_[i - 1]);
+    std::string dataPath = dir_ + "/" + clusterFileNames_[i - 1];
     DataDump([this](int gene) { return analysis_.CentredRow(gene); }, analysis_.Samples(), record.size,
              record.genes.data(), dataPath.c_str());
-    std::string labelPath = OutputPath(clusterLabelFileNames_[i - 1]);
+    std::string labelPath = dir_ + "/" + clusterLabelFileNames_[i - 1];
     StoreLabels(geneLabels_, record.size, record.genes.data(), labelPath.c_str());
     next_.SizeChosen(i, record);
   }
@@ -78,14 +77,15 @@ class ResultFileWriter : public tarvok::AnalysisObserver {
     // Flushed at once so that a run stopped from outside keeps the lines
     // of every finished pass.
     std::fflush(clusterLengths_);
-    WriteEigenFile(i, record.eigenvalue);
-    WritePcFile(i, record.component);
+    WriteEigenFile(dir_, i, record.eigenvalue);
+    WritePcFile(dir_, i, record.component);
     *clustersDone_ = i;
     next_.ClusterDone(i, record);
   }
   bool CancelRequested() override { return next_.CancelRequested(); }
 
  private:
+  const std::string& dir_;
   const tarvok::Analysis& analysis_;
   const CVector& geneLabels_;
   const CVector& clusterFileNames_;
@@ -109,8 +109,9 @@ ResultFiles::~ResultFiles() {
   ReleaseCvector(clusterLabelFileNames_, clusters_);
 }
 
-tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, bool generateLabels, bool dumpMatrix,
+tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const ResultFilesOptions& options,
                                         int* clustersDone, tarvok::AnalysisObserver* also) {
+  dir_ = options.dir;
   const int K = clusters_;
   const int G = genes_;
   const int N = samples_;
@@ -118,11 +119,11 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, bool generat
     throw tarvok::Error("ResultFiles: the analysis is not of the size the files were made for\n");
   }
 
-  if (dumpMatrix) WriteOrigMatrix([&](int gene) { return analysis.CentredRow(gene); }, G, N);
+  if (options.dumpMatrix) WriteOrigMatrix(dir_, [&](int gene) { return analysis.CentredRow(gene); }, G, N);
 
-  std::string rowLabelPath = OutputPath(tarvok::kRowLabelsFile);
-  std::string columnLabelPath = OutputPath(tarvok::kColumnLabelsFile);
-  if (generateLabels) {
+  std::string rowLabelPath = Path(tarvok::kRowLabelsFile);
+  std::string columnLabelPath = Path(tarvok::kColumnLabelsFile);
+  if (options.generateLabels) {
     GenerateLabels(geneLabels_, G, "GENE", "");
     StoreLabels(geneLabels_, G, nullptr, rowLabelPath.c_str());
     GenerateLabels(sampleLabels_, N, "sample", "");
@@ -133,18 +134,20 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, bool generat
   }
 
   GenerateLabels(clusterLabelFileNames_, K, "clabels", ".txt");
-  StoreLabels(clusterLabelFileNames_, K, nullptr, OutputPath(tarvok::kClusterLabelListFile).c_str());
+  StoreLabels(clusterLabelFileNames_, K, nullptr, Path(tarvok::kClusterLabelListFile).c_str());
   GenerateLabels(clusterFileNames_, K, "cluster", ".txt");
-  StoreLabels(clusterFileNames_, K, nullptr, OutputPath(tarvok::kClusterListFile).c_str());
+  StoreLabels(clusterFileNames_, K, nullptr, Path(tarvok::kClusterListFile).c_str());
 
-  std::string lengthsPath = OutputPath(tarvok::kClusterLengthsFile);
+  std::string lengthsPath = Path(tarvok::kClusterLengthsFile);
   std::unique_ptr<std::FILE, FileCloser> clusterLengths(std::fopen(lengthsPath.c_str(), "w"));
   if (!clusterLengths) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
 
-  ResultFileWriter writer(analysis, geneLabels_, clusterFileNames_, clusterLabelFileNames_, clusterLengths.get(),
+  ResultFileWriter writer(dir_, analysis, geneLabels_, clusterFileNames_, clusterLabelFileNames_, clusterLengths.get(),
                           clustersDone, also != nullptr ? *also : nobody);
   tarvok::AnalysisResult result = analysis.Run(&writer);
   if (K > 0 && result.ClustersDone() == 0) *clustersDone = 0;
-  if (result.stopReason != tarvok::StopReason::Completed) StopEarly(result.ClustersDone(), K);
+  if (result.stopReason != tarvok::StopReason::Completed && options.announceEarlyStop) {
+    StopEarly(result.ClustersDone(), K);
+  }
   return result;
 }

@@ -5,8 +5,22 @@
 // their files are the same.
 #pragma once
 
+#include <string>
+
 #include "core/Analysis.h"
 #include "numeric/Arrays.h"
+
+// How a run writes its files.
+struct ResultFilesOptions {
+  std::string dir;  // the existing output directory every file goes into
+  // true: write GENE%05d / sample%05d labels; false: read RowLbls.txt and
+  // ColLbls.txt from the directory.
+  bool generateLabels = true;
+  bool dumpMatrix = false;  // also write the centred matrix (origmatrix.txt)
+  // Tell an early stop on standard error, as the C face does; a host that
+  // reports the stop reason itself turns this off.
+  bool announceEarlyStop = true;
+};
 
 // The label tables of one run, allocated before anything else of the run
 // (so an allocation failure is the first thing a run with huge counts
@@ -19,19 +33,20 @@ class ResultFiles {
   ResultFiles& operator=(const ResultFiles&) = delete;
 
   // Runs analysis (not yet run; of the genes, samples and clusters given to
-  // the constructor), writing into the output directory (TVOUTPUT).
-  //   generateLabels (input) true: write GENE%05d / sample%05d labels;
-  //                  false: read RowLbls.txt and ColLbls.txt from the directory
-  //   dumpMatrix     (input) true: also write the centred matrix
+  // the constructor), writing into the output directory.
+  //   options        (input) directory, labels, matrix dump, early-stop notice
   //   clustersDone   (output) set to each cluster's number as its files are
   //                  complete, so a failure leaves the count of whole clusters
   //   also           (input) when not null, told every event after the files
   //                  of that event are written
   // Returns the analysis's result. Throws what the analysis or a writer throws.
-  tarvok::AnalysisResult Run(tarvok::Analysis& analysis, bool generateLabels, bool dumpMatrix, int* clustersDone,
+  tarvok::AnalysisResult Run(tarvok::Analysis& analysis, const ResultFilesOptions& options, int* clustersDone,
                              tarvok::AnalysisObserver* also = nullptr);
 
  private:
+  std::string Path(const char* name) const { return dir_ + "/" + name; }
+
+  std::string dir_;
   int genes_, samples_, clusters_;
   CVector geneLabels_, sampleLabels_, clusterFileNames_, clusterLabelFileNames_;
 };

@@ -5,7 +5,7 @@
 #include "base/Error.h"
 #include "base/Format.h"
 #include "base/ResultNames.h"
-#include "results/OutputDirectory.h"
+#include "base/Numbers.h"
 
 namespace {
 
@@ -31,9 +31,9 @@ struct ClusterFile {
 // Opens "<stem><i>.txt" in the output directory for writing. When that
 // fails, reports the path in the perror form and returns a null stream: the
 // caller then writes nothing and leaves the index list alone.
-ClusterFile OpenClusterFile(const char* stem, int i) {
+ClusterFile OpenClusterFile(const std::string& dir, const char* stem, int i) {
   ClusterFile file{tarvok::ClusterFileName(stem, i), nullptr};
-  std::string path = OutputPath(file.name.c_str());
+  std::string path = dir + "/" + file.name;
   file.stream = std::fopen(path.c_str(), "w");
   if (file.stream == nullptr) std::perror(path.c_str());
   return file;
@@ -42,12 +42,12 @@ ClusterFile OpenClusterFile(const char* stem, int i) {
 // Closes the per-cluster file and adds its name to list. The flag is cleared
 // only once the list has been truncated: were it cleared by a failed first
 // open, a later write would append to a list left by an earlier process.
-void FinishClusterFile(ClusterFile& file, IndexList& list) {
+void FinishClusterFile(const std::string& dir, ClusterFile& file, IndexList& list) {
   std::fclose(file.stream);
   file.stream = nullptr;
   FILE* stream = nullptr;
   if (list.firstWrite) {
-    list.path = OutputPath(list.name);
+    list.path = dir + "/" + list.name;
     stream = std::fopen(list.path.c_str(), "w");
     if (stream != nullptr) list.firstWrite = false;
   } else {
@@ -61,60 +61,98 @@ void FinishClusterFile(ClusterFile& file, IndexList& list) {
   std::fclose(stream);
 }
 
+// Writes text to stream: the files are built in memory and written in
+// large pieces rather than with a library call per value.
+void Put(FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+
 }  // namespace
 
 void DataDump(const MatrixRows& row, int N, int n, const int* order, const char* path) {
   FILE* file = std::fopen(path, "w");
   if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("DataDump", path));
+  std::string text;
   for (int s = 0; s < N; ++s) {
-    for (int j = 0; j < n; ++j) std::fprintf(file, "%8.6f\n", row(order[j])[s]);
+    for (int j = 0; j < n; ++j) {
+      tarvok::AppendFixed(text, row(order[j])[s], 6, 8);
+      text += '\n';
+    }
+    if (text.size() > (1 << 16)) {
+      Put(file, text);
+      text.clear();
+    }
   }
+  Put(file, text);
   std::fclose(file);
 }
 
-void WriteOrigMatrix(const MatrixRows& row, int G, int N) {
-  std::string path = OutputPath("origmatrix.txt");
+void WriteOrigMatrix(const std::string& dir, const MatrixRows& row, int G, int N) {
+  std::string path = dir + "/" + tarvok::kOrigMatrixFile;
   FILE* file = std::fopen(path.c_str(), "w");
   if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", path.c_str()));
+  std::string text;
   for (int g = 0; g < G; ++g) {
     const double* values = row(g);
-    for (int s = 0; s < N; ++s) std::fprintf(file, " %g", values[s]);
-    std::fputs("\n", file);
+    for (int s = 0; s < N; ++s) {
+      text += ' ';
+      tarvok::AppendGeneral(text, values[s], 6);
+    }
+    text += '\n';
+    if (text.size() > (1 << 16)) {
+      Put(file, text);
+      text.clear();
+    }
   }
+  Put(file, text);
   std::fclose(file);
 }
 
-void WriteGapFile(int i, const tarvok::ClusterRecord& record) {
-  ClusterFile file = OpenClusterFile("gap", i);
+void WriteGapFile(const std::string& dir, int i, const tarvok::ClusterRecord& record) {
+  ClusterFile file = OpenClusterFile(dir, "gap", i);
   if (file.stream == nullptr) return;
+  std::string text;
   for (size_t k = 0; k < record.sizes.size(); ++k) {
-    std::fprintf(file.stream, "%d\t%f\n", record.sizes[k], record.gap[k]);
+    text += std::to_string(record.sizes[k]) + '\t';
+    tarvok::AppendFixed(text, record.gap[k], 6);
+    text += '\n';
   }
-  FinishClusterFile(file, gapList);
+  Put(file.stream, text);
+  FinishClusterFile(dir, file, gapList);
 }
 
-void WriteVarianceFile(int i, const tarvok::ClusterRecord& record) {
-  ClusterFile file = OpenClusterFile("variance", i);
+void WriteVarianceFile(const std::string& dir, int i, const tarvok::ClusterRecord& record) {
+  ClusterFile file = OpenClusterFile(dir, "variance", i);
   if (file.stream == nullptr) return;
+  std::string text;
   for (size_t k = 0; k < record.sizes.size(); ++k) {
-    std::fprintf(file.stream, "%d\t%f\t%f\t%f\t%f\t%f\n", record.sizes[k], record.r2[k],
-                 record.meanPermutedR2[k], record.between[k], record.total[k], record.within[k]);
+    text += std::to_string(record.sizes[k]);
+    for (double value : {record.r2[k], record.meanPermutedR2[k], record.between[k], record.total[k],
+                         record.within[k]}) {
+      text += '\t';
+      tarvok::AppendFixed(text, value, 6);
+    }
+    text += '\n';
   }
-  FinishClusterFile(file, varianceList);
+  Put(file.stream, text);
+  FinishClusterFile(dir, file, varianceList);
 }
 
-void WriteEigenFile(int i, double eigenvalue) {
-  ClusterFile file = OpenClusterFile("eigen", i);
+void WriteEigenFile(const std::string& dir, int i, double eigenvalue) {
+  ClusterFile file = OpenClusterFile(dir, "eigen", i);
   if (file.stream == nullptr) return;
-  std::fprintf(file.stream, "%f\n", eigenvalue);
-  FinishClusterFile(file, eigenList);
+  Put(file.stream, tarvok::Fixed(eigenvalue, 6) + '\n');
+  FinishClusterFile(dir, file, eigenList);
 }
 
-void WritePcFile(int i, const std::vector<double>& component) {
-  ClusterFile file = OpenClusterFile("pc", i);
+void WritePcFile(const std::string& dir, int i, const std::vector<double>& component) {
+  ClusterFile file = OpenClusterFile(dir, "pc", i);
   if (file.stream == nullptr) return;
-  for (double value : component) std::fprintf(file.stream, "%f\n", value);
-  FinishClusterFile(file, pcList);
+  std::string text;
+  for (double value : component) {
+    tarvok::AppendFixed(text, value, 6);
+    text += '\n';
+  }
+  Put(file.stream, text);
+  FinishClusterFile(dir, file, pcList);
 }
 
 void ResetIndexListsForTesting() {

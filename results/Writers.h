@@ -1,4 +1,6 @@
-// The result files of an analysis, all text, all in the output directory.
+// The result files of an analysis, all text, all in the output directory
+// dir that each writer is given. Numbers are formatted without the C
+// library's locale (base/Numbers.h), in printf's "C" layouts.
 //
 // Whole-run files (cluster data, origmatrix) throw Error when they cannot be
 // opened (the run then ends). The four per-cluster kinds (gap, variance, eigen, pc) are only
@@ -29,24 +31,24 @@ void DataDump(const MatrixRows& row, int N, int n, const int* order, const char*
 // WriteOrigMatrix: writes "origmatrix.txt": one line per row g = 0..G-1 of
 // the matrix (G x N), each value as " %g", then "\n". A file that cannot be
 // opened throws Error "RuzoVavav(\"<path>\"): ...".
-void WriteOrigMatrix(const MatrixRows& row, int G, int N);
+void WriteOrigMatrix(const std::string& dir, const MatrixRows& row, int G, int N);
 
 // WriteGapFile: gap file of cluster i (1-based): one line "%d\t%f\n" of
 // sizes[k] and gap[k] per step k of the record. Index list "glabels.txt".
-void WriteGapFile(int i, const tarvok::ClusterRecord& record);
+void WriteGapFile(const std::string& dir, int i, const tarvok::ClusterRecord& record);
 
 // WriteVarianceFile: variance file of cluster i: one line
 // "%d\t%f\t%f\t%f\t%f\t%f\n" of sizes[k], r2[k], meanPermutedR2[k],
 // between[k], total[k], within[k] per step k. Index list "vlabels.txt".
-void WriteVarianceFile(int i, const tarvok::ClusterRecord& record);
+void WriteVarianceFile(const std::string& dir, int i, const tarvok::ClusterRecord& record);
 
 // WriteEigenFile: eigen file of cluster i: one line "%f\n" of eigenvalue.
 // Index list "elabels.txt".
-void WriteEigenFile(int i, double eigenvalue);
+void WriteEigenFile(const std::string& dir, int i, double eigenvalue);
 
 // WritePcFile: pc file of cluster i: one line "%f\n" per entry of the
 // component, in sample order. Index list "pclabels.txt".
-void WritePcFile(int i, const std::vector<double>& component);
+void WritePcFile(const std::string& dir, int i, const std::vector<double>& component);
 
 // Sets the four index lists back to their state at load (next write
 // truncates). Tests only.

@@ -1,4 +1,6 @@
-// The tarvok command line: subcommands "run", "export" and "probe".
+// The tarvok command line: subcommands "run" (RunCommand.cpp), "export"
+// (ExportCommand.cpp) and "probe" (ProbeCommand.cpp), parsed in
+// CommandLine.cpp.
 #pragma once
 
 #include <functional>
@@ -31,15 +33,22 @@ struct RunOptions {
   int threads = 0;  // 0: the library's choice
   bool quiet = false;
   PresentationOptions presentation;  // exports and figure files
-  // Runs the prepared job; empty: RunAnalysis, the child process. Another
+  // Runs the prepared job; empty: the analysis in this process. Another
   // program (the MPI runner) puts its own here and keeps everything else.
-  std::function<RunOutcome(const AnalysisJob& job, Progress& progress)> runner;
+  JobRunner runner;
 };
 
 // Parses argv and runs the subcommand. Returns the process exit status.
 //   argc, argv (input) as main received them
 //   runner (input) for RunOptions::runner
-int RunCommandLine(int argc, char** argv, const decltype(RunOptions::runner)& runner = {});
+int RunCommandLine(int argc, char** argv, const JobRunner& runner = {});
+
+// One message on standard error, "tarvok: " first; a closed stream loses the
+// message, never the run.
+void Complain(const std::string& text);
+
+// The word of a missing-value policy, as --missing takes it.
+std::string MissingPolicyWord(MissingPolicy policy);
 
 // "tarvok run": reads the table, runs the analysis, writes the summaries and
 // the report. Returns the exit status.

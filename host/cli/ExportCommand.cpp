@@ -2,18 +2,19 @@
 
 #include <fmt/format.h>
 
+#include <charconv>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
-#include <sstream>
 #include <stdexcept>
 
 #include "tables/ClassFile.h"
 #include "cli/Cli.h"
 #include "present/Exports.h"
 #include "present/PreciseValues.h"
+#include "present/Report.h"
 #include "present/ResultFiles.h"
 #include "run/Runner.h"
 
@@ -45,10 +46,19 @@ std::vector<std::vector<double>> CentredMatrix(const std::string& dir, size_t ge
   std::vector<std::vector<double>> rows;
   if (!fs::exists(path)) return rows;
   for (const std::string& line : Lines(path)) {
-    std::istringstream in(line);
     std::vector<double> row;
-    for (double value; in >> value;) row.push_back(value);
-    if (row.size() != samples || !in.eof()) {
+    bool whole = true;
+    for (const char *p = line.data(), *end = line.data() + line.size(); p < end;) {
+      while (p < end && *p == ' ') ++p;
+      if (p == end) break;
+      double value = 0.0;
+      auto [next, error] = std::from_chars(p, end, value);
+      whole = whole && error == std::errc() && (next == end || *next == ' ');
+      if (!whole) break;
+      row.push_back(value);
+      p = next;
+    }
+    if (row.size() != samples || !whole) {
       throw ExportError(fmt::format("{}: line {} does not hold {} numbers", path, rows.size() + 1, samples));
     }
     rows.push_back(std::move(row));
@@ -153,8 +163,11 @@ int Export(const ExportOptions& options) {
   info.classNames = ClassNames(options, r.samples);
   PresentationOptions presentation;
   presentation.figures = options.figures;
-  const std::string report =
-      WritePresentation(r, info, dir, presentation, genes, CentredMatrix(dir, genes.size(), r.samples));
+  const std::vector<std::string> classes = SampleClassNames(info);
+  const tarvok::exports::ExportRecord record =
+      MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples),
+                       classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+  const std::string report = WritePresentation(r, info, dir, presentation, record);
   std::cout << fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir,
                            report);
   return kExitSuccess;

@@ -40,21 +40,8 @@ std::vector<std::string> ReadGeneLabels(const std::string& outDir) {
   return labels;
 }
 
-std::vector<std::vector<double>> CentredRows(const Table& table) {
-  std::vector<std::vector<double>> rows(table.genes);
-  for (int g = 0; g < table.genes; ++g) {
-    const double* values = table.values.data() + static_cast<size_t>(g) * table.samples;
-    double sum = 0.0;
-    for (int s = 0; s < table.samples; ++s) sum += values[s];
-    const double mean = sum / table.samples;
-    for (int s = 0; s < table.samples; ++s) rows[g].push_back(values[s] - mean);
-  }
-  return rows;
-}
-
 std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
-                              const PresentationOptions& options, const std::vector<std::string>& genes,
-                              const std::vector<std::vector<double>>& values) {
+                              const PresentationOptions& options, const tarvok::exports::ExportRecord& record) {
   const std::vector<std::string> classes = SampleClassNames(info);
   ReportFiles files;
   files.format = options.figures;
@@ -63,12 +50,7 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
     files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
   }
   const bool exports = options.exports && !r.clusters.empty();
-  tarvok::exports::ExportRecord record;
-  if (exports) {
-    record = MakeExportRecord(r, genes, values,
-                              classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
-    tarvok::exports::CheckRecord(record);
-  }
+  if (exports) tarvok::exports::CheckRecord(record);
   for (const std::vector<ClusterFigure>& figures : files.figures) {
     WriteFigureFiles(figures, outDir, options.figures);
   }

@@ -6,18 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "present/Figures.h"
-#include "present/ResultFiles.h"
-#include "tables/Table.h"
 #include "exports/Exports.h"
+#include "present/Figures.h"
+#include "present/RunRecord.h"
 
 struct PresentationOptions {
   bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
   FigureFormat figures = FigureFormat::Svg;  // format of the figure files
 };
 
-// The export record of r. Scores are GeneScores (the result files keep
-// none).
+// The export record of r, for a run read back from its files ("tarvok run"
+// builds its own from the analysis, as the packages do). Scores are
+// GeneScores.
 //   genes, values (input) every gene label of the table and, optionally,
 //                 its centred row (empty: unknown); see ExportRecord
 //   classNames    (input) class name of each sample, or empty
@@ -25,20 +25,14 @@ tarvok::exports::ExportRecord MakeExportRecord(const RunResults& r, const std::v
                                                const std::vector<std::vector<double>>& values,
                                                const std::vector<std::string>& classNames);
 
-// The table's rows centred as the analysis centres them: each row minus its
-// mean, the sum taken from 0.0 in sample order and divided by the sample
-// count.
-std::vector<std::vector<double>> CentredRows(const Table& table);
-
 // The gene labels of the run in outDir (RowLbls.txt, one per line).
 // Throws std::runtime_error when the file cannot be read.
 std::vector<std::string> ReadGeneLabels(const std::string& outDir);
 
-// Writes the exports (when asked and r holds clusters), the figure files
-// and report.html into outDir. Everything is drawn and formatted before the
-// first file is written, and every file is written atomically. Returns the
-// report's path. Throws std::runtime_error (or std::invalid_argument for a
-// record whose parts disagree).
+// Writes the exports of record (when asked and r holds clusters), the
+// figure files and report.html into outDir. Everything is drawn and
+// formatted before the first file is written, and every file is written
+// atomically. Returns the report's path. Throws std::runtime_error (or
+// std::invalid_argument for a record whose parts disagree).
 std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
-                              const PresentationOptions& options, const std::vector<std::string>& genes,
-                              const std::vector<std::vector<double>>& values);
+                              const PresentationOptions& options, const tarvok::exports::ExportRecord& record);

@@ -1,5 +1,7 @@
 #include "present/Figures.h"
 
+#include "base/Numbers.h"
+
 #include <cairo-pdf.h>
 #include <cairo-svg.h>
 #include <cairo.h>
@@ -179,11 +181,7 @@ void Title(cairo_t* cr, double x, double y, const std::string& text) {
   cairo_restore(cr);
 }
 
-std::string TickLabel(double value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%g", std::fabs(value) < 1e-12 ? 0.0 : value);
-  return text;
-}
+std::string TickLabel(double value) { return tarvok::General(std::fabs(value) < 1e-12 ? 0.0 : value, 6); }
 
 // 1, 2 or 5 times a power of ten, near range/5.
 double NiceStep(double range) {
@@ -561,12 +559,9 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
     SetColour(cr, kInk);
     cairo_rectangle(cr, legendX + 0.5, barTop + 0.5, 14, barH);
     cairo_stroke(cr);
-    char text[32];
-    std::snprintf(text, sizeof text, "+%.3g", scale);
-    Text(cr, legendX + 18, barTop + 4, text, 0.0);
+    Text(cr, legendX + 18, barTop + 4, "+" + tarvok::General(scale, 3), 0.0);
     Text(cr, legendX + 18, barTop + barH / 2, "0", 0.0);
-    std::snprintf(text, sizeof text, "\xE2\x88\x92%.3g", scale);
-    Text(cr, legendX + 18, barTop + barH - 4, text, 0.0);
+    Text(cr, legendX + 18, barTop + barH - 4, "\xE2\x88\x92" + tarvok::General(scale, 3), 0.0);
     cairo_set_font_size(cr, 11);
     for (size_t k = 0; k < classRows; ++k) {
       LegendEntry(cr, legendX, classTop + 18.0 * k, kPalette[k % kPaletteSize], ClassLegend(distinct[k]));

@@ -7,6 +7,7 @@ PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record
   p.size = record.size;
   p.eigenvalue = record.eigenvalue;
   p.component = record.component;
+  p.scores = record.scores;
   p.sizes = record.sizes;
   p.gap = record.gap;
   p.r2 = record.r2;
@@ -24,6 +25,7 @@ PreciseCluster PreciseFromResult(const ClusterResult& c) {
   p.size = c.size;
   p.eigenvalue = c.eigenvalue;
   p.component = c.component;
+  p.scores = c.scores;
   p.sizes = c.sizes;
   p.gap = c.gapCurve;
   p.r2 = c.r2Curve;
@@ -44,6 +46,7 @@ nlohmann::ordered_json PreciseJson(const PreciseCluster& p) {
           {"r2_percent", chosen ? p.r2[step] : 0.0},
           {"gap", chosen ? p.gap[step] : 0.0},
           {"component", p.component},
+          {"scores", p.scores},
           {"steps",
            {{"genes", p.sizes},
             {"gap", p.gap},
@@ -79,6 +82,12 @@ bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p) {
       !Take(steps, "total", &p->total) || !Take(steps, "within", &p->within)) {
     return false;
   }
+  // Scores came later than the rest: a summary without them (or with none,
+  // from a run read back from its files) still serves.
+  if (j.contains("scores") &&
+      (!Take(j, "scores", &p->scores) || (!p->scores.empty() && static_cast<int>(p->scores.size()) != p->size))) {
+    return false;
+  }
   const size_t n = p->sizes.size();
   return p->chosenStep >= 1 && static_cast<size_t>(p->chosenStep) <= n && p->gap.size() == n &&
          p->r2.size() == n && p->meanPermutedR2.size() == n && p->between.size() == n && p->total.size() == n &&
@@ -95,6 +104,7 @@ void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise
       const size_t step = static_cast<size_t>(p.chosenStep - 1);
       c.eigenvalue = p.eigenvalue;
       c.component = p.component;
+      c.scores = p.scores;
       c.gapCurve = p.gap;
       c.r2Curve = p.r2;
       c.meanPermutedR2 = p.meanPermutedR2;

@@ -17,6 +17,7 @@ struct PreciseCluster {
   int size = 0;
   double eigenvalue = 0.0;
   std::vector<double> component;
+  std::vector<double> scores;  // the analysis's own score of each gene, cluster order
   std::vector<int> sizes;  // per step, as the curves below
   std::vector<double> gap, r2, meanPermutedR2, between, total, within;
 };
@@ -26,7 +27,8 @@ PreciseCluster PreciseFromResult(const ClusterResult& cluster);
 
 // The keys of one cluster of summary.json: "cluster", "genes", "step",
 // "eigenvalue", "r2_percent", "gap" (at the chosen step), "component" and
-// "steps" (the per-step curves). Numbers read back as the same doubles.
+// "scores" (each gene's, cluster order) and "steps" (the per-step curves).
+// Numbers read back as the same doubles.
 nlohmann::ordered_json PreciseJson(const PreciseCluster& p);
 
 // The cluster in j, or false when j lacks a key or holds a value of the

@@ -161,8 +161,9 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
           ? files.figures[index]
           : DrawClusterFigures(c, r.sampleLabels, SampleClassNames(info), kHeatmapMaxRows);
   for (const ClusterFigure& f : figures) Image(html, f, files);
-  // Scores: the projection of each gene's centred row on the component; a
-  // negative score marks a gene that mirrors the component.
+  // Scores: the analysis's own (or, for a run read back from its files, the
+  // projection of each gene's centred row on the component); a negative
+  // score marks a gene that mirrors the component.
   const std::vector<double> scores = GeneScores(c);
   html << "<details><summary>All " << c.size << " genes with their scores</summary>\n"
        << "<table class=\"genes\"><tr><th>#</th><th class=\"genes\">Gene</th><th>Score</th></tr>\n";

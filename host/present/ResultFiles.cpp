@@ -1,7 +1,7 @@
 #include "present/ResultFiles.h"
 
 #include <algorithm>
-#include <cerrno>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -100,13 +100,12 @@ std::string Quoted(const std::string& text) {
 // Leading blanks are allowed (the library writes "%d\t %d"); anything after
 // the number is not.
 double ParseDouble(const LineFile& file, size_t line, const std::string& text) {
-  const char* begin = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  double value = std::strtod(begin, &end);
-  if (end == begin || *end != '\0' || text.find_first_not_of(' ') == std::string::npos) {
-    file.FailAt(line, Quoted(text) + " is not a number");
-  }
+  const char* begin = text.data();
+  const char* const end = text.data() + text.size();
+  while (begin < end && (*begin == ' ' || *begin == '\t')) ++begin;
+  double value = 0.0;
+  auto [stop, error] = std::from_chars(begin, end, value);  // locale-free
+  if (error != std::errc() || stop != end) file.FailAt(line, Quoted(text) + " is not a number");
   if (!std::isfinite(value)) file.FailAt(line, Quoted(text) + " is not a finite number");
   return value;
 }
@@ -257,18 +256,4 @@ RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
     }
   }
   return ReadRunResults(outDir, 0);
-}
-
-std::vector<double> GeneScores(const ClusterResult& c) {
-  std::vector<double> scores;
-  for (const std::vector<double>& row : c.data) {
-    scores.push_back(tarvok::exports::Projection(row, c.component));
-  }
-  return scores;
-}
-
-std::vector<int> GeneSigns(const ClusterResult& c) {
-  std::vector<int> signs;
-  for (double score : GeneScores(c)) signs.push_back(score > 0.0 ? 1 : -1);
-  return signs;
 }

@@ -9,14 +9,11 @@
 #include <nlohmann/json.hpp>
 
 #include "run/AtomicFile.h"
+#include "base/Numbers.h"
 #include "present/PreciseValues.h"
 #include "present/Utf8.h"
 
-std::string SignificantDigits(double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.7g", value);
-  return text;
-}
+std::string SignificantDigits(double value) { return tarvok::General(value, 7); }
 
 std::string FirstGenes(const ClusterResult& c, size_t count) {
   std::string text;

@@ -4,11 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
-#include <sstream>
-#include <vector>
-
-#include "base/MonitorKeywords.h"
+#include <utility>
 
 namespace {
 
@@ -16,66 +12,7 @@ constexpr int kBarWidth = 20;
 constexpr double kMinRedrawSeconds = 0.1;
 constexpr const char* kEraseLine = "\r\x1b[K";
 
-// Reads the whitespace-separated integers after the keyword; false unless
-// there are exactly count of them.
-bool ReadNumbers(const std::string& rest, int count, int& a, int& b) {
-  std::istringstream in(rest);
-  std::vector<long> numbers;
-  std::string word;
-  while (in >> word) {
-    char* end = nullptr;
-    long value = std::strtol(word.c_str(), &end, 10);
-    if (*end != '\0' || value < 0 || value > 1000000000L) return false;
-    numbers.push_back(value);
-  }
-  if (static_cast<int>(numbers.size()) != count) return false;
-  a = count > 0 ? static_cast<int>(numbers[0]) : 0;
-  b = count > 1 ? static_cast<int>(numbers[1]) : 0;
-  return true;
-}
-
 }  // namespace
-
-MonitorEvent ParseMonitorLine(std::string line) {
-  line.erase(std::remove(line.begin(), line.end(), '\a'), line.end());
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  struct Keyword {
-    const char* word;
-    MonitorEvent::Kind kind;
-    int numbers;
-  };
-  static const Keyword keywords[] = {
-      {tarvok::kMonitorExtractCluster, MonitorEvent::ExtractCluster, 1},
-      {tarvok::kMonitorShaveInitNestedSequence, MonitorEvent::ShaveInit, 0},
-      {tarvok::kMonitorEstimateOptClusterSize, MonitorEvent::EstimateSize, 2},
-      {tarvok::kMonitorRandomizeMatrix, MonitorEvent::RandomizeMatrix, 0},
-      {tarvok::kMonitorShaveRandNestedSequence, MonitorEvent::ShaveRandom, 2},
-      {tarvok::kMonitorOrthogonalizeMatrix, MonitorEvent::Orthogonalize, 1},
-      {tarvok::kMonitorNoClustersLeft, MonitorEvent::NoClustersLeft, 0},
-      {tarvok::kMonitorAppTerminated, MonitorEvent::Terminated, 0},
-  };
-  MonitorEvent event;
-  const std::string fatal = tarvok::kMonitorFatal;
-  if (line.compare(0, fatal.size(), fatal) == 0 &&
-      (line.size() == fatal.size() || line[fatal.size()] == ' ')) {
-    event.kind = MonitorEvent::Fatal;
-    event.text = line.size() > fatal.size() ? line.substr(fatal.size() + 1) : "";
-    return event;
-  }
-  std::string word = line.substr(0, line.find(' '));
-  for (const Keyword& keyword : keywords) {
-    if (word != keyword.word) continue;
-    std::string rest = line.substr(word.size());
-    if (ReadNumbers(rest, keyword.numbers, event.a, event.b)) {
-      event.kind = keyword.kind;
-      return event;
-    }
-    break;
-  }
-  event.kind = MonitorEvent::Other;
-  event.text = line;
-  return event;
-}
 
 std::string FormatDuration(double seconds) {
   long total = seconds > 0 ? std::lround(seconds) : 0;
@@ -111,45 +48,46 @@ std::string Progress::Times() const {
   return text;
 }
 
-void Progress::Handle(const MonitorEvent& event) {
-  switch (event.kind) {
-    case MonitorEvent::ExtractCluster:
-      cluster_ = event.a;
-      copy_ = 0;
-      stepsDone_ = 0;
-      if (!terminal_)
-        Line(fmt::format("cluster {} of {}: shaving the data ({})", cluster_, clusters_, Times()));
-      break;
-    case MonitorEvent::EstimateSize:
-      stepsDone_ = 1;
-      break;
-    case MonitorEvent::ShaveRandom: {
-      copy_ = event.a;
-      if (event.b > 0) permutations_ = event.b;
-      stepsDone_ = copy_;
-      // Plain output: one line per quarter of the copies, and the last one.
-      bool quarter = copy_ * 4 / std::max(permutations_, 1) > (copy_ - 1) * 4 / std::max(permutations_, 1);
-      if (!terminal_ && (quarter || copy_ == permutations_)) {
-        Line(fmt::format("cluster {} of {}: permuted copy {} of {} ({})", cluster_, clusters_, copy_,
-                         permutations_, Times()));
-      }
-      break;
-    }
-    case MonitorEvent::Orthogonalize:
-      stepsDone_ = permutations_ + 1;
-      if (!terminal_) Line(fmt::format("cluster {} of {}: chosen ({})", cluster_, clusters_, Times()));
-      break;
-    case MonitorEvent::NoClustersLeft:
-      stoppedEarly_ = true;  // the library says so on its own, see Message
-      break;
-    default:
-      return;
-  }
-  if (terminal_) Draw();
+void Progress::PassStarted(int cluster) {
+  cluster_ = cluster;
+  copy_ = 0;
+  stepsDone_ = 0;
+  if (!terminal_) Line(fmt::format("cluster {} of {}: shaving the data ({})", cluster_, clusters_, Times()));
+  Draw();
 }
 
-void Progress::Line(const std::string& text) {
-  if (quiet_) return;
+void Progress::DataShaved(int, int) {
+  stepsDone_ = 1;
+  Draw();
+}
+
+void Progress::CopyShaved(int copy, int copies) {
+  copy_ = copy;
+  if (copies > 0) permutations_ = copies;
+  stepsDone_ = copy_;
+  // Plain output: one line per quarter of the copies, and the last one.
+  const int quarters = std::max(permutations_, 1);
+  bool quarter = copy_ * 4 / quarters > (copy_ - 1) * 4 / quarters;
+  if (!terminal_ && (quarter || copy_ == permutations_)) {
+    Line(fmt::format("cluster {} of {}: permuted copy {} of {} ({})", cluster_, clusters_, copy_, permutations_,
+                     Times()));
+  }
+  Draw();
+}
+
+void Progress::Orthogonalizing(int) {
+  stepsDone_ = permutations_ + 1;
+  if (!terminal_) Line(fmt::format("cluster {} of {}: chosen ({})", cluster_, clusters_, Times()));
+  Draw();
+}
+
+void Progress::StoppedEarly(int extracted, int requested) {
+  Line(fmt::format("No clusters left to extract: extracted {} of requested {}", extracted, requested), true);
+  Draw(true);
+}
+
+void Progress::Line(const std::string& text, bool evenQuiet) {
+  if (quiet_ && !evenQuiet) return;
   if (barShown_) out_ << kEraseLine;
   barShown_ = false;
   out_ << text << '\n';
@@ -177,20 +115,6 @@ void Progress::Draw(bool force) {
 void Progress::Tick() { Draw(); }
 
 void Progress::Message(const std::string& text) {
-  // "No clusters left to extract..." then "\tExtracted i of requested K":
-  // shown as one line.
-  static const std::string kStopLine = "No clusters left to extract...";
-  static const std::string kCountLine = "\tExtracted ";
-  if (text == kStopLine) {
-    stopLineSeen_ = true;
-    return;
-  }
-  if (stopLineSeen_ && text.compare(0, kCountLine.size(), kCountLine) == 0) {
-    stopLineSeen_ = false;
-    Line("No clusters left to extract: e" + text.substr(2));
-    Draw(true);
-    return;
-  }
   messages_.push_back(text);
   if (barShown_) out_ << kEraseLine;
   out_ << text;

@@ -1,76 +1,31 @@
 #include "run/Runner.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <pthread.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#if defined(__linux__)
-#include <sys/prctl.h>
-#endif
-
 #include <fmt/format.h>
+#include <signal.h>
 
-#include <algorithm>
-#include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <map>
-#include <sstream>
-#include <stdexcept>
+#include <atomic>
 #include <new>
-#include <thread>
+#include <stdexcept>
+#include <utility>
 
-#include "run/AtomicFile.h"
 #include "base/ResultNames.h"
 #include "base/ThreadCount.h"
-#include "core/Analysis.h"
-#include "results/Monitor.h"
 #include "results/RunFiles.h"
-
+#include "run/AtomicFile.h"
 
 namespace {
 
-// The child's last line on the monitor pipe, after the analysis returned.
-constexpr const char* kClustersDoneLine = "TARVOK_HOST_CLUSTERS_DONE";
-// Starts the line with a finished cluster's numbers.
-constexpr const char* kPreciseLine = "TARVOK_HOST_PRECISE";
-
-// Seconds between SIGTERM and SIGKILL for a child that will not stop.
-constexpr double kKillGraceSeconds = 3.0;
-
-// Written by the signal handler, read by the poll loop (self-pipe).
-int signalPipe[2] = {-1, -1};
+// The stop signal taken, 0 while none came. Written by the handler only.
+volatile sig_atomic_t stopSignal = 0;
 
 extern "C" void OnStopSignal(int signal) {
-  int saved = errno;
-  char byte = static_cast<char>(signal);
-  ssize_t ignored = write(signalPipe[1], &byte, 1);
-  (void)ignored;
-  errno = saved;
-}
-
-double Now() {
-  using Clock = std::chrono::steady_clock;
-  return std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-}
-
-void WriteLines(const std::vector<std::string>& lines, const std::string& path) {
-  std::string text;
-  for (const std::string& line : lines) text += line + '\n';
-  WriteFileAtomically(path, text);
-}
-
-std::vector<std::string> LabelsOrGenerated(const std::vector<std::string>& labels, int count,
-                                           const char* stem) {
-  if (!labels.empty()) return labels;
-  std::vector<std::string> generated;
-  for (int j = 1; j <= count; ++j) generated.push_back(fmt::format("{}{:05d}", stem, j));
-  return generated;
+  stopSignal = signal;
+  // A second Ctrl-C ends the process at once, as it would without tarvok.
+  struct sigaction fallback {};
+  fallback.sa_handler = SIG_DFL;
+  sigemptyset(&fallback.sa_mask);
+  sigaction(SIGINT, &fallback, nullptr);
+  sigaction(SIGTERM, &fallback, nullptr);
 }
 
 // Installs the stop handlers for the life of one run and restores the
@@ -78,11 +33,7 @@ std::vector<std::string> LabelsOrGenerated(const std::vector<std::string>& label
 class StopSignals {
  public:
   StopSignals() {
-    if (pipe(signalPipe) != 0) throw std::runtime_error(fmt::format("pipe: {}", std::strerror(errno)));
-    for (int fd : signalPipe) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      fcntl(fd, F_SETFL, O_NONBLOCK);
-    }
+    stopSignal = 0;
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -92,9 +43,6 @@ class StopSignals {
   ~StopSignals() {
     sigaction(SIGINT, &oldInt_, nullptr);
     sigaction(SIGTERM, &oldTerm_, nullptr);
-    close(signalPipe[0]);
-    close(signalPipe[1]);
-    signalPipe[0] = signalPipe[1] = -1;
   }
   StopSignals(const StopSignals&) = delete;
   StopSignals& operator=(const StopSignals&) = delete;
@@ -104,117 +52,93 @@ class StopSignals {
   }, oldTerm_{};
 };
 
-// In the child, SIGINT and SIGTERM are taken by a thread of their own that
-// flushes every open stream before the process ends: the library keeps
-// "clusterlengths.txt" open with its lines buffered for the whole run, and
-// a plain kill would lose the lines of the clusters already finished. The
-// signals are blocked in every other thread (the library's workers inherit
-// the mask), and the flush takes each stream's lock like any other writer.
-void FlushOnStopSignals() {
-  sigset_t stops;
-  sigemptyset(&stops);
-  sigaddset(&stops, SIGINT);
-  sigaddset(&stops, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stops, nullptr);
-  std::thread([stops] {
-    int stop = 0;
-    sigwait(&stops, &stop);
-    std::fflush(nullptr);
-    _exit(128 + stop);
-  }).detach();
-}
-
-// Tells tarvok each finished cluster's numbers at full precision, one
-// JSON line on the monitor pipe.
-class PreciseLines : public tarvok::AnalysisObserver {
+// Passes the run's events to the progress display, and asks the core to
+// stop once a stop signal came. The core polls it on the calling thread.
+class Watch : public tarvok::AnalysisObserver {
  public:
+  explicit Watch(Progress& progress) : progress_(progress) {}
+  void PassStarted(int i) override { progress_.PassStarted(i); }
+  void ShavingData(int i) override { progress_.ShavingData(i); }
+  void DataShaved(int i, int K) override { progress_.DataShaved(i, K); }
+  void CopyShaved(int b, int B) override { progress_.CopyShaved(b, B); }
+  void SizeChosen(int i, const tarvok::ClusterRecord& record) override { progress_.SizeChosen(i, record); }
+  void Orthogonalizing(int i) override { progress_.Orthogonalizing(i); }
+  void ClusterDone(int i, const tarvok::ClusterRecord& record) override { progress_.ClusterDone(i, record); }
+  bool CancelRequested() override {
+    progress_.Tick();
+    return stopSignal != 0;
+  }
+
+ private:
+  Progress& progress_;
+};
+
+// Keeps each finished cluster and the passes begun, then passes every
+// event on.
+class Collector : public tarvok::AnalysisObserver {
+ public:
+  Collector(RunOutcome& outcome, tarvok::AnalysisObserver& next) : outcome_(outcome), next_(next) {}
+  void PassStarted(int i) override {
+    outcome_.clustersStarted = i;
+    next_.PassStarted(i);
+  }
+  void ShavingData(int i) override { next_.ShavingData(i); }
+  void DataShaved(int i, int K) override { next_.DataShaved(i, K); }
+  void CopyShaved(int b, int B) override { next_.CopyShaved(b, B); }
+  void SizeChosen(int i, const tarvok::ClusterRecord& record) override { next_.SizeChosen(i, record); }
+  void Orthogonalizing(int i) override { next_.Orthogonalizing(i); }
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
-    std::string line = std::string(kPreciseLine) + " " + PreciseJson(PreciseFromRecord(i, record)).dump() + "\n";
-    std::fwrite(line.data(), 1, line.size(), stdout);
-    std::fflush(stdout);
+    outcome_.clusters.push_back(record);
+    next_.ClusterDone(i, record);
   }
+  bool CancelRequested() override { return next_.CancelRequested(); }
+
+ private:
+  RunOutcome& outcome_;
+  tarvok::AnalysisObserver& next_;
 };
 
-// The analysis, its result files and monitor lines, in the child.
-void AnalyzeInChild(const AnalysisJob& job) {
-  PreciseLines precise;
-  int clustersDone = 0;
-  AnalyzeInThisProcess(job, AnalysisOptionsOf(job), &clustersDone, &precise);
-  std::printf("%s %d\n", kClustersDoneLine, clustersDone);
+std::string OneLine(std::string text) {
+  while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+  for (char& c : text) {
+    if (c == '\n') c = ' ';
+  }
+  return text;
 }
 
-// The child: TVOUTPUT set, standard output and error into the pipes, the
-// analysis, then the clusters-done line. A failure is reported as the
-// fatal monitor lines, with status 1. Never returns.
-[[noreturn]] void RunChild(const AnalysisJob& job, int outFd, int errFd, pid_t parent) {
-  signal(SIGINT, SIG_DFL);
-  signal(SIGTERM, SIG_DFL);
-  signal(SIGPIPE, SIG_DFL);
-  FlushOnStopSignals();
-#if defined(__linux__)
-  prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlive a parent killed outright
-  if (getppid() != parent) _exit(1);
-#else
-  (void)parent;
-#endif
-  dup2(outFd, STDOUT_FILENO);
-  dup2(errFd, STDERR_FILENO);
-  close(outFd);
-  close(errFd);
-  setenv("TVOUTPUT", job.outDir.c_str(), 1);
-  SetMonitorMode(1);
-  int status = 0;
-  try {
-    AnalyzeInChild(job);
-  } catch (const std::bad_alloc&) {
-    ReportFailure("out of memory");
-    status = 1;
-  } catch (const std::exception& failure) {
-    ReportFailure(failure.what());
-    status = 1;
-  }
-  std::fflush(nullptr);
-  _exit(status);
+std::vector<std::string> LabelsOrGenerated(const std::vector<std::string>& labels, int count, const char* stem) {
+  if (!labels.empty()) return labels;
+  std::vector<std::string> generated;
+  for (int j = 1; j <= count; ++j) generated.push_back(fmt::format("{}{:05d}", stem, j));
+  return generated;
 }
 
-// One of the child's two output pipes, cut into lines.
-struct PipeReader {
-  int fd = -1;
-  std::string pending;
-  bool open() const { return fd >= 0; }
-  // Reads what is there; hands every complete line to take. At the end of
-  // the stream the last, unterminated piece is handed over too.
-  template <typename Take>
-  void Read(Take take) {
-    char buffer[4096];
-    ssize_t count = read(fd, buffer, sizeof buffer);
-    if (count < 0 && (errno == EINTR || errno == EAGAIN)) return;
-    if (count <= 0) {
-      close(fd);
-      fd = -1;
-      if (!pending.empty()) take(pending);
-      pending.clear();
-      return;
-    }
-    pending.append(buffer, static_cast<std::size_t>(count));
-    std::size_t end;
-    while ((end = pending.find('\n')) != std::string::npos) {
-      std::string line = pending.substr(0, end);
-      pending.erase(0, end + 1);
-      take(line);
-    }
-  }
-};
-
-std::string DescribeStatus(int status) {
-  if (WIFSIGNALED(status)) {
-    return fmt::format("the analysis process was killed by signal {} ({})", WTERMSIG(status),
-                       strsignal(WTERMSIG(status)));
-  }
-  return fmt::format("the analysis process ended with status {} without a message", WEXITSTATUS(status));
+void WriteLines(const std::vector<std::string>& lines, const std::string& path) {
+  std::string text;
+  for (const std::string& line : lines) text += line + '\n';
+  WriteFileAtomically(path, text);
 }
 
 }  // namespace
+
+tarvok::AnalysisResult RunOutcome::Result() const {
+  tarvok::AnalysisResult result;
+  if (analysis) {
+    result.genes = analysis->Genes();
+    result.samples = analysis->Samples();
+  }
+  result.clusters = clusters;
+  result.stopReason = stopReason;
+  return result;
+}
+
+std::vector<std::string> GeneLabelsOf(const Table& table) {
+  return LabelsOrGenerated(table.geneLabels, table.genes, "GENE");
+}
+
+std::vector<std::string> SampleLabelsOf(const Table& table) {
+  return LabelsOrGenerated(table.sampleLabels, table.samples, "sample");
+}
 
 tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job) {
   const AnalysisParameters& p = job.parameters;
@@ -226,30 +150,50 @@ tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job) {
   options.supervisionPercent = p.supervise;
   if (p.supervise != 0) options.classes = job.classes;
   options.solver = p.solver;
+  options.generatorState = p.seed;
   options.threads = job.threads;
   if (options.threads <= 0 && tarvok::ThreadCountFromEnvironment(&options.threads) == 0) {
     throw std::runtime_error("TARVOK_THREADS is not a whole number from 1 to 1024");
   }
-  // The generator of the calling thread: in a fresh process, where every
-  // run starts.
-  options.generatorState = -1;
   return options;
 }
 
-void AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options, int* clustersDone,
-                          tarvok::AnalysisObserver* also) {
-  const Table& table = *job.table;
-  ResultFiles files(table.genes, table.samples, options.clusters);
-  tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
-  if (!check.message.empty()) throw std::runtime_error("the table's " + check.message);
-  tarvok::Analysis analysis(table.values.data(), table.genes, table.samples, options);
-  files.Run(analysis, job.generateLabels, job.dumpMatrix, clustersDone, also);
+RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options,
+                                tarvok::AnalysisObserver& observer) {
+  RunOutcome outcome;
+  Collector collector(outcome, observer);
+  try {
+    const Table& table = *job.table;
+    tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
+    if (!check.message.empty()) throw std::runtime_error("the table's " + check.message);
+    ResultFiles files(table.genes, table.samples, options.clusters);
+    auto analysis = std::make_shared<tarvok::Analysis>(table.values.data(), table.genes, table.samples, options);
+    outcome.analysis = analysis;
+    ResultFilesOptions written;
+    written.dir = job.outDir;
+    written.generateLabels = job.generateLabels;
+    written.dumpMatrix = job.dumpMatrix;
+    written.announceEarlyStop = false;  // tarvok says so itself
+    int clustersDone = 0;
+    tarvok::AnalysisResult result = files.Run(*analysis, written, &clustersDone, &collector);
+    outcome.stopReason = result.stopReason;
+    outcome.status = RunOutcome::Finished;
+  } catch (const tarvok::Cancelled&) {
+    outcome.status = RunOutcome::Interrupted;
+  } catch (const std::bad_alloc&) {
+    outcome.message = "out of memory";
+    outcome.failure = std::current_exception();
+  } catch (const std::exception& failure) {
+    outcome.message = OneLine(failure.what());
+    outcome.failure = std::current_exception();
+  }
+  return outcome;
 }
 
 bool WriteLabelFiles(const Table& table, const std::string& dir) {
   if (table.geneLabels.empty() && table.sampleLabels.empty()) return true;
-  WriteLines(LabelsOrGenerated(table.geneLabels, table.genes, "GENE"), dir + "/" + tarvok::kRowLabelsFile);
-  WriteLines(LabelsOrGenerated(table.sampleLabels, table.samples, "sample"), dir + "/" + tarvok::kColumnLabelsFile);
+  WriteLines(GeneLabelsOf(table), dir + "/" + tarvok::kRowLabelsFile);
+  WriteLines(SampleLabelsOf(table), dir + "/" + tarvok::kColumnLabelsFile);
   return false;
 }
 
@@ -259,97 +203,14 @@ void WriteClassFile(const std::vector<int>& classes, const std::string& path) {
   WriteLines(lines, path);
 }
 
-RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress) {
+RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress, const JobRunner& runner) {
   StopSignals stopSignals;
-  int outPipe[2], errPipe[2];
-  if (pipe(outPipe) != 0 || pipe(errPipe) != 0) {
-    throw std::runtime_error(fmt::format("pipe: {}", std::strerror(errno)));
-  }
-  std::fflush(nullptr);
-  pid_t parent = getpid();
-  pid_t child = fork();
-  if (child < 0) throw std::runtime_error(fmt::format("fork: {}", std::strerror(errno)));
-  if (child == 0) {
-    close(outPipe[0]);
-    close(errPipe[0]);
-    RunChild(job, outPipe[1], errPipe[1], parent);
-  }
-  close(outPipe[1]);
-  close(errPipe[1]);
-
-  RunOutcome outcome;
-  PipeReader out{outPipe[0], {}}, err{errPipe[0], {}};
-  bool interrupted = false, fatal = false, doneSeen = false;
-  std::string fatalMessage;
-  double killAt = 0.0;
-  auto takeOut = [&](std::string line) {
-    // A bell after the library's warnings has no line of its own.
-    line.erase(std::remove(line.begin(), line.end(), '\a'), line.end());
-    if (line.compare(0, std::strlen(kPreciseLine) + 1, std::string(kPreciseLine) + " ") == 0) {
-      PreciseCluster cluster;
-      nlohmann::json j = nlohmann::json::parse(line.substr(std::strlen(kPreciseLine) + 1), nullptr, false);
-      if (ParsePrecise(j, &cluster)) outcome.precise.push_back(cluster);
-      return;
-    }
-    if (line.compare(0, std::strlen(kClustersDoneLine), kClustersDoneLine) == 0) {
-      doneSeen = true;
-      outcome.clustersDone = std::atoi(line.c_str() + std::strlen(kClustersDoneLine));
-      return;
-    }
-    MonitorEvent event = ParseMonitorLine(line);
-    if (fatal) {  // the fatal message's own line breaks
-      if (!event.text.empty()) fatalMessage += (fatalMessage.empty() ? "" : " ") + event.text;
-      return;
-    }
-    if (event.kind == MonitorEvent::Fatal) {
-      fatal = true;
-      fatalMessage = event.text;
-    } else if (event.kind == MonitorEvent::Other) {
-      if (!event.text.empty()) progress.Message(event.text);
-    } else {
-      progress.Handle(event);
-    }
-  };
-  auto takeErr = [&](const std::string& line) { progress.Message(line); };
-
-  while (out.open() || err.open()) {
-    pollfd fds[3] = {{out.fd, POLLIN, 0}, {err.fd, POLLIN, 0}, {signalPipe[0], POLLIN, 0}};
-    int ready = poll(fds, 3, 500);
-    if (ready < 0 && errno != EINTR) break;
-    if (ready > 0 && (fds[2].revents & POLLIN)) {
-      char drain[16];
-      ssize_t count;
-      while ((count = read(signalPipe[0], drain, sizeof drain)) > 0) {
-        if (outcome.signal == 0) outcome.signal = drain[0];
-      }
-      if (!interrupted) {
-        interrupted = true;
-        kill(child, SIGTERM);
-        killAt = Now() + kKillGraceSeconds;
-      }
-    }
-    if (ready > 0 && (fds[0].revents & (POLLIN | POLLHUP | POLLERR))) out.Read(takeOut);
-    if (ready > 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) err.Read(takeErr);
-    if (interrupted && killAt > 0.0 && Now() > killAt) {
-      kill(child, SIGKILL);
-      killAt = 0.0;
-    }
-    progress.Tick();
-  }
-  int status = 0;
-  while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  outcome.clustersStarted = progress.ClustersStarted();
-  if (interrupted) {
-    outcome.status = RunOutcome::Interrupted;
-  } else if (fatal) {
-    outcome.message = fatalMessage;
-  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0 && doneSeen) {
-    outcome.status = RunOutcome::Finished;
-  } else if (WIFEXITED(status) && WEXITSTATUS(status) == 0) {
-    outcome.message = "the analysis process ended without reporting its result";
-  } else {
-    outcome.message = DescribeStatus(status);
+  Watch watch(progress);
+  RunOutcome outcome = runner ? runner(job, watch) : AnalyzeInThisProcess(job, AnalysisOptionsOf(job), watch);
+  if (stopSignal != 0) {
+    // A signal that came after the last poll still counts: the user asked to stop.
+    outcome.signal = stopSignal;
+    if (outcome.status == RunOutcome::Failed) outcome.status = RunOutcome::Interrupted;
   }
   return outcome;
 }

@@ -1,15 +1,19 @@
-// Running one analysis: the output directory, the label and class files,
-// and the child process that runs the analysis and writes its result files
-// while this process follows its monitor lines.
+// Running one analysis in this process: the core through its API, the
+// classic result files written by results/ as the run goes, the progress
+// display fed by the core's events, and SIGINT/SIGTERM turned into a
+// cancellation that keeps every finished cluster.
 #pragma once
 
+#include <exception>
+#include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "present/PreciseValues.h"
+#include "core/Analysis.h"
+#include "core/Rules.h"
 #include "run/Progress.h"
 #include "tables/Table.h"
-#include "core/Analysis.h"
 
 // The analysis settings the user chooses, with tarvok's defaults: K
 // clusters, percent shaved per step, B permuted copies, tolerance percent
@@ -20,62 +24,77 @@ struct AnalysisParameters {
   int permutations = 20;
   int tolerance = 0;
   int supervise = 0;
+  // The generator's starting state; the fixed start unless --seed is given.
+  long long seed = tarvok::kDefaultSeed;
   // How each step finds its leading axis; the C ABI offers only Exact.
   tarvok::Solver solver = tarvok::Solver::Exact;
 };
 
-// Everything the child needs for one analysis.
+// Everything one analysis needs.
 struct AnalysisJob {
   const Table* table = nullptr;  // the matrix; not owned
   AnalysisParameters parameters;
   bool dumpMatrix = false;
   int threads = 0;             // worker threads; 0: as TARVOK_THREADS says, else all cores
-  std::string outDir;          // absolute; becomes TVOUTPUT
+  std::string outDir;          // absolute; the result files go here
   std::vector<int> classes;    // class of each sample; used when supervised
-  bool generateLabels = true;  // false: the child reads RowLbls.txt/ColLbls.txt
+  bool generateLabels = true;  // false: the result files take RowLbls.txt/ColLbls.txt
 };
 
+// How a run ended, with everything it finished.
 struct RunOutcome {
   enum Status { Finished, Failed, Interrupted };
   Status status = Failed;
-  int clustersDone = 0;     // Finished: the clusters the analysis extracted
-  std::vector<PreciseCluster> precise;  // every finished cluster's numbers, in order
+  // The analysis that ran (its centred rows), or null when it could not
+  // even be set up; the clusters it finished, in order; why it stopped.
+  std::shared_ptr<const tarvok::Analysis> analysis;
+  std::vector<tarvok::ClusterRecord> clusters;
+  tarvok::StopReason stopReason = tarvok::StopReason::Completed;
   std::string message;      // Failed: why, in one line
-  int clustersStarted = 0;  // passes begun, as the monitor lines told
-  int signal = 0;           // Interrupted: SIGINT or SIGTERM, the signal that stopped the run
+  std::exception_ptr failure;  // Failed: what was thrown, for a runner that tells failures apart
+  int clustersStarted = 0;  // passes begun
+  int signal = 0;           // Interrupted: SIGINT or SIGTERM (0: cancelled otherwise)
+
+  // The core's result record of what finished.
+  tarvok::AnalysisResult Result() const;
 };
 
 // Writes "RowLbls.txt" and "ColLbls.txt" into dir when the table has gene
 // or sample labels, making up the missing side as GENE%05d / sample%05d.
-// Returns false then (the library must read them), true when the table has
-// no labels at all and the library should generate them. Throws
-// std::runtime_error when a file cannot be written.
+// Returns false then (the result files take them), true when the table has
+// no labels at all and the labels are generated. Throws std::runtime_error
+// when a file cannot be written.
 bool WriteLabelFiles(const Table& table, const std::string& dir);
 
-// Writes the classes, one integer per line, to path (the file the library
-// reads when supervised). Throws std::runtime_error on failure.
+// The table's gene (sample) labels, or GENE%05d (sample%05d) for a table
+// without them: the names every presentation uses.
+std::vector<std::string> GeneLabelsOf(const Table& table);
+std::vector<std::string> SampleLabelsOf(const Table& table);
+
+// Writes the classes, one integer per line, to path. Throws
+// std::runtime_error on failure.
 void WriteClassFile(const std::vector<int>& classes, const std::string& path);
 
-// The core's options for job: its parameters, classes, solver and threads
-// (job.threads, else TARVOK_THREADS, else every core), on the calling
-// thread's generator. Throws std::runtime_error for a bad TARVOK_THREADS.
+// The core's options for job: its parameters, classes, solver, seed and
+// threads (job.threads, else TARVOK_THREADS, else every core). Throws
+// std::runtime_error for a bad TARVOK_THREADS.
 tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job);
 
-// Runs job's analysis in this process with options: the result files into
-// the output directory (TVOUTPUT, which must name job.outDir), monitor
-// lines in monitor mode (results/Monitor.h). *clustersDone follows the
-// clusters whose files are whole; also, when not null, is told every
-// event. Throws what the analysis or a writer throws.
-void AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options, int* clustersDone,
-                          tarvok::AnalysisObserver* also);
+// Runs job's analysis in this process with options, the result files into
+// job.outDir; observer hears every event and may cancel. A failure of the
+// analysis, a writer or the observer ends as Failed with its message, a
+// cancellation as Interrupted; either keeps the clusters finished before.
+RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options,
+                                tarvok::AnalysisObserver& observer);
 
-// Runs the analysis in a child process with monitor mode on and waits for
-// it. The parent turns the child's monitor lines into progress events,
-// passes its standard error through progress.Message, and keeps the fatal
-// message. SIGINT or SIGTERM to this process ends the child (SIGTERM, then
-// SIGKILL after three seconds) and gives Interrupted with that signal; the
-// files written so far stay.
-RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress);
+// How a prepared job is run: AnalyzeInThisProcess with AnalysisOptionsOf,
+// or another program's own (the MPI runner's) in its place.
+using JobRunner = std::function<RunOutcome(const AnalysisJob& job, tarvok::AnalysisObserver& observer)>;
+
+// Runs job through runner (empty: the default) with progress watching, and
+// SIGINT or SIGTERM to this process cancelling the run (a second signal
+// ends the process as the signal would); Interrupted then carries the signal.
+RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress, const JobRunner& runner = {});
 
 // Plain words for one of the library's numerical failure messages ("No
 // convergence in 30 SVDCMP iterations", "allocation failure in dvector()",

@@ -8,49 +8,6 @@
 
 namespace {
 
-TEST(MonitorLines, EveryKeywordWithItsNumbers) {
-  struct Case {
-    const char* line;
-    MonitorEvent::Kind kind;
-    int a, b;
-  };
-  const Case cases[] = {
-      {"ZR_MONITOR_EXTRACT_CLUSTER 3", MonitorEvent::ExtractCluster, 3, 0},
-      {"ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE", MonitorEvent::ShaveInit, 0, 0},
-      {"ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE 2 5", MonitorEvent::EstimateSize, 2, 5},
-      {"ZR_MONITOR_RANDOMIZE_MATRIX", MonitorEvent::RandomizeMatrix, 0, 0},
-      {"ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 17 100", MonitorEvent::ShaveRandom, 17, 100},
-      {"ZR_MONITOR_ORTHOGONALIZE_MATRIX 4", MonitorEvent::Orthogonalize, 4, 0},
-      {"ZR_MONITOR_ERR_NO_CLUSTERS_LEFT", MonitorEvent::NoClustersLeft, 0, 0},
-      {"ZR_MONITOR_APP_TERMINATED", MonitorEvent::Terminated, 0, 0},
-      // Bells from the library's warnings and a CR are stripped anywhere.
-      {"\aZR_MONITOR_ERR_NO_CLUSTERS_LEFT\r", MonitorEvent::NoClustersLeft, 0, 0},
-      {"ZR_MONITOR_EXTRACT_CLUSTER 1\a", MonitorEvent::ExtractCluster, 1, 0},
-  };
-  for (const Case& c : cases) {
-    MonitorEvent event = ParseMonitorLine(c.line);
-    EXPECT_EQ(event.kind, c.kind) << c.line;
-    EXPECT_EQ(event.a, c.a) << c.line;
-    EXPECT_EQ(event.b, c.b) << c.line;
-  }
-}
-
-TEST(MonitorLines, FatalMessagesAndForeignLines) {
-  MonitorEvent fatal = ParseMonitorLine("ZR_MONITOR_ERR_FATAL RuzoVavav(\"/x y/c.txt\"): not a regular file");
-  EXPECT_EQ(fatal.kind, MonitorEvent::Fatal);
-  EXPECT_EQ(fatal.text, "RuzoVavav(\"/x y/c.txt\"): not a regular file");
-  EXPECT_EQ(ParseMonitorLine("ZR_MONITOR_ERR_FATAL").kind, MonitorEvent::Fatal);
-
-  for (const char* line :
-       {"ZR_MONITOR_EXTRACT_CLUSTER", "ZR_MONITOR_EXTRACT_CLUSTER x", "ZR_MONITOR_EXTRACT_CLUSTER 1 2",
-        "ZR_MONITOR_EXTRACT_CLUSTERS 1", "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 1",
-        "ZR_MONITOR_RANDOMIZE_MATRIX 5", "ZR_MONITOR_ERR_FATALITY", "hello", ""}) {
-    MonitorEvent event = ParseMonitorLine(line);
-    EXPECT_EQ(event.kind, MonitorEvent::Other) << line;
-    EXPECT_EQ(event.text, line);
-  }
-}
-
 TEST(Durations, MinutesAndHours) {
   EXPECT_EQ(FormatDuration(0), "0:00");
   EXPECT_EQ(FormatDuration(-3), "0:00");
@@ -67,22 +24,23 @@ struct Script {
   Progress progress;
   Script(bool terminal, bool quiet, int clusters, int permutations)
       : progress(out, terminal, quiet, clusters, permutations, [this] { return now; }) {}
-  void At(double time, const std::string& line) {
-    now = time;
-    progress.Handle(ParseMonitorLine(line));
-  }
+  // The run's events at the given times.
+  void Pass(double time, int i) { At(time), progress.PassStarted(i); }
+  void DataShaved(double time, int i, int K) { At(time), progress.DataShaved(i, K); }
+  void Copy(double time, int b, int B) { At(time), progress.CopyShaved(b, B); }
+  void Chosen(double time, int i) { At(time), progress.Orthogonalizing(i); }
+  void At(double time) { now = time; }
 };
 
 TEST(ProgressDisplay, PlainLinesAtQuartersOfTheCopies) {
   Script s(false, false, 1, 8);
-  s.At(0, "ZR_MONITOR_EXTRACT_CLUSTER 1");
-  s.At(1, "ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE");
-  s.At(9, "ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE 1 1");
+  s.Pass(0, 1);
+  s.At(1);
+  s.DataShaved(9, 1, 1);
   for (int b = 1; b <= 8; ++b) {
-    s.At(9.0 * b - 1, "ZR_MONITOR_RANDOMIZE_MATRIX");
-    s.At(9.0 * b, "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE " + std::to_string(b) + " 8");
+    s.Copy(9.0 * b, b, 8);
   }
-  s.At(81, "ZR_MONITOR_ORTHOGONALIZE_MATRIX 1");
+  s.Chosen(81, 1);
   EXPECT_EQ(s.out.str(),
             "cluster 1 of 1: shaving the data (0%, 0:00 elapsed)\n"
             "cluster 1 of 1: permuted copy 2 of 8 (22%, 0:18 elapsed, about 1:03 left)\n"
@@ -95,19 +53,15 @@ TEST(ProgressDisplay, PlainLinesAtQuartersOfTheCopies) {
 
 TEST(ProgressDisplay, ClustersAndEarlyStop) {
   Script s(false, false, 3, 1);
-  s.At(0, "ZR_MONITOR_EXTRACT_CLUSTER 1");
-  s.At(2, "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 1 1");
-  s.At(4, "ZR_MONITOR_ORTHOGONALIZE_MATRIX 1");
+  s.Pass(0, 1);
+  s.Copy(2, 1, 1);
+  s.Chosen(4, 1);
   EXPECT_EQ(s.progress.ClustersStarted(), 1);
-  s.At(4, "ZR_MONITOR_EXTRACT_CLUSTER 2");
+  s.Pass(4, 2);
   EXPECT_NEAR(s.progress.Fraction(), 1.0 / 3.0, 1e-12);
-  s.At(6, "ZR_MONITOR_ORTHOGONALIZE_MATRIX 2");
-  s.At(6, "ZR_MONITOR_ERR_NO_CLUSTERS_LEFT");
-  EXPECT_TRUE(s.progress.StoppedEarly());
+  s.Chosen(6, 2);
+  s.progress.StoppedEarly(2, 3);
   EXPECT_EQ(s.progress.ClustersStarted(), 2);
-  // The library's own two lines on standard error become the one line that says so.
-  s.progress.Message("No clusters left to extract...");
-  s.progress.Message("\tExtracted 2 of requested 3");
   EXPECT_TRUE(s.progress.Messages().empty());
   EXPECT_EQ(s.out.str(),
             "cluster 1 of 3: shaving the data (0%, 0:00 elapsed)\n"
@@ -120,19 +74,19 @@ TEST(ProgressDisplay, ClustersAndEarlyStop) {
 
 TEST(ProgressDisplay, LiveBarOnATerminal) {
   Script s(true, false, 2, 4);
-  s.At(0, "ZR_MONITOR_EXTRACT_CLUSTER 1");
+  s.Pass(0, 1);
   EXPECT_EQ(s.out.str(), "\r\x1b[K[....................] cluster 1/2, shaving the data, 0%, 0:00 elapsed");
   s.out.str("");
   // No redraw that changes nothing, and none within 0.1 s; the next tick catches up.
-  s.At(0, "ZR_MONITOR_SHAVE_INIT_NESTED_SEQUENCE");
-  s.At(0.05, "ZR_MONITOR_ESTIMATE_OPT_CLUSTER_SIZE 1 2");
+  s.At(0);
+  s.DataShaved(0.05, 1, 2);
   EXPECT_EQ(s.out.str(), "");
   s.now = 0.2;
   s.progress.Tick();
   EXPECT_EQ(s.out.str(),
             "\r\x1b[K[##..................] cluster 1/2, shaving the data, 10%, 0:00 elapsed, about 0:02 left");
   s.out.str("");
-  s.At(10, "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 4 4");  // 4 of 10 units
+  s.Copy(10, 4, 4);  // 4 of 10 units
   EXPECT_EQ(s.out.str(),
             "\r\x1b[K[########............] cluster 1/2, copy 4/4, 40%, 0:10 elapsed, about 0:15 left");
   s.out.str("");
@@ -151,20 +105,20 @@ TEST(ProgressDisplay, LiveBarOnATerminal) {
   EXPECT_EQ(s.out.str(), "\r\x1b[K");
 }
 
-TEST(ProgressDisplay, QuietShowsOnlyMessages) {
+// Quiet hides the progress, never the messages nor an early stop.
+TEST(ProgressDisplay, QuietShowsOnlyMessagesAndTheEarlyStop) {
   for (bool terminal : {false, true}) {
     Script s(terminal, true, 2, 4);
-    s.At(0, "ZR_MONITOR_EXTRACT_CLUSTER 1");
-    s.At(1, "ZR_MONITOR_SHAVE_RAND_NESTED_SEQUENCE 4 4");
-    s.At(2, "ZR_MONITOR_ORTHOGONALIZE_MATRIX 1");
+    s.Pass(0, 1);
+    s.Copy(1, 4, 4);
+    s.Chosen(2, 1);
     s.progress.Tick();
     s.progress.Finish();
     EXPECT_EQ(s.out.str(), "");
-    s.progress.Message("No clusters left to extract...");
-    s.progress.Message("\tExtracted 1 of requested 2");
-    EXPECT_EQ(s.out.str(), "");
     s.progress.Message("warning\n");
     EXPECT_EQ(s.out.str(), "warning\n");
+    s.progress.StoppedEarly(1, 2);
+    EXPECT_EQ(s.out.str(), "warning\nNo clusters left to extract: extracted 1 of requested 2\n");
     EXPECT_EQ(s.progress.Messages(), std::vector<std::string>{"warning\n"});
   }
 }

@@ -78,7 +78,7 @@ TEST(OutputDirectory, ChangeAfterFirstUseHasNoEffect) {
   ChildResult r = WithOutput(first.path().c_str(), [&] {
     OutputDirectory();
     setenv("TVOUTPUT", second.path().c_str(), 1);
-    WriteEigenFile(1, 2.5);
+    WriteEigenFile(OutputDirectory(), 1, 2.5);
   });
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(ReadFile(first.File("eigen00001.txt")), "2.500000\n");
@@ -148,13 +148,13 @@ TEST(Writers, OrigMatrixAndPerClusterFilesHaveExactBytes) {
   ChildResult r = WithOutput(dir.path().c_str(), [] {
     DMatrix m = dmatrix(0, 1, 0, 2);
     m[0][0] = 0.5, m[0][1] = -1e-7, m[0][2] = 123456789.0, m[1][1] = -0.0;
-    WriteOrigMatrix(RowsOf(m), 2, 3);
-    WriteGapFile(1, Steps({10, 9}, {-0.0, 0.1234567}));
-    WriteVarianceFile(1, Steps({10, 9}, {}, {90, 80.5}, {1, 2}, {3, 4}, {5, 6}, {-7, 1e6}));
-    WriteEigenFile(1, 3.14159265);
-    WritePcFile(1, {0.5, -0.5, 1e-9});
-    WriteGapFile(2, Steps({10}, {1}));
-    WriteGapFile(2, Steps({10}, {1}));  // a second run in the same process appends
+    WriteOrigMatrix(OutputDirectory(), RowsOf(m), 2, 3);
+    WriteGapFile(OutputDirectory(), 1, Steps({10, 9}, {-0.0, 0.1234567}));
+    WriteVarianceFile(OutputDirectory(), 1, Steps({10, 9}, {}, {90, 80.5}, {1, 2}, {3, 4}, {5, 6}, {-7, 1e6}));
+    WriteEigenFile(OutputDirectory(), 1, 3.14159265);
+    WritePcFile(OutputDirectory(), 1, {0.5, -0.5, 1e-9});
+    WriteGapFile(OutputDirectory(), 2, Steps({10}, {1}));
+    WriteGapFile(OutputDirectory(), 2, Steps({10}, {1}));  // a second run in the same process appends
   });
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.err, "");
@@ -172,7 +172,7 @@ TEST(Writers, OrigMatrixAndPerClusterFilesHaveExactBytes) {
   mkdir(dir.File("blocked").c_str(), 0700);
   mkdir(dir.File("blocked/origmatrix.txt").c_str(), 0700);
   r = WithOutput(dir.File("blocked").c_str(), [] {
-    std::printf("%s", ErrorMessage([] { WriteOrigMatrix(RowsOf(DMatrix{}), 0, 0); }).c_str());
+    std::printf("%s", ErrorMessage([] { WriteOrigMatrix(OutputDirectory(), RowsOf(DMatrix{}), 0, 0); }).c_str());
   });
   EXPECT_EQ(r.out, "RuzoVavav(\"" + dir.File("blocked") + "/origmatrix.txt\"): Is a directory\n");
 }
@@ -183,13 +183,13 @@ TEST(IndexLists, BlockedFileIsSkippedAndListStaysUntruncatedUntilAWriteSucceeds)
   mkdir(dir.File("gap00001.txt").c_str(), 0700);
   mkdir(dir.File("elabels.txt").c_str(), 0700);
   ChildResult r = WithOutput(dir.path().c_str(), [&] {
-    WriteGapFile(1, Steps({1}, {1}));
+    WriteGapFile(OutputDirectory(), 1, Steps({1}, {1}));
     std::fprintf(stderr, "[glabels: %s]", ReadFile(dir.File("glabels.txt")).c_str());
-    WriteGapFile(2, Steps({1}, {1}));
-    WriteEigenFile(1, 1.0);
+    WriteGapFile(OutputDirectory(), 2, Steps({1}, {1}));
+    WriteEigenFile(OutputDirectory(), 1, 1.0);
     rmdir(dir.File("elabels.txt").c_str());
     dir.Write("elabels.txt", "stale\n");
-    WriteEigenFile(2, 2.0);
+    WriteEigenFile(OutputDirectory(), 2, 2.0);
   });
   EXPECT_EQ(r.exitStatus, 0);
   EXPECT_EQ(r.err, dir.File("gap00001.txt") + ": Is a directory\n[glabels: stale\n]" + dir.File("elabels.txt") +

@@ -1,0 +1,226 @@
+// "tarvok run": read the table and classes, run the analysis in this
+// process through the core, and present its record.
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <sstream>
+
+#include "base/ThreadCount.h"
+#include "cli/Cli.h"
+#include "exports/FromAnalysis.h"
+#include "present/Exports.h"
+#include "present/Report.h"
+#include "present/Summary.h"
+#include "run/AtomicFile.h"
+#include "run/RunDirectory.h"
+#include "tables/ClassFile.h"
+
+namespace {
+
+bool StderrIsTerminal() {
+  const char* term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) == 1 && !(term != nullptr && std::string(term) == "dumb");
+}
+
+double SteadySeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// What the analysis will be told about the run, for the summary and report.
+RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleClasses& classes,
+                    const std::vector<std::string>& warnings) {
+  RunInfo info;
+  info.table = options.table;
+  info.genes = table.genes;
+  info.samples = table.samples;
+  const AnalysisParameters& p = options.analysis;
+  info.clusters = p.clusters;
+  info.shave = p.shave;
+  info.permutations = p.permutations;
+  info.tolerance = p.tolerance;
+  info.supervise = p.supervise;
+  if (p.supervise > 0) info.classesFile = classes.source;
+  info.classes = classes.classes;
+  // The word of each sample's class, for legends and exports; integer
+  // classes have no words and are named by SampleClassNames.
+  if (!classes.names.empty()) {
+    for (int c : classes.classes) info.classNames.push_back(ClassName(classes, c));
+  }
+  info.sampleLabels = table.sampleLabels;
+  info.missingPolicy = MissingPolicyWord(options.missing);
+  info.missingCells = table.missingCells;
+  info.droppedGenes = table.droppedGenes;
+  info.droppedSamples = table.droppedSamples;
+  info.imputedCells = table.imputedCells;
+  info.warnings = warnings;
+  return info;
+}
+
+// The table, its classes and the warnings of reading them; false after
+// saying why they cannot be used.
+bool ReadInputs(const RunOptions& options, Table& table, SampleClasses& classes,
+                std::vector<std::string>& warnings) {
+  std::vector<std::string> notes;
+  std::string reading = options.table;  // the file being read, for messages
+  try {
+    table = ReadTable(options.table, TableReadOptions(options));
+    CheckVariance(table);
+    if (!options.classes.empty()) {
+      reading = options.classes;
+      classes = ReadClassFile(options.classes, notes);
+    } else if (!options.classesFrom.empty()) {
+      reading = fmt::format("{} (--classes-from \"{}\")", options.table, options.classesFrom);
+      classes = ClassesFromWords(table.sampleClasses, notes);
+      classes.source = reading;
+    }
+    // Classes are checked for every run: supervised runs need them, and
+    // unsupervised runs colour the report with them.
+    if (!classes.classes.empty()) CheckClasses(classes, table.samples, options.analysis.supervise > 0);
+  } catch (const TableError& error) {
+    Complain(fmt::format("{}: {}", reading, error.what()));
+    return false;
+  }
+  for (const std::string& note : table.notes) warnings.push_back(fmt::format("{}: {}", options.table, note));
+  for (const std::string& note : notes) warnings.push_back(fmt::format("{}: {}", classes.source, note));
+  for (const std::string& warning : warnings) Complain(warning);
+  return true;
+}
+
+// Presents what the run finished: the summary table on standard output,
+// summary.tsv, summary.json, the exports, the figure files and report.html
+// in the output directory, all from the core's record. A run that did not
+// finish (info.incomplete set) presents the clusters it completed, if any.
+// Returns false when the results could not be presented, after saying why.
+bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOutcome& outcome,
+                    const PresentationOptions& presentation, const Table& table) {
+  if (!outcome.analysis || (!info.incomplete.empty() && outcome.clusters.empty())) return true;
+  try {
+    const std::vector<std::string> genes = GeneLabelsOf(table), samples = SampleLabelsOf(table);
+    RunResults results = RunResultsOf(*outcome.analysis, outcome.clusters, genes, samples);
+    std::vector<std::string> classNames = SampleClassNames(info);
+    if (classNames.size() != samples.size()) classNames.clear();
+    const tarvok::exports::ExportRecord record =
+        tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), genes, samples, classNames);
+    std::ostringstream text;
+    PrintSummary(results, text);
+    WriteSummaryFiles(results, info, outDir);
+    text << "\nReport: " << WritePresentation(results, info, outDir, presentation, record) << '\n';
+    std::string failure = WriteStandardOutput(text.str());
+    if (!failure.empty()) {
+      Complain(fmt::format("cannot write to standard output: {}", failure));
+      return false;
+    }
+  } catch (const std::exception& error) {
+    Complain(fmt::format("{}, but its results could not be presented: {}",
+                         info.incomplete.empty() ? "the analysis finished" : "the analysis stopped", error.what()));
+    return false;
+  }
+  return true;
+}
+
+// Says how the run ended and presents what it produced: every cluster of a
+// finished run; the finished clusters of a failed or interrupted one, marked
+// incomplete. Returns the exit status.
+int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir,
+             const PresentationOptions& presentation, const Table& table) {
+  const int finished = static_cast<int>(outcome.clusters.size());
+  switch (outcome.status) {
+    case RunOutcome::Interrupted: {
+      const int signal = outcome.signal == SIGTERM ? SIGTERM : SIGINT;
+      std::string during = outcome.clustersStarted > 0
+                               ? fmt::format("during cluster {} of {} ({} finished)", finished + 1,
+                                             info.clusters, finished)
+                               : std::string("before the first cluster");
+      info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
+      PresentResults(info, outDir.Path(), outcome, presentation, table);
+      Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
+                           outDir.CountResultFiles(), outDir.Path()));
+      return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
+    }
+    case RunOutcome::Failed: {
+      Complain(fmt::format("analysis failed: {}", outcome.message));
+      std::string meaning = ExplainFailure(outcome.message);
+      if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
+      info.incomplete = "the analysis failed: " + outcome.message;
+      PresentResults(info, outDir.Path(), outcome, presentation, table);
+      return kExitAnalysisFailed;
+    }
+    case RunOutcome::Finished:
+      break;
+  }
+  return PresentResults(info, outDir.Path(), outcome, presentation, table) ? kExitSuccess : kExitAnalysisFailed;
+}
+
+// The usage errors no single option shows; "" when there is none.
+std::string UsageProblem(const RunOptions& options) {
+  int threads = 0;
+  if (options.threads == 0 && tarvok::ThreadCountFromEnvironment(&threads) == 0) {
+    return fmt::format("TARVOK_THREADS is \"{}\"; it must be a whole number from 1 to {} (or use --threads)",
+                       std::getenv("TARVOK_THREADS"), tarvok::kMaxThreads);
+  }
+  if (!options.classes.empty() && !options.classesFrom.empty()) {
+    return "give the classes either with --classes FILE or with --classes-from NAME, not both";
+  }
+  if (options.analysis.supervise > 0 && options.classes.empty() && options.classesFrom.empty()) {
+    return "--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample";
+  }
+  return "";
+}
+
+}  // namespace
+
+int RunCommand(const RunOptions& options) {
+  const std::string problem = UsageProblem(options);
+  if (!problem.empty()) {
+    Complain(problem);
+    return kExitUsage;
+  }
+  Table table;
+  SampleClasses classes;
+  std::vector<std::string> warnings;
+  if (!ReadInputs(options, table, classes, warnings)) return kExitUsage;
+
+  AnalysisJob job;
+  job.table = &table;
+  job.parameters = options.analysis;
+  job.dumpMatrix = options.dumpMatrix;
+  job.threads = options.threads;
+  std::unique_ptr<RunDirectory> outDir;
+  try {
+    outDir = std::make_unique<RunDirectory>(
+        options.out.empty() ? DefaultOutputDirectory(options.table) : options.out, options.force);
+    job.outDir = outDir->Path();
+    job.generateLabels = WriteLabelFiles(table, job.outDir);
+    if (options.analysis.supervise > 0) {
+      job.classes = classes.classes;
+      WriteClassFile(classes.classes, job.outDir + "/classes.txt");
+    }
+  } catch (const std::exception& error) {
+    Complain(error.what());
+    return kExitUsage;
+  }
+
+  Progress progress(std::cerr, StderrIsTerminal(), options.quiet, options.analysis.clusters,
+                    options.analysis.permutations, SteadySeconds);
+  RunOutcome outcome;
+  try {
+    outcome = RunAnalysis(job, progress, options.runner);
+  } catch (const std::exception& error) {
+    progress.Finish();
+    Complain(fmt::format("cannot start the analysis: {}", error.what()));
+    return kExitAnalysisFailed;
+  }
+  const bool stoppedEarly =
+      outcome.status == RunOutcome::Finished && outcome.stopReason != tarvok::StopReason::Completed;
+  if (stoppedEarly) progress.StoppedEarly(static_cast<int>(outcome.clusters.size()), options.analysis.clusters);
+  progress.Finish();
+  for (const std::string& message : progress.Messages()) warnings.push_back(message);
+  RunInfo info = MakeRunInfo(options, table, classes, warnings);
+  info.stoppedEarly = stoppedEarly;
+  return Conclude(outcome, info, *outDir, options.presentation, table);
+}

@@ -1,0 +1,51 @@
+#include "present/RunRecord.h"
+
+#include "exports/Exports.h"
+
+RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
+                        const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels) {
+  RunResults r;
+  r.samples = analysis.Samples();
+  r.sampleLabels = sampleLabels;
+  int number = 0;
+  for (const tarvok::ClusterRecord& record : clusters) {
+    ClusterResult c;
+    c.number = ++number;
+    c.chosenStep = record.chosenStep + 1;
+    c.size = record.size;
+    c.eigenvalue = record.eigenvalue;
+    c.r2 = record.r2[record.chosenStep];
+    c.gap = record.gap[record.chosenStep];
+    c.component = record.component;
+    c.sizes = record.sizes;
+    c.gapCurve = record.gap;
+    c.r2Curve = record.r2;
+    c.meanPermutedR2 = record.meanPermutedR2;
+    c.between = record.between;
+    c.total = record.total;
+    c.within = record.within;
+    for (int gene : record.genes) {
+      c.geneLabels.push_back(geneLabels[static_cast<size_t>(gene)]);
+      const double* row = analysis.CentredRow(gene);
+      c.data.emplace_back(row, row + r.samples);
+    }
+    c.scores = record.scores;
+    r.clusters.push_back(std::move(c));
+  }
+  return r;
+}
+
+std::vector<double> GeneScores(const ClusterResult& c) {
+  if (!c.scores.empty()) return c.scores;
+  std::vector<double> scores;
+  for (const std::vector<double>& row : c.data) {
+    scores.push_back(tarvok::exports::Projection(row, c.component));
+  }
+  return scores;
+}
+
+std::vector<int> GeneSigns(const ClusterResult& c) {
+  std::vector<int> signs;
+  for (double score : GeneScores(c)) signs.push_back(score > 0.0 ? 1 : -1);
+  return signs;
+}
