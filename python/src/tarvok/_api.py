@@ -305,8 +305,7 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
             raise TypeError("annotate=True needs an AnnData object as X")
         result = shave(X, classes, layer=layer, **self.get_params())
         names = result.sample_names
-        for name in ("feature_names_in_", "_kept_samples"):
-            self.__dict__.pop(name, None)
+        self.__dict__.pop("feature_names_in_", None)  # from an earlier fit
         if names is not None and len(names) and all(isinstance(n, str) for n in names):
             self.feature_names_in_ = np.asarray(names, dtype=object)
         self.result_ = result
