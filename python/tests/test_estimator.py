@@ -180,10 +180,10 @@ def test_plots_number_clusters_from_1_and_keep_legends_off_the_data(blocks):
     assert len(axes[0, 1].lines) == 3
     heatmap = plotting.plot_heatmap(model, blocks, classes=classes, ax=axes[1, 0])
     assert heatmap.images[0].get_array().shape == (model.clusters_[0].size, 8)
-    strip = [a for a in figure.axes if a.images and a.images[0].get_array().shape == (1, 8)]
+    strip = [a for a in heatmap.child_axes if a.images and a.images[0].get_array().shape == (1, 8)]
     assert len(strip) == 1 and strip[0].images[0].get_array().tolist() == [[0] * 4 + [1] * 4]
     assert [t.get_text() for t in strip[0].get_legend().get_texts()] == ["ALL", "AML"]
-    assert any(a.get_ylabel() == "centred expression" for a in figure.axes)  # the colour key
+    assert any(a.get_ylabel() == "centred expression" for a in heatmap.child_axes)  # the colour key
     plotting.plot_component(model, classes=classes, ax=axes[1, 1])
     dots = axes[1, 1].collections
     assert [len(c.get_offsets()) for c in dots] == [4, 4]

@@ -123,22 +123,21 @@ def plot_heatmap(result: Any, X: Any, cluster: int = 1, classes: Any = None, ax:
     Returns
     -------
     matplotlib.axes.Axes
-        The heatmap's axes; the key and the strip are axes beside it.
+        The heatmap's axes; the key and the strip are inset axes of it.
     """
     from matplotlib.colors import ListedColormap
     from matplotlib.patches import Patch
-    from mpl_toolkits.axes_grid1 import make_axes_locatable
 
     chosen = _cluster(result, cluster)
     values, _, samples, _ = raw_values(X, layer)
     block = np.asarray(values, dtype=np.float64)[chosen.gene_indices]
     block = block - np.nanmean(block, axis=1, keepdims=True)
     ax = _axes(ax)
-    divider = make_axes_locatable(ax)
     limit = float(np.nanmax(np.abs(block))) if np.isfinite(block).any() else 0.0
     limit = limit or 1.0
     image = ax.imshow(block, aspect="auto", cmap="RdBu_r", vmin=-limit, vmax=limit, interpolation="nearest")
-    key = divider.append_axes("right", size="4%", pad=0.1)
+    # The key and the strip are insets of the heatmap's axes, so that a layout engine keeps them with it.
+    key = ax.inset_axes([1.02, 0.0, 0.03, 1.0])
     ax.figure.colorbar(image, cax=key, label="centred expression")
     ax.set_xlabel("samples")
     ax.set_ylabel(f"{chosen.size} genes")
@@ -148,16 +147,16 @@ def plot_heatmap(result: Any, X: Any, cluster: int = 1, classes: Any = None, ax:
     if classes is not None:
         names, codes = _classes(classes, block.shape[1], X, samples)
         colours = _class_colours(len(names))
-        strip = divider.append_axes("top", size="6%", pad=0.05, sharex=ax)
+        strip = ax.inset_axes([0.0, 1.01, 1.0, 0.05], sharex=ax)
         strip.imshow(codes[np.newaxis, :], aspect="auto", cmap=ListedColormap(colours), vmin=-0.5,
                      vmax=len(names) - 0.5, interpolation="nearest")
         strip.set_yticks([0], ["class"], fontsize="small")
         strip.tick_params(axis="x", bottom=False, labelbottom=False)
         strip.legend(handles=[Patch(color=colours[i], label=str(name)) for i, name in enumerate(names)],
-                     loc="lower left", bbox_to_anchor=(0.0, 1.05), borderaxespad=0.0, fontsize="small",
+                     loc="lower right", bbox_to_anchor=(1.0, 1.05), borderaxespad=0.0, fontsize="small",
                      ncol=min(len(names), 6), frameon=False)
         title_axes = strip
-    title_axes.set_title(f"cluster {cluster}", pad=24 if classes is not None else 6)
+    title_axes.set_title(f"cluster {cluster}", loc="left" if classes is not None else "center")
     return ax
 
 
