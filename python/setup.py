@@ -25,11 +25,13 @@ def core_files(pattern):
 
 
 core_sources = core_files("*.cpp")
+VERSION = (ROOT / "VERSION").read_text(encoding="ascii").strip()  # the project's one version number
 
 # Several compilers at once only when asked (TARVOK_BUILD_JOBS=N).
 ParallelCompile("TARVOK_BUILD_JOBS", default=1).install()
 
 setup(
+    version=VERSION,
     ext_modules=[
         Pybind11Extension(
             "tarvok._core",
@@ -37,6 +39,7 @@ setup(
             include_dirs=[str(ROOT)],
             depends=core_files("*.h"),  # a changed header rebuilds the module
             cxx_std=17,
+            define_macros=[("TARVOK_VERSION", f'"{VERSION}"')],
             extra_compile_args=["-O3", "-ffp-contract=off", "-fno-fast-math"],
             extra_link_args=["-pthread"],
         )

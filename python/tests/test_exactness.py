@@ -197,3 +197,23 @@ def test_exports_equal_the_export_library_and_the_program(case, golub, golub_cla
     want_head, want_labels, want_values = gct_cells(tmp_path / "program" / "clusters.gct")
     assert (head, labels) == (want_head, want_labels)
     assert np.allclose(values, want_values, rtol=0, atol=6e-7)  # six decimals
+
+
+def test_the_program_and_the_package_share_seeds_and_version(golub, tmp_path):
+    """tarvok run --seed N and random_state=N start the same generator state; one version number."""
+    cli = library("TARVOK_CLI")
+    version = subprocess.run([cli, "--version"], capture_output=True, text=True)
+    assert version.returncode == 0 and tarvok.__version__ in version.stdout.split(), version.stdout + version.stderr
+    matrix = np.ascontiguousarray(golub.to_numpy()[:400])
+    table = tmp_path / "table.tsv"
+    table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in matrix.tolist()))
+    for seed in (7, 4294967295):
+        out = tmp_path / f"seed{seed}"
+        run = subprocess.run([cli, "run", str(table), "--header", "no", "--row-names", "no", "--quiet",
+                              "--clusters", "2", "--permutations", "4", "--seed", str(seed), "--out", str(out)],
+                             capture_output=True, text=True, timeout=1800)
+        assert run.returncode == 0, run.stderr
+        result = tarvok.shave(matrix, n_clusters=2, n_permutations=4, random_state=seed, n_jobs=2)
+        result.write_exports(tmp_path / f"package{seed}")
+        for name in ["clusters.gmt", "clusters.kgg"]:
+            assert (tmp_path / f"package{seed}" / name).read_bytes() == (out / name).read_bytes(), (seed, name)

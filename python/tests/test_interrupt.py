@@ -15,30 +15,51 @@ def thread_count():
     return len(list(Path("/proc/self/task").iterdir()))
 
 
-def signal_soon(signum, delay=0.5):
-    timer = threading.Timer(delay, os.kill, (os.getpid(), signum))
-    timer.start()
-    return timer
+def signal_while_shaving(monkeypatch, signum):
+    """Sends signum from another thread once the run has shaved its first permuted copy, so
+    that it arrives while the core runs (the run needs progress=True)."""
+    shaving = threading.Event()
+
+    class Reporter:
+        def __init__(self, *args):
+            pass
+
+        def __call__(self, event, a, b):
+            if event == "copy":
+                shaving.set()
+
+        def close(self):
+            pass
+
+    monkeypatch.setattr(tarvok._api, "Progress", Reporter)
+
+    def send():
+        shaving.wait()
+        os.kill(os.getpid(), signum)
+
+    sender = threading.Thread(target=send, daemon=True)
+    sender.start()
+    return sender
 
 
-def test_ctrl_c_raises_keyboard_interrupt_and_joins_the_workers(golub):
+def test_ctrl_c_raises_keyboard_interrupt_and_joins_the_workers(golub, monkeypatch):
     tarvok.shave(golub, n_clusters=1, n_permutations=2, n_jobs=2)  # any lasting threads start here
     before = thread_count()
     # Python's own Ctrl-C handler, also where the test runs with SIGINT
     # ignored (started in the background by a non-interactive shell).
     previous = signal.signal(signal.SIGINT, signal.default_int_handler)
     try:
-        timer = signal_soon(signal.SIGINT)
+        sender = signal_while_shaving(monkeypatch, signal.SIGINT)
         with pytest.raises(KeyboardInterrupt):
-            tarvok.shave(golub, **LONG)
-        timer.join()
+            tarvok.shave(golub, progress=True, **LONG)
+        sender.join()
     finally:
         signal.signal(signal.SIGINT, previous)
     assert thread_count() == before
     assert tarvok.shave(golub, n_clusters=1, n_permutations=2).n_clusters_found == 1  # usable again
 
 
-def test_a_handler_s_own_exception_comes_through(golub):
+def test_a_handler_s_own_exception_comes_through(golub, monkeypatch):
     class Stop(Exception):
         pass
 
@@ -47,9 +68,9 @@ def test_a_handler_s_own_exception_comes_through(golub):
 
     previous = signal.signal(signal.SIGUSR1, handler)
     try:
-        timer = signal_soon(signal.SIGUSR1)
+        sender = signal_while_shaving(monkeypatch, signal.SIGUSR1)
         with pytest.raises(Stop, match="stopped by SIGUSR1"):
-            tarvok.GeneShaving(**LONG).fit(golub)
-        timer.join()
+            tarvok.GeneShaving(progress=True, **LONG).fit(golub)
+        sender.join()
     finally:
         signal.signal(signal.SIGUSR1, previous)

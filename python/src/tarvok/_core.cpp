@@ -17,6 +17,7 @@
 #include <pybind11/pybind11.h>
 #include <pybind11/stl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <limits>
 #include <memory>
@@ -26,6 +27,7 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Rules.h"
 #include "exports/Exports.h"
 #include "exports/FromAnalysis.h"
 
@@ -83,18 +85,6 @@ py::array_t<T> ToArray(const std::vector<T>& values) {
   return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
 }
 
-const char* StopReasonName(tarvok::StopReason reason) {
-  switch (reason) {
-    case tarvok::StopReason::Completed:
-      return "completed";
-    case tarvok::StopReason::NoClustersLeft:
-      return "no_clusters_left";
-    case tarvok::StopReason::VarianceExhausted:
-      return "variance_exhausted";
-  }
-  return "completed";
-}
-
 py::dict ToPython(const tarvok::AnalysisResult& result) {
   py::list clusters;
   for (const tarvok::ClusterRecord& record : result.clusters) {
@@ -118,7 +108,7 @@ py::dict ToPython(const tarvok::AnalysisResult& result) {
   out["genes"] = result.genes;
   out["samples"] = result.samples;
   out["clusters"] = std::move(clusters);
-  out["stop_reason"] = StopReasonName(result.stopReason);
+  out["stop_reason"] = tarvok::StopReasonName(result.stopReason);
   return out;
 }
 
@@ -201,7 +191,7 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   options.supervisionPercent = supervisionPercent;
   options.classes = std::move(classes);
   options.threads = threads;
-  options.generatorState = generatorState;  // 1: a fresh process's state, as the C face starts
+  options.generatorState = generatorState;  // -1: the calling thread's generator, continued
   if (solver == "exact") {
     options.solver = tarvok::Solver::Exact;
   } else if (solver == "fast") {
@@ -238,10 +228,158 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   return out;
 }
 
+
+// --- The shared rules (core/Rules.h), for the Python code's checks -----
+
+// A rule's failure as ValueError with the core's text.
+template <typename Rule>
+auto Ruled(Rule rule) -> decltype(rule()) {
+  try {
+    return rule();
+  } catch (const tarvok::Error& error) {
+    throw py::value_error(Trimmed(error.what()));
+  }
+}
+
+// A genes x samples matrix of doubles as the core's rules take it: a copy,
+// row-major.
+std::vector<double> Values(const py::array_t<double, py::array::c_style | py::array::forcecast>& data) {
+  if (data.ndim() != 2) throw py::type_error("data must be a 2-D float64 array (genes x samples)");
+  return std::vector<double>(data.data(), data.data() + data.size());
+}
+
+// ApplyMissingPolicy on a copy of data: the kept genes x kept samples matrix
+// and which rows and columns of data they are. The first refused value
+// raises MissingValueError (a ValueError) carrying gene, sample (from 0)
+// and infinite.
+py::dict ApplyMissing(const py::array_t<double, py::array::c_style | py::array::forcecast>& data,
+                      const std::string& word, const py::object& errorType) {
+  tarvok::MissingPolicy policy;
+  if (!tarvok::ParseMissingPolicy(word, &policy)) {
+    throw py::value_error("missing must be one of " + tarvok::MissingPolicyWords() + "; got '" + word + "'");
+  }
+  std::vector<double> values = Values(data);
+  const auto genes = static_cast<int>(data.shape(0)), samples = static_cast<int>(data.shape(1));
+  tarvok::MissingOutcome outcome;
+  try {
+    py::gil_scoped_release release;
+    outcome = tarvok::ApplyMissingPolicy(values, genes, samples, policy);
+  } catch (const tarvok::MissingValueError& error) {
+    py::object raised = errorType(Trimmed(error.what()));
+    raised.attr("gene") = error.gene;
+    raised.attr("sample") = error.sample;
+    raised.attr("infinite") = error.infinite;
+    PyErr_SetObject(errorType.ptr(), raised.ptr());
+    throw py::error_already_set();
+  }
+  py::array_t<double> kept({static_cast<py::ssize_t>(outcome.keptGenes.size()),
+                            static_cast<py::ssize_t>(outcome.keptSamples.size())});
+  std::copy(values.begin(), values.end(), kept.mutable_data());
+  py::dict out;
+  out["values"] = kept;
+  out["genes"] = ToArray(outcome.keptGenes);
+  out["samples"] = ToArray(outcome.keptSamples);
+  out["missing_cells"] = outcome.missingCells;
+  out["imputed_cells"] = outcome.imputedCells;
+  out["genes_filled"] = outcome.genesFilled;
+  out["dropped_for_missing"] = outcome.droppedForMissing;
+  out["dropped_empty"] = outcome.droppedEmpty;
+  return out;
+}
+
+// Each row of data centred as the analysis centres a gene (its mean summed
+// from 0.0 in sample order), then projected on each row of components
+// (summed from 0.0 in sample order, as the shaving scores are): the
+// genes x clusters scores on the components.
+py::array_t<double> ProjectRows(const py::array_t<double, py::array::c_style | py::array::forcecast>& data,
+                                const py::array_t<double, py::array::c_style | py::array::forcecast>& components) {
+  if (data.ndim() != 2 || components.ndim() != 2 || data.shape(1) != components.shape(1)) {
+    throw py::value_error("data and components must be 2-D with the same number of samples");
+  }
+  const py::ssize_t genes = data.shape(0), samples = data.shape(1), clusters = components.shape(0);
+  py::array_t<double> scores({genes, clusters});
+  const double* x = data.data();
+  const double* c = components.data();
+  double* out = scores.mutable_data();
+  {
+    py::gil_scoped_release release;
+    std::vector<double> row(static_cast<std::size_t>(samples));
+    for (py::ssize_t g = 0; g < genes; ++g) {
+      double sum = 0.0;
+      for (py::ssize_t s = 0; s < samples; ++s) sum += x[g * samples + s];
+      const double mean = samples > 0 ? sum / static_cast<double>(samples) : 0.0;
+      for (py::ssize_t s = 0; s < samples; ++s) row[s] = x[g * samples + s] - mean;
+      for (py::ssize_t k = 0; k < clusters; ++k) {
+        double projection = 0.0;
+        for (py::ssize_t s = 0; s < samples; ++s) projection += row[s] * c[k * samples + s];
+        out[g * clusters + k] = projection;
+      }
+    }
+  }
+  return scores;
+}
+
+void BindRules(py::module_& module) {
+  py::enum_<tarvok::Parameter>(module, "Parameter", "The analysis parameters whose ranges the core keeps.")
+      .value("clusters", tarvok::Parameter::Clusters)
+      .value("shave", tarvok::Parameter::Shave)
+      .value("permutations", tarvok::Parameter::Permutations)
+      .value("tolerance", tarvok::Parameter::Tolerance)
+      .value("supervise", tarvok::Parameter::Supervise)
+      .value("threads", tarvok::Parameter::Threads)
+      .value("seed", tarvok::Parameter::Seed);
+  module.def(
+      "range_of",
+      [](tarvok::Parameter p) {
+        const tarvok::ParameterRange& r = tarvok::RangeOf(p);
+        return py::make_tuple(r.low, r.high, r.percent);
+      },
+      py::arg("parameter"), "(low, high, percent) of a parameter, percents as whole percents.");
+  module.def("allowed_text", &tarvok::AllowedText, py::arg("parameter"), py::arg("as_fraction") = false,
+             "The allowed range in words, e.g. 'from 1 to 100000'.");
+  module.def(
+      "check_parameter",
+      [](tarvok::Parameter p, long long value, const std::string& name, bool asFraction,
+         const std::string& valueText) {
+        Ruled([&] { tarvok::CheckParameter(p, value, name, asFraction, valueText); });
+      },
+      py::arg("parameter"), py::arg("value"), py::arg("name"), py::arg("as_fraction") = false,
+      py::arg("value_text") = "", "Raises ValueError 'NAME must be ALLOWED; got VALUE' outside the range.");
+  module.def(
+      "percent_of_fraction",
+      [](tarvok::Parameter p, double fraction, const std::string& name) {
+        return Ruled([&] { return tarvok::PercentOfFraction(p, fraction, name); });
+      },
+      py::arg("parameter"), py::arg("fraction"), py::arg("name"),
+      "The whole percent of a fraction (0.1 -> 10), or ValueError with the allowed range.");
+  module.attr("DEFAULT_SEED") = tarvok::kDefaultSeed;
+  module.attr("MISSING_POLICIES") = py::make_tuple(
+      tarvok::MissingPolicyName(tarvok::MissingPolicy::Error), tarvok::MissingPolicyName(tarvok::MissingPolicy::Drop),
+      tarvok::MissingPolicyName(tarvok::MissingPolicy::RowMean));
+  module.def(
+      "is_missing_word", [](const std::string& cell) { return tarvok::IsMissingWord(cell); }, py::arg("cell"),
+      "True for a table cell that stands for a missing value (empty, NA, NaN, N/A, null).");
+  static py::exception<tarvok::MissingValueError> missingError(module, "MissingValueError", PyExc_ValueError);
+  py::object errorType = missingError;
+  module.def(
+      "apply_missing_policy",
+      [errorType](const py::array_t<double, py::array::c_style | py::array::forcecast>& data,
+                  const std::string& policy) { return ApplyMissing(data, policy, errorType); },
+      py::arg("data"), py::arg("policy"),
+      "The core's missing-value policy on a copy of a genes x samples matrix: a dict of the kept values and "
+      "the kept rows ('genes') and columns ('samples').");
+  module.def("project_rows", &ProjectRows, py::arg("data"), py::arg("components"),
+             "Each row centred and projected on each component: genes x clusters.");
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_core, module) {
   module.doc() = "The gene-shaving core, compiled in (internal; use tarvok.GeneShaving or tarvok.shave).";
+#ifdef TARVOK_VERSION
+  module.attr("VERSION") = TARVOK_VERSION;  // the repository's VERSION file, given by setup.py
+#endif
+  BindRules(module);
   py::class_<exports::ExportRecord>(module, "ExportRecord",
                                     "What the export files of one run are written from (internal).")
       .def(
@@ -260,7 +398,7 @@ PYBIND11_MODULE(_core, module) {
       .def(py::pickle(&RecordState, &RecordFromState));
   module.def("analyze", &Analyze, py::arg("data"), py::arg("clusters"), py::arg("shave_percent"),
              py::arg("permutations"), py::arg("tolerance_percent"), py::arg("supervision_percent"),
-             py::arg("classes"), py::arg("threads"), py::arg("generator_state") = 1,
+             py::arg("classes"), py::arg("threads"), py::arg("generator_state") = tarvok::kDefaultSeed,
              py::arg("progress") = py::none(), py::arg("gene_labels") = std::vector<std::string>(),
              py::arg("sample_labels") = std::vector<std::string>(), py::arg("class_names") = std::vector<std::string>(),
              py::arg("solver") = "exact",

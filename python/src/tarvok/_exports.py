@@ -48,7 +48,7 @@ class ExportMethods:
 
     def write_gct(self, path: Any) -> str:
         """Writes the clustered genes' centred values as GCT 1.3, with cluster, score and sign per gene
-        and, when the run had classes (y), each sample's class. Returns the path written.
+        and, when the run had classes, each sample's class. Returns the path written.
         """
         return self._write("gct", path)
 

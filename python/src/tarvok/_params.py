@@ -1,21 +1,26 @@
 """Checks the estimator's parameters and turns them into the core's options.
 
-The core counts in whole percents; the Python face speaks in fractions
-(``shave=0.10`` is 10 percent), so every fraction must be a whole percent.
+The ranges are the core's (``tarvok._core.range_of``), the same for every
+face, and so are the messages. The core counts in whole percents; the Python
+face speaks in fractions (``shave=0.10`` is 10 percent), so every fraction
+must be a whole percent.
 """
 from __future__ import annotations
 
-import math
 import numbers
 import os
 from dataclasses import dataclass
-from typing import Optional
+from typing import Any, Optional
 
-MISSING_POLICIES = ("error", "drop", "row-mean")
+import numpy as np
+
+from . import _core
+
+Parameter = _core.Parameter
 # How each shaving step finds its leading axis: "exact" decomposes the
 # samples x samples matrix, "fast" runs restarted Lanczos (many samples).
 SOLVERS = ("exact", "fast")
-MAX_THREADS = 1024
+_INT64 = 2**63 - 1
 
 
 @dataclass(frozen=True)
@@ -28,30 +33,25 @@ class CoreOptions:
     tolerance_percent: int
     supervision_percent: int
     threads: int
-    generator_state: int
+    generator_state: int  # -1: the calling thread's own generator
     solver: str
 
 
-def _whole_number(name: str, value: object, minimum: int, maximum: Optional[int] = None) -> int:
+def _whole_number(name: str, value: object, parameter: Any) -> int:
+    """value as an int within the core's range of parameter, else the core's message."""
     if isinstance(value, bool) or not isinstance(value, numbers.Integral):
-        raise TypeError(f"{name} must be a whole number; got {value!r}")
+        raise TypeError(f"{name} must be a whole number {_core.allowed_text(parameter)}; got {value!r}")
     number = int(value)
-    if number < minimum or (maximum is not None and number > maximum):
-        allowed = f">= {minimum}" if maximum is None else f"from {minimum} to {maximum}"
-        raise ValueError(f"{name} must be {allowed}; got {number}")
+    clamped = max(-_INT64, min(_INT64, number))  # the core's check takes 64 bits; the text shows the value
+    _core.check_parameter(parameter, clamped, name, value_text="" if clamped == number else str(number))
     return number
 
 
-def _whole_percent(name: str, value: object, low: int, high: int) -> int:
-    """A fraction such as 0.10 as the whole percent 10, within low..high percent."""
-    allowed = f"a fraction from {low / 100:g} to {high / 100:g} in whole percents (0.01 steps)"
+def _whole_percent(name: str, value: object, parameter: Any) -> int:
+    """A fraction such as 0.10 as the whole percent 10, within the core's range."""
     if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"{name} must be {allowed}; got {value!r}")
-    scaled = float(value) * 100.0
-    percent = round(scaled) if math.isfinite(scaled) else None
-    if percent is None or abs(scaled - percent) > 1e-9 * max(1.0, abs(scaled)) or not low <= percent <= high:
-        raise ValueError(f"{name} must be {allowed}; got {value!r}")
-    return int(percent)
+        raise TypeError(f"{name} must be {_core.allowed_text(parameter, True)}; got {value!r}")
+    return _core.percent_of_fraction(parameter, float(value), name)
 
 
 def available_cores() -> int:
@@ -64,27 +64,45 @@ def available_cores() -> int:
 
 def threads_for(n_jobs: Optional[int]) -> int:
     """Worker threads for n_jobs: None or -1 all cores, -2 all but one, ..."""
+    most = _core.range_of(Parameter.threads)[1]
     if n_jobs is None:
-        return min(available_cores(), MAX_THREADS)
+        return min(available_cores(), most)
     if isinstance(n_jobs, bool) or not isinstance(n_jobs, numbers.Integral) or n_jobs == 0:
-        raise ValueError(f"n_jobs must be None, a positive whole number or a negative one (-1 = all cores); got {n_jobs!r}")
+        raise ValueError(f"n_jobs must be None, a whole number {_core.allowed_text(Parameter.threads)} or a "
+                         f"negative one (-1 = all cores, -2 all but one); got {n_jobs!r}")
     if n_jobs < 0:
-        return min(max(1, available_cores() + 1 + int(n_jobs)), MAX_THREADS)
-    return _whole_number("n_jobs", n_jobs, 1, MAX_THREADS)
+        return min(max(1, available_cores() + 1 + int(n_jobs)), most)
+    return _whole_number("n_jobs", n_jobs, Parameter.threads)
+
+
+def generator_state(random_state: Any) -> int:
+    """The generator state a run starts from: a seed N is state N; None continues the
+    calling thread's generator (-1 to the core); a NumPy Generator or RandomState gives a
+    seed drawn from it, so that it advances as scikit-learn's estimators advance it."""
+    if random_state is None:
+        return -1
+    high = _core.range_of(Parameter.seed)[1]
+    if isinstance(random_state, np.random.Generator):
+        return int(random_state.integers(0, high, endpoint=True))
+    if isinstance(random_state, np.random.RandomState):
+        return int(random_state.randint(0, high + 1, dtype=np.int64))
+    if isinstance(random_state, bool) or not isinstance(random_state, numbers.Integral):
+        raise TypeError(f"random_state must be None, a whole number {_core.allowed_text(Parameter.seed)}, a "
+                        f"numpy.random.Generator or a numpy.random.RandomState; got {random_state!r}")
+    return _whole_number("random_state", random_state, Parameter.seed)
 
 
 def core_options(n_clusters: int, shave: float, n_permutations: int, tolerance: float, supervision: float,
-                 n_jobs: Optional[int], random_state: Optional[int] = 1, solver: str = "exact") -> CoreOptions:
+                 n_jobs: Optional[int], random_state: Any = _core.DEFAULT_SEED, solver: str = "exact") -> CoreOptions:
     """Checks the public parameters; raises TypeError/ValueError saying what to change."""
     return CoreOptions(
-        clusters=_whole_number("n_clusters", n_clusters, 0),
-        shave_percent=_whole_percent("shave", shave, 1, 97),
-        permutations=_whole_number("n_permutations", n_permutations, 1),
-        tolerance_percent=_whole_percent("tolerance", tolerance, 0, 100),
-        supervision_percent=_whole_percent("supervision", supervision, 0, 100),
+        clusters=_whole_number("n_clusters", n_clusters, Parameter.clusters),
+        shave_percent=_whole_percent("shave", shave, Parameter.shave),
+        permutations=_whole_number("n_permutations", n_permutations, Parameter.permutations),
+        tolerance_percent=_whole_percent("tolerance", tolerance, Parameter.tolerance),
+        supervision_percent=_whole_percent("supervision", supervision, Parameter.supervise),
         threads=threads_for(n_jobs),
-        # None: the calling thread's own generator, which each run advances (-1 to the core).
-        generator_state=-1 if random_state is None else _whole_number("random_state", random_state, 0, 2**32 - 1),
+        generator_state=generator_state(random_state),
         solver=_choice("solver", solver, SOLVERS),
     )
 
@@ -97,4 +115,5 @@ def _choice(name: str, value: object, allowed: tuple) -> str:
 
 
 def check_missing(missing: str) -> str:
-    return _choice("missing", missing, MISSING_POLICIES)
+    """One of the core's missing-value policies."""
+    return _choice("missing", missing, tuple(_core.MISSING_POLICIES))

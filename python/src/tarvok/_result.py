@@ -35,7 +35,8 @@ class Cluster:
     eigenvalue : float
         Leading eigenvalue at the chosen step.
     component : pandas.Series or numpy.ndarray
-        The chosen step's component, one value per sample.
+        The chosen step's component, one value per sample of X (NaN for a
+        sample that the missing policy left out).
     chosen_step : int
         0-based step of the chosen size in the nested sequence.
     size : int
@@ -84,11 +85,14 @@ class ShavingResult(ExportMethods):
     clusters : list of Cluster
         The clusters in the order they were extracted.
     components : pandas.DataFrame or numpy.ndarray
-        One row per cluster, one column per sample (its component).
+        One row per cluster (a DataFrame's index numbers them from 1), one
+        column per sample of X (its component); NaN for a sample that the
+        missing policy left out.
     labels : pandas.Series or numpy.ndarray of int
-        For every gene of X, the position in ``clusters`` of the first
-        cluster that holds it, or -1. Later clusters may hold genes of
-        earlier ones; ``clusters`` lists them all.
+        For every gene of X, the 0-based position in ``clusters`` of the
+        first cluster that holds it, or -1 (scikit-learn's convention: label
+        0 is cluster 1 in every name, title and file). Later clusters may
+        hold genes of earlier ones; ``clusters`` lists them all.
     n_clusters_found : int
         Clusters extracted (can be fewer than requested).
     stop_reason : str
@@ -96,13 +100,20 @@ class ShavingResult(ExportMethods):
         or "variance_exhausted".
     gene_names, sample_names : pandas.Index or None
         The names of the input's genes and samples, when it had names.
+    seed : int or None
+        The generator state the run started from (``random_state``, or the
+        seed drawn from a NumPy generator); None when the run continued the
+        thread's own generator.
+    kept_samples : numpy.ndarray of int
+        The columns of X analysed: all of them unless the missing policy
+        left out a sample missing in every gene.
 
     ``write_gmt(path)``, ``write_kgg(path)``, ``write_cdt(path)`` and
     ``write_gct(path)`` write one export file each, ``write_exports(directory)``
     all four under the ``tarvok`` program's names, through the program's own
     C++ writers. Genes and samples carry the input's names
-    (else GENE00001, ..., sample00001, ...), and the classes given as y are
-    the GCT's sample classes.
+    (else GENE00001, ..., sample00001, ...), and the classes given are the
+    GCT's sample classes.
     """
 
     clusters: List[Cluster]
@@ -112,6 +123,8 @@ class ShavingResult(ExportMethods):
     stop_reason: str
     gene_names: Optional[Any] = None
     sample_names: Optional[Any] = None
+    seed: Optional[int] = None
+    kept_samples: Optional[np.ndarray] = None
     _record: Any = field(default=None, compare=False)  # the export record kept by tarvok._core
 
     def _export_record(self) -> Any:
@@ -125,7 +138,16 @@ class ShavingResult(ExportMethods):
                 f"sizes={sizes})")
 
 
-def build_result(raw: dict, matrix: Matrix) -> ShavingResult:
+def _over_samples(values: np.ndarray, matrix: Matrix) -> np.ndarray:
+    """Values over the kept samples spread over the caller's samples, NaN for a sample left out."""
+    if len(matrix.columns) == matrix.n_samples:
+        return np.asarray(values, dtype=np.float64)
+    spread = np.full(values.shape[:-1] + (matrix.n_samples,), np.nan)
+    spread[..., matrix.columns] = values
+    return spread
+
+
+def build_result(raw: dict, matrix: Matrix, seed: Optional[int] = None) -> ShavingResult:
     """Turns the core's record into a ShavingResult over the caller's genes and samples."""
     genes, samples = matrix.gene_names, matrix.sample_names
     clusters = []
@@ -140,18 +162,20 @@ def build_result(raw: dict, matrix: Matrix) -> ShavingResult:
             gene_indices=rows,
             scores=_labelled(record["scores"], names, "score"),
             eigenvalue=float(record["eigenvalue"]),
-            component=_labelled(record["component"], samples, "component"),
+            component=_labelled(_over_samples(record["component"], matrix), samples, "component"),
             chosen_step=int(record["chosen_step"]),
             size=int(record["size"]),
             **{name: record[name] for name in ("sizes", "gap", "r2", "r2_permuted", "between", "total", "within")},
         ))
-    components = np.array([record["component"] for record in raw["clusters"]], dtype=np.float64)
-    components = components.reshape(len(clusters), matrix.values.shape[1])
+    kept = np.array([record["component"] for record in raw["clusters"]], dtype=np.float64)
+    components = _over_samples(kept.reshape(len(clusters), matrix.values.shape[1]), matrix)
     if samples is not None:
         import pandas as pd
 
-        components = pd.DataFrame(components, columns=samples)
+        components = pd.DataFrame(components, columns=samples,
+                                  index=pd.RangeIndex(1, len(clusters) + 1, name="cluster"))
     return ShavingResult(clusters=clusters, components=components,
                          labels=_labelled(labels, genes, "tarvok_cluster"),
                          n_clusters_found=len(clusters), stop_reason=str(raw["stop_reason"]),
-                         gene_names=genes, sample_names=samples, _record=raw.get("record"))
+                         gene_names=genes, sample_names=samples, seed=seed,
+                         kept_samples=matrix.columns, _record=raw.get("record"))
