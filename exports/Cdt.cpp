@@ -26,12 +26,15 @@ namespace {
 
 void AppendRow(std::string& out, const std::string& gene, const std::string& name,
                const std::vector<double>* values, int sign, size_t samples) {
-  out += Field(gene) + "\t" + Field(name) + "\t1";
+  out += Field(gene);
+  out += '\t';
+  out += Field(name);
+  out += "\t1";
   for (size_t s = 0; s < samples; ++s) {
-    out += "\t";
-    if (values != nullptr) out += ExactNumber(Aligned((*values)[s], sign));
+    out += '\t';
+    if (values != nullptr) AppendExactNumber(out, Aligned((*values)[s], sign));
   }
-  out += "\n";
+  out += '\n';
 }
 
 }  // namespace

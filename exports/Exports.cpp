@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <limits>
 #include <cstring>
 #include <filesystem>
 #include <stdexcept>
@@ -63,19 +64,71 @@ double Projection(const std::vector<double>& row, const std::vector<double>& com
   return sum;
 }
 
-std::string ExactNumber(double value) {
-  if (!std::isfinite(value)) return "";
-  // to_chars and from_chars ignore the locale: a host that sets one still
-  // gets decimal points.
+void AppendExactNumber(std::string& out, double value) {
+  if (!std::isfinite(value)) return;
+  // The shortest digits that read back as value (to_chars, which ignores the
+  // locale) are those of the first of "%.15g", "%.16g", "%.17g" that reads
+  // back: 15 significant digits are further apart than a double's spacing,
+  // so at most one lies within half a spacing of value, and where 16 or 17
+  // are needed both pick the one nearest to value. Only the layout is
+  // printf's: with P = max(15, digits), exponent X is written out when
+  // X < -4 or X >= P, else the digits stand in fixed notation.
   char text[40];
-  char* end = text;
-  for (int digits = 15; digits <= 17; ++digits) {
-    end = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
-    double back = 0.0;
-    std::from_chars(text, end, back);
-    if (back == value) break;
+  if (std::fabs(value) < std::numeric_limits<double>::min()) {
+    // Below the normal range the spacing widens and several 15-digit
+    // decimals may read back: printf's own choice, through to_chars.
+    for (int digits = 15; digits <= 17; ++digits) {
+      char* stop = std::to_chars(text, text + sizeof text, value, std::chars_format::general, digits).ptr;
+      double back = 0.0;
+      std::from_chars(text, stop, back);
+      if (back == value || digits == 17) {
+        out.append(text, stop);
+        return;
+      }
+    }
   }
-  return std::string(text, end);
+  char* end = std::to_chars(text, text + sizeof text, value, std::chars_format::scientific).ptr;
+  const char* p = text;
+  if (*p == '-') out += *p++;
+  char digits[20];
+  int count = 0;
+  for (; *p != 'e'; ++p) {
+    if (*p != '.') digits[count++] = *p;
+  }
+  int exponent = 0;
+  std::from_chars(p + 1 + (p[1] == '+'), end, exponent);
+  const int precision = count > 15 ? count : 15;
+  if (exponent < -4 || exponent >= precision) {
+    out += digits[0];
+    if (count > 1) {
+      out += '.';
+      out.append(digits + 1, static_cast<size_t>(count - 1));
+    }
+    out += exponent < 0 ? "e-" : "e+";
+    const int magnitude = exponent < 0 ? -exponent : exponent;
+    if (magnitude < 10) out += '0';
+    out += std::to_string(magnitude);
+  } else if (exponent < 0) {
+    out += "0.";
+    out.append(static_cast<size_t>(-exponent - 1), '0');
+    out.append(digits, static_cast<size_t>(count));
+  } else {
+    const int whole = exponent + 1;
+    if (count <= whole) {
+      out.append(digits, static_cast<size_t>(count));
+      out.append(static_cast<size_t>(whole - count), '0');
+    } else {
+      out.append(digits, static_cast<size_t>(whole));
+      out += '.';
+      out.append(digits + whole, static_cast<size_t>(count - whole));
+    }
+  }
+}
+
+std::string ExactNumber(double value) {
+  std::string text;
+  AppendExactNumber(text, value);
+  return text;
 }
 
 const std::vector<std::string>& ExportFileNames() {

@@ -51,6 +51,8 @@ double Projection(const std::vector<double>& row, const std::vector<double>& com
 // value as the shortest "%.15g".."%.17g" text that reads back as the same
 // double; "" for a value that is not finite (a missing value).
 std::string ExactNumber(double value);
+// ExactNumber(value) appended to out, for the writers of large tables.
+void AppendExactNumber(std::string& out, double value);
 
 // The text of each file. See the writer of each format for its layout.
 std::string GmtText(const ExportRecord& r);  // clusters.gmt

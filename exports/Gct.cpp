@@ -33,8 +33,11 @@ std::string GctText(const ExportRecord& r) {
     for (size_t j = 0; j < c.genes.size(); ++j) {
       out += Field(c.genes[j]) + "\t" + std::to_string(i + 1) + "\t" + ExactNumber(c.scores[j]) +
              (SignOf(c.scores[j]) > 0 ? "\t+1" : "\t-1");
-      for (double value : c.rows[j]) out += "\t" + ExactNumber(value);
-      out += "\n";
+      for (double value : c.rows[j]) {
+        out += '\t';
+        AppendExactNumber(out, value);
+      }
+      out += '\n';
     }
   }
   return out;

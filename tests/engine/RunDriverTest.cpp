@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <clocale>
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -167,6 +169,20 @@ TEST(RuzoVavav, FreshProcessesGiveIdenticalBytesAndASecondRunContinues) {
   EXPECT_EQ(names, DirectoryListing(second.path()));
   for (const std::string& name : names) {
     EXPECT_EQ(ReadFile(first.File(name)), ReadFile(second.File(name))) << name;
+  }
+  // A host that takes the user's German locale gets the same bytes: no
+  // number goes through the C library's locale.
+  TempDir german;
+  ChildResult g = RunInChild([&] {
+    setenv("TVOUTPUT", german.path().c_str(), 1);
+    setenv("LC_ALL", "de_DE.UTF-8", 1);
+    if (std::setlocale(LC_ALL, "") == nullptr) std::fprintf(stderr, "no de_DE.UTF-8 locale\n");
+    Call(args);
+  });
+  ASSERT_EQ(g.exitStatus, 0);
+  ASSERT_EQ(g.err.find("no de_DE.UTF-8 locale"), std::string::npos) << "localedef -i de_DE -f UTF-8 de_DE.UTF-8";
+  for (const std::string& name : names) {
+    EXPECT_EQ(ReadFile(german.File(name)), ReadFile(first.File(name))) << name;
   }
 
   // Two runs in one process: the index lists grow, the permuted copies

@@ -5,7 +5,11 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <clocale>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 #include <limits>
@@ -64,6 +68,33 @@ TEST(ExactNumber, ShortestTextThatReadsBackAsTheSameDouble) {
   for (double v : {0.1 + 0.2, 2.0 / 7.0, -123456.789e-5, 5e-324, 1.7976931348623157e308}) {
     EXPECT_EQ(std::strtod(ExactNumber(v).c_str(), nullptr), v) << ExactNumber(v);
   }
+  // The same text as the first of printf's "%.15g", "%.16g", "%.17g" that
+  // reads back (in the "C" locale the tests run in), over every magnitude,
+  // both signs, round and subnormal values, and a German locale changes none.
+  auto printfText = [](double v) {
+    char text[40];
+    for (int digits = 15; digits <= 17; ++digits) {
+      std::snprintf(text, sizeof text, "%.*g", digits, v);
+      if (std::strtod(text, nullptr) == v) break;
+    }
+    return std::string(text);
+  };
+  std::vector<double> values = {0.0, -0.0, 1.0, 10.0, 1e15, 1e16, 123456789012345680.0, 1e-4, 1e-5, 0.00012345,
+                                2.2250738585072014e-308, 4.9406564584124654e-324, 1.5e-320, 9.999999999999999e22};
+  std::uint64_t bits = 0x9E3779B97F4A7C15ULL;
+  for (int k = 0; k < 20000; ++k) {
+    bits ^= bits << 13, bits ^= bits >> 7, bits ^= bits << 17;
+    double v;
+    std::memcpy(&v, &bits, sizeof v);
+    if (std::isfinite(v)) values.push_back(v);
+    values.push_back(static_cast<double>(bits % 2000000) / 1024.0 - 900.0);
+  }
+  const char* german = std::setlocale(LC_ALL, "de_DE.UTF-8");
+  std::vector<std::string> texts;
+  for (double v : values) texts.push_back(ExactNumber(v));
+  std::setlocale(LC_ALL, "C");
+  if (german == nullptr) std::printf("(no de_DE.UTF-8 locale here: only the C locale was checked)\n");
+  for (size_t k = 0; k < values.size(); ++k) EXPECT_EQ(texts[k], printfText(values[k])) << values[k];
 }
 
 TEST(Projection, SumsRowTimesComponentAndItsSignGivesTheSide) {
