@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "base/Format.h"
+#include "core/Rules.h"
 #include "numeric/Arrays.h"
 #include "shaving/Extraction.h"
 #include "shaving/Random.h"
@@ -39,6 +40,12 @@ constexpr double kLargestMagnitude = 1e140;
 
 void CheckRange(const char* name, long long value, long long lo, long long hi, const char* allowed) {
   if (value < lo || value > hi) Reject(name, value, allowed);
+}
+
+// A parameter whose range is the faces' shared rule.
+void CheckRule(const char* name, long long value, Parameter parameter) {
+  const ParameterRange& range = RangeOf(parameter);
+  CheckRange(name, value, range.low, range.high, RangeText(parameter).c_str());
 }
 
 }  // namespace
@@ -77,11 +84,11 @@ namespace {
 double CheckOptions(const double* data, int genes, int samples, const AnalysisOptions& options) {
   const long long maxInt = 0x7fffffff;
   CheckRange("clusters", options.clusters, 0, maxInt, "0 or more");
-  CheckRange("shave percent", options.shavePercent, 1, 97, "1..97");
+  CheckRule("shave percent", options.shavePercent, Parameter::Shave);
   CheckRange("permutations", options.permutations, 1, maxInt, "1 or more");
-  CheckRange("tolerance percent", options.tolerancePercent, 0, 100, "0..100");
-  CheckRange("supervision percent", options.supervisionPercent, 0, 100, "0..100");
-  CheckRange("threads", options.threads, 1, 1024, "1..1024");
+  CheckRule("tolerance percent", options.tolerancePercent, Parameter::Tolerance);
+  CheckRule("supervision percent", options.supervisionPercent, Parameter::Supervise);
+  CheckRule("threads", options.threads, Parameter::Threads);
   CheckRange("genes", genes, 2, maxInt, "2 or more");
   CheckRange("samples", samples, 2, maxInt, "2 or more");
   CheckRange("generator state", options.generatorState, -1, 0xffffffffLL, "-1 or 0..4294967295");

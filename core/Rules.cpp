@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/ThreadCount.h"
+
 namespace tarvok {
 
 namespace {
@@ -10,7 +12,7 @@ namespace {
 // Indexed by Parameter.
 constexpr ParameterRange kRanges[] = {
     {"clusters", 1, 100000, false},    {"shave", 1, 97, true},     {"permutations", 1, 1000000, false},
-    {"tolerance", 0, 100, true},       {"supervise", 0, 100, true}, {"threads", 1, 1024, false},
+    {"tolerance", 0, 100, true},       {"supervise", 0, 100, true}, {"threads", 1, kMaxThreads, false},
     {"seed", 0, 4294967295LL, false},
 };
 
@@ -47,6 +49,11 @@ std::string AllowedText(Parameter parameter, bool asFraction) {
     return "a fraction from " + Fraction(r.low) + " to " + Fraction(r.high) + " (in steps of 0.01)";
   }
   return "from " + std::to_string(r.low) + " to " + std::to_string(r.high) + (r.percent ? " percent" : "");
+}
+
+std::string RangeText(Parameter parameter) {
+  const ParameterRange& r = RangeOf(parameter);
+  return std::to_string(r.low) + ".." + std::to_string(r.high);
 }
 
 void CheckParameter(Parameter parameter, long long value, const std::string& name, bool asFraction,

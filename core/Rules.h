@@ -34,6 +34,9 @@ const ParameterRange& RangeOf(Parameter parameter);
 // (in steps of 0.01)".
 std::string AllowedText(Parameter parameter, bool asFraction = false);
 
+// "1..97": the range as the C face and the core's own checks write it.
+std::string RangeText(Parameter parameter);
+
 // Throws Error "NAME must be ALLOWED; got VALUE" (no trailing newline) when
 // value lies outside the range. name is the face's own spelling of the
 // parameter ("--shave", "n_clusters"); valueText, when not empty, is how the

@@ -9,6 +9,7 @@
 #include "base/ResultNames.h"
 #include "base/ThreadCount.h"
 #include "core/Analysis.h"
+#include "core/Rules.h"
 #include "engine/Classification.h"
 #include "engine/Reporting.h"
 #include "engine/Tarvok.h"
@@ -23,6 +24,13 @@ namespace {
 
 void CheckRange(const char* name, int value, int lo, int hi, const char* allowed) {
   if (value < lo || value > hi) RejectArgument(name, value, allowed);
+}
+
+// A percent whose range every face shares (core/Rules.h).
+void CheckRule(const char* name, int value, tarvok::Parameter parameter) {
+  const tarvok::ParameterRange& range = tarvok::RangeOf(parameter);
+  CheckRange(name, value, static_cast<int>(range.low), static_cast<int>(range.high),
+             tarvok::RangeText(parameter).c_str());
 }
 
 // Every argument is checked before anything is read or written, so that a
@@ -52,12 +60,12 @@ int CheckArguments(const int* clusterCount, const int* shavePercent, const int* 
   }
   const int maxInt = 0x7fffffff;
   CheckRange("clusterCount", *clusterCount, 0, maxInt, "0 or more");
-  CheckRange("shavePercent", *shavePercent, 1, 97, "1..97");
+  CheckRule("shavePercent", *shavePercent, tarvok::Parameter::Shave);
   CheckRange("permutationCount", *permutationCount, 1, maxInt, "1 or more");
-  CheckRange("gapTolerancePercent", *gapTolerancePercent, 0, 100, "0..100");
+  CheckRule("gapTolerancePercent", *gapTolerancePercent, tarvok::Parameter::Tolerance);
   CheckRange("geneCount", *geneCount, 2, maxInt, "2 or more");
   CheckRange("sampleCount", *sampleCount, 2, maxInt, "2 or more");
-  CheckRange("supervisionPercent", *supervisionPercent, 0, 100, "0..100");
+  CheckRule("supervisionPercent", *supervisionPercent, tarvok::Parameter::Supervise);
   if (*supervisionPercent != 0 && *classificationFile == nullptr) {
     throw tarvok::Error("RuzoVavav: classificationFile is a null pointer; a supervised run needs a classification file\n");
   }
