@@ -478,6 +478,112 @@ Figure DrawVarianceCurves(const ClusterResult& c) {
   });
 }
 
+namespace {
+
+// The heatmap's geometry, in pixels (points for vector formats).
+constexpr int kMapWidth = 640, kMapHeight = 560;  // the cells share about this much
+constexpr int kMaxCellWidth = 24, kMaxCellHeight = 14, kMinCellHeight = 2;
+constexpr int kLabelledCell = 8;  // cells at least this large carry their gene or sample label
+constexpr double kMapLeft = 20, kMapTop = 40;
+constexpr double kStripHeight = 10, kStripSpace = 16;  // the class strip above the map
+constexpr double kGeneLabelWidth = 120;
+constexpr double kKeyGap = 8, kKeyWidth = 14, kKeyMinHeight = 140;  // the colour key right of the map
+constexpr double kClassRowHeight = 18;
+constexpr int kMinHeatmapWidth = 420;
+// Colours saturate at this quantile of |value|, so that a few extreme cells
+// do not wash out the rest.
+constexpr double kSaturationQuantile = 0.98;
+
+struct HeatmapLayout {
+  int samples = 0, rows = 0;
+  int cellW = 0, cellH = 0;
+  bool geneLabels = false, sampleText = false;
+  double left = kMapLeft, top = kMapTop, mapW = 0, mapH = 0;
+  double keyX = 0, keyH = 0;     // the colour key
+  double classTop = 0;           // the class names under the key
+  size_t classRows = 0;
+  int width = 0, height = 0;
+};
+
+HeatmapLayout LayOutHeatmap(int samples, int rows, bool strip, size_t classes,
+                            const std::vector<std::string>& sampleLabels) {
+  HeatmapLayout l;
+  l.samples = samples;
+  l.rows = rows;
+  l.cellW = std::max(1, std::min(kMaxCellWidth, kMapWidth / std::max(1, samples)));
+  l.cellH = std::max(kMinCellHeight, std::min(kMaxCellHeight, kMapHeight / std::max(1, rows)));
+  l.geneLabels = rows <= kMaxLabelledGenes && l.cellH >= kLabelledCell;
+  l.sampleText = !sampleLabels.empty() && static_cast<int>(sampleLabels.size()) == samples &&
+                 samples <= kMaxLabelledSamples && l.cellW >= kLabelledCell;
+  l.top = strip ? kMapTop + kStripSpace : kMapTop;
+  l.mapW = samples * l.cellW;
+  l.mapH = rows * l.cellH;
+  l.keyX = l.left + l.mapW + kKeyGap + (l.geneLabels ? kGeneLabelWidth : 0);
+  l.keyH = std::max(l.mapH, kKeyMinHeight);
+  l.classRows = std::min<size_t>(classes, kMaxLegendClasses);
+  l.classTop = l.top + l.keyH + 24;
+  l.width = static_cast<int>(std::max<double>(kMinHeatmapWidth, l.keyX + (l.classRows > 0 ? 140 : 90)));
+  // Below the map: the sample labels, or a margin; the key may reach further.
+  const double below = l.mapH + (l.sampleText ? SampleLabelDepth(sampleLabels) : 24.0);
+  const double legendBottom = l.classRows > 0 ? l.classTop + kClassRowHeight * l.classRows + 6 : 0.0;
+  l.height = static_cast<int>(std::max(l.top + std::max(below, l.keyH + 12), legendBottom));
+  return l;
+}
+
+// The magnitude at which the colours saturate.
+double SaturationScale(const ClusterResult& c, int rows) {
+  std::vector<double> magnitudes;
+  for (int j = 0; j < rows; ++j) {
+    for (double v : c.data[j]) magnitudes.push_back(std::fabs(v));
+  }
+  if (magnitudes.empty()) return 1.0;
+  size_t at = static_cast<size_t>(kSaturationQuantile * (magnitudes.size() - 1));
+  std::nth_element(magnitudes.begin(), magnitudes.begin() + at, magnitudes.end());
+  double scale = magnitudes[at];
+  if (!(scale > 0)) scale = *std::max_element(magnitudes.begin(), magnitudes.end());
+  return scale > 0 ? scale : 1.0;
+}
+
+// The cells, each gene multiplied by its sign, and the class strip above them.
+void PaintCells(cairo_t* cr, const HeatmapLayout& l, const ClusterResult& c, const std::vector<int>& signs,
+                const std::vector<int>& slots, double scale) {
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
+  for (int j = 0; j < l.rows; ++j) {
+    for (int s = 0; s < l.samples; ++s) {
+      SetColour(cr, Diverging(signs[j] * c.data[j][s], scale));
+      cairo_rectangle(cr, l.left + s * l.cellW, l.top + j * l.cellH, l.cellW, l.cellH);
+      cairo_fill(cr);
+    }
+  }
+  for (size_t s = 0; s < slots.size(); ++s) {
+    SetColour(cr, kPalette[slots[s] % kPaletteSize]);
+    cairo_rectangle(cr, l.left + s * l.cellW, l.top - kStripSpace + 2, l.cellW, kStripHeight);
+    cairo_fill(cr);
+  }
+  cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
+}
+
+// The colour key: a vertical bar from +scale (top) to -scale (bottom).
+void PaintColourKey(cairo_t* cr, const HeatmapLayout& l, double scale) {
+  cairo_pattern_t* ramp = cairo_pattern_create_linear(0, l.top, 0, l.top + l.keyH);
+  cairo_pattern_add_color_stop_rgb(ramp, 0.0, kRed.r, kRed.g, kRed.b);
+  cairo_pattern_add_color_stop_rgb(ramp, 0.5, 1, 1, 1);
+  cairo_pattern_add_color_stop_rgb(ramp, 1.0, kBlue.r, kBlue.g, kBlue.b);
+  cairo_set_source(cr, ramp);
+  cairo_rectangle(cr, l.keyX, l.top, kKeyWidth, l.keyH);
+  cairo_fill(cr);
+  cairo_pattern_destroy(ramp);
+  SetColour(cr, kInk);
+  cairo_rectangle(cr, l.keyX + 0.5, l.top + 0.5, kKeyWidth, l.keyH);
+  cairo_stroke(cr);
+  const double textX = l.keyX + kKeyWidth + 4;
+  Text(cr, textX, l.top + 4, "+" + tarvok::General(scale, 3), 0.0);
+  Text(cr, textX, l.top + l.keyH / 2, "0", 0.0);
+  Text(cr, textX, l.top + l.keyH - 4, "\xE2\x88\x92" + tarvok::General(scale, 3), 0.0);
+}
+
+}  // namespace
+
 Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
                    const std::vector<std::string>& classes, int maxRows) {
   const int samples = static_cast<int>(c.component.size());
@@ -485,86 +591,26 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
   const std::vector<int> signs = GeneSigns(c);
   std::vector<std::string> distinct;
   const std::vector<int> slots = ClassSlots(classes, samples, &distinct);
+  const double scale = SaturationScale(c, rows);
+  const HeatmapLayout l = LayOutHeatmap(samples, rows, !slots.empty(), distinct.size(), sampleLabels);
 
-  // Saturate at the 98th percentile of |value| so that a few extreme cells
-  // do not wash out the rest.
-  std::vector<double> magnitudes;
-  for (int j = 0; j < rows; ++j) {
-    for (double v : c.data[j]) magnitudes.push_back(std::fabs(v));
-  }
-  double scale = 1.0;
-  if (!magnitudes.empty()) {
-    size_t at = static_cast<size_t>(0.98 * (magnitudes.size() - 1));
-    std::nth_element(magnitudes.begin(), magnitudes.begin() + at, magnitudes.end());
-    scale = magnitudes[at];
-    if (!(scale > 0)) scale = *std::max_element(magnitudes.begin(), magnitudes.end());
-    if (!(scale > 0)) scale = 1.0;
-  }
-
-  const int cellW = std::max(1, std::min(24, 640 / std::max(1, samples)));
-  const int cellH = std::max(2, std::min(14, 560 / std::max(1, rows)));
-  const bool geneLabels = rows <= kMaxLabelledGenes && cellH >= 8;
-  const bool sampleText = !sampleLabels.empty() && static_cast<int>(sampleLabels.size()) ==
-                          samples && samples <= kMaxLabelledSamples && cellW >= 8;
-  const double left = 20, top = slots.empty() ? 40 : 56;
-  const double mapW = samples * cellW, mapH = rows * cellH;
-  const double legendX = left + mapW + 8 + (geneLabels ? 120 : 0);
-  // The classes of the strip are named under the colour bar.
-  const size_t classRows = std::min<size_t>(distinct.size(), kMaxLegendClasses);
-  const double classTop = top + std::max(mapH, 140.0) + 24;
-  const int width = static_cast<int>(std::max(420.0, legendX + (classRows > 0 ? 140 : 90)));
-  // Below the map: the sample labels, or a margin; the colour bar is at least 140 high.
-  const double below = mapH + (sampleText ? SampleLabelDepth(sampleLabels) : 24.0);
-  const double legendBottom = classRows > 0 ? classTop + 18.0 * classRows + 6 : 0.0;
-  const int height = static_cast<int>(std::max(top + std::max(below, std::max(mapH, 140.0) + 12), legendBottom));
-
-  Figure figure = MakeFigure(width, height, [=](cairo_t* cr) {
-    Title(cr, left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_NONE);
-    for (int j = 0; j < rows; ++j) {
-      for (int s = 0; s < samples; ++s) {
-        SetColour(cr, Diverging(signs[j] * c.data[j][s], scale));
-        cairo_rectangle(cr, left + s * cellW, top + j * cellH, cellW, cellH);
-        cairo_fill(cr);
-      }
-    }
-    for (size_t s = 0; s < slots.size(); ++s) {
-      SetColour(cr, kPalette[slots[s] % kPaletteSize]);
-      cairo_rectangle(cr, left + s * cellW, top - 14, cellW, 10);
-      cairo_fill(cr);
-    }
-    cairo_set_antialias(cr, CAIRO_ANTIALIAS_DEFAULT);
-
+  Figure figure = MakeFigure(l.width, l.height, [=](cairo_t* cr) {
+    Title(cr, l.left, 22, "Cluster " + std::to_string(c.number) + ": genes over samples");
+    PaintCells(cr, l, c, signs, slots, scale);
     SetColour(cr, kInk);
     cairo_set_font_size(cr, 9);
-    for (int j = 0; geneLabels && j < rows; ++j) {
+    for (int j = 0; l.geneLabels && j < rows; ++j) {
       std::string label = (signs[j] < 0 ? "\xE2\x88\x92 " : "") + c.geneLabels[j];
-      Text(cr, left + mapW + 4, top + (j + 0.5) * cellH - 1, DrawableText(label, kLabelChars), 0.0);
+      Text(cr, l.left + l.mapW + 4, l.top + (j + 0.5) * l.cellH - 1, DrawableText(label, kLabelChars), 0.0);
     }
-    for (int s = 0; sampleText && s < samples; ++s) {
-      UpwardText(cr, left + (s + 0.5) * cellW - 1, top + mapH + 4,
-                 DrawableText(sampleLabels[s], kLabelChars), 1.0);
+    for (int s = 0; l.sampleText && s < samples; ++s) {
+      UpwardText(cr, l.left + (s + 0.5) * l.cellW - 1, l.top + l.mapH + 4, DrawableText(sampleLabels[s], kLabelChars),
+                 1.0);
     }
-
-    // Colour legend: a vertical bar from +scale (top) to -scale (bottom).
-    const double barTop = top, barH = std::max(mapH, 140.0);
-    cairo_pattern_t* ramp = cairo_pattern_create_linear(0, barTop, 0, barTop + barH);
-    cairo_pattern_add_color_stop_rgb(ramp, 0.0, kRed.r, kRed.g, kRed.b);
-    cairo_pattern_add_color_stop_rgb(ramp, 0.5, 1, 1, 1);
-    cairo_pattern_add_color_stop_rgb(ramp, 1.0, kBlue.r, kBlue.g, kBlue.b);
-    cairo_set_source(cr, ramp);
-    cairo_rectangle(cr, legendX, barTop, 14, barH);
-    cairo_fill(cr);
-    cairo_pattern_destroy(ramp);
-    SetColour(cr, kInk);
-    cairo_rectangle(cr, legendX + 0.5, barTop + 0.5, 14, barH);
-    cairo_stroke(cr);
-    Text(cr, legendX + 18, barTop + 4, "+" + tarvok::General(scale, 3), 0.0);
-    Text(cr, legendX + 18, barTop + barH / 2, "0", 0.0);
-    Text(cr, legendX + 18, barTop + barH - 4, "\xE2\x88\x92" + tarvok::General(scale, 3), 0.0);
+    PaintColourKey(cr, l, scale);
     cairo_set_font_size(cr, 11);
-    for (size_t k = 0; k < classRows; ++k) {
-      LegendEntry(cr, legendX, classTop + 18.0 * k, kPalette[k % kPaletteSize], ClassLegend(distinct[k]));
+    for (size_t k = 0; k < l.classRows; ++k) {
+      LegendEntry(cr, l.keyX, l.classTop + kClassRowHeight * k, kPalette[k % kPaletteSize], ClassLegend(distinct[k]));
     }
   });
   if (rows < c.size) {
