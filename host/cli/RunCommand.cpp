@@ -44,6 +44,7 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleC
   info.permutations = p.permutations;
   info.tolerance = p.tolerance;
   info.supervise = p.supervise;
+  info.seed = p.seed;
   if (p.supervise > 0) info.classesFile = classes.source;
   info.classes = classes.classes;
   // The word of each sample's class, for legends and exports; integer
@@ -222,5 +223,6 @@ int RunCommand(const RunOptions& options) {
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = stoppedEarly;
+  info.stopReason = tarvok::StopReasonName(outcome.stopReason);
   return Conclude(outcome, info, *outDir, options.presentation, table);
 }

@@ -14,6 +14,7 @@ struct RunInfo {
   std::string table;  // path of the input table as given
   int genes = 0, samples = 0;  // shape of the analysed matrix
   int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
+  long long seed = 1;  // the generator's starting state
   std::string classesFile;  // empty when unsupervised
   std::vector<int> classes;  // class of each sample; empty if unsupervised
   std::vector<std::string> classNames;  // class file's label of each sample; may be empty
@@ -24,6 +25,7 @@ struct RunInfo {
   int missingCells = 0, droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
   std::vector<std::string> warnings;  // every warning the run gave, in order
   bool stoppedEarly = false;          // the library found no clusters left
+  std::string stopReason = "completed";  // tarvok::StopReasonName of the run's stop
   // Why the results stop short of the run, "" for a run that finished: the
   // library failed or the user interrupted after the clusters shown.
   std::string incomplete;

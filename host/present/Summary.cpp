@@ -70,7 +70,9 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
     cluster["gene_labels"] = c.geneLabels;
     clusters.push_back(cluster);
   }
-  json doc = {{"table", info.table},
+  json doc = {{"program", "tarvok"},
+              {"version", TARVOK_VERSION},
+              {"table", info.table},
               {"genes", info.genes},
               {"samples", info.samples},
               {"parameters",
@@ -79,6 +81,7 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
                 {"permutations", info.permutations},
                 {"tolerance_percent", info.tolerance},
                 {"supervise_percent", info.supervise},
+                {"seed", info.seed},
                 {"classes_file", info.classesFile.empty() ? json(nullptr) : json(info.classesFile)}}},
               {"missing_values",
                {{"policy", info.missingPolicy},
@@ -90,6 +93,7 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
               {"complete", info.incomplete.empty()},
               {"incomplete_reason", info.incomplete.empty() ? json(nullptr) : json(info.incomplete)},
               {"stopped_early", info.stoppedEarly},
+              {"stop_reason", info.stopReason},
               {"clusters_done", r.clusters.size()},
               {"clusters", clusters}};
   // Labels come from the user's table and need not be UTF-8: replace bad

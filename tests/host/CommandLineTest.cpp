@@ -110,6 +110,8 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", table, "--out", out, "--permutations", "0"},
       {"run", table, "--out", out, "--tolerance", "101"},
       {"run", table, "--out", out, "--supervise", "-1"},
+      {"run", table, "--out", out, "--seed", "-1"},
+      {"run", table, "--out", out, "--seed", "4294967296"},
       {"run", table, "--out", out, "--threads", "0"},
       {"run", table, "--out", out, "--threads", "1025"},  // more than the library takes
       {"run", table, "--out", out, "--missing", "ignore"},
@@ -193,6 +195,9 @@ TEST(Usage, HelpOnEveryCommandExitsWithZero) {
     EXPECT_NE(r.out.find("Usage: tarvok"), std::string::npos) << r.out;
   }
   EXPECT_NE(RunTarvok({"run", "--help"}).out.find("--permutations"), std::string::npos);
+  // One version number: the build's, which the packages report too.
+  const std::string version = ReadFile(std::string(TARVOK_DATA_DIR) + "/../../VERSION");
+  EXPECT_EQ(RunTarvok({"--version"}).out, "tarvok " + version);
 }
 
 // Rows of the summary table on standard output: the lines between the
@@ -409,6 +414,7 @@ TEST(Run, EarlyStopIsASuccessWithTheLibrarysWords) {
   EXPECT_EQ(SummaryRows(r.out).size(), 1u) << r.out;
   EXPECT_EQ(FileLines(dir.File("out/clusterlengths.txt")), (std::vector<std::string>{"1\t 200"}));
   EXPECT_NE(ReadFile(dir.File("out/summary.json")).find("\"stopped_early\": true"), std::string::npos);
+  EXPECT_NE(ReadFile(dir.File("out/summary.json")).find("\"stop_reason\": \"no_clusters_left\""), std::string::npos);
   // Quiet hides the progress, not the early stop.
   r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "4", "--permutations", "3", "--tolerance", "100",
                  "--out", dir.File("out"), "--quiet"});
