@@ -41,7 +41,10 @@ void AppendRow(std::string& out, const std::string& gene, const std::string& nam
 
 std::string CdtText(const ExportRecord& r) {
   const size_t samples = r.samples.size();
-  std::string out = "UNIQID\tNAME\tGWEIGHT";
+  std::string out;
+  // About 20 characters a value: reserved once rather than grown by copying.
+  out.reserve((r.genes.size() + 2) * (samples + 3) * 20);
+  out += "UNIQID\tNAME\tGWEIGHT";
   for (const std::string& sample : r.samples) out += "\t" + Field(sample);
   out += "\nEWEIGHT\t\t";
   for (size_t s = 0; s < samples; ++s) out += "\t1";

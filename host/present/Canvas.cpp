@@ -162,9 +162,9 @@ double NiceStep(double range) {
 }
 
 
-Axes MakeAxes(double left, double top, double width, double height, double x0, double x1,
-              double y0, double y1, bool logX) {
-  if (logX) {
+Axes MakeAxes(Axes frame) {
+  double &x0 = frame.x0, &x1 = frame.x1, &y0 = frame.y0, &y1 = frame.y1;
+  if (frame.logX) {
     x0 = std::max(1.0, x0) / 1.15;
     x1 = std::max(x1 * 1.15, x0 * 2.0);
   } else if (x1 <= x0) {
@@ -174,10 +174,10 @@ Axes MakeAxes(double left, double top, double width, double height, double x0, d
     double pad = std::max(1.0, std::fabs(y0) * 0.1);
     y0 -= pad, y1 += pad;
   }
-  double step = NiceStep(y1 - y0);
-  y0 = std::floor(y0 / step) * step;
-  y1 = std::ceil(y1 / step) * step;
-  return {left, top, width, height, x0, x1, y0, y1, step, logX};
+  frame.yStep = NiceStep(y1 - y0);
+  y0 = std::floor(y0 / frame.yStep) * frame.yStep;
+  y1 = std::ceil(y1 / frame.yStep) * frame.yStep;
+  return frame;
 }
 
 // Grid, frame, ticks and axis titles.

@@ -105,8 +105,10 @@ std::string TickLabel(double value);
 // 1, 2 or 5 times a power of ten, near range/5.
 double NiceStep(double range);
 
-Axes MakeAxes(double left, double top, double width, double height, double x0, double x1,
-              double y0, double y1, bool logX);
+// The axes of frame (plot area, data ranges, log x): a log range widened
+// by 15 % each way, an empty range opened up, the y range widened to whole
+// ticks of yStep.
+Axes MakeAxes(Axes frame);
 
 // Grid, frame, ticks and axis titles.
 void DrawAxes(cairo_t* cr, const Axes& a, const std::string& xTitle, const std::string& yTitle);

@@ -107,9 +107,9 @@ std::string DrawableText(const std::string& text, size_t maxChars) {
 Figure DrawGapCurve(const ClusterResult& c) {
   return MakeFigure(kCurveWidth, kCurveHeight, [c](cairo_t* cr) {
     auto [lo, hi] = Extent({&c.gapCurve});
-    Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
-                      c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), std::max(hi, 0.0),
-                      true);
+    Axes a = MakeAxes({kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
+                       static_cast<double>(c.sizes.back()), static_cast<double>(c.sizes.front()),
+                       std::min(lo, 0.0), std::max(hi, 0.0), 0.0, true});
     DrawAxes(cr, a, "cluster size (genes, log scale)", "gap (R\xC2\xB2 real \xE2\x88\x92 permuted)");
     Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": gap statistic");
     Polyline(cr, a, c.sizes, c.gapCurve, kBlue, false);
@@ -121,8 +121,9 @@ Figure DrawGapCurve(const ClusterResult& c) {
 Figure DrawVarianceCurves(const ClusterResult& c) {
   return MakeFigure(kCurveWidth, kCurveHeight, [c](cairo_t* cr) {
     auto [lo, hi] = Extent({&c.r2Curve, &c.meanPermutedR2});
-    Axes a = MakeAxes(kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
-                      c.sizes.back(), c.sizes.front(), std::min(lo, 0.0), hi, true);
+    Axes a = MakeAxes({kLeft, kTop, kCurveWidth - kLeft - kRight, kCurveHeight - kTop - kBottom,
+                       static_cast<double>(c.sizes.back()), static_cast<double>(c.sizes.front()),
+                       std::min(lo, 0.0), hi, 0.0, true});
     DrawAxes(cr, a, "cluster size (genes, log scale)", "R\xC2\xB2 (% of variance between samples)");
     Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": real and permuted R\xC2\xB2");
     Polyline(cr, a, c.sizes, c.meanPermutedR2, kPermuted, true);
@@ -292,8 +293,8 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
 
   return MakeFigure(width, height, [=](cairo_t* cr) {
     auto [lo, hi] = Extent({&c.component});
-    Axes a = MakeAxes(kLeft, kTop, 620, 230, 0, samples, std::min(lo, 0.0), std::max(hi, 0.0),
-                      false);
+    Axes a = MakeAxes({kLeft, kTop, 620, 230, 0, static_cast<double>(samples), std::min(lo, 0.0),
+                       std::max(hi, 0.0), 0.0, false});
     Title(cr, kLeft, 22, "Cluster " + std::to_string(c.number) + ": component over the samples");
     // Sample axis without numeric ticks: bars stand for samples, not values.
     SetColour(cr, kInk);
