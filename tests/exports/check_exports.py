@@ -3,9 +3,13 @@ against the run's own result files.
 
 Usage: /usr/bin/python3 check_exports.py OUTDIR TABLE CLASSNAMES (run|export)
 
-  run:    TABLE.cdt's unclustered rows hold the table's rows centred
-          (sum from 0.0 in sample order, divided by the sample count)
-  export: they hold origmatrix.txt's values (the run used --dump-matrix)
+  run:    every row holds the table's row centred (sum from 0.0 in
+          sample order, divided by the sample count), as the analysis
+          centred it: the run presents its own record
+  export: the clustered rows hold the cluster files' six decimals, the
+          others origmatrix.txt's values (the run used --dump-matrix)
+
+Either way the scores are the analysis's own, which summary.json keeps.
 
 CDT by Bio.Cluster (and its KGG writer, fed our groups, must write our
 KGG), GCT 1.3 by the reader below, written from the format's published
@@ -26,7 +30,9 @@ def lines(path):
         return f.read().split("\n")[:-1]
 
 
-def read_run(out):
+def read_run(out, centred=None):
+    """The run's clusters: genes, rows (centred's when given, else the cluster
+    files' six decimals) and the analysis's own scores from summary.json."""
     samples = lines(os.path.join(out, "ColLbls.txt"))
     with open(os.path.join(out, "summary.json")) as f:
         summary = json.load(f)
@@ -36,16 +42,15 @@ def read_run(out):
         genes = lines(os.path.join(out, "clabels%05d.txt" % i))
         values = [float(v) for v in lines(os.path.join(out, "cluster%05d.txt" % i))]
         rows = [[values[s * size + j] for s in range(len(samples))] for j in range(size)]
+        if centred is not None:
+            assert all(abs(a - b) <= 5e-7 for row, g in zip(rows, genes) for a, b in zip(row, centred[g]))
+            rows = [centred[g] for g in genes]
         # The run's own component at full precision (pc%05d.txt holds six decimals).
         component = summary["clusters"][i - 1]["component"]
         assert len(component) == len(samples)
         assert all(abs(a - float(b)) <= 5e-7 for a, b in zip(component, lines(os.path.join(out, "pc%05d.txt" % i))))
-        scores = []
-        for row in rows:
-            total = 0.0
-            for v, c in zip(row, component):
-                total += v * c
-            scores.append(total)
+        scores = summary["clusters"][i - 1]["scores"]
+        assert len(scores) == size
         clusters.append({"genes": genes, "rows": rows, "scores": scores})
     return samples, clusters
 
@@ -93,7 +98,7 @@ def centred_table(table):
 
 
 def main(out, table, class_file, mode):
-    samples, clusters = read_run(out)
+    samples, clusters = read_run(out, centred_table(table) if mode == "run" else None)
     classes = lines(class_file)
     all_genes = lines(os.path.join(out, "RowLbls.txt"))
     clustered = [(i, g, row, score) for i, c in enumerate(clusters, 1)
