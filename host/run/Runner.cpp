@@ -15,11 +15,14 @@
 
 namespace {
 
-// The stop signal taken, 0 while none came. Written by the handler only.
-volatile sig_atomic_t stopSignal = 0;
+// The stop signal taken, 0 while none came. Written by the handler, which
+// may run on any thread; read by the observer on the calling thread. A
+// lock-free atomic is safe in a handler and seen across threads.
+std::atomic<int> stopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free, "the stop flag must be usable in a signal handler");
 
 extern "C" void OnStopSignal(int signal) {
-  stopSignal = signal;
+  stopSignal.store(signal);
   // A second Ctrl-C ends the process at once, as it would without tarvok.
   struct sigaction fallback {};
   fallback.sa_handler = SIG_DFL;
@@ -33,7 +36,7 @@ extern "C" void OnStopSignal(int signal) {
 class StopSignals {
  public:
   StopSignals() {
-    stopSignal = 0;
+    stopSignal.store(0);
     struct sigaction action {};
     action.sa_handler = OnStopSignal;
     sigemptyset(&action.sa_mask);
@@ -66,7 +69,7 @@ class Watch : public tarvok::AnalysisObserver {
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override { progress_.ClusterDone(i, record); }
   bool CancelRequested() override {
     progress_.Tick();
-    return stopSignal != 0;
+    return stopSignal.load() != 0;
   }
 
  private:
@@ -207,9 +210,9 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress, const JobRunn
   StopSignals stopSignals;
   Watch watch(progress);
   RunOutcome outcome = runner ? runner(job, watch) : AnalyzeInThisProcess(job, AnalysisOptionsOf(job), watch);
-  if (stopSignal != 0) {
+  if (const int signal = stopSignal.load(); signal != 0) {
     // A signal that came after the last poll still counts: the user asked to stop.
-    outcome.signal = stopSignal;
+    outcome.signal = signal;
     if (outcome.status == RunOutcome::Failed) outcome.status = RunOutcome::Interrupted;
   }
   return outcome;
