@@ -8,6 +8,7 @@
 #include <limits>
 
 #include "core/Rules.h"
+#include "tables/ByteSource.h"
 #include "tables/TableReaders.h"
 
 namespace {
@@ -53,7 +54,10 @@ std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) 
 std::vector<double> ReadMatrix(const RawTable& raw, MissingPolicy policy) {
   const std::size_t samples = static_cast<std::size_t>(raw.samples);
   const double missing = std::numeric_limits<double>::quiet_NaN();
-  std::vector<double> values(raw.rows.size() * samples);
+  std::vector<double> values;
+  values.reserve(raw.rows.size() * samples);
+  AdviseHugePages(values.data(), values.capacity() * sizeof(double));
+  values.resize(values.capacity());
   std::size_t refused = kNone;  // the first cell the policy refuses
   for (std::size_t r = 0; r < raw.rows.size(); ++r) {
     const std::string_view* cells = raw.rows[r].fields.data() + raw.lead;
