@@ -27,8 +27,8 @@ int ParseCount(std::string_view text, int line) {
 // GCT 1.2: "#1.2", then the row and column counts, then a header
 // "Name<TAB>Description<TAB>samples...", then rows of name, description and
 // values. The declared counts must match the file.
-RawTable SplitGct(std::string_view text) {
-  std::vector<Record> records = SplitRecords(text, '\t');
+RawTable SplitGct(std::string_view text, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   if (records.empty() || Trim(records[0].fields[0]) != "#1.2") {
     throw TableError("a GCT file starts with the line #1.2");
   }
@@ -66,8 +66,8 @@ RawTable SplitGct(std::string_view text) {
 // weight and values. The weights are not used. A forced PCL whose second
 // column holds numbers on every line is a plain table, whose first sample
 // the NAME column would silently swallow.
-RawTable SplitPcl(std::string_view text, bool forced) {
-  std::vector<Record> records = SplitRecords(text, '\t');
+RawTable SplitPcl(std::string_view text, bool forced, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   if (records.empty()) throw TableError("the table is empty");
   RawTable raw;
   DropTrailingEmptyField(records, raw.notes);

@@ -19,8 +19,8 @@ std::string_view Unquote(std::string_view field) {
 
 // Lines split at tabs, every field unquoted. GEO quotes whole fields and
 // does not double the quotes inside them, so CSV rules would misread it.
-std::vector<Record> GeoRecords(std::string_view text) {
-  std::vector<Record> records = SplitRecords(text, '\t');
+std::vector<Record> GeoRecords(std::string_view text, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   for (Record& record : records) {
     for (std::string_view& field : record.fields) field = Unquote(field);
   }
@@ -51,7 +51,7 @@ RawTable TableBetween(std::vector<Record>& records, const char* begin, const cha
   raw.format = format;
   if (table.empty()) throw TableError(fmt::format("the table after {} has no header line", begin));
   DropTrailingEmptyField(table, raw.notes);
-  const std::vector<std::string_view>& header = table[0].fields;
+  const Fields& header = table[0].fields;
   raw.hasHeaderRow = raw.hasLabelColumn = true;
   bool identifiers = header.size() > 1 && SameWordAnyCase(header[1], "identifier");
   raw.lead = identifiers ? 2 : 1;
@@ -190,8 +190,9 @@ std::vector<std::string> SubsetClasses(const std::vector<Record>& meta, const Ra
 
 }  // namespace
 
-RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom) {
-  std::vector<Record> records = GeoRecords(text);
+RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom,
+                           std::pmr::memory_resource* memory) {
+  std::vector<Record> records = GeoRecords(text, memory);
   std::vector<Record> meta;
   for (const Record& record : records) {
     if (SameWordAnyCase(record.fields[0], "!series_matrix_table_begin")) break;
@@ -203,8 +204,8 @@ RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom
   return raw;
 }
 
-RawTable SplitGds(std::string_view text, const std::string& classesFrom) {
-  std::vector<Record> records = GeoRecords(text);
+RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = GeoRecords(text, memory);
   std::vector<Record> meta;
   for (const Record& record : records) {
     if (SameWordAnyCase(record.fields[0], "!dataset_table_begin")) break;

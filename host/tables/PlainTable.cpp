@@ -78,7 +78,7 @@ std::string Quoted(std::string_view cell) { return fmt::format("\"{}\"", Trim(ce
 // answer rests on a guess the user should know about.
 bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
   const std::vector<Record>& records = in.records;
-  const std::vector<std::string_view>& first = records[0].fields;
+  const Fields& first = records[0].fields;
   const std::string_view corner = first[0];
   auto word = std::find_if(first.begin() + 1, first.end(), [&](std::string_view c) { return in.IsWord(c); });
   if (word != first.end()) {
@@ -202,13 +202,15 @@ void DecideLayout(const std::vector<Record>& records, const ReadOptions& options
 
 }  // namespace
 
-RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options) {
+RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
+                         std::pmr::memory_resource* memory) {
   RawTable raw;
   raw.format = format;
   raw.separator = format == TableFormat::Csv ? CsvSeparator(text) : '\t';
   raw.decimalComma = options.decimalComma || raw.separator == ';';
   std::vector<Record> records =
-      raw.separator == '\t' ? SplitRecords(text, raw.separator) : SplitQuotedRecords(text, raw.separator);
+      raw.separator == '\t' ? SplitRecords(text, raw.separator, memory)
+                             : SplitQuotedRecords(text, raw.separator, memory);
   if (records.empty()) throw TableError("the table has no data rows");
   DropTrailingEmptyField(records, raw.notes);
   DecideLayout(records, options, raw.decimalComma, raw);
@@ -229,7 +231,7 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   }
   raw.samples = static_cast<int>(firstRow.fields.size() - raw.lead);
   if (raw.hasHeaderRow) {
-    const std::vector<std::string_view>& names = records[0].fields;
+    const Fields& names = records[0].fields;
     std::size_t samples = static_cast<std::size_t>(raw.samples);
     if (names.size() == samples + raw.lead) {
       raw.sampleLabels.assign(names.begin() + static_cast<long>(raw.lead), names.end());

@@ -72,7 +72,8 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 
 // The text split by the reader of format; a CSV file's quoted fields are
 // unquoted in text.
-RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format) {
+RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format,
+                    std::pmr::memory_resource* memory) {
   if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds) {
     throw TableError(
         fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
@@ -81,15 +82,15 @@ RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat f
   }
   switch (format) {
     case TableFormat::Gct:
-      return SplitGct(text);
+      return SplitGct(text, memory);
     case TableFormat::Pcl:
-      return SplitPcl(text, options.format == TableFormat::Pcl);
+      return SplitPcl(text, options.format == TableFormat::Pcl, memory);
     case TableFormat::SeriesMatrix:
-      return SplitSeriesMatrix(text, options.classesFrom);
+      return SplitSeriesMatrix(text, options.classesFrom, memory);
     case TableFormat::Gds:
-      return SplitGds(text, options.classesFrom);
+      return SplitGds(text, options.classesFrom, memory);
     default:
-      return SplitPlainTable(text, format, options);
+      return SplitPlainTable(text, format, options, memory);
   }
 }
 
@@ -195,7 +196,8 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
   } else {
     CheckForcedFormat(format, text);
   }
-  RawTable raw = SplitTable(text, options, format);
+  FieldArena arena(text.size());
+  RawTable raw = SplitTable(text, options, format, arena.Memory());
   Table table;
   table.format = raw.format;
   table.hasHeaderRow = raw.hasHeaderRow;

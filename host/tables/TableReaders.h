@@ -11,18 +11,21 @@
 
 // TSV and CSV (separator ',' or ';'): an optional header row and an
 // optional label column, decided by DecideLayout unless the options say.
-// The fields view text; quoted CSV fields are unquoted in place.
-RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options);
+// The fields view text; quoted CSV fields are unquoted in place. Every
+// reader keeps its records' fields in memory (a FieldArena's).
+RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
+                         std::pmr::memory_resource* memory);
 
 // GCT 1.2 and PCL. forced: the user named the format, so the file is
 // checked to be one.
-RawTable SplitGct(std::string_view text);
-RawTable SplitPcl(std::string_view text, bool forced);
+RawTable SplitGct(std::string_view text, std::pmr::memory_resource* memory);
+RawTable SplitPcl(std::string_view text, bool forced, std::pmr::memory_resource* memory);
 
 // GEO series matrix and GEO DataSet SOFT files; classesFrom, when not empty,
 // names the sample annotation that gives each sample's class.
-RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom);
-RawTable SplitGds(std::string_view text, const std::string& classesFrom);
+RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom,
+                           std::pmr::memory_resource* memory);
+RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pmr::memory_resource* memory);
 
 // Reads the values of raw into table (genes, samples, values, labels,
 // classes) and applies policy through tarvok::ApplyMissingPolicy; what the

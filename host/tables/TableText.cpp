@@ -4,12 +4,14 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
 
 #include "base/NumberGrammar.h"
 #include "core/Rules.h"
+#include "tables/ByteSource.h"
 
 namespace {
 
@@ -21,15 +23,14 @@ bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
 // same bytes as text) quoted fields are rewritten in place through out.
 class Splitter {
  public:
-  Splitter(const char* text, std::size_t size, char separator, char* out)
-      : text_(text), out_(out), size_(size), separator_(separator) {}
+  Splitter(std::string_view text, char separator, char* out, std::pmr::memory_resource* memory)
+      : text_(text.data()), out_(out), size_(text.size()), separator_(separator), memory_(memory) {}
 
   std::vector<Record> All() {
     std::vector<Record> records;
     std::size_t width = 0;
     while (at_ < size_) {
-      Record record;
-      record.line = line_;
+      Record record{line_, Fields(memory_)};
       record.fields.reserve(width);
       bool quoted = false;
       for (;;) {
@@ -100,6 +101,7 @@ class Splitter {
   char* out_;
   std::size_t size_, at_ = 0;
   char separator_;
+  std::pmr::memory_resource* memory_;
   int line_ = 1;
 };
 
@@ -191,12 +193,18 @@ std::string Plural(std::size_t count, const char* word) {
   return fmt::format("{} {}{}", count, word, count == 1 ? "" : "s");
 }
 
-std::vector<Record> SplitRecords(std::string_view text, char separator) {
-  return Splitter(text.data(), text.size(), separator, nullptr).All();
+FieldArena::FieldArena(std::size_t bytes)
+    : block_(new char[std::max<std::size_t>(bytes, 1 << 16)]),
+      resource_(block_.get(), std::max<std::size_t>(bytes, 1 << 16)) {
+  AdviseHugePages(block_.get(), bytes);
 }
 
-std::vector<Record> SplitQuotedRecords(std::string& text, char separator) {
-  return Splitter(text.data(), text.size(), separator, text.data()).All();
+std::vector<Record> SplitRecords(std::string_view text, char separator, std::pmr::memory_resource* memory) {
+  return Splitter(text, separator, nullptr, memory).All();
+}
+
+std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::pmr::memory_resource* memory) {
+  return Splitter(text, separator, text.data(), memory).All();
 }
 
 CellKind ReadCell(std::string_view cell, bool decimalComma, double& value) {
