@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 #include "base/NumberGrammar.h"
@@ -30,6 +31,7 @@ class Splitter {
     std::vector<Record> records;
     std::size_t width = 0;
     while (at_ < size_) {
+      if (out_ == nullptr) lineEnd_ = LineEnd();
       Record record{line_, Fields(memory_)};
       record.fields.reserve(width);
       bool quoted = false;
@@ -57,12 +59,30 @@ class Splitter {
     ++line_;
   }
 
+  // Without quotes a record is a line: the end of the line at at_ (its
+  // first LF or CR, or the end of the text). The next LF is remembered, so
+  // a file of CR line ends is not searched to its end for each line.
+  std::size_t LineEnd() {
+    if (nextLf_ < at_ || !lfSought_) {
+      const void* lf = std::memchr(text_ + at_, '\n', size_ - at_);
+      nextLf_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_) : size_;
+      lfSought_ = true;
+    }
+    const void* cr = std::memchr(text_ + at_, '\r', nextLf_ - at_);
+    return cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_) : nextLf_;
+  }
+
   std::string_view PlainField() {
     const std::size_t begin = at_;
-    while (at_ < size_) {
-      const char c = text_[at_];
-      if (c == separator_ || c == '\n' || c == '\r') break;
-      ++at_;
+    if (out_ == nullptr) {
+      const void* found = std::memchr(text_ + at_, separator_, lineEnd_ - at_);
+      at_ = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text_) : lineEnd_;
+    } else {
+      while (at_ < size_) {
+        const char c = text_[at_];
+        if (c == separator_ || c == '\n' || c == '\r') break;
+        ++at_;
+      }
     }
     return {text_ + begin, at_ - begin};
   }
@@ -100,6 +120,8 @@ class Splitter {
   const char* text_;
   char* out_;
   std::size_t size_, at_ = 0;
+  std::size_t lineEnd_ = 0, nextLf_ = 0;  // without quotes: this line's end, the next LF
+  bool lfSought_ = false;
   char separator_;
   std::pmr::memory_resource* memory_;
   int line_ = 1;
