@@ -126,7 +126,7 @@ TableFormat DetectFormat(const std::string& path, const std::string& text) {
   std::string_view extension = dot != std::string::npos && name[dot] == '.' ? name.substr(dot + 1) : "";
   if (SameWordAnyCase(extension, "gct")) return TableFormat::Gct;
   if (SameWordAnyCase(extension, "pcl")) return TableFormat::Pcl;
-  std::string_view firstLine = text.substr(0, text.find_first_of("\r\n"));
+  std::string_view firstLine = std::string_view(text).substr(0, text.find_first_of("\r\n"));
   bool tabs = firstLine.find('\t') != std::string::npos;
   bool commas = firstLine.find_first_of(",;") != std::string::npos;
   // A .csv name on a file with tabs and no comma on line 1 is a TSV file
