@@ -166,17 +166,29 @@ std::unique_ptr<ByteSource> OpenInput(const std::string& path) {
   return file;
 }
 
+namespace {
+
+// A buffer of capacity bytes that starts with the first used bytes of
+// bytes; its pages are advised before they are first touched.
+std::string Regrown(const std::string& bytes, std::size_t used, std::size_t capacity) {
+  std::string larger;
+  larger.reserve(capacity);
+  AdviseHugePages(larger.data(), larger.capacity());
+  larger.append(bytes, 0, used);
+  larger.resize(larger.capacity());
+  return larger;
+}
+
+}  // namespace
+
 std::string ReadAll(ByteSource& source) {
   // Sized once for a file of known size (one byte more, to meet the end
-  // without growing); else doubled when full. Each growth copies and
-  // touches fresh pages, which costs more than the reading.
-  std::string bytes;
-  bytes.reserve(std::max(source.SizeHint() + 1, kChunk));
-  AdviseHugePages(bytes.data(), bytes.capacity());
-  bytes.resize(bytes.capacity());
+  // without growing); else doubled when full. Touching fresh pages costs
+  // more than the reading, so growth is rare and advised for huge pages.
+  std::string bytes = Regrown("", 0, std::max(source.SizeHint() + 1, kChunk));
   std::size_t used = 0;
   for (;;) {
-    if (used == bytes.size()) bytes.resize(2 * bytes.size());
+    if (used == bytes.size()) bytes = Regrown(bytes, used, 2 * bytes.size());
     std::size_t got = source.Read(bytes.data() + used, bytes.size() - used);
     if (got == 0) break;
     used += got;
