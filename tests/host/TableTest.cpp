@@ -91,6 +91,15 @@ TEST(TableFormats, CrlfCrAndByteOrderMarkReadLikeLf) {
   // A lone CR ends lines too, once the probe is not asked (explicit layout of a CSV).
   ExpectLabelledTable(Read("t.csv", "\xEF\xBB\xBFgene,S1,S2,S3\rg1,1.5,-2,3.25\rg2,4,0.5,6e-3\r"),
                       TableFormat::Csv);
+  // Line ends mixed within one file, and CR alone in a TSV file.
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\rg1\t1.5\t-2\t3.25\r\ng2\t4\t0.5\t6e-3\n"),
+                      TableFormat::Tsv);
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\rg1\t1.5\t-2\t3.25\rg2\t4\t0.5\t6e-3\r"),
+                      TableFormat::Tsv);
+  // Lines are counted across every kind of line end, also inside quotes.
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\rg1\t1\t2\r\n\rg2\t3\r"), "line 4 has 2 fields, but line 2 has 3");
+  EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\r\n\"g\r\n1\",1,2\r\ng2,3,x\r\n"),
+            "line 4, column 3 (gene \"g2\", sample \"S2\"): \"x\" is not a number");
   // A last line without line end, and blank lines, change nothing.
   ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\n\n\ng2\t4\t0.5\t6e-3"),
                       TableFormat::Tsv);
