@@ -31,22 +31,26 @@ class Splitter {
     std::vector<Record> records;
     std::size_t width = 0;
     while (at_ < size_) {
-      if (out_ == nullptr) lineEnd_ = LineEnd();
+      if (IsLineEnd(text_[at_])) {  // a line with nothing on it
+        SkipLineEnd();
+        continue;
+      }
       Record record{line_, Fields(memory_)};
-      record.fields.reserve(width);
-      bool quoted = false;
+      if (out_ == nullptr) {
+        // Room for as many fields as the last record had, but never more
+        // than this line can hold: the memory stays in proportion to the text.
+        lineEnd_ = LineEnd();
+        record.fields.reserve(std::min(width, lineEnd_ - at_ + 1));
+      }
       for (;;) {
-        quoted = out_ != nullptr && at_ < size_ && text_[at_] == '"';
+        const bool quoted = out_ != nullptr && at_ < size_ && text_[at_] == '"';
         record.fields.push_back(quoted ? QuotedField(record.fields.size() + 1) : PlainField());
         if (at_ >= size_ || text_[at_] != separator_) break;
         ++at_;
       }
       if (at_ < size_) SkipLineEnd();
-      bool blankLine = record.fields.size() == 1 && record.fields[0].empty() && !quoted;
-      if (!blankLine) {
-        width = record.fields.size();
-        records.push_back(std::move(record));
-      }
+      width = record.fields.size();
+      records.push_back(std::move(record));
     }
     return records;
   }
