@@ -2,10 +2,14 @@
 
 #include <fcntl.h>
 #include <fmt/format.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -42,6 +46,14 @@ class FileSource : public ByteSource {
     return ReadFd(buffer, size);
   }
 
+  std::size_t SizeHint() const override {
+    struct stat status {};
+    if (fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return 0;
+    off_t at = lseek(fd_, 0, SEEK_CUR);
+    off_t left = status.st_size - (at > 0 ? at : 0);
+    return left > 0 ? static_cast<std::size_t>(left) + peeked_.size() : peeked_.size();
+  }
+
   // The first count bytes (fewer at the end of a short file), which Read
   // then hands out again. A pipe may deliver them one read at a time.
   const std::string& Peek(std::size_t count) {
@@ -69,6 +81,14 @@ class FileSource : public ByteSource {
 };
 
 }  // namespace
+
+void AdviseHugePages(void* memory, std::size_t size) {
+  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+  if (size < 4 * kHuge) return;
+  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(memory) + kHuge - 1) & ~(kHuge - 1);
+  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(kHuge - 1);
+  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
+}
 
 std::size_t MemorySource::Read(char* buffer, std::size_t size) {
   std::size_t count = std::min(size, bytes_.size() - at_);
@@ -146,11 +166,29 @@ std::unique_ptr<ByteSource> OpenInput(const std::string& path) {
   return file;
 }
 
+namespace {
+
+// A buffer of capacity bytes that starts with the first used bytes of
+// bytes; its pages are advised before they are first touched.
+std::string Regrown(const std::string& bytes, std::size_t used, std::size_t capacity) {
+  std::string larger;
+  larger.reserve(capacity);
+  AdviseHugePages(larger.data(), larger.capacity());
+  larger.append(bytes, 0, used);
+  larger.resize(larger.capacity());
+  return larger;
+}
+
+}  // namespace
+
 std::string ReadAll(ByteSource& source) {
-  std::string bytes;
+  // Sized once for a file of known size (one byte more, to meet the end
+  // without growing); else doubled when full. Touching fresh pages costs
+  // more than the reading, so growth is rare and advised for huge pages.
+  std::string bytes = Regrown("", 0, std::max(source.SizeHint() + 1, kChunk));
   std::size_t used = 0;
   for (;;) {
-    if (bytes.size() - used < kChunk) bytes.resize(used + kChunk * (1 + used / kChunk / 4));
+    if (used == bytes.size()) bytes = Regrown(bytes, used, 2 * bytes.size());
     std::size_t got = source.Read(bytes.data() + used, bytes.size() - used);
     if (got == 0) break;
     used += got;

@@ -17,6 +17,9 @@ class ByteSource {
   // Reads up to size bytes into buffer. Returns the count, 0 only at the
   // end. Throws TableError when the bytes cannot be read.
   virtual std::size_t Read(char* buffer, std::size_t size) = 0;
+  // How many bytes Read will give in all, when known beforehand (a regular
+  // file's size); 0 when not. A hint for sizing buffers, never a promise.
+  virtual std::size_t SizeHint() const { return 0; }
 };
 
 // The bytes of a string, for tests and fuzzing.
@@ -67,6 +70,11 @@ std::string ReadWholeFile(const std::string& path);
 // characters) is an error that says what the file is and how to convert it.
 //   bytes (input/output) the file's bytes, the text afterwards
 void CheckTextEncoding(std::string& bytes);
+
+// Asks the system to back the untouched memory of a large buffer with huge
+// pages, where it allows that: a table's bytes and matrix span thousands of
+// pages, and touching each one first costs more than reading it.
+void AdviseHugePages(void* memory, std::size_t size);
 
 // Whether a path names standard input.
 inline bool IsStandardInput(const std::string& path) { return path == "-"; }

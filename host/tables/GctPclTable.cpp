@@ -2,18 +2,21 @@
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cstdlib>
+#include <charconv>
 #include <limits>
 
+#include "base/NumberGrammar.h"
 #include "tables/TableReaders.h"
 
 namespace {
 
-int ParseCount(const std::string& text, int line) {
-  std::string cell = Trim(text);
-  char* end = nullptr;
-  long value = std::strtol(cell.c_str(), &end, 10);
-  if (cell.empty() || *end != '\0' || value < 0 || value > std::numeric_limits<int>::max()) {
+int ParseCount(std::string_view text, int line) {
+  std::string_view cell = Trim(text);
+  if (!cell.empty() && cell[0] == '+') cell.remove_prefix(1);
+  long value = -1;
+  auto [end, error] = std::from_chars(cell.data(), cell.data() + cell.size(), value);
+  if (cell.empty() || error != std::errc() || end != cell.data() + cell.size() || value < 0 ||
+      value > std::numeric_limits<int>::max()) {
     throw TableError(fmt::format("line {}: \"{}\" is not a count", line, text));
   }
   return static_cast<int>(value);
@@ -24,8 +27,8 @@ int ParseCount(const std::string& text, int line) {
 // GCT 1.2: "#1.2", then the row and column counts, then a header
 // "Name<TAB>Description<TAB>samples...", then rows of name, description and
 // values. The declared counts must match the file.
-RawTable SplitGct(const std::string& text) {
-  std::vector<Record> records = SplitRecords(text, '\t', false);
+RawTable SplitGct(std::string_view text, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   if (records.empty() || Trim(records[0].fields[0]) != "#1.2") {
     throw TableError("a GCT file starts with the line #1.2");
   }
@@ -63,26 +66,26 @@ RawTable SplitGct(const std::string& text) {
 // weight and values. The weights are not used. A forced PCL whose second
 // column holds numbers on every line is a plain table, whose first sample
 // the NAME column would silently swallow.
-RawTable SplitPcl(const std::string& text, bool forced) {
-  std::vector<Record> records = SplitRecords(text, '\t', false);
+RawTable SplitPcl(std::string_view text, bool forced, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   if (records.empty()) throw TableError("the table is empty");
   RawTable raw;
   DropTrailingEmptyField(records, raw.notes);
   const Record& header = records[0];
   raw.format = TableFormat::Pcl;
   raw.hasHeaderRow = raw.hasLabelColumn = true;
-  raw.lead = header.fields.size() >= 3 && Upper(Trim(header.fields[2])) == "GWEIGHT" ? 3 : 2;
+  raw.lead = header.fields.size() >= 3 && SameWordAnyCase(Trim(header.fields[2]), "gweight") ? 3 : 2;
   if (header.fields.size() <= raw.lead)
     throw TableError(fmt::format("line {} names no samples", header.line));
   raw.sampleLabels.assign(header.fields.begin() + static_cast<long>(raw.lead), header.fields.end());
   raw.samples = static_cast<int>(raw.sampleLabels.size());
   std::size_t first = 1;
-  if (records.size() > 1 && Upper(Trim(records[1].fields[0])) == "EWEIGHT") first = 2;
+  if (records.size() > 1 && SameWordAnyCase(Trim(records[1].fields[0]), "eweight")) first = 2;
   raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
                   std::make_move_iterator(records.end()));
   if (raw.rows.empty()) throw TableError("the table has no data rows");
   if (forced && raw.lead == 2 && std::all_of(raw.rows.begin(), raw.rows.end(), [](const Record& row) {
-        return row.fields.size() > 1 && IsDecimalNumber(row.fields[1]);
+        return row.fields.size() > 1 && tarvok::IsNumericText(row.fields[1].data(), row.fields[1].size());
       })) {
     throw TableError(
         "--format pcl, but column 2 holds numbers on every line where a PCL file has gene names: this "

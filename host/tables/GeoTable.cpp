@@ -11,18 +11,18 @@
 namespace {
 
 // A field without the double quotes GEO puts around text.
-std::string Unquote(const std::string& field) {
-  std::string text = Trim(field);
+std::string_view Unquote(std::string_view field) {
+  std::string_view text = Trim(field);
   if (text.size() >= 2 && text.front() == '"' && text.back() == '"') text = text.substr(1, text.size() - 2);
   return text;
 }
 
 // Lines split at tabs, every field unquoted. GEO quotes whole fields and
 // does not double the quotes inside them, so CSV rules would misread it.
-std::vector<Record> GeoRecords(const std::string& text) {
-  std::vector<Record> records = SplitRecords(text, '\t', false);
+std::vector<Record> GeoRecords(std::string_view text, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = SplitRecords(text, '\t', memory);
   for (Record& record : records) {
-    for (std::string& field : record.fields) field = Unquote(field);
+    for (std::string_view& field : record.fields) field = Unquote(field);
   }
   return records;
 }
@@ -30,7 +30,7 @@ std::vector<Record> GeoRecords(const std::string& text) {
 // The index of the line whose first field is marker (any case), or -1.
 long FindMarker(const std::vector<Record>& records, const char* marker, std::size_t from = 0) {
   for (std::size_t r = from; r < records.size(); ++r) {
-    if (Lower(records[r].fields[0]) == marker) return static_cast<long>(r);
+    if (SameWordAnyCase(records[r].fields[0], marker)) return static_cast<long>(r);
   }
   return -1;
 }
@@ -51,9 +51,9 @@ RawTable TableBetween(std::vector<Record>& records, const char* begin, const cha
   raw.format = format;
   if (table.empty()) throw TableError(fmt::format("the table after {} has no header line", begin));
   DropTrailingEmptyField(table, raw.notes);
-  const std::vector<std::string>& header = table[0].fields;
+  const Fields& header = table[0].fields;
   raw.hasHeaderRow = raw.hasLabelColumn = true;
-  bool identifiers = header.size() > 1 && Upper(header[1]) == "IDENTIFIER";
+  bool identifiers = header.size() > 1 && SameWordAnyCase(header[1], "identifier");
   raw.lead = identifiers ? 2 : 1;
   raw.nameField = identifiers ? 1 : 0;
   if (header.size() <= raw.lead) throw TableError(fmt::format("line {} names no samples", table[0].line));
@@ -69,8 +69,8 @@ RawTable TableBetween(std::vector<Record>& records, const char* begin, const cha
 }
 
 // A name as the user may write it: no '!', no "Sample_", lower case.
-std::string AnnotationKey(std::string name) {
-  name = Lower(Trim(name));
+std::string AnnotationKey(std::string_view text) {
+  std::string name = Lower(Trim(text));
   if (!name.empty() && name[0] == '!') name.erase(0, 1);
   if (name.compare(0, 7, "sample_") == 0) name.erase(0, 7);
   return name;
@@ -103,7 +103,7 @@ std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const Ra
   for (const Record& line : meta) {
     if (AnnotationKey(line.fields[0]).compare(0, 15, "characteristics") != 0) continue;
     for (std::size_t s = 0; s < samples && s + 1 < line.fields.size(); ++s) {
-      const std::string& cell = line.fields[s + 1];
+      const std::string_view cell = line.fields[s + 1];
       std::size_t colon = cell.find(':');
       if (colon == std::string::npos) continue;
       std::string key = Lower(Trim(cell.substr(0, colon)));
@@ -132,7 +132,7 @@ std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const Ra
 
 // "!key = value" or "^key = value" split at the first " = ".
 bool Attribute(const Record& line, std::string& key, std::string& value) {
-  const std::string& text = line.fields[0];
+  const std::string_view text = line.fields[0];
   std::size_t equals = text.find('=');
   if (text.empty() || (text[0] != '!' && text[0] != '^') || equals == std::string::npos) return false;
   key = Lower(Trim(text.substr(1, equals - 1)));
@@ -162,8 +162,8 @@ std::vector<std::string> SubsetClasses(const std::vector<Record>& meta, const Ra
   for (const Subset& subset : subsets) {
     if (std::find(types.begin(), types.end(), subset.type) == types.end()) types.push_back(subset.type);
     if (Lower(subset.type) != Lower(Trim(type))) continue;
-    for (const Record& id : SplitRecords(subset.samples, ',', false)) {
-      for (const std::string& field : id.fields) {
+    for (const Record& id : SplitRecords(subset.samples, ',')) {
+      for (const std::string_view field : id.fields) {
         auto placed = classOf.emplace(Trim(field), subset.description);
         if (!placed.second && placed.first->second != subset.description) {
           throw TableError(fmt::format("sample \"{}\" is in two subsets of type \"{}\": \"{}\" and \"{}\"",
@@ -190,12 +190,13 @@ std::vector<std::string> SubsetClasses(const std::vector<Record>& meta, const Ra
 
 }  // namespace
 
-RawTable SplitSeriesMatrix(const std::string& text, const std::string& classesFrom) {
-  std::vector<Record> records = GeoRecords(text);
+RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom,
+                           std::pmr::memory_resource* memory) {
+  std::vector<Record> records = GeoRecords(text, memory);
   std::vector<Record> meta;
   for (const Record& record : records) {
-    if (Lower(record.fields[0]) == "!series_matrix_table_begin") break;
-    if (Lower(record.fields[0]).compare(0, 8, "!sample_") == 0) meta.push_back(record);
+    if (SameWordAnyCase(record.fields[0], "!series_matrix_table_begin")) break;
+    if (SameWordAnyCase(record.fields[0].substr(0, 8), "!sample_")) meta.push_back(record);
   }
   RawTable raw = TableBetween(records, "!series_matrix_table_begin", "!series_matrix_table_end",
                               TableFormat::SeriesMatrix);
@@ -203,11 +204,11 @@ RawTable SplitSeriesMatrix(const std::string& text, const std::string& classesFr
   return raw;
 }
 
-RawTable SplitGds(const std::string& text, const std::string& classesFrom) {
-  std::vector<Record> records = GeoRecords(text);
+RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pmr::memory_resource* memory) {
+  std::vector<Record> records = GeoRecords(text, memory);
   std::vector<Record> meta;
   for (const Record& record : records) {
-    if (Lower(record.fields[0]) == "!dataset_table_begin") break;
+    if (SameWordAnyCase(record.fields[0], "!dataset_table_begin")) break;
     meta.push_back(record);
   }
   RawTable raw = TableBetween(records, "!dataset_table_begin", "!dataset_table_end", TableFormat::Gds);

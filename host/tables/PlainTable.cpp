@@ -6,6 +6,7 @@
 #include <cctype>
 #include <set>
 
+#include "core/Rules.h"
 #include "tables/TableReaders.h"
 
 namespace {
@@ -13,15 +14,15 @@ namespace {
 // Lines looked at for the layout; more add nothing but time.
 constexpr std::size_t kLayoutRows = 500;
 
-bool IsInteger(const std::string& cell) {
-  std::string t = Trim(cell);
+bool IsInteger(std::string_view cell) {
+  std::string_view t = Trim(cell);
   std::size_t start = !t.empty() && (t[0] == '+' || t[0] == '-') ? 1 : 0;
   return t.size() > start && std::all_of(t.begin() + static_cast<long>(start), t.end(),
                                          [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // The cell without its digits, lower case: "g12" and "g7" share "g".
-std::string Stem(const std::string& cell) {
+std::string Stem(std::string_view cell) {
   std::string stem;
   for (char c : Lower(Trim(cell))) {
     if (c < '0' || c > '9') stem += c;
@@ -31,7 +32,7 @@ std::string Stem(const std::string& cell) {
 
 // A corner cell that titles a column of gene names or IDs ("Gene",
 // "ID_REF", "probe set", "EntrezID").
-bool IsNameTitle(const std::string& cell) {
+bool IsNameTitle(std::string_view cell) {
   static const std::set<std::string> kTitles = {
       "gene",    "genes",      "id",         "ids",  "geneid", "probe",  "probes", "probeid",  "probeset",
       "set",     "probesetid", "symbol",     "name", "names",  "entrez", "refseq", "ensembl",  "accession",
@@ -50,8 +51,8 @@ bool IsNameTitle(const std::string& cell) {
 
 // ',' or ';' for a CSV file: ';' when line 1 has semicolons and every comma
 // on it sits between digits (a decimal comma).
-char CsvSeparator(const std::string& text) {
-  std::string line = text.substr(0, text.find_first_of("\r\n"));
+char CsvSeparator(std::string_view text) {
+  std::string_view line = text.substr(0, text.find_first_of("\r\n"));
   if (line.find(';') == std::string::npos) return ',';
   for (std::size_t at = line.find(','); at != std::string::npos; at = line.find(',', at + 1)) {
     bool between = at > 0 && at + 1 < line.size() && std::isdigit(static_cast<unsigned char>(line[at - 1])) &&
@@ -64,22 +65,22 @@ char CsvSeparator(const std::string& text) {
 struct LayoutInput {
   const std::vector<Record>& records;
   bool decimalComma;
-  bool IsWord(const std::string& cell) const { return !IsDataCell(cell, decimalComma); }
-  bool IsFraction(const std::string& cell) const {
-    return !IsMissingCell(cell) && !IsWord(cell) && !IsInteger(cell);
+  bool IsWord(std::string_view cell) const { return !IsDataCell(cell, decimalComma); }
+  bool IsFraction(std::string_view cell) const {
+    double value = 0.0;
+    return ReadCell(cell, decimalComma, value) == CellKind::Number && !IsInteger(cell);
   }
 };
 
-std::string Quoted(const std::string& cell) { return fmt::format("\"{}\"", Trim(cell)); }
+std::string Quoted(std::string_view cell) { return fmt::format("\"{}\"", Trim(cell)); }
 
 // Is line 1 the sample names? why gets the reason; guessed is set when the
 // answer rests on a guess the user should know about.
 bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
   const std::vector<Record>& records = in.records;
-  const std::vector<std::string>& first = records[0].fields;
-  const std::string& corner = first[0];
-  auto word =
-      std::find_if(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsWord(c); });
+  const Fields& first = records[0].fields;
+  const std::string_view corner = first[0];
+  auto word = std::find_if(first.begin() + 1, first.end(), [&](std::string_view c) { return in.IsWord(c); });
   if (word != first.end()) {
     why = fmt::format("line 1 names the samples: it holds words such as {}", Quoted(*word));
     return true;
@@ -97,7 +98,7 @@ bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
     why = "line 1 is data: it holds only numbers and missing values";
     return false;
   }
-  if (std::any_of(first.begin() + 1, first.end(), [&](const std::string& c) { return in.IsFraction(c); })) {
+  if (std::any_of(first.begin() + 1, first.end(), [&](std::string_view c) { return in.IsFraction(c); })) {
     why = fmt::format("line 1 is data: it holds decimal numbers after {}, the first gene's name",
                       Quoted(corner));
     return false;
@@ -106,7 +107,7 @@ bool DecideHeader(const LayoutInput& in, std::string& why, bool& guessed) {
   bool laterFractions = false;
   for (std::size_t r = 1; r < records.size() && r <= kLayoutRows && !laterFractions; ++r) {
     laterFractions = std::any_of(records[r].fields.begin() + 1, records[r].fields.end(),
-                                 [&](const std::string& c) { return in.IsFraction(c); });
+                                 [&](std::string_view c) { return in.IsFraction(c); });
   }
   if (laterFractions) {
     why = fmt::format(
@@ -135,21 +136,21 @@ bool DecideLabels(const LayoutInput& in, bool header, std::string& why, bool& gu
     return true;
   }
   bool missing = false, fractions = false, integers = true;
-  std::set<std::string> ids;
+  std::set<std::string_view> ids;
   for (std::size_t r = start; r < records.size(); ++r) {
-    const std::string& cell = records[r].fields[0];
+    const std::string_view cell = records[r].fields[0];
     if (in.IsWord(cell)) {
       why = fmt::format("column 1 holds the gene names, such as {}", Quoted(cell));
       return true;
     }
     if (r > start + kLayoutRows) continue;  // words are looked for everywhere, the rest in a sample
-    missing = missing || IsMissingCell(cell);
+    missing = missing || tarvok::IsMissingWord(cell);
     integers = integers && IsInteger(cell);
     ids.insert(Trim(cell));
     fractions = fractions || std::any_of(records[r].fields.begin() + 1, records[r].fields.end(),
-                                         [&](const std::string& c) { return in.IsFraction(c); });
+                                         [&](std::string_view c) { return in.IsFraction(c); });
   }
-  const std::string& corner = records[0].fields[0];
+  const std::string_view corner = records[0].fields[0];
   bool distinct = ids.size() == std::min(records.size() - start, kLayoutRows + 1);
   if (records.size() > start && !missing) {
     if (header && in.IsWord(corner) && IsNameTitle(corner)) {
@@ -201,12 +202,15 @@ void DecideLayout(const std::vector<Record>& records, const ReadOptions& options
 
 }  // namespace
 
-RawTable SplitPlainTable(const std::string& text, TableFormat format, const ReadOptions& options) {
+RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
+                         std::pmr::memory_resource* memory) {
   RawTable raw;
   raw.format = format;
   raw.separator = format == TableFormat::Csv ? CsvSeparator(text) : '\t';
   raw.decimalComma = options.decimalComma || raw.separator == ';';
-  std::vector<Record> records = SplitRecords(text, raw.separator, raw.separator != '\t');
+  std::vector<Record> records =
+      raw.separator == '\t' ? SplitRecords(text, raw.separator, memory)
+                             : SplitQuotedRecords(text, raw.separator, memory);
   if (records.empty()) throw TableError("the table has no data rows");
   DropTrailingEmptyField(records, raw.notes);
   DecideLayout(records, options, raw.decimalComma, raw);
@@ -215,7 +219,7 @@ RawTable SplitPlainTable(const std::string& text, TableFormat format, const Read
   // A table exported from GEO keeps the IDENTIFIER column (gene symbols)
   // beside the probe IDs: the symbols name the genes.
   if (raw.hasHeaderRow && raw.hasLabelColumn && records[0].fields.size() > 2 &&
-      Upper(Trim(records[0].fields[1])) == "IDENTIFIER") {
+      SameWordAnyCase(Trim(records[0].fields[1]), "identifier")) {
     raw.lead = 2;
     raw.nameField = 1;
     raw.layout.push_back("the genes are named by the IDENTIFIER column (column 2)");
@@ -227,12 +231,12 @@ RawTable SplitPlainTable(const std::string& text, TableFormat format, const Read
   }
   raw.samples = static_cast<int>(firstRow.fields.size() - raw.lead);
   if (raw.hasHeaderRow) {
-    const std::vector<std::string>& names = records[0].fields;
+    const Fields& names = records[0].fields;
     std::size_t samples = static_cast<std::size_t>(raw.samples);
     if (names.size() == samples + raw.lead) {
       raw.sampleLabels.assign(names.begin() + static_cast<long>(raw.lead), names.end());
     } else if (names.size() == samples && raw.lead == 1) {
-      raw.sampleLabels = names;
+      raw.sampleLabels.assign(names.begin(), names.end());
     } else {
       throw TableError(fmt::format("line {} names {} columns, but line {} has {} values", records[0].line,
                                    names.size(), firstRow.line, samples));

@@ -113,8 +113,8 @@ struct LabelRepairs {
 //   repairs (input/output) counts of the changes, added to
 void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepairs& repairs);
 
-// A missing-value cell: empty, or NA, NaN, N/A or null in any case
-// (surrounding blanks ignored).
+// A missing-value cell: empty, or NA, NaN, N/A or null in any case, with
+// spaces, tabs or carriage returns around it (tarvok::IsMissingWord).
 bool IsMissingCell(const std::string& cell);
 
 // A decimal number and nothing else, by the shared number grammar

@@ -1,120 +1,256 @@
-// Text pieces every table reader uses: records, trimming, shared checks.
+// Text pieces every table reader uses: records, trimming, reading a cell,
+// shared checks. Nothing here calls back into the readers or the driver.
+#include "tables/TableText.h"
+
 #include <fmt/format.h>
 
 #include <algorithm>
-#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <limits>
 
-#include "tables/TableReaders.h"
+#include "base/NumberGrammar.h"
+#include "core/Rules.h"
+#include "tables/ByteSource.h"
+
+namespace {
+
+char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// Splits text into records; in quoted mode (out not null, viewing the
+// same bytes as text) quoted fields are rewritten in place through out.
+class Splitter {
+ public:
+  Splitter(std::string_view text, char separator, char* out, std::pmr::memory_resource* memory)
+      : text_(text.data()), out_(out), size_(text.size()), separator_(separator), memory_(memory) {}
+
+  std::vector<Record> All() {
+    std::vector<Record> records;
+    std::size_t width = 0;
+    while (at_ < size_) {
+      if (IsLineEnd(text_[at_])) {  // a line with nothing on it
+        SkipLineEnd();
+        continue;
+      }
+      Record record{line_, Fields(memory_)};
+      if (out_ == nullptr) {
+        // Room for as many fields as the last record had, but never more
+        // than this line can hold: the memory stays in proportion to the text.
+        lineEnd_ = LineEnd();
+        record.fields.reserve(std::min(width, lineEnd_ - at_ + 1));
+      }
+      for (;;) {
+        const bool quoted = out_ != nullptr && at_ < size_ && text_[at_] == '"';
+        record.fields.push_back(quoted ? QuotedField(record.fields.size() + 1) : PlainField());
+        if (at_ >= size_ || text_[at_] != separator_) break;
+        ++at_;
+      }
+      if (at_ < size_) SkipLineEnd();
+      width = record.fields.size();
+      records.push_back(std::move(record));
+    }
+    return records;
+  }
+
+ private:
+  // Steps over the line end at at_, counting the line.
+  void SkipLineEnd() {
+    if (text_[at_] == '\r' && at_ + 1 < size_ && text_[at_ + 1] == '\n') ++at_;
+    ++at_;
+    ++line_;
+  }
+
+  // Without quotes a record is a line: the end of the line at at_ (its
+  // first LF or CR, or the end of the text). The next LF is remembered, so
+  // a file of CR line ends is not searched to its end for each line.
+  std::size_t LineEnd() {
+    if (nextLf_ < at_ || !lfSought_) {
+      const void* lf = std::memchr(text_ + at_, '\n', size_ - at_);
+      nextLf_ = lf != nullptr ? static_cast<std::size_t>(static_cast<const char*>(lf) - text_) : size_;
+      lfSought_ = true;
+    }
+    const void* cr = std::memchr(text_ + at_, '\r', nextLf_ - at_);
+    return cr != nullptr ? static_cast<std::size_t>(static_cast<const char*>(cr) - text_) : nextLf_;
+  }
+
+  std::string_view PlainField() {
+    const std::size_t begin = at_;
+    if (out_ == nullptr) {
+      const void* found = std::memchr(text_ + at_, separator_, lineEnd_ - at_);
+      at_ = found != nullptr ? static_cast<std::size_t>(static_cast<const char*>(found) - text_) : lineEnd_;
+    } else {
+      while (at_ < size_) {
+        const char c = text_[at_];
+        if (c == separator_ || c == '\n' || c == '\r') break;
+        ++at_;
+      }
+    }
+    return {text_ + begin, at_ - begin};
+  }
+
+  // The field whose opening quote is at at_, unquoted into its own bytes
+  // (the result is never longer than the quoted text).
+  std::string_view QuotedField(std::size_t column) {
+    const int startLine = line_;
+    const std::size_t begin = at_;
+    std::size_t write = at_;
+    ++at_;
+    for (;;) {
+      if (at_ >= size_) throw TableError(fmt::format("line {}: a quoted field is never closed", startLine));
+      const char c = text_[at_];
+      if (c == '"') {
+        ++at_;
+        if (at_ >= size_ || text_[at_] != '"') break;
+        out_[write++] = '"';
+        ++at_;
+      } else if (IsLineEnd(c)) {
+        out_[write++] = '\n';
+        SkipLineEnd();
+      } else {
+        out_[write++] = c;
+        ++at_;
+      }
+    }
+    if (at_ < size_ && text_[at_] != separator_ && !IsLineEnd(text_[at_])) {
+      throw TableError(
+          fmt::format("line {}, column {}: text after the closing quote of a field", line_, column));
+    }
+    return {text_ + begin, write - begin};
+  }
+
+  const char* text_;
+  char* out_;
+  std::size_t size_, at_ = 0;
+  std::size_t lineEnd_ = 0, nextLf_ = 0;  // without quotes: this line's end, the next LF
+  bool lfSought_ = false;
+  char separator_;
+  std::pmr::memory_resource* memory_;
+  int line_ = 1;
+};
+
+// What strtod gives for a number out of a double's range: infinity when
+// the number is large, zero when it is small, either with the number's
+// sign. text is the number (grammar checked, no blanks, no '+').
+double OutOfRangeValue(std::string_view text) {
+  const bool negative = text[0] == '-';
+  std::size_t at = negative ? 1 : 0;
+  // The decimal exponent of the first nonzero digit, before the written exponent.
+  long long scale = 0;
+  bool found = false, point = false;
+  for (; at < text.size() && text[at] != 'e' && text[at] != 'E'; ++at) {
+    if (text[at] == '.') {
+      point = true;
+    } else if (!found && text[at] != '0') {
+      found = true;
+      scale = point ? scale - 1 : 0;  // fraction zeros before it are counted already
+    } else if (found != point) {
+      scale += found ? 1 : -1;  // integer digits after the first nonzero one, or fraction zeros before it
+    }
+  }
+  long long exponent = 0;
+  if (at < text.size()) {
+    const bool down = text[at + 1] == '-';
+    for (at += (text[at + 1] == '-' || text[at + 1] == '+') ? 2 : 1; at < text.size(); ++at) {
+      exponent = std::min(exponent * 10 + (text[at] - '0'), 1LL << 40);
+    }
+    if (down) exponent = -exponent;
+  }
+  const double magnitude = scale + exponent < 0 ? 0.0 : std::numeric_limits<double>::infinity();
+  return negative ? -magnitude : magnitude;
+}
+
+// The value of a cell the grammar accepts as a number.
+double NumberValue(std::string_view cell) {
+  std::size_t begin = 0, end = cell.size();
+  while (IsBlank(cell[begin])) ++begin;
+  while (IsBlank(cell[end - 1])) --end;
+  if (cell[begin] == '+') ++begin;
+  std::string_view number = cell.substr(begin, end - begin);
+  double value = 0.0;
+  if (std::from_chars(number.data(), number.data() + number.size(), value).ec == std::errc::result_out_of_range) {
+    value = OutOfRangeValue(number);
+  }
+  return value;
+}
+
+// A cell with a comma: with its one comma made a point when that is its
+// only decimal mark ("-1,5"), a number; "1.234,5" and "1,2,3" are not.
+CellKind ReadCommaCell(std::string_view cell, double& value) {
+  const std::size_t comma = cell.find(',');
+  if (cell.find_first_of(",.", comma + 1) != std::string_view::npos || cell.find('.') < comma) {
+    return CellKind::Word;  // a comma is never part of a missing word
+  }
+  std::string point(cell);
+  point[comma] = '.';
+  if (!tarvok::IsNumericText(point.data(), point.size())) return CellKind::Word;
+  value = NumberValue(point);
+  return CellKind::Number;
+}
+
+}  // namespace
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-std::string Trim(const std::string& text) {
+std::string_view Trim(std::string_view text) {
   std::size_t begin = 0, end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
   while (end > begin && IsBlank(text[end - 1])) --end;
   return text.substr(begin, end - begin);
 }
 
-std::string Upper(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return text;
+bool SameWordAnyCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+  }
+  return true;
 }
 
-std::string Lower(std::string text) {
-  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return text;
+std::string Lower(std::string_view text) {
+  std::string lower(text);
+  for (char& c : lower) c = LowerAscii(c);
+  return lower;
 }
 
 std::string Plural(std::size_t count, const char* word) {
   return fmt::format("{} {}{}", count, word, count == 1 ? "" : "s");
 }
 
-std::vector<Record> SplitRecords(const std::string& text, char separator, bool quotes) {
-  std::vector<Record> records;
-  Record current;
-  current.line = 1;
-  std::string field;
-  bool quotedField = false;
-  int line = 1;
-  std::size_t i = 0;
-  const std::size_t n = text.size();
-  auto isLineEnd = [](char c) { return c == '\n' || c == '\r'; };
-  // Steps over the line end at i, counting the line.
-  auto skipLineEnd = [&]() {
-    if (text[i] == '\r' && i + 1 < n && text[i + 1] == '\n') ++i;
-    ++i;
-    ++line;
-  };
-  auto endRecord = [&]() {
-    bool blankLine = current.fields.empty() && field.empty() && !quotedField;
-    current.fields.push_back(std::move(field));
-    field.clear();
-    quotedField = false;
-    if (!blankLine) records.push_back(std::move(current));
-    current = Record();
-    current.line = line;
-  };
-  while (i < n) {
-    char c = text[i];
-    if (quotes && c == '"' && field.empty() && !quotedField) {
-      quotedField = true;
-      int startLine = line;
-      ++i;
-      for (;;) {
-        if (i >= n) throw TableError(fmt::format("line {}: a quoted field is never closed", startLine));
-        if (text[i] == '"') {
-          if (i + 1 < n && text[i + 1] == '"') {
-            field += '"';
-            i += 2;
-            continue;
-          }
-          ++i;
-          break;
-        }
-        if (isLineEnd(text[i])) {
-          field += '\n';
-          skipLineEnd();
-          continue;
-        }
-        field += text[i++];
-      }
-      if (i < n && text[i] != separator && !isLineEnd(text[i])) {
-        throw TableError(fmt::format("line {}, column {}: text after the closing quote of a field", line,
-                                     current.fields.size() + 1));
-      }
-      continue;
-    }
-    if (c == separator) {
-      current.fields.push_back(std::move(field));
-      field.clear();
-      quotedField = false;
-      ++i;
-    } else if (isLineEnd(c)) {
-      skipLineEnd();
-      endRecord();
-    } else {
-      field += c;
-      ++i;
-    }
-  }
-  if (!field.empty() || !current.fields.empty() || quotedField) endRecord();
-  return records;
+FieldArena::FieldArena(std::size_t bytes)
+    : block_(new char[std::max<std::size_t>(bytes, 1 << 16)]),
+      resource_(block_.get(), std::max<std::size_t>(bytes, 1 << 16)) {
+  AdviseHugePages(block_.get(), bytes);
 }
 
-std::string WithDecimalPoint(const std::string& cell) {
-  std::size_t comma = cell.find(',');
-  if (comma == std::string::npos || cell.find_first_of(",.", comma + 1) != std::string::npos ||
-      cell.find('.') < comma) {
-    return cell;
-  }
-  std::string point = cell;
-  point[comma] = '.';
-  return point;
+std::vector<Record> SplitRecords(std::string_view text, char separator, std::pmr::memory_resource* memory) {
+  return Splitter(text, separator, nullptr, memory).All();
 }
 
-bool IsDataCell(const std::string& cell, bool decimalComma) {
-  return IsMissingCell(cell) || IsDecimalNumber(decimalComma ? WithDecimalPoint(cell) : cell);
+std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::pmr::memory_resource* memory) {
+  return Splitter(text, separator, text.data(), memory).All();
 }
+
+CellKind ReadCell(std::string_view cell, bool decimalComma, double& value) {
+  if (tarvok::IsNumericText(cell.data(), cell.size())) {
+    value = NumberValue(cell);
+    return CellKind::Number;
+  }
+  if (tarvok::IsMissingWord(cell)) return CellKind::Missing;
+  if (decimalComma && cell.find(',') != std::string_view::npos) return ReadCommaCell(cell, value);
+  return CellKind::Word;
+}
+
+bool IsDataCell(std::string_view cell, bool decimalComma) {
+  double value = 0.0;
+  return ReadCell(cell, decimalComma, value) != CellKind::Word;
+}
+
+bool IsMissingCell(const std::string& cell) { return tarvok::IsMissingWord(cell); }
+
+bool IsDecimalNumber(const std::string& cell) { return tarvok::IsNumericText(cell.data(), cell.size()); }
 
 void DropTrailingEmptyField(std::vector<Record>& records, std::vector<std::string>& notes) {
   if (records.empty()) return;

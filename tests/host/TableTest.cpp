@@ -5,8 +5,13 @@
 #include <zlib.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <memory>
+#include <random>
 
 #include "tables/ByteSource.h"
 #include "tables/ClassFile.h"
@@ -86,6 +91,15 @@ TEST(TableFormats, CrlfCrAndByteOrderMarkReadLikeLf) {
   // A lone CR ends lines too, once the probe is not asked (explicit layout of a CSV).
   ExpectLabelledTable(Read("t.csv", "\xEF\xBB\xBFgene,S1,S2,S3\rg1,1.5,-2,3.25\rg2,4,0.5,6e-3\r"),
                       TableFormat::Csv);
+  // Line ends mixed within one file, and CR alone in a TSV file.
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\rg1\t1.5\t-2\t3.25\r\ng2\t4\t0.5\t6e-3\n"),
+                      TableFormat::Tsv);
+  ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\rg1\t1.5\t-2\t3.25\rg2\t4\t0.5\t6e-3\r"),
+                      TableFormat::Tsv);
+  // Lines are counted across every kind of line end, also inside quotes.
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\rg1\t1\t2\r\n\rg2\t3\r"), "line 4 has 2 fields, but line 2 has 3");
+  EXPECT_EQ(ReadError("t.csv", "gene,S1,S2\r\n\"g\r\n1\",1,2\r\ng2,3,x\r\n"),
+            "line 4, column 3 (gene \"g2\", sample \"S2\"): \"x\" is not a number");
   // A last line without line end, and blank lines, change nothing.
   ExpectLabelledTable(Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\n\n\ng2\t4\t0.5\t6e-3"),
                       TableFormat::Tsv);
@@ -205,6 +219,53 @@ TEST(MissingValues, RowMeanFillsInTheGenesMean) {
   EXPECT_EQ(t.notes[1], "dropped 1 gene without any value");
 }
 
+TEST(MissingValues, InfiniteValuesRefusedUnderEveryPolicy) {
+  // g2 has a missing value too: drop would leave it out, yet the overflow is named.
+  const std::string table = "gene\tS1\tS2\ng1\t1\t2\ng2\tNA\t-1e400\ng3\t5\t6\n";
+  for (MissingPolicy policy :
+       {MissingPolicy::Error, MissingPolicy::Drop, MissingPolicy::RowMean, MissingPolicy::Keep}) {
+    std::string expected = policy == MissingPolicy::Error
+                               ? "line 3, column 2 (gene \"g2\", sample \"S1\"): missing value \"NA\"; use --missing"
+                               : "line 3, column 3 (gene \"g2\", sample \"S2\"): \"-1e400\" is not a finite number";
+    EXPECT_EQ(ReadError("t.tsv", table, policy).substr(0, expected.size()), expected)
+        << static_cast<int>(policy);
+  }
+  // Cells are judged in reading order: a missing value or an overflow before
+  // a word is the error, a word before them is.
+  EXPECT_EQ(ReadError("t.tsv", "1\t2\t\n3\t4\tx\n").substr(0, 48),
+            "line 1, column 3 (gene 1): missing value \"\"; use");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t1e999\ng2\tx\t2\n", MissingPolicy::Drop),
+            "line 2, column 3 (gene \"g1\", sample \"S2\"): \"1e999\" is not a finite number");
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\tx\ng2\t1e999\t2\n", MissingPolicy::Keep),
+            "line 2, column 3 (gene \"g1\", sample \"S2\"): \"x\" is not a number");
+}
+
+TEST(MissingValues, WordsInAnyCaseWithBlanksAndLineEnds) {
+  // CRLF line ends, blanks around the words, quoted words, an empty last cell.
+  Table t = Read("t.csv",
+                 "gene,S1,S2,S3,S4\r\n"
+                 "g1,1,\tnA ,3,4\r\n"
+                 "g2, Null,\"n/a\",6,\r\n"
+                 "g3,7,NAN\t,9,10\r\n",
+                 MissingPolicy::Keep);
+  EXPECT_EQ(t.missingCells, 5);
+  for (std::size_t cell : {1u, 4u, 5u, 7u, 9u}) EXPECT_TRUE(std::isnan(t.values[cell])) << cell;
+  EXPECT_EQ(t.values[11], 10.0);
+  for (const char* word : {"N A", "NA NA", "NAs", "nil", "'NA'"}) {
+    EXPECT_NE(ReadError("t.tsv", std::string("g\ta\tb\nx\t1\t") + word + "\ny\t3\t4\n", MissingPolicy::Keep)
+                  .find("is not a number"),
+              std::string::npos)
+        << word;
+  }
+  // A sample with no value at all is dropped and counted; its cells count as missing.
+  Table holes = Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1\tNA\t3\ng2\t4\t\t6\ng3\tna\tNA\t8\n",
+                     MissingPolicy::RowMean);
+  EXPECT_EQ(holes.droppedSamples, 1);
+  EXPECT_EQ(holes.missingCells, 4);
+  EXPECT_EQ(holes.imputedCells, 1);
+  EXPECT_EQ(holes.values, (std::vector<double>{1, 3, 4, 6, 8, 8}));
+}
+
 TEST(MissingValues, KeepLeavesNaNForInspection) {
   Table t = Read("t.tsv", kMissing, MissingPolicy::Keep);
   EXPECT_EQ(t.genes, 5);
@@ -251,6 +312,46 @@ TEST(Numbers, DecimalAndMissingWords) {
   for (const char* word : {"", "  ", "NA", "na", "NaN", "NAN", "n/a", " NA ", "null", "NULL"})
     EXPECT_TRUE(IsMissingCell(word)) << word;
   for (const char* word : {"0", "NAs", "none", "-"}) EXPECT_FALSE(IsMissingCell(word)) << word;
+}
+
+// The bits of a double, so that -0.0 and 0.0 differ.
+std::uint64_t Bits(double value) {
+  std::uint64_t bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+TEST(Numbers, ValuesAreThoseOfStrtodAtTheEdges) {
+  std::vector<std::string> cells = {
+      "1e-400", "-1e-400", "-0", "2.4703282292062328e-324", "2.4e-324", "1e-310", "4.9406564584124654e-324",
+      "1.7976931348623157e308", "-1.7976931348623158e308", "0.000000000000000000000000000000000001e-290",
+      "123456789012345678901234567890", "9007199254740993", "+.5", "5.", " 7 ", "-3.5E+2", "00012",
+      "0.1000000000000000055511151231257827021181583404541015625", "1.00000000000000011102230246251565404236316680908203125"};
+  // Values as they are written for the library: 17 significant digits.
+  std::mt19937_64 random(7);
+  for (int i = 0; i < 400; ++i) {
+    double value = std::ldexp(static_cast<double>(random() >> 11), static_cast<int>(random() % 200) - 150);
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", i % 2 ? value : -value);
+    cells.push_back(text);
+  }
+  std::string table = "gene\tS1\tS2\ng0\t1\t2\n";
+  for (std::size_t i = 0; i < cells.size(); ++i) table += "g" + std::to_string(i + 1) + "\t3\t" + cells[i] + "\n";
+  ReadOptions options;
+  options.missing = MissingPolicy::Keep;
+  Table t = ParseTable(table, "t.tsv", options);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    EXPECT_EQ(Bits(t.values[2 * i + 3]), Bits(std::strtod(cells[i].c_str(), nullptr))) << cells[i];
+  }
+  // Decimal commas give the same bits as points.
+  options.decimalComma = true;
+  Table comma = ParseTable("gene\tS1\tS2\ng1\t0,1\t-2,5e-3\ng2\t1e-400\t3,\n", "t.tsv", options);
+  EXPECT_EQ(comma.values, (std::vector<double>{0.1, -2.5e-3, 0.0, 3.0}));
+  // Forms strtod reads but the grammar refuses stay words.
+  for (const char* word : {"0x10", "inf", "-Infinity", "1e", "1e+", "1.5.2", "--1", "1d5", "\xC2\xA0" "1"}) {
+    EXPECT_EQ(ReadError("t.tsv", std::string("g\ta\tb\nx\t1\t") + word + "\ny\t3\t4\n"),
+              std::string("line 2, column 3 (gene \"x\", sample \"b\"): \"") + word + "\" is not a number");
+  }
 }
 
 TEST(ClassFiles, IntegersWordsAndLineEnds) {
@@ -322,6 +423,17 @@ TEST(ByteSources, GzipMembersPlainFilesAndEncodings) {
   ExpectLabelledTable(Read("t.tsv", Gzip(tsv)), TableFormat::Tsv);
   ExpectLabelledTable(Read("t.csv.gz", Gzip("gene,S1,S2,S3\ng1,1.5,-2,3.25\ng2,4,0.5,6e-3\n")),
                       TableFormat::Csv);
+  // A table of many chunks, whose size is not known before reading, reads
+  // like the plain file.
+  std::string big = "gene";
+  for (int s = 0; s < 20; ++s) big += "\tS" + std::to_string(s);
+  for (int g = 0; g < 3000; ++g) {
+    big += "\ng" + std::to_string(g);
+    for (int s = 0; s < 20; ++s) big += "\t" + std::to_string((g * 31 + s * 17) % 1000 / 7.0);
+  }
+  Table zipped = Read("big.tsv.gz", Gzip(big + "\n"));
+  EXPECT_EQ(zipped.values, Read("big.tsv", big).values);
+  EXPECT_EQ(zipped.genes, 3000);
   // Two members one after the other read as one stream, in small reads too.
   GzipSource two(std::make_unique<MemorySource>(Gzip(tsv.substr(0, 20)) + Gzip(tsv.substr(20))));
   std::string joined;

@@ -1,0 +1,190 @@
+// The values of a table: every cell read in place into a genes x samples
+// matrix with NaN for a missing value, then the core's missing-value policy
+// (tarvok::ApplyMissingPolicy), its refusals told by line, column and names.
+#include <fmt/format.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "core/Rules.h"
+#include "tables/ByteSource.h"
+#include "tables/TableReaders.h"
+
+namespace {
+
+constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
+
+std::string GeneName(const RawTable& raw, std::size_t row) {
+  if (raw.hasLabelColumn) return fmt::format("gene \"{}\"", raw.rows[row].fields[raw.nameField]);
+  return fmt::format("gene {}", row + 1);
+}
+
+std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) {
+  std::string place =
+      fmt::format("line {}, column {} ({}", raw.rows[row].line, raw.lead + sample + 1, GeneName(raw, row));
+  if (!raw.sampleLabels.empty()) place += fmt::format(", sample \"{}\"", raw.sampleLabels[sample]);
+  return place + ")";
+}
+
+// The error for a cell the policy refuses: a missing value under Error, or
+// an infinite value (a number too large for a double) under any policy.
+[[noreturn]] void RefuseCell(const RawTable& raw, std::size_t row, std::size_t sample, bool infinite) {
+  const std::string_view cell = raw.rows[row].fields[raw.lead + sample];
+  if (infinite) {
+    throw TableError(fmt::format("{}: \"{}\" is not a finite number", CellPlace(raw, row, sample), cell));
+  }
+  throw TableError(fmt::format(
+      "{}: missing value \"{}\"; use --missing drop to leave out genes with missing values, "
+      "or --missing row-mean to fill them with the gene's mean",
+      CellPlace(raw, row, sample), Trim(cell)));
+}
+
+[[noreturn]] void RefuseWord(const RawTable& raw, std::size_t row, std::size_t sample) {
+  const std::string_view cell = raw.rows[row].fields[raw.lead + sample];
+  double value = 0.0;
+  const bool comma = !raw.decimalComma && ReadCell(cell, true, value) == CellKind::Number;
+  throw TableError(fmt::format("{}: \"{}\" is not a number{}", CellPlace(raw, row, sample), cell,
+                               comma ? " (for decimal commas use --decimal-comma)" : ""));
+}
+
+// Every value cell of raw, row by row, NaN for a missing one. A cell that
+// is no number is an error, unless a cell before it is one the policy
+// refuses: cells are judged in reading order.
+std::vector<double> ReadMatrix(const RawTable& raw, MissingPolicy policy) {
+  const std::size_t samples = static_cast<std::size_t>(raw.samples);
+  const double missing = std::numeric_limits<double>::quiet_NaN();
+  std::vector<double> values;
+  values.reserve(raw.rows.size() * samples);
+  AdviseHugePages(values.data(), values.capacity() * sizeof(double));
+  values.resize(values.capacity());
+  std::size_t refused = kNone;  // the first cell the policy refuses
+  for (std::size_t r = 0; r < raw.rows.size(); ++r) {
+    const std::string_view* cells = raw.rows[r].fields.data() + raw.lead;
+    double* out = values.data() + r * samples;
+    for (std::size_t s = 0; s < samples; ++s) {
+      switch (ReadCell(cells[s], raw.decimalComma, out[s])) {
+        case CellKind::Number:
+          if (std::isinf(out[s]) && refused == kNone) refused = r * samples + s;
+          break;
+        case CellKind::Missing:
+          out[s] = missing;
+          if (policy == MissingPolicy::Error && refused == kNone) refused = r * samples + s;
+          break;
+        case CellKind::Word:
+          if (refused != kNone) RefuseCell(raw, refused / samples, refused % samples, std::isinf(values[refused]));
+          RefuseWord(raw, r, s);
+      }
+    }
+  }
+  return values;
+}
+
+tarvok::MissingPolicy CorePolicy(MissingPolicy policy) {
+  switch (policy) {
+    case MissingPolicy::Drop:
+      return tarvok::MissingPolicy::Drop;
+    case MissingPolicy::RowMean:
+      return tarvok::MissingPolicy::RowMean;
+    default:
+      return tarvok::MissingPolicy::Error;
+  }
+}
+
+// Keep: every cell as read, for looking at the table; infinite values are
+// still refused.
+tarvok::MissingOutcome KeepAll(const RawTable& raw, const std::vector<double>& values) {
+  const std::size_t samples = static_cast<std::size_t>(raw.samples);
+  tarvok::MissingOutcome outcome;
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    if (std::isinf(values[i])) RefuseCell(raw, i / samples, i % samples, true);
+    if (std::isnan(values[i])) ++outcome.missingCells;
+  }
+  for (int g = 0; g < static_cast<int>(raw.rows.size()); ++g) outcome.keptGenes.push_back(g);
+  for (int s = 0; s < raw.samples; ++s) outcome.keptSamples.push_back(s);
+  return outcome;
+}
+
+std::vector<std::string> Kept(const std::vector<std::string>& all, const std::vector<int>& kept) {
+  if (all.empty()) return all;
+  std::vector<std::string> chosen;
+  for (int k : kept) chosen.push_back(all[static_cast<std::size_t>(k)]);
+  return chosen;
+}
+
+// The samples: labels, classes, and a note on those left out.
+void TakeSamples(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table& table) {
+  const std::vector<int>& kept = outcome.keptSamples;
+  table.samples = static_cast<int>(kept.size());
+  table.droppedSamples = raw.samples - table.samples;
+  table.sampleLabels = Kept(raw.sampleLabels, kept);
+  table.sampleClasses = Kept(raw.sampleClasses, kept);
+  if (table.droppedSamples == 0) return;
+  std::size_t first = 0;
+  while (first < kept.size() && kept[first] == static_cast<int>(first)) ++first;
+  std::string name = raw.sampleLabels.empty() ? fmt::format("column {}", raw.lead + first + 1)
+                                              : fmt::format("\"{}\"", raw.sampleLabels[first]);
+  table.notes.push_back(fmt::format("dropped {} without any value (the first is {}); {} left",
+                                    Plural(static_cast<std::size_t>(table.droppedSamples), "sample"), name,
+                                    Plural(kept.size(), "sample")));
+}
+
+// The genes: labels, and notes on what the policy did to them.
+void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table& table) {
+  const std::vector<int>& kept = outcome.keptGenes;
+  table.genes = static_cast<int>(kept.size());
+  table.droppedGenes = static_cast<int>(raw.rows.size() - kept.size());
+  table.missingCells = static_cast<int>(outcome.missingCells);
+  table.imputedCells = static_cast<int>(outcome.imputedCells);
+  const bool dropped = table.droppedGenes > 0;
+  for (int g : kept) {
+    const std::size_t r = static_cast<std::size_t>(g);
+    if (raw.hasLabelColumn) {
+      table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
+    } else if (dropped) {
+      table.geneLabels.push_back(fmt::format("GENE{:05d}", r + 1));
+    }
+  }
+  if (outcome.droppedForMissing > 0) {
+    std::size_t first = 0;
+    while (first < kept.size() && kept[first] == static_cast<int>(first)) ++first;
+    table.notes.push_back(fmt::format("dropped {} with missing values (the first is {}); {} left",
+                                      Plural(static_cast<std::size_t>(outcome.droppedForMissing), "gene"),
+                                      GeneName(raw, first), Plural(kept.size(), "gene")));
+  }
+  if (outcome.imputedCells > 0) {
+    table.notes.push_back(fmt::format("replaced {} in {} by the gene's mean",
+                                      Plural(static_cast<std::size_t>(outcome.imputedCells), "missing value"),
+                                      Plural(static_cast<std::size_t>(outcome.genesFilled), "gene")));
+  }
+  if (outcome.droppedEmpty > 0) {
+    table.notes.push_back(fmt::format("dropped {} without any value",
+                                      Plural(static_cast<std::size_t>(outcome.droppedEmpty), "gene")));
+  }
+  if (dropped && !raw.hasLabelColumn) {
+    table.notes.push_back("genes are labelled GENEnnnnn by their row in the table");
+  }
+}
+
+}  // namespace
+
+void FillTable(const RawTable& raw, MissingPolicy policy, Table& table) {
+  if (raw.rows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / raw.samples)) {
+    throw TableError("the table is too large");
+  }
+  table.values = ReadMatrix(raw, policy);
+  tarvok::MissingOutcome outcome;
+  if (policy == MissingPolicy::Keep) {
+    outcome = KeepAll(raw, table.values);
+  } else {
+    try {
+      outcome = tarvok::ApplyMissingPolicy(table.values, static_cast<int>(raw.rows.size()), raw.samples,
+                                           CorePolicy(policy));
+    } catch (const tarvok::MissingValueError& error) {
+      RefuseCell(raw, static_cast<std::size_t>(error.gene), static_cast<std::size_t>(error.sample),
+                 error.infinite);
+    }
+  }
+  TakeSamples(raw, outcome, table);
+  TakeGenes(raw, outcome, table);
+}
