@@ -39,11 +39,9 @@ void AppendRow(std::string& out, const std::string& gene, const std::string& nam
 
 }  // namespace
 
-std::string CdtText(const ExportRecord& r) {
+void WriteCdt(const ExportRecord& r, TextSink& sink) {
   const size_t samples = r.samples.size();
-  std::string out;
-  // About 20 characters a value: reserved once rather than grown by copying.
-  out.reserve((r.genes.size() + 2) * (samples + 3) * 20);
+  std::string& out = sink.text;
   out += "UNIQID\tNAME\tGWEIGHT";
   for (const std::string& sample : r.samples) out += "\t" + Field(sample);
   out += "\nEWEIGHT\t\t";
@@ -57,6 +55,7 @@ std::string CdtText(const ExportRecord& r) {
       std::string name = c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
       AppendRow(out, c.genes[j], name, &c.rows[j], sign, samples);
       clustered.insert(c.genes[j]);
+      sink.Piece();
     }
   }
   // Genes are matched by label: a table gene whose label names a clustered
@@ -64,8 +63,16 @@ std::string CdtText(const ExportRecord& r) {
   for (size_t g = 0; g < r.genes.size(); ++g) {
     if (clustered.count(r.genes[g]) != 0) continue;
     AppendRow(out, r.genes[g], r.genes[g], r.values.empty() ? nullptr : &r.values[g], 1, samples);
+    sink.Piece();
   }
-  return out;
+}
+
+std::string CdtText(const ExportRecord& r) {
+  TextSink sink;
+  // About 20 characters a value: reserved once rather than grown by copying.
+  sink.text.reserve((r.genes.size() + 2) * (r.samples.size() + 3) * 20);
+  WriteCdt(r, sink);
+  return sink.text;
 }
 
 }  // namespace tarvok::exports

@@ -1,6 +1,13 @@
 #include "exports/Exports.h"
 
+#include "exports/Fields.h"
+
 #include <cerrno>
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -153,24 +160,123 @@ std::string TemporaryName(const std::string& path) {
   throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
 }
 
-// Writes content to a fresh temporary beside path; returns its name.
-std::string WriteTemporary(const std::string& path, const std::string& content) {
-  std::string temporary = TemporaryName(path);
-  std::FILE* file = std::fopen(temporary.c_str(), "wb");
-  if (file == nullptr) {
-    FailWrite(path, errno);
+// What stands at path, when it is something a write must not replace: a
+// symbolic link (its target would be left stale, or followed), a device, a
+// FIFO, a socket or a directory. "" for a regular file or nothing.
+std::string NotReplaceable(const std::string& path) {
+#if defined(_WIN32)
+  std::error_code error;
+  return std::filesystem::is_directory(path, error) ? "a directory" : "";
+#else
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return "";
+  if (S_ISLNK(info.st_mode)) return "a symbolic link";
+  if (S_ISDIR(info.st_mode)) return "a directory";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+  if (S_ISFIFO(info.st_mode)) return "a FIFO";
+  return "not a regular file";
+#endif
+}
+
+void CheckReplaceable(const std::string& path) {
+  const std::string what = NotReplaceable(path);
+  if (what == "a directory") FailWrite(path, EISDIR);
+  if (!what.empty()) throw std::runtime_error("cannot write " + path + ": it is " + what + ", not a regular file");
+}
+
+// A new temporary beside path, written piece by piece. It is created
+// afresh (a leftover of that name, or a link planted there, is removed
+// first, never followed) and every write and the close are checked, so
+// that a full disk is reported as such and nothing half written stays.
+class Temporary {
+ public:
+  explicit Temporary(const std::string& path) : path_(path), name_(TemporaryName(path)) {
+#if defined(_WIN32)
+    file_ = std::fopen(name_.c_str(), "wb");
+    if (file_ == nullptr) FailWrite(path_, errno);
+#else
+    unlink(name_.c_str());
+    fd_ = open(name_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (fd_ < 0) FailWrite(path_, errno);
+#endif
   }
-  bool written = std::fwrite(content.data(), 1, content.size(), file) == content.size();
-  int error = errno;
-  if (std::fclose(file) != 0 && written) {
-    written = false;
-    error = errno;
+  ~Temporary() {
+    if (!done_) Discard();
   }
-  if (!written) {
-    std::remove(temporary.c_str());
-    FailWrite(path, error);
+  Temporary(const Temporary&) = delete;
+  Temporary& operator=(const Temporary&) = delete;
+
+  void Write(const std::string& text) {
+#if defined(_WIN32)
+    if (std::fwrite(text.data(), 1, text.size(), file_) != text.size()) Fail(errno);
+#else
+    for (size_t at = 0; at < text.size();) {
+      ssize_t n = ::write(fd_, text.data() + at, text.size() - at);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) Fail(n < 0 ? errno : EIO);
+      at += static_cast<size_t>(n);
+    }
+#endif
   }
-  return temporary;
+  // Sends the data to the disk: a full disk may only show then.
+  void Sync() {
+#if defined(_WIN32)
+    if (std::fflush(file_) != 0) Fail(errno);
+#else
+    if (fsync(fd_) != 0 && errno != EINVAL) Fail(errno);
+#endif
+  }
+  // Closes the file; its name, to be renamed into place.
+  const std::string& Close() {
+#if defined(_WIN32)
+    const int status = std::fclose(file_);
+    file_ = nullptr;
+#else
+    const int status = ::close(fd_);
+    fd_ = -1;
+#endif
+    if (status != 0) Fail(errno);
+    done_ = true;
+    return name_;
+  }
+
+ private:
+  [[noreturn]] void Fail(int error) {
+    Discard();
+    FailWrite(path_, error);
+  }
+  void Discard() {
+#if defined(_WIN32)
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
+#else
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+#endif
+    std::remove(name_.c_str());
+    done_ = true;
+  }
+
+  std::string path_, name_;
+#if defined(_WIN32)
+  std::FILE* file_ = nullptr;
+#else
+  int fd_ = -1;
+#endif
+  bool done_ = false;
+};
+
+using Writer = void (*)(const ExportRecord&, TextSink&);
+
+// Writes r's file of writer to a temporary beside path, in pieces; returns
+// the temporary's name.
+std::string WriteTemporary(const std::string& path, const ExportRecord& r, Writer writer) {
+  Temporary file(path);
+  TextSink sink;
+  sink.spill = [&file](const std::string& piece) { file.Write(piece); };
+  writer(r, sink);
+  sink.End();
+  return file.Close();
 }
 
 void Rename(const std::string& temporary, const std::string& path) {
@@ -183,17 +289,28 @@ void Rename(const std::string& temporary, const std::string& path) {
 
 }  // namespace
 
-void WriteFileAtomically(const std::string& path, const std::string& content) {
-  Rename(WriteTemporary(path, content), path);
+void WriteFileAtomically(const std::string& path, const std::string& content, bool sync) {
+  CheckReplaceable(path);
+  Temporary file(path);
+  file.Write(content);
+  if (sync) file.Sync();
+  Rename(file.Close(), path);
 }
 
+namespace {
+
+// The writer of each file of ExportFileNames, in that order, and its format word.
+const std::pair<const char*, Writer> kWriters[] = {
+    {"gmt", &WriteGmt}, {"kgg", &WriteKgg}, {"cdt", &WriteCdt}, {"gct", &WriteGct}};
+
+}  // namespace
+
 void WriteExport(const ExportRecord& r, const std::string& format, const std::string& path) {
-  static const std::pair<const char*, std::string (*)(const ExportRecord&)> kTexts[] = {
-      {"gmt", &GmtText}, {"kgg", &KggText}, {"cdt", &CdtText}, {"gct", &GctText}};
-  for (const auto& text : kTexts) {
-    if (format == text.first) {
+  for (const auto& writer : kWriters) {
+    if (format == writer.first) {
       CheckRecord(r);
-      WriteFileAtomically(path, text.second(r));
+      CheckReplaceable(path);
+      Rename(WriteTemporary(path, r, writer.second), path);
       return;
     }
   }
@@ -202,20 +319,14 @@ void WriteExport(const ExportRecord& r, const std::string& format, const std::st
 
 void WriteExports(const ExportRecord& r, const std::string& dir) {
   CheckRecord(r);
-  const std::string texts[] = {GmtText(r), KggText(r), CdtText(r), GctText(r)};
-  // A directory in a file's place would fail its rename after the others
-  // had been renamed: refuse it first.
-  for (const std::string& name : ExportFileNames()) {
-    std::error_code error;
-    if (std::filesystem::is_directory(dir + "/" + name, error)) {
-      FailWrite(dir + "/" + name, EISDIR);
-    }
-  }
+  // Something else in a file's place would fail its rename (or be replaced)
+  // after the others had been renamed: refuse it first.
+  for (const std::string& name : ExportFileNames()) CheckReplaceable(dir + "/" + name);
   std::vector<std::pair<std::string, std::string>> written;  // temporary, final path
   try {
     for (size_t k = 0; k < ExportFileNames().size(); ++k) {
       std::string path = dir + "/" + ExportFileNames()[k];
-      written.emplace_back(WriteTemporary(path, texts[k]), path);
+      written.emplace_back(WriteTemporary(path, r, kWriters[k].second), path);
     }
   } catch (...) {
     for (const auto& file : written) std::remove(file.first.c_str());

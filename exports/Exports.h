@@ -77,10 +77,12 @@ void WriteExports(const ExportRecord& r, const std::string& dir);
 // disagree, std::runtime_error "cannot write PATH: REASON".
 void WriteExport(const ExportRecord& r, const std::string& format, const std::string& path);
 
-// Writes content to a temporary file beside path (".NAME.tmp") and renames
-// it to path. Throws std::runtime_error "cannot write PATH: REASON"; the
-// temporary is removed. (The command-line host has its own, which also
-// flushes to the disk; this one keeps to the standard library.)
-void WriteFileAtomically(const std::string& path, const std::string& content);
+// Writes content to a temporary file beside path (".NAME.tmp", created
+// afresh, never through a link) and renames it to path; with sync, the
+// data reach the disk before the rename, so that path holds its earlier
+// content or all of the new one even after a crash. A symbolic link,
+// device, FIFO or directory at path is refused, never replaced. Throws
+// std::runtime_error "cannot write PATH: REASON"; the temporary is removed.
+void WriteFileAtomically(const std::string& path, const std::string& content, bool sync = false);
 
 }  // namespace tarvok::exports

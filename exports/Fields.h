@@ -1,7 +1,10 @@
 // Small pieces shared by the export writers.
 #pragma once
 
+#include <functional>
 #include <string>
+
+#include "exports/Exports.h"
 
 namespace tarvok::exports {
 
@@ -14,6 +17,31 @@ inline std::string Field(const std::string& text) {
   }
   return out;
 }
+
+// The text a writer appends to. With spill set, each piece of about 1 MiB
+// is handed over as it is done and the text starts again, so that a large
+// table is never held whole; without, the text is kept.
+struct TextSink {
+  std::string text;
+  std::function<void(const std::string&)> spill;
+
+  void Piece() {
+    if (spill && text.size() >= (size_t{1} << 20)) {
+      spill(text);
+      text.clear();
+    }
+  }
+  void End() {
+    if (spill) spill(text);
+    text.clear();
+  }
+};
+
+// The writers of the four formats, each appending its file to sink.
+void WriteGmt(const ExportRecord& r, TextSink& sink);
+void WriteKgg(const ExportRecord& r, TextSink& sink);
+void WriteCdt(const ExportRecord& r, TextSink& sink);
+void WriteGct(const ExportRecord& r, TextSink& sink);
 
 // +1 when a score says the gene follows the component, -1 otherwise
 // (a zero score included, as in Projection).

@@ -15,11 +15,12 @@
 
 namespace tarvok::exports {
 
-std::string GctText(const ExportRecord& r) {
+void WriteGct(const ExportRecord& r, TextSink& sink) {
   size_t rows = 0;
   for (const ClusterExport& c : r.clusters) rows += c.genes.size();
   const bool classes = !r.classes.empty();
-  std::string out = "#1.3\n" + std::to_string(rows) + "\t" + std::to_string(r.samples.size()) + "\t3\t" +
+  std::string& out = sink.text;
+  out += "#1.3\n" + std::to_string(rows) + "\t" + std::to_string(r.samples.size()) + "\t3\t" +
                     (classes ? "1" : "0") + "\nid\tcluster\tscore\tsign";
   for (const std::string& sample : r.samples) out += "\t" + Field(sample);
   out += "\n";
@@ -38,9 +39,15 @@ std::string GctText(const ExportRecord& r) {
         AppendExactNumber(out, value);
       }
       out += '\n';
+      sink.Piece();
     }
   }
-  return out;
+}
+
+std::string GctText(const ExportRecord& r) {
+  TextSink sink;
+  WriteGct(r, sink);
+  return sink.text;
 }
 
 }  // namespace tarvok::exports

@@ -30,8 +30,8 @@ void AppendSet(std::string& out, const std::string& name, const std::string& des
 
 }  // namespace
 
-std::string GmtText(const ExportRecord& r) {
-  std::string out;
+void WriteGmt(const ExportRecord& r, TextSink& sink) {
+  std::string& out = sink.text;
   for (size_t i = 0; i < r.clusters.size(); ++i) {
     const ClusterExport& c = r.clusters[i];
     const std::string name = "cluster" + std::to_string(i + 1);
@@ -48,8 +48,14 @@ std::string GmtText(const ExportRecord& r) {
         out, name + "_down",
         std::to_string(c.genes.size() - up) + " of " + size + " genes mirroring the component, " + figures, c,
         -1);
+    sink.Piece();
   }
-  return out;
+}
+
+std::string GmtText(const ExportRecord& r) {
+  TextSink sink;
+  WriteGmt(r, sink);
+  return sink.text;
 }
 
 }  // namespace tarvok::exports

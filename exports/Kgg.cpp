@@ -7,14 +7,20 @@
 
 namespace tarvok::exports {
 
-std::string KggText(const ExportRecord& r) {
-  std::string out = "UNIQID\tGROUP\n";
+void WriteKgg(const ExportRecord& r, TextSink& sink) {
+  sink.text += "UNIQID\tGROUP\n";
   for (size_t i = 0; i < r.clusters.size(); ++i) {
     for (const std::string& gene : r.clusters[i].genes) {
-      out += Field(gene) + "\t" + std::to_string(i + 1) + "\n";
+      sink.text += Field(gene) + "\t" + std::to_string(i + 1) + "\n";
     }
+    sink.Piece();
   }
-  return out;
+}
+
+std::string KggText(const ExportRecord& r) {
+  TextSink sink;
+  WriteKgg(r, sink);
+  return sink.text;
 }
 
 }  // namespace tarvok::exports

@@ -4,9 +4,11 @@
 
 #include <string>
 
-// Writes content to path through a temporary file beside it (".NAME.tmp"),
-// flushed to the disk and then renamed over path: path holds either its
-// earlier content or all of the new one, never a piece.
+// Writes content to path through a temporary file beside it (".NAME.tmp",
+// created afresh, never through a link), flushed to the disk and then
+// renamed over path: path holds either its earlier content or all of the
+// new one, never a piece. A link, device, FIFO or directory at path is
+// refused (tarvok::exports::WriteFileAtomically).
 // Throws std::runtime_error "cannot write PATH: REASON" with the system's
 // reason ("No space left on device"); the temporary file is removed then.
 void WriteFileAtomically(const std::string& path, const std::string& content);

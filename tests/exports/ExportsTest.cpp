@@ -4,6 +4,7 @@
 // writing.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cmath>
@@ -203,6 +204,27 @@ TEST(WriteExports, WritesAllFourOrNothing) {
   }
   EXPECT_EQ(DirectoryEntries(other.path()), std::set<std::string>{"TABLE.cdt"});
   EXPECT_THROW(WriteExports(Record(), other.File("missing")), std::runtime_error);
+
+  // Nothing of the user's is written through or replaced: a link planted as
+  // a temporary is removed, not followed; a link, FIFO or device in a file's
+  // place is refused, naming it.
+  TempDir planted;
+  planted.Write("victim", "keep me");
+  ASSERT_EQ(symlink(planted.File("victim").c_str(), planted.File(".clusters.gmt.tmp").c_str()), 0);
+  WriteExports(Record(), planted.path());
+  EXPECT_EQ(Read(planted.File("victim")), "keep me");
+  EXPECT_EQ(Read(planted.File("clusters.gmt")), GmtText(Record()));
+  ASSERT_EQ(symlink(planted.File("victim").c_str(), planted.File("link.gmt").c_str()), 0);
+  ASSERT_EQ(mkfifo(planted.File("fifo.gmt").c_str(), 0600), 0);
+  for (const std::string& path : {planted.File("link.gmt"), planted.File("fifo.gmt"), std::string("/dev/null")}) {
+    try {
+      WriteExport(Record(), "gmt", path);
+      ADD_FAILURE() << path;
+    } catch (const std::runtime_error& e) {
+      EXPECT_EQ(std::string(e.what()).rfind("cannot write " + path + ": it is a ", 0), 0u) << e.what();
+    }
+  }
+  EXPECT_EQ(Read(planted.File("victim")), "keep me");
 }
 
 TEST(WriteExport, OneFormatToOnePathAfterTheRecordIsChecked) {
