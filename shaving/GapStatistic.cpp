@@ -19,12 +19,12 @@ constexpr double kTotalVarianceFloor = 1.1125369292536007e-307;
 
 namespace {
 
-// running[j] += x[j] for the rows x of the genes order[from..to-1] marked
-// positive, -= x[j] for the others, one gene after another.
-TARVOK_VECTOR_CLONES void AddSignedRows(const DMatrix& data, int N, const IVector& order, int from, int to,
+// running[j] += x[j] for the rows x of genes[0..count-1] marked positive,
+// -= x[j] for the others, one gene after another.
+TARVOK_VECTOR_CLONES void AddSignedRows(const DMatrix& data, int N, const int* genes, int count,
                                         const std::uint8_t* positive, double* running) {
-  for (int t = from; t < to; ++t) {
-    int gene = order[t];
+  for (int t = 0; t < count; ++t) {
+    int gene = genes[t];
     const double* x = &data[gene][0];
     if (positive[gene] != 0) {
       for (int j = 0; j < N; ++j) running[j] += x[j];
@@ -34,24 +34,12 @@ TARVOK_VECTOR_CLONES void AddSignedRows(const DMatrix& data, int N, const IVecto
   }
 }
 
-}  // namespace
-
-void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
-                     const std::uint8_t* positive) {
-  double* a = &mean[0];
-  for (int j = 0; j < N; ++j) a[j] = 0.0;
-  AddSignedRows(data, N, order, 0, n, positive, a);
-  for (int j = 0; j < N; ++j) a[j] /= n;
-}
-
-void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DMatrix& data, int,
-                      int N, const SignTable& signs, const DVector& between, const DVector& total,
-                      const DVector& within) {
+// The squared data of every step's cluster, summed gene by gene in order
+// position. The clusters are prefixes of one order, so one running sum
+// passes through each step's total exactly as a sum of its own would.
+Vector ClusterDataSquares(const ShaveSequence* sequence, const DMatrix& data, int N) {
   const int S = sequence->stepCount;
   const IVector& order = sequence->order;
-  // The squared data of every step's cluster, summed gene by gene in order
-  // position. The clusters are prefixes of one order, so one running sum
-  // passes through each step's total exactly as a sum of its own would.
   Vector dataSquares(S);
   double running = 0.0;
   for (int t = 0, k = S - 1; k >= 0; ++t) {
@@ -59,6 +47,24 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     for (int j = 0; j < N; ++j) running += x[j] * x[j];
     if (sequence->sizes[k] == t + 1) dataSquares[k--] = running;
   }
+  return dataSquares;
+}
+
+}  // namespace
+
+void ClusterMeanGene(const DMatrix& data, int N, int n, const DVector& mean, const IVector& order,
+                     const std::uint8_t* positive) {
+  double* a = &mean[0];
+  for (int j = 0; j < N; ++j) a[j] = 0.0;
+  AddSignedRows(data, N, &order[0], n, positive, a);
+  for (int j = 0; j < N; ++j) a[j] /= n;
+}
+
+void ClusterVariances(const ShaveSequence* sequence, const DMatrix& data, int N, const SignTable& signs,
+                      const StepVariances& out) {
+  const int S = sequence->stepCount;
+  const IVector& order = sequence->order;
+  const Vector dataSquares = ClusterDataSquares(sequence, data, N);
 
   // Step k's variances from the signed sum of its cluster's rows (negated
   // first when `negate`).
@@ -74,10 +80,10 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     double b = squares / N - abar * abar;
     double tot = dataSquares[k] / (static_cast<double>(n) * N) - abar * abar;
     // The comparison is false for a total that is not a number, too.
-    R2[k] = tot >= kTotalVarianceFloor ? (100 * b) / tot : 0.0;
-    between[k] = b;
-    total[k] = tot;
-    within[k] = tot - b;
+    out.R2[k] = tot >= kTotalVarianceFloor ? (100 * b) / tot : 0.0;
+    out.between[k] = b;
+    out.total[k] = tot;
+    out.within[k] = tot - b;
   };
 
   // The signed sums. When a step's signs over its own cluster are all those
@@ -105,7 +111,7 @@ void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DM
     for (int j = 0; j < N; ++j) signedSum[j] = 0.0;
     int done = 0;
     for (int k = end - 1; k >= head; --k) {
-      AddSignedRows(data, N, order, done, sequence->sizes[k], signs.Row(head), &signedSum[0]);
+      AddSignedRows(data, N, &order[done], sequence->sizes[k] - done, signs.Row(head), &signedSum[0]);
       done = sequence->sizes[k];
       variances(k, &signedSum[0], negate[k] != 0);
     }
@@ -306,13 +312,13 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
     }
     for (int t = 0; t < count; ++t) {
       if (first + t == 0) {
-        ClusterVariances(sequence, stepR2, input.data, G, N, workspace.stepSigns, stepBetween, stepTotal,
-                         stepWithin);
+        ClusterVariances(sequence, input.data, N, workspace.stepSigns,
+                         StepVariances{stepR2, stepBetween, stepTotal, stepWithin});
         continue;
       }
       CopyScratch& copy = mine->copies[t];
-      ClusterVariances(copy.sequence.get(), permutedR2[copyOf(first + t)], copy.A, G, N, copy.signs,
-                       copy.between, copy.total, copy.within);
+      ClusterVariances(copy.sequence.get(), copy.A, N, copy.signs,
+                       StepVariances{permutedR2[copyOf(first + t)], copy.between, copy.total, copy.within});
     }
   };
   auto done = [&](int index) {
