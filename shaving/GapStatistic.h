@@ -76,16 +76,21 @@ tarvok::ClusterRecord EstimateOptClusterSize(ShaveSequence* sequence, const Shav
 // (1 - tolerance/100) times that largest gap.
 int ChooseClusterStep(const DVector& stepGap, int S, double tolerance);
 
+// A sequence's variance figures per step, each a dvector [0..S-1].
+struct StepVariances {
+  DVector R2, between, total, within;
+};
+
 // ClusterVariances: for every step k of the sequence, the sign-aligned mean
 // gene a of the step's cluster and from it, in percent, R2 = 100 * between /
 // total (0 when total is below 5 * 2^-1022 or not a number), with
 //   between = mean(a^2) - mean(a)^2,
 //   total   = mean of the squared data of the cluster - mean(a)^2,
-//   within  = total - between.
-// signs row k: which genes score positive at step k.
-void ClusterVariances(const ShaveSequence* sequence, const DVector& R2, const DMatrix& data, int G,
-                      int N, const SignTable& signs, const DVector& between, const DVector& total,
-                      const DVector& within);
+//   within  = total - between,
+// into out. data: G x N, the matrix the sequence shaved; signs row k: which
+// genes score positive at step k.
+void ClusterVariances(const ShaveSequence* sequence, const DMatrix& data, int N, const SignTable& signs,
+                      const StepVariances& out);
 
 // ClusterMeanGene: mean[j] over the genes order[0..n-1] of data[gene][j],
 // each gene added when positive[gene] is set and subtracted otherwise.

@@ -49,14 +49,14 @@ TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
   DVector r2 = dvector(0, 0), between = dvector(0, 0), total = dvector(0, 0), within = dvector(0, 0);
 
   positive[0] = 1; positive[1] = 0;
-  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
+  ClusterVariances(s, data, 2, signs, {r2, between, total, within});
   EXPECT_EQ(between[0], 1.0);
   EXPECT_EQ(total[0], 1.0);
   EXPECT_EQ(within[0], 0.0);
   EXPECT_EQ(r2[0], 100.0);
 
   positive[0] = 1; positive[1] = 1;
-  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
+  ClusterVariances(s, data, 2, signs, {r2, between, total, within});
   EXPECT_EQ(between[0], 0.0);
   EXPECT_EQ(total[0], 1.0);
   EXPECT_EQ(within[0], 1.0);
@@ -64,12 +64,12 @@ TEST(ClusterVariances, TwoGenesWithOppositeOrEqualSigns) {
 
   // Both negative cancels like both positive.
   positive[0] = 0; positive[1] = 0;
-  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
+  ClusterVariances(s, data, 2, signs, {r2, between, total, within});
   EXPECT_EQ(r2[0], 0.0);
 
   // All-zero data: total 0 gives R2 0, not a division by zero.
   data[0][0] = data[0][1] = data[1][0] = data[1][1] = 0;
-  ClusterVariances(s, r2, data, 2, 2, signs, between, total, within);
+  ClusterVariances(s, data, 2, signs, {r2, between, total, within});
   EXPECT_EQ(r2[0], 0.0);
   EXPECT_FALSE(std::isnan(r2[0]));
 
@@ -107,7 +107,7 @@ TEST(ClusterVariances, EveryStepsTotalIsItsOwnSumInOrderPosition) {
       if (shared && k == 5) signs.Row(k)[s->order[0]] ^= 1;
       if (shared && k == 9) signs.Row(k)[s->order[s->sizes[k] - 1]] ^= 1;
     }
-    ClusterVariances(s, r2, data, G, N, signs, between, total, within);
+    ClusterVariances(s, data, N, signs, {r2, between, total, within});
     for (int k = 0; k < S; ++k) {
       const int n = s->sizes[k];
       ClusterMeanGene(data, N, n, mean, s->order, signs.Row(k));
