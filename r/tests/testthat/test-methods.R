@@ -52,11 +52,16 @@ test_that("a run that finds nothing still reads as an empty result", {
     expect_error(plot(empty), "the result has no clusters \\(the run stopped early: variance_exhausted\\)")
 })
 
-test_that("every plot draws", {
+test_that("every plot draws, with classes (strip, legends) and without", {
     pdf(NULL)
     on.exit(dev.off())
-    for (which in c("gap", "r2", "heatmap", "component"))
+    plain <- shave(patternMatrix(), clusters = 1, permutations = 2, threads = 1, verbose = FALSE)
+    for (which in c("gap", "r2", "heatmap", "component")) {
         expect_identical(plot(result, which = which, cluster = 2), result)
+        expect_identical(plot(plain, which = which), plain)
+    }
+    # the heat map's panels do not outlive it
+    expect_identical(par("mfrow"), c(1L, 1L))
 })
 
 test_that("the export files carry names and class levels, and fail as R errors", {
