@@ -10,12 +10,14 @@ set -euo pipefail
 example_packages=(cmake ninja-build g++ pkg-config libcli11-dev nlohmann-json3-dev libfmt-dev libcairo2-dev
                   zlib1g-dev fonts-noto-cjk)
 # The tests, benchmarks (with the NumPy peer on OpenBLAS), fuzzing (clang), the report
-# check (chromium), the Windows build, the R package, the readers the exports stage
+# check (chromium), the Windows build, the R package (with its vignette and BiocCheck), the readers the exports stage
 # checks our files with and the MPI runner (the Python stage names its own packages).
 test_packages=(googletest libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev chromium
                g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix binutils-mingw-w64-i686
                binutils-mingw-w64-x86-64 wine wine64
                r-base-dev r-cran-rcpp r-cran-testthat r-bioc-biobase r-bioc-summarizedexperiment
+               r-bioc-biocgenerics r-bioc-s4vectors r-bioc-all r-cran-knitr r-cran-rmarkdown pandoc
+               r-bioc-biocstyle r-bioc-bioccheck r-bioc-biocversion
                python3-numpy python3-threadpoolctl libopenblas0-pthread
                python3-biopython r-bioc-gseabase poppler-utils libopenmpi-dev openmpi-bin)
 

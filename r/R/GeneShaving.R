@@ -27,9 +27,11 @@ geneShaving <- function(record, input, classes, parameters) {
                  parameters = parameters, stopReason = record$stopReason, exports = if (is.null(record$exports)) list() else record$exports)
 }
 
-setGeneric("clusters", function(x, ...) standardGeneric("clusters"))
-setGeneric("genes", function(x, ...) standardGeneric("genes"))
-setGeneric("components", function(x, ...) standardGeneric("components"))
+## Generics of names no common package (igraph, stats, S4Vectors, Biobase,
+## GenomicFeatures) exports, so that attaching tarvok masks nothing.
+setGeneric("shavingClusters", function(x, ...) standardGeneric("shavingClusters"))
+setGeneric("clusterGenes", function(x, ...) standardGeneric("clusterGenes"))
+setGeneric("clusterComponents", function(x, ...) standardGeneric("clusterComponents"))
 setGeneric("gapCurve", function(x, ...) standardGeneric("gapCurve"))
 
 ## The cluster number i, checked against the clusters found.
@@ -45,20 +47,20 @@ clusterIndex <- function(x, i) {
 }
 
 ## The names of each cluster's genes, in cluster order.
-setMethod("clusters", "GeneShaving", function(x, ...) {
+setMethod("shavingClusters", "GeneShaving", function(x, ...) {
     stats::setNames(lapply(x@clusterList, function(cluster) x@geneNames[cluster$genes]),
                     sprintf("cluster%d", seq_along(x@clusterList)))
 })
 
 ## Cluster i's genes: name, signed score and row of the input, cluster order.
-setMethod("genes", "GeneShaving", function(x, i = 1, ...) {
+setMethod("clusterGenes", "GeneShaving", function(x, i = 1, ...) {
     cluster <- x@clusterList[[clusterIndex(x, i)]]
     data.frame(gene = x@geneNames[cluster$genes], score = cluster$scores,
                row = x@rows[cluster$genes], stringsAsFactors = FALSE)
 })
 
 ## The chosen component of every cluster: samples x clusters.
-setMethod("components", "GeneShaving", function(x, ...) {
+setMethod("clusterComponents", "GeneShaving", function(x, ...) {
     values <- vapply(x@clusterList, function(cluster) cluster$component,
                      numeric(length(x@sampleNames)))
     matrix(values, nrow = length(x@sampleNames), ncol = length(x@clusterList),
@@ -73,10 +75,11 @@ setMethod("gapCurve", "GeneShaving", function(x, i = 1, ...) {
     curve
 })
 
-## One row per gene and cluster it belongs to.
+## One row per gene and cluster it belongs to; a method of BiocGenerics'
+## as.data.frame, and the S3 method for code that calls base's.
 as.data.frame.GeneShaving <- function(x, row.names = NULL, optional = FALSE, ...) {
     parts <- lapply(seq_along(x@clusterList), function(i)
-        cbind(cluster = rep(i, length(x@clusterList[[i]]$genes)), genes(x, i)))
+        cbind(cluster = rep(i, length(x@clusterList[[i]]$genes)), clusterGenes(x, i)))
     if (length(parts) == 0L)
         return(data.frame(cluster = integer(0), gene = character(0), score = numeric(0),
                           row = integer(0), stringsAsFactors = FALSE))
@@ -112,10 +115,10 @@ clusterTable <- function(object) {
 describeRun <- function(object) {
     p <- object@parameters
     supervision <- if (p$supervise > 0)
-        sprintf("supervised at %d%% by %d classes (%s)", p$supervise, nlevels(object@classes),
+        sprintf("supervised at %g%% by %d classes (%s)", 100 * p$supervise, nlevels(object@classes),
                 paste(levels(object@classes), collapse = ", ")) else "unsupervised"
-    sprintf("shave %g%%, %d permutations, tolerance %d%%, %s", 100 * p$shave, p$permutations,
-            p$tolerance, supervision)
+    sprintf("shave %g%%, %d permutations, tolerance %g%%, seed %.0f, %s", 100 * p$shave,
+            p$permutations, 100 * p$tolerance, p$seed, supervision)
 }
 
 setMethod("show", "GeneShaving", function(object) {
@@ -130,7 +133,8 @@ setMethod("show", "GeneShaving", function(object) {
         print(format(table[, c("cluster", "size", "step", "gap", "r2", "eigenvalue")], digits = 4),
               row.names = FALSE)
     }
-    cat("Read it with clusters(), genes(x, i), components(), gapCurve(x, i), summary(), plot()\n")
+    cat("Read it with shavingClusters(), clusterGenes(x, i), clusterComponents(), gapCurve(x, i),\n",
+        "  summary(), plot(), as.data.frame(), annotate(data, x)\n", sep = "")
     invisible(object)
 })
 

@@ -13,3 +13,15 @@
     .Call(`_tarvok_WriteExports`, record, dir)
 }
 
+.parameters <- function(clusters, shave, permutations, tolerance, supervise, threads, seed) {
+    .Call(`_tarvok_Parameters`, clusters, shave, permutations, tolerance, supervise, threads, seed)
+}
+
+.applyMissing <- function(x, policyName) {
+    .Call(`_tarvok_ApplyMissing`, x, policyName)
+}
+
+.engineVersion <- function() {
+    .Call(`_tarvok_EngineVersion`)
+}
+

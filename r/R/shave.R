@@ -2,66 +2,62 @@
 ## finite numbers, runs the core and wraps its record in a GeneShaving.
 
 shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0,
-                  classes = NULL, supervise = 0, threads = NULL, verbose = interactive(),
-                  missing = c("error", "drop", "row-mean"), assay = 1L,
-                  solver = c("exact", "fast")) {
+                  classes = NULL, supervise = 0, threads = NULL, seed = 1,
+                  verbose = interactive(), missing = c("error", "drop", "row-mean"),
+                  assay = 1L, solver = c("exact", "fast")) {
     missing <- match.arg(missing)
     solver <- match.arg(solver)
-    clusters <- wholeNumber(clusters, "clusters", 0, .Machine$integer.max,
-                            "the number of clusters to extract")
-    shavePercent <- wholeNumber(shave, "shave", 1, 97,
-                                "the fraction of a cluster's genes removed per step, from 0.01 to 0.97 in steps of 0.01 (0.1 removes 10 percent)",
-                                scale = 100)
-    permutations <- wholeNumber(permutations, "permutations", 1, .Machine$integer.max,
-                                "the number of row-permuted copies per cluster, at least 1")
-    tolerance <- wholeNumber(tolerance, "tolerance", 0, 100,
-                             "the tolerance of the size choice in percent, from 0 to 100")
-    supervise <- wholeNumber(supervise, "supervise", 0, 100,
-                             "the weight of the classes in percent: 0 unsupervised, 100 fully supervised")
-    threads <- if (is.null(threads)) defaultThreads() else
-        wholeNumber(threads, "threads", 1, 1024, "the number of worker threads, from 1 to 1024")
+    if (is.null(threads)) threads <- defaultThreads()
+    given <- list(clusters = clusters, shave = shave, permutations = permutations,
+                  tolerance = tolerance, supervise = supervise, threads = threads, seed = seed)
+    for (name in names(given)) oneNumber(given[[name]], name)
+    # The core checks the ranges and turns fractions into its percents.
+    options <- coreCall(do.call(.parameters, lapply(given, as.numeric)))
+    names(options) <- names(given)
     if (!is.logical(verbose) || length(verbose) != 1L || is.na(verbose))
         stop("verbose must be TRUE or FALSE", call. = FALSE)
 
     input <- expressionMatrix(x, assay)
     classes <- sampleClasses(classes, x, ncol(input$values), colnames(input$values), supervise)
     input <- handleMissing(input, missing)
+    if (!is.null(classes)) classes <- checkClasses(droplevels(classes[input$samples]), supervise)
 
-    ticks <- clusters * (permutations + 1)
+    ticks <- options[["clusters"]] * (options[["permutations"]] + 1)
     bar <- NULL
     progress <- NULL
-    if (verbose && ticks > 0) {
+    if (verbose) {
         bar <- utils::txtProgressBar(min = 0, max = ticks, style = 3)
         on.exit(close(bar), add = TRUE)
         progress <- function(done) utils::setTxtProgressBar(bar, done)
     }
     # The core's solver by number: 0 exact, 1 fast.
-    options <- c(clusters, shavePercent, permutations, tolerance, supervise, threads,
-                 match(solver, c("exact", "fast")) - 1L)
+    coreOptions <- c(options[setdiff(names(options), "seed")], solver = match(solver, c("exact", "fast")) - 1,
+                     seed = options[["seed"]])
     codes <- if (is.null(classes)) integer(0) else as.integer(classes)
     labels <- list(rownames(input$values), colnames(input$values),
                    if (is.null(classes)) character(0) else as.character(classes))
-    record <- .shaveCore(input$values, as.integer(options), codes, progress, labels)
+    record <- .shaveCore(input$values, coreOptions, codes, progress, labels)
     if (!is.null(bar)) utils::setTxtProgressBar(bar, ticks)
 
     geneShaving(record, input, classes,
-                list(clusters = clusters, shave = shavePercent / 100, permutations = permutations,
-                     tolerance = tolerance, supervise = supervise, threads = threads,
-                     missing = missing, solver = solver))
+                list(clusters = as.integer(clusters), shave = shave,
+                     permutations = as.integer(permutations), tolerance = tolerance,
+                     supervise = supervise, threads = as.integer(threads), seed = seed,
+                     missing = missing, solver = solver, version = .engineVersion()))
 }
 
-## value * scale as a whole number within [low, high], or an error saying
-## what fits.
-wholeNumber <- function(value, name, low, high, meaning, scale = 1) {
-    ok <- is.numeric(value) && length(value) == 1L && is.finite(value)
-    scaled <- if (ok) value * scale else NA
-    ok <- ok && abs(scaled - round(scaled)) < 1e-7 && round(scaled) >= low && round(scaled) <= high
-    if (!ok) {
-        got <- if (is.numeric(value) && length(value) == 1L) format(value) else
-            paste0("a ", class(value)[1L], " of length ", length(value))
-        stop(sprintf("%s must be %s; got %s", name, meaning, got), call. = FALSE)
-    }
-    as.integer(round(scaled))
+## A single number, or an error naming what was given.
+oneNumber <- function(value, name) {
+    if (!(is.numeric(value) && length(value) == 1L && !is.na(value)))
+        stop(sprintf("%s must be one number; got %s", name,
+                     if (is.numeric(value) && length(value) == 1L) format(value) else
+                         paste0("a ", class(value)[1L], " of length ", length(value))),
+             call. = FALSE)
+}
+
+## The core's errors as errors of the calling function, with the core's text.
+coreCall <- function(expr) {
+    tryCatch(expr, error = function(e) stop(conditionMessage(e), call. = FALSE))
 }
 
 ## TARVOK_THREADS when it holds a count, else one thread per core.
@@ -117,7 +113,8 @@ expressionMatrix <- function(x, assay) {
         rownames(values)
     colnames(values) <- if (is.null(colnames(values))) sprintf("SAMPLE%05d", seq_len(ncol(values))) else
         colnames(values)
-    list(values = values, rows = seq_len(nrow(values)), inputGenes = nrow(values), what = what)
+    list(values = values, rows = seq_len(nrow(values)), inputGenes = nrow(values),
+         samples = seq_len(ncol(values)), what = what)
 }
 
 checkShape <- function(values, what, after) {
@@ -139,56 +136,40 @@ requirePackage <- function(package, what) {
                      what, package), call. = FALSE)
 }
 
-## Infinite values always fail; missing ones (NA, NaN) fail, drop their gene,
-## or become the mean of the gene's other values, summed in sample order.
+## The core's missing-value policy: infinite values always fail; missing
+## ones (NA, NaN) fail, drop their gene, or become the mean of the gene's
+## other values, summed in sample order. Under "drop" and "row-mean", a
+## sample missing in every gene is left out first.
 handleMissing <- function(input, missing) {
     values <- input$values
-    infinite <- which(is.infinite(values), arr.ind = TRUE)
-    if (nrow(infinite) > 0L) {
-        first <- firstCell(infinite)
-        stop(sprintf("%s holds %s for gene \"%s\" in sample \"%s\"; gene shaving needs finite numbers",
-                     input$what, format(values[first[1], first[2]]), rownames(values)[first[1]],
-                     colnames(values)[first[2]]), call. = FALSE)
+    kept <- .applyMissing(values, missing)
+    if (!is.null(kept$refused)) {
+        refused <- kept$refused
+        where <- sprintf("gene \"%s\", sample \"%s\"", rownames(values)[refused$gene],
+                         colnames(values)[refused$sample])
+        stop(if (refused$infinite)
+                 sprintf("%s: %s (%s, %s); gene shaving needs finite numbers, whatever missing says",
+                         input$what, refused$message, where,
+                         format(values[refused$gene, refused$sample])) else
+                 sprintf("%s: %s (%s); use missing = \"drop\" to leave out genes with missing values, or missing = \"row-mean\" to fill them with the gene's mean",
+                         input$what, refused$message, where),
+             call. = FALSE)
     }
-    absent <- is.na(values)
-    if (!any(absent)) return(input)
-    if (missing == "error") {
-        first <- firstCell(which(absent, arr.ind = TRUE))
-        stop(sprintf("%s has %d missing value%s (NA or NaN), the first for gene \"%s\" in sample \"%s\"; use missing = \"drop\" to leave out genes with missing values, or missing = \"row-mean\" to fill them with the gene's mean",
-                     input$what, sum(absent), if (sum(absent) == 1L) "" else "s",
-                     rownames(values)[first[1]], colnames(values)[first[2]]), call. = FALSE)
-    }
-    incomplete <- which(rowSums(absent) > 0L)
-    if (missing == "row-mean") {
-        for (g in incomplete) {
-            present <- values[g, !absent[g, ]]
-            if (length(present) == 0L) next
-            sum <- 0.0
-            for (value in present) sum <- sum + value
-            values[g, absent[g, ]] <- sum / length(present)
-        }
-        incomplete <- which(rowSums(absent) == ncol(values))
-    }
-    keep <- setdiff(seq_len(nrow(values)), incomplete)
-    values <- values[keep, , drop = FALSE]
-    checkShape(values, input$what,
+    dimnames(kept$values) <- list(rownames(values)[kept$genes], colnames(values)[kept$samples])
+    checkShape(kept$values, input$what,
                if (missing == "drop") " left after dropping the genes with missing values" else
                    " left after dropping the genes with no values")
-    input$values <- values
-    input$rows <- input$rows[keep]
+    input$values <- kept$values
+    input$rows <- input$rows[kept$genes]
+    input$samples <- kept$samples
     input
-}
-
-## The first cell in gene order (row by row), as the table readers meet it.
-firstCell <- function(cells) {
-    cells[order(cells[, 1L], cells[, 2L])[1L], ]
 }
 
 ## classes as a factor with one entry per sample, or NULL.
 sampleClasses <- function(classes, x, samples, sampleNames, supervise) {
     if (is.null(classes)) {
         if (supervise > 0)
-            stop(sprintf("supervise = %d needs classes: one class per sample (a vector or factor of length %d%s)",
+            stop(sprintf("supervise = %g needs classes: one class per sample (a vector or factor of length %d%s)",
                          supervise, samples, if (hasSampleTable(x)) ", or the name of a sample column" else ""),
                  call. = FALSE)
         return(NULL)
@@ -214,10 +195,22 @@ sampleClasses <- function(classes, x, samples, sampleNames, supervise) {
         stop(sprintf("classes is NA for sample \"%s\"; give every sample a class",
                      sampleNames[which(is.na(classes))[1L]]), call. = FALSE)
     classes <- if (is.factor(classes)) droplevels(classes) else factor(classes)
+    names(classes) <- sampleNames
+    classes
+}
+
+## The classes of the samples analysed: two at least to supervise, and a
+## warning for a class of one sample, whose mean is that sample alone.
+checkClasses <- function(classes, supervise) {
     if (supervise > 0 && nlevels(classes) < 2L)
         stop(sprintf("classes has only one class (\"%s\"); supervising needs samples of at least two classes",
                      levels(classes)[1L]), call. = FALSE)
-    names(classes) <- sampleNames
+    single <- names(which(table(classes) == 1L))
+    if (supervise > 0 && length(single))
+        warning(sprintf("class%s %s ha%s a single sample; supervision then follows that one sample",
+                        if (length(single) > 1L) "es" else "",
+                        paste0("\"", single, "\"", collapse = ", "),
+                        if (length(single) > 1L) "ve" else "s"), call. = FALSE)
     classes
 }
 

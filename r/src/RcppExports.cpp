@@ -11,12 +11,12 @@ Rcpp::Rostream<false>& Rcpp::Rcerr = Rcpp::Rcpp_cerr_get();
 #endif
 
 // ShaveCore
-Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes, SEXP progress, SEXP labels);
+Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::NumericVector options, Rcpp::IntegerVector classes, SEXP progress, SEXP labels);
 RcppExport SEXP _tarvok_ShaveCore(SEXP xSEXP, SEXP optionsSEXP, SEXP classesSEXP, SEXP progressSEXP, SEXP labelsSEXP) {
 BEGIN_RCPP
     Rcpp::RObject rcpp_result_gen;
     Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
-    Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type options(optionsSEXP);
+    Rcpp::traits::input_parameter< Rcpp::NumericVector >::type options(optionsSEXP);
     Rcpp::traits::input_parameter< Rcpp::IntegerVector >::type classes(classesSEXP);
     Rcpp::traits::input_parameter< SEXP >::type progress(progressSEXP);
     Rcpp::traits::input_parameter< SEXP >::type labels(labelsSEXP);
@@ -46,11 +46,50 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// Parameters
+Rcpp::NumericVector Parameters(double clusters, double shave, double permutations, double tolerance, double supervise, double threads, double seed);
+RcppExport SEXP _tarvok_Parameters(SEXP clustersSEXP, SEXP shaveSEXP, SEXP permutationsSEXP, SEXP toleranceSEXP, SEXP superviseSEXP, SEXP threadsSEXP, SEXP seedSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< double >::type clusters(clustersSEXP);
+    Rcpp::traits::input_parameter< double >::type shave(shaveSEXP);
+    Rcpp::traits::input_parameter< double >::type permutations(permutationsSEXP);
+    Rcpp::traits::input_parameter< double >::type tolerance(toleranceSEXP);
+    Rcpp::traits::input_parameter< double >::type supervise(superviseSEXP);
+    Rcpp::traits::input_parameter< double >::type threads(threadsSEXP);
+    Rcpp::traits::input_parameter< double >::type seed(seedSEXP);
+    rcpp_result_gen = Rcpp::wrap(Parameters(clusters, shave, permutations, tolerance, supervise, threads, seed));
+    return rcpp_result_gen;
+END_RCPP
+}
+// ApplyMissing
+Rcpp::List ApplyMissing(Rcpp::NumericMatrix x, std::string policyName);
+RcppExport SEXP _tarvok_ApplyMissing(SEXP xSEXP, SEXP policyNameSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
+    Rcpp::traits::input_parameter< std::string >::type policyName(policyNameSEXP);
+    rcpp_result_gen = Rcpp::wrap(ApplyMissing(x, policyName));
+    return rcpp_result_gen;
+END_RCPP
+}
+// EngineVersion
+std::string EngineVersion();
+RcppExport SEXP _tarvok_EngineVersion() {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    rcpp_result_gen = Rcpp::wrap(EngineVersion());
+    return rcpp_result_gen;
+END_RCPP
+}
 
 static const R_CallMethodDef CallEntries[] = {
     {"_tarvok_ShaveCore", (DL_FUNC) &_tarvok_ShaveCore, 5},
     {"_tarvok_WriteExport", (DL_FUNC) &_tarvok_WriteExport, 3},
     {"_tarvok_WriteExports", (DL_FUNC) &_tarvok_WriteExports, 2},
+    {"_tarvok_Parameters", (DL_FUNC) &_tarvok_Parameters, 7},
+    {"_tarvok_ApplyMissing", (DL_FUNC) &_tarvok_ApplyMissing, 2},
+    {"_tarvok_EngineVersion", (DL_FUNC) &_tarvok_EngineVersion, 0},
     {NULL, NULL, 0}
 };
 

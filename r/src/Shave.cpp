@@ -9,21 +9,32 @@
 // the analysis, as every face builds it) as a plain R list, which the
 // result keeps, so that the export files can be written later, also from a
 // result saved and read back.
+//
+// The ranges of the parameters, the missing-value policy and the names of
+// the stop reasons are the core's (core/Rules.h); its errors become R
+// errors with the core's text.
 #include <Rcpp.h>
 
+#include <cmath>
 #include <exception>
 #include <new>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Rules.h"
 #include "exports/Exports.h"
 #include "exports/FromAnalysis.h"
 
 #ifdef __FAST_MATH__
 #error "The engine's numbers depend on IEEE arithmetic; build without -ffast-math"
 #endif
+
+// configure passes the version of the engine's VERSION file.
+#define TARVOK_TEXT(x) #x
+#define TARVOK_TEXT_OF(x) TARVOK_TEXT(x)
 
 namespace {
 
@@ -169,15 +180,6 @@ void Exporting(Write write) {
   Rcpp::stop(failure);
 }
 
-const char* StopReasonName(tarvok::StopReason reason) {
-  switch (reason) {
-    case tarvok::StopReason::NoClustersLeft: return "no clusters left";
-    case tarvok::StopReason::VarianceExhausted: return "variance exhausted";
-    case tarvok::StopReason::Completed: break;
-  }
-  return "completed";
-}
-
 // The name of row or column `index` (from 1) of x, or the number.
 std::string DimName(const Rcpp::NumericMatrix& x, int which, long long index) {
   SEXP names = Rf_getAttrib(x, R_DimNamesSymbol);
@@ -194,16 +196,15 @@ std::string WithoutLineEnd(std::string message) {
 }  // namespace
 
 // Runs the analysis on x (genes x samples, as R stores it). options holds
-// clusters, shave, permutations, tolerance and supervision in percent where
-// the core counts percent, then threads and, optionally, the solver (0 exact,
-// the default, 1 fast); classes holds one integer label per
-// sample (or none); progress is NULL or an R function called with the count
-// of shaved data sets (the real data and each permuted copy) so far.
-// labels, when not NULL, is list(genes, samples, classes) of character
-// vectors (classes may be empty) and asks for the export record, returned
-// as "exports".
+// what .parameters returns: clusters, shave, permutations, tolerance and
+// supervision in the core's units (percent), threads, the solver (0 exact,
+// 1 fast) and the seed; classes holds one integer label per sample (or
+// none); progress is NULL or an R function called with the count of shaved
+// data sets (the real data and each permuted copy) so far. labels, when not
+// NULL, is list(genes, samples, classes) of character vectors (classes may
+// be empty) and asks for the export record, returned as "exports".
 // [[Rcpp::export(name = ".shaveCore", rng = false)]]
-Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::IntegerVector classes,
+Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::NumericVector options, Rcpp::IntegerVector classes,
                      SEXP progress, SEXP labels = R_NilValue) {
   const int rows = x.nrow(), columns = x.ncol();
   // The core reads gene g in sample s at g * columns + s.
@@ -219,30 +220,34 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::IntegerVector options, Rcpp::I
                "rescale the data, e.g. log-transform it",
                DimName(x, 0, check.gene), DimName(x, 1, check.sample), check.message);
   }
+  if (options.size() != 8) Rcpp::stop("options must hold 8 numbers; got %d", static_cast<int>(options.size()));
   tarvok::AnalysisOptions settings;
-  settings.clusters = options[0];
-  settings.shavePercent = options[1];
-  settings.permutations = options[2];
-  settings.tolerancePercent = options[3];
-  settings.supervisionPercent = options[4];
-  settings.threads = options[5];
-  if (options.size() > 6) {
-    if (options[6] != 0 && options[6] != 1) Rcpp::stop("the solver must be 0 (exact) or 1 (fast); got %d", options[6]);
-    settings.solver = options[6] == 1 ? tarvok::Solver::Fast : tarvok::Solver::Exact;
-  }
+  settings.clusters = static_cast<int>(options[0]);
+  settings.shavePercent = static_cast<int>(options[1]);
+  settings.permutations = static_cast<int>(options[2]);
+  settings.tolerancePercent = static_cast<int>(options[3]);
+  settings.supervisionPercent = static_cast<int>(options[4]);
+  settings.threads = static_cast<int>(options[5]);
+  if (options[6] != 0 && options[6] != 1) Rcpp::stop("the solver must be 0 (exact) or 1 (fast); got %g", options[6]);
+  settings.solver = options[6] == 1 ? tarvok::Solver::Fast : tarvok::Solver::Exact;
   settings.classes.assign(classes.begin(), classes.end());
-  settings.generatorState = 1;  // every call starts like a fresh process
+  // The seed is the generator's state at the start, as the command-line
+  // program's --seed: the default is the state of a fresh process.
+  settings.generatorState = static_cast<std::int64_t>(options[7]);
 
   RObserver observer(progress);
   std::string failure;
   bool cancelled = false;
   try {
+    for (int i = 0; i < 8; ++i) {
+      if (options[i] != std::floor(options[i])) throw tarvok::Error("options must be whole numbers");
+    }
     tarvok::Analysis analysis(data.data(), rows, columns, settings);
     tarvok::AnalysisResult result = analysis.Run(&observer);
     Rcpp::List clusters(result.ClustersDone());
     for (int i = 0; i < result.ClustersDone(); ++i) clusters[i] = ClusterList(result.clusters[i], analysis);
     Rcpp::List out = Rcpp::List::create(Rcpp::_["clusters"] = clusters,
-                                        Rcpp::_["stopReason"] = StopReasonName(result.stopReason));
+                                        Rcpp::_["stopReason"] = tarvok::StopReasonName(result.stopReason));
     if (labels != R_NilValue) {
       const Rcpp::List names(labels);
       out["exports"] = RecordList(exports::RecordOfAnalysis(
@@ -277,3 +282,96 @@ Rcpp::CharacterVector WriteExports(Rcpp::List record, std::string dir) {
   Exporting([&] { exports::WriteExports(ListRecord(record), dir); });
   return Rcpp::wrap(exports::ExportFileNames());
 }
+
+namespace {
+
+// A whole number as R passed it: larger than any range, when it is not
+// one, so that the range's message names it.
+long long WholeOf(double value, bool* whole) {
+  *whole = std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 9e15;
+  return *whole ? static_cast<long long>(value) : 0;
+}
+
+std::string Shown(double value) {
+  std::ostringstream text;
+  text.precision(15);
+  text << value;
+  return text.str();
+}
+
+void CheckWhole(tarvok::Parameter parameter, double value, const std::string& name) {
+  bool whole = false;
+  const long long n = WholeOf(value, &whole);
+  if (!whole) {
+    throw tarvok::Error(name + " must be a whole number " + tarvok::AllowedText(parameter) + "; got " + Shown(value));
+  }
+  tarvok::CheckParameter(parameter, n, name, false, Shown(value));
+}
+
+}  // namespace
+
+// The parameters as the user gave them (fractions for shave, tolerance and
+// supervise), checked against the core's ranges: the options .shaveCore
+// takes, in the core's units, without the solver. An error carries the
+// core's text, with the allowed range.
+// [[Rcpp::export(name = ".parameters", rng = false)]]
+Rcpp::NumericVector Parameters(double clusters, double shave, double permutations, double tolerance,
+                               double supervise, double threads, double seed) {
+  using tarvok::Parameter;
+  std::string failure;
+  try {
+    CheckWhole(Parameter::Clusters, clusters, "clusters");
+    const int shavePercent = tarvok::PercentOfFraction(Parameter::Shave, shave, "shave");
+    CheckWhole(Parameter::Permutations, permutations, "permutations");
+    const int tolerancePercent = tarvok::PercentOfFraction(Parameter::Tolerance, tolerance, "tolerance");
+    const int supervisePercent = tarvok::PercentOfFraction(Parameter::Supervise, supervise, "supervise");
+    CheckWhole(Parameter::Threads, threads, "threads");
+    CheckWhole(Parameter::Seed, seed, "seed");
+    return Rcpp::NumericVector::create(clusters, shavePercent, permutations, tolerancePercent, supervisePercent,
+                                       threads, seed);
+  } catch (const tarvok::Error& error) {
+    failure = error.what();
+  }
+  Rcpp::stop(failure);
+}
+
+// values (genes x samples, NA and NaN missing) under the missing-value
+// policy named: list(values, genes, samples) with the kept genes' and
+// samples' positions (from 1), or list(refused) when the policy refuses a
+// value: the core's message, its gene and sample (from 1) and whether it is
+// infinite, for the R side to name them.
+// [[Rcpp::export(name = ".applyMissing", rng = false)]]
+Rcpp::List ApplyMissing(Rcpp::NumericMatrix x, std::string policyName) {
+  tarvok::MissingPolicy policy;
+  if (!tarvok::ParseMissingPolicy(policyName, &policy)) {
+    Rcpp::stop("missing must be one of " + tarvok::MissingPolicyWords() + "; got " + policyName);
+  }
+  const int rows = x.nrow(), columns = x.ncol();
+  std::vector<double> data(static_cast<std::size_t>(rows) * columns);
+  for (int g = 0; g < rows; ++g) {
+    for (int s = 0; s < columns; ++s) data[static_cast<std::size_t>(g) * columns + s] = x(g, s);
+  }
+  try {
+    const tarvok::MissingOutcome outcome = tarvok::ApplyMissingPolicy(data, rows, columns, policy);
+    const int keptRows = static_cast<int>(outcome.keptGenes.size());
+    const int keptColumns = static_cast<int>(outcome.keptSamples.size());
+    Rcpp::NumericMatrix values(keptRows, keptColumns);
+    for (int g = 0; g < keptRows; ++g) {
+      for (int s = 0; s < keptColumns; ++s) values(g, s) = data[static_cast<std::size_t>(g) * keptColumns + s];
+    }
+    Rcpp::IntegerVector genes(outcome.keptGenes.begin(), outcome.keptGenes.end());
+    Rcpp::IntegerVector samples(outcome.keptSamples.begin(), outcome.keptSamples.end());
+    return Rcpp::List::create(Rcpp::_["values"] = values, Rcpp::_["genes"] = genes + 1,
+                              Rcpp::_["samples"] = samples + 1);
+  } catch (const tarvok::MissingValueError& error) {
+    return Rcpp::List::create(Rcpp::_["refused"] = Rcpp::List::create(
+                                  Rcpp::_["message"] = std::string(error.what()),
+                                  Rcpp::_["gene"] = static_cast<double>(error.gene + 1),
+                                  Rcpp::_["sample"] = static_cast<double>(error.sample + 1),
+                                  Rcpp::_["infinite"] = error.infinite));
+  }
+}
+
+// The version of the engine this package was built from.
+// [[Rcpp::export(name = ".engineVersion", rng = false)]]
+std::string EngineVersion() { return TARVOK_TEXT_OF(TARVOK_PACKAGE_VERSION); }

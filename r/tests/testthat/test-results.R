@@ -23,13 +23,13 @@ expectSameAsProgram <- function(result, folder) {
         curve <- gapCurve(result, i)
         cluster <- result@clusterList[[i]]
         expect_identical(c(cluster$step, length(cluster$genes)), as.integer(unlist(lengths[i, ])))
-        expect_identical(clusters(result)[[i]], readLinesOf(folder, "clabels", i))
+        expect_identical(shavingClusters(result)[[i]], readLinesOf(folder, "clabels", i))
         expect_identical(sprintf("%d\t%f", curve$size, curve$gap), readLinesOf(folder, "gap", i))
         expect_identical(with(curve, sprintf("%d\t%f\t%f\t%f\t%f\t%f", size, r2, permutedR2,
                                              between, total, within)),
                          readLinesOf(folder, "variance", i))
         expect_identical(fixed(cluster$eigenvalue), readLinesOf(folder, "eigen", i))
-        expect_identical(fixed(components(result)[, i]), readLinesOf(folder, "pc", i))
+        expect_identical(fixed(clusterComponents(result)[, i]), readLinesOf(folder, "pc", i))
         # the cluster's centred data, sample by sample, genes in cluster order
         expect_identical(sprintf("%8.6f", cluster$centred), readLinesOf(folder, "cluster", i))
     }
@@ -67,10 +67,24 @@ test_that("Golub, unsupervised, matches the tarvok program", {
 
 test_that("Golub, supervised at 50 by ALL/AML, matches the tarvok program", {
     folder <- referenceFolder("supervised50")
-    result <- shave(golubMatrix(), classes = golubClasses(), supervise = 50, threads = 2,
+    result <- shave(golubMatrix(), classes = golubClasses(), supervise = 0.5, threads = 2,
                     verbose = FALSE)
     expectSameAsProgram(result, folder)
     expect_true(all(c("mean.ALL", "mean.AML") %in% names(summary(result)$table)))
+})
+
+test_that("seed N gives the program's numbers for --seed N", {
+    folder <- referenceFolder("seed7")
+    if (!dir.exists(folder)) skip("the tarvok program takes no --seed")
+    result <- shave(golubMatrix(), clusters = 2, permutations = 6, seed = 7, threads = 2,
+                    verbose = FALSE)
+    expectSameAsProgram(result, folder)
+})
+
+test_that("the package carries the engine's version", {
+    expect_identical(as.character(utils::packageVersion("tarvok")), .engineVersion())
+    expect_identical(shave(patternMatrix(), clusters = 1, permutations = 2, threads = 1,
+                           verbose = FALSE)@parameters$version, .engineVersion())
 })
 
 test_that("every thread count and every call give the same bits", {
@@ -81,8 +95,14 @@ test_that("every thread count and every call give the same bits", {
     expect_identical(run(2), one)
     expect_identical(run(3), one)
     expect_identical(run(1), one)  # each call starts the generator afresh
-    supervised <- run(1, classes = golubClasses(), supervise = 50)
-    expect_identical(run(2, classes = golubClasses(), supervise = 50), supervised)
+    # the default seed is the state a fresh process starts in; another one
+    # gives other copies, the same ones every time
+    expect_identical(run(1, seed = 1), one)
+    seven <- run(2, seed = 7)
+    expect_false(identical(seven, one))
+    expect_identical(run(1, seed = 7), seven)
+    supervised <- run(1, classes = golubClasses(), supervise = 0.5)
+    expect_identical(run(2, classes = golubClasses(), supervise = 0.5), supervised)
     expect_false(identical(supervised, one))
     expect_identical(run(2, solver = "fast"), run(1, solver = "fast"))
 })
@@ -95,8 +115,8 @@ test_that("the fast solver finds the exact solver's clusters", {
     fast <- run("fast")
     expect_identical(fast@parameters$solver, "fast")
     expect_identical(length(fast@clusterList), 3L)
-    expect_identical(lengths(clusters(fast)), lengths(clusters(exact)))
-    expect_identical(lapply(clusters(fast), sort), lapply(clusters(exact), sort))
+    expect_identical(lengths(shavingClusters(fast)), lengths(shavingClusters(exact)))
+    expect_identical(lapply(shavingClusters(fast), sort), lapply(shavingClusters(exact), sort))
     eigenvalues <- function(result) vapply(result@clusterList, `[[`, 0, "eigenvalue")
     expect_equal(eigenvalues(fast), eigenvalues(exact), tolerance = 1e-10)
 })
@@ -119,8 +139,8 @@ test_that("an interrupt (SIGINT) stops the run as an R interrupt", {
     skip_on_os("windows")
     # The signal is raised from inside the run (after the second permuted copy), so
     # its arrival does not depend on how fast this machine is.
-    options <- c(clusters = 1L, shave = 10L, permutations = 3000L, tolerance = 0L,
-                 supervise = 0L, threads = 2L)
+    options <- c(clusters = 1, shave = 10, permutations = 3000, tolerance = 0, supervise = 0,
+                 threads = 2, solver = 0, seed = 1)
     started <- proc.time()[["elapsed"]]
     outcome <- tryCatch(.shaveCore(golubMatrix(), options, integer(0), function(done)
                             if (done == 2) tools::pskill(Sys.getpid(), tools::SIGINT)),
@@ -131,14 +151,14 @@ test_that("an interrupt (SIGINT) stops the run as an R interrupt", {
 
 test_that("a failure in the core or in the progress callback is an R error, and R goes on", {
     values <- patternMatrix()
-    options <- c(clusters = 1L, shave = 10L, permutations = 50L, tolerance = 0L, supervise = 0L,
-                 threads = 2L)
+    options <- c(clusters = 1, shave = 10, permutations = 50, tolerance = 0, supervise = 0,
+                 threads = 2, solver = 0, seed = 1)
     # options the R side would refuse reach the core, which throws
-    badShave <- replace(options, "shave", 0L)
+    badShave <- replace(options, "shave", 0)
     expect_error(.shaveCore(values, badShave, integer(0), NULL), "^shave percent is 0; allowed: 1..97$")
-    expect_error(.shaveCore(values, replace(options, "supervise", 50L), 1:3, NULL),
+    expect_error(.shaveCore(values, replace(options, "supervise", 50), 1:3, NULL),
                  "classes has 3 entries; a supervised analysis needs one per sample \\(8\\)")
-    expect_error(.shaveCore(values, c(options, solver = 2L), integer(0), NULL),
+    expect_error(.shaveCore(values, replace(options, "solver", 2), integer(0), NULL),
                  "the solver must be 0 \\(exact\\) or 1 \\(fast\\); got 2")
     expect_error(.shaveCore(values, options, integer(0),
                             function(done) if (done == 3) stop("progress failed")),
