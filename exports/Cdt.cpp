@@ -25,14 +25,14 @@ namespace tarvok::exports {
 namespace {
 
 void AppendRow(std::string& out, const std::string& gene, const std::string& name,
-               const std::vector<double>* values, int sign, size_t samples) {
+               const double* values, int sign, size_t samples) {
   out += Field(gene);
   out += '\t';
   out += Field(name);
   out += "\t1";
   for (size_t s = 0; s < samples; ++s) {
     out += '\t';
-    if (values != nullptr) AppendExactNumber(out, Aligned((*values)[s], sign));
+    if (values != nullptr) AppendExactNumber(out, Aligned(values[s], sign));
   }
   out += '\n';
 }
@@ -53,7 +53,7 @@ void WriteCdt(const ExportRecord& r, TextSink& sink) {
     for (size_t j = 0; j < c.genes.size(); ++j) {
       int sign = SignOf(c.scores[j]);
       std::string name = c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
-      AppendRow(out, c.genes[j], name, &c.rows[j], sign, samples);
+      AppendRow(out, c.genes[j], name, c.rows[j].data(), sign, samples);
       clustered.insert(c.genes[j]);
       sink.Piece();
     }
@@ -62,7 +62,8 @@ void WriteCdt(const ExportRecord& r, TextSink& sink) {
   // gene counts as clustered.
   for (size_t g = 0; g < r.genes.size(); ++g) {
     if (clustered.count(r.genes[g]) != 0) continue;
-    AppendRow(out, r.genes[g], r.genes[g], r.values.empty() ? nullptr : &r.values[g], 1, samples);
+    const double* row = !r.values.empty() ? r.values[g].data() : (r.rowOf ? r.rowOf(g) : nullptr);
+    AppendRow(out, r.genes[g], r.genes[g], row, 1, samples);
     sink.Piece();
   }
 }

@@ -9,6 +9,7 @@
 // (a record whose parts disagree).
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,9 @@ struct ExportRecord {
   // centred rows ([gene][sample]); without it those rows have empty cells.
   std::vector<std::string> genes;
   std::vector<std::vector<double>> values;
+  // Instead of values, a record may borrow the rows: rowOf(g) points at
+  // gene g's centred row, which must outlive the record.
+  std::function<const double*(size_t gene)> rowOf;
   std::vector<ClusterExport> clusters;  // clusters 1, 2, ... in order
 };
 

@@ -16,7 +16,7 @@ std::vector<double> CentredRow(const Analysis& analysis, int gene) {
 ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result,
                               const std::vector<std::string>& geneLabels,
                               const std::vector<std::string>& sampleLabels,
-                              const std::vector<std::string>& classNames) {
+                              const std::vector<std::string>& classNames, bool borrowRows) {
   const int genes = analysis.Genes();
   if (static_cast<int>(geneLabels.size()) != genes ||
       static_cast<int>(sampleLabels.size()) != analysis.Samples()) {
@@ -29,12 +29,16 @@ ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& re
   record.samples = sampleLabels;
   record.classes = classNames;
   record.genes = geneLabels;
-  for (int g = 0; g < genes; ++g) record.values.push_back(CentredRow(analysis, g));
+  if (borrowRows) {
+    record.rowOf = [&analysis](size_t gene) { return analysis.CentredRow(static_cast<int>(gene)); };
+  } else {
+    for (int g = 0; g < genes; ++g) record.values.push_back(CentredRow(analysis, g));
+  }
   for (const ClusterRecord& c : result.clusters) {
     ClusterExport e;
     for (int gene : c.genes) {
       e.genes.push_back(geneLabels[gene]);
-      e.rows.push_back(record.values[gene]);
+      e.rows.push_back(CentredRow(analysis, gene));
     }
     e.scores = c.scores;
     e.eigenvalue = c.eigenvalue;

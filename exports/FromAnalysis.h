@@ -17,10 +17,13 @@ namespace tarvok::exports {
 //   geneLabels   (input) one label per gene of the analysed matrix
 //   sampleLabels (input) one label per sample
 //   classNames   (input) class name of each sample, or empty
+//   borrowRows   (input) true: the record reads every gene's centred row
+//                from analysis (ExportRecord::rowOf), which must then
+//                outlive it; false: it keeps copies
 // Throws std::invalid_argument when the label counts do not fit the data.
 ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result,
                               const std::vector<std::string>& geneLabels,
                               const std::vector<std::string>& sampleLabels,
-                              const std::vector<std::string>& classNames);
+                              const std::vector<std::string>& classNames, bool borrowRows = false);
 
 }  // namespace tarvok::exports

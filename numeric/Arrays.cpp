@@ -1,5 +1,7 @@
 #include "numeric/Arrays.h"
 
+#include "base/HugePages.h"
+
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -29,7 +31,11 @@ void* ZeroAllocate(std::size_t count, std::size_t size) {
   }
   // calloc(0, ...) may return null; ask for at least one element so that an
   // empty array is still a valid, releasable handle.
-  return std::calloc(count == 0 ? 1 : count, size);
+  void* memory = std::calloc(count == 0 ? 1 : count, size);
+  // A large block comes fresh from the system, untouched: it may still take
+  // huge pages.
+  if (memory != nullptr && count > 0) tarvok::AdviseHugePages(memory, count * size);
+  return memory;
 }
 
 void FailAllocationForTesting(long nthFromNow) { allocationsUntilFailure = nthFromNow; }

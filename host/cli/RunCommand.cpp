@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <future>
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
@@ -14,6 +15,7 @@
 #include "cli/Cli.h"
 #include "exports/FromAnalysis.h"
 #include "present/Exports.h"
+#include "present/Figures.h"
 #include "present/Report.h"
 #include "present/Summary.h"
 #include "run/AtomicFile.h"
@@ -106,7 +108,7 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOut
     std::vector<std::string> classNames = SampleClassNames(info);
     if (classNames.size() != samples.size()) classNames.clear();
     const tarvok::exports::ExportRecord record =
-        tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), genes, samples, classNames);
+        tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), genes, samples, classNames, true);
     std::ostringstream text;
     PrintSummary(results, text);
     WriteSummaryFiles(results, info, outDir);
@@ -181,6 +183,9 @@ int RunCommand(const RunOptions& options) {
     Complain(problem);
     return kExitUsage;
   }
+  // The figures' fonts load on another core while the table is read and
+  // analysed.
+  std::future<void> fonts = std::async(std::launch::async, WarmUpFigures);
   Table table;
   SampleClasses classes;
   std::vector<std::string> warnings;
@@ -212,6 +217,7 @@ int RunCommand(const RunOptions& options) {
   try {
     outcome = RunAnalysis(job, progress, options.runner);
   } catch (const std::exception& error) {
+    fonts.wait();
     progress.Finish();
     Complain(fmt::format("cannot start the analysis: {}", error.what()));
     return kExitAnalysisFailed;
@@ -220,6 +226,7 @@ int RunCommand(const RunOptions& options) {
       outcome.status == RunOutcome::Finished && outcome.stopReason != tarvok::StopReason::Completed;
   if (stoppedEarly) progress.StoppedEarly(static_cast<int>(outcome.clusters.size()), options.analysis.clusters);
   progress.Finish();
+  fonts.wait();
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = stoppedEarly;

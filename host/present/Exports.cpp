@@ -1,6 +1,7 @@
 #include "present/Exports.h"
 
 #include <fstream>
+#include <future>
 #include <stdexcept>
 
 #include "present/FigureFiles.h"
@@ -46,16 +47,27 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   ReportFiles files;
   files.format = options.figures;
   files.figureFiles = true;
-  for (const ClusterResult& c : r.clusters) {
-    files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
+  // The exports (a large table's CDT holds every value) are written on a
+  // thread of their own while the figures are drawn; the report, which
+  // links them, comes last.
+  std::future<void> exported;
+  if (options.exports && !r.clusters.empty()) {
+    tarvok::exports::CheckRecord(record);
+    exported = std::async(std::launch::async, [&] { tarvok::exports::WriteExports(record, outDir); });
   }
-  const bool exports = options.exports && !r.clusters.empty();
-  if (exports) tarvok::exports::CheckRecord(record);
-  for (const std::vector<ClusterFigure>& figures : files.figures) {
-    WriteFigureFiles(figures, outDir, options.figures);
+  try {
+    for (const ClusterResult& c : r.clusters) {
+      files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
+    }
+    for (const std::vector<ClusterFigure>& figures : files.figures) {
+      WriteFigureFiles(figures, outDir, options.figures);
+    }
+  } catch (...) {
+    if (exported.valid()) exported.wait();  // it reads the record
+    throw;
   }
-  if (exports) {
-    tarvok::exports::WriteExports(record, outDir);
+  if (exported.valid()) {
+    exported.get();
     files.exports = tarvok::exports::ExportFileNames();
   }
   const std::string report = outDir + "/report.html";

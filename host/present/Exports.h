@@ -29,10 +29,10 @@ tarvok::exports::ExportRecord MakeExportRecord(const RunResults& r, const std::v
 // Throws std::runtime_error when the file cannot be read.
 std::vector<std::string> ReadGeneLabels(const std::string& outDir);
 
-// Writes the exports of record (when asked and r holds clusters), the
-// figure files and report.html into outDir. Everything is drawn and
-// formatted before the first file is written, and every file is written
-// atomically. Returns the report's path. Throws std::runtime_error (or
+// Writes the exports of record (when asked and r holds clusters; on a
+// thread of their own while the figures are drawn), the figure files and
+// report.html into outDir. Every file is written atomically, and the four
+// exports all or none. Returns the report's path. Throws std::runtime_error (or
 // std::invalid_argument for a record whose parts disagree).
 std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
                               const PresentationOptions& options, const tarvok::exports::ExportRecord& record);

@@ -65,21 +65,23 @@ std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
   figures.push_back({stem + "_gap", name + " gap curve",
                      "Gap (R\xC2\xB2 of the data minus the mean over permuted copies) against cluster size; "
                      "the dashed line marks the chosen size.",
-                     DrawGapCurve(c), StepTable(c, false)});
+                     DrawGapCurve(c), StepTable(c, false), {}});
   figures.push_back(
       {stem + "_r2", name + " R\xC2\xB2 curves",
        "R\xC2\xB2 of the real data and mean R\xC2\xB2 of the permuted copies against cluster size.",
-       DrawVarianceCurves(c), StepTable(c, true)});
+       DrawVarianceCurves(c), StepTable(c, true), {}});
   figures.push_back(
       {stem + "_heatmap", name + " heatmap",
        std::string("Centred expression of the cluster's genes in cluster order, each gene "
                    "turned to follow the component (genes marked \xE2\x88\x92 are negated).") +
            (coloured ? " The strip above shows the classes, coloured as in the component figure." : ""),
-       DrawHeatmap(c, sampleLabels, classes, maxHeatmapRows), HeatmapTable(c, sampleLabels, maxHeatmapRows)});
+       DrawHeatmap(c, sampleLabels, classes, maxHeatmapRows), HeatmapTable(c, sampleLabels, maxHeatmapRows),
+       {}});
   figures.push_back({stem + "_component", name + " component",
                      coloured ? "The cluster's component over the samples, coloured by class."
                               : "The cluster's component over the samples.",
-                     DrawComponent(c, sampleLabels, classes), ComponentTable(c, sampleLabels, classes)});
+                     DrawComponent(c, sampleLabels, classes), ComponentTable(c, sampleLabels, classes), {}});
+  for (ClusterFigure& f : figures) f.svg = f.figure.Encode(FigureFormat::Svg);
   return figures;
 }
 
@@ -91,8 +93,9 @@ void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::stri
   if (error) throw std::runtime_error(folder + ": cannot be created: " + error.message());
   for (const ClusterFigure& f : figures) {
     const std::string path = folder + "/" + f.stem;
-    WriteFileAtomically(path + "." + FigureExtension(format), f.figure.Encode(format));
-    WriteFileAtomically(path + ".tsv", f.data);
+    const std::string drawn = format == FigureFormat::Svg ? f.svg : f.figure.Encode(format);
+    tarvok::exports::WriteFileAtomically(path + "." + FigureExtension(format), drawn);
+    tarvok::exports::WriteFileAtomically(path + ".tsv", f.data);
   }
 }
 

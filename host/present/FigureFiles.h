@@ -15,13 +15,14 @@ struct ClusterFigure {
   std::string caption;  // the report's caption
   Figure figure;
   std::string data;  // the plotted numbers as TSV text, with a header line
+  std::string svg;   // figure encoded as SVG, once: the report embeds it, and SVG files are it
 };
 
 // Heatmap rows beyond this many genes would be thinner than a pixel or two.
 inline constexpr int kHeatmapMaxRows = 200;
 
 // Draws the four figures of c: gap curve, real and permuted R^2, heatmap
-// (at most maxHeatmapRows genes), component.
+// (at most maxHeatmapRows genes), component; each encoded as SVG.
 //   sampleLabels (input) one per sample; may be empty
 //   classes      (input) class name of each sample; may be empty
 std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
@@ -32,7 +33,9 @@ std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
 inline constexpr const char* kFigureDirectory = "figures";
 
 // Writes every figure as dir/figures/<stem>.<format> and its numbers as
-// dir/figures/<stem>.tsv, each file atomically; creates the subdirectory.
+// dir/figures/<stem>.tsv, each file atomically (not synced to the disk:
+// they are drawn again from summary.json by "tarvok export"); creates the
+// subdirectory.
 // Throws std::runtime_error naming the file that cannot be written.
 void WriteFigureFiles(const std::vector<ClusterFigure>& figures, const std::string& dir, FigureFormat format);
 

@@ -74,6 +74,13 @@ std::string Figure::Encode(FigureFormat format) const {
   return bytes;
 }
 
+void WarmUpFigures() {
+  try {
+    FiguresCanDraw("Cluster 1");
+  } catch (...) {
+  }
+}
+
 bool FiguresCanDraw(const std::string& text) {
   ScratchContext measure;
   SelectFaceFor(measure.cr(), text);

@@ -45,6 +45,11 @@ Figure DrawHeatmap(const ClusterResult& c, const std::vector<std::string>& sampl
 Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sampleLabels,
                      const std::vector<std::string>& classes);
 
+// Loads the fonts the figures draw with (fontconfig's setup takes tens of
+// milliseconds), so that the first figure does not wait for them. May run
+// on any thread while no figure is being drawn; never throws.
+void WarmUpFigures();
+
 // True when the figures draw every character of text with a real glyph, in
 // the default face or the CJK face, rather than as a box.
 bool FiguresCanDraw(const std::string& text);

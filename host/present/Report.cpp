@@ -42,7 +42,7 @@ std::string Base64(const std::string& bytes) {
 // every figure as SVG whatever the format of the figure files.
 void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files) {
   const Figure& figure = f.figure;
-  html << "<figure><img src=\"data:image/svg+xml;base64," << Base64(figure.Encode(FigureFormat::Svg))
+  html << "<figure><img src=\"data:image/svg+xml;base64," << Base64(f.svg)
        << "\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" alt=\""
        << HtmlEscape(f.alt) << "\"><figcaption>" << HtmlEscape(f.caption);
   if (!figure.note.empty()) html << " " << HtmlEscape(figure.note);

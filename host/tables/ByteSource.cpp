@@ -1,8 +1,9 @@
 #include "tables/ByteSource.h"
 
+#include "base/HugePages.h"
+
 #include <fcntl.h>
 #include <fmt/format.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -82,13 +83,7 @@ class FileSource : public ByteSource {
 
 }  // namespace
 
-void AdviseHugePages(void* memory, std::size_t size) {
-  constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-  if (size < 4 * kHuge) return;
-  const std::uintptr_t begin = (reinterpret_cast<std::uintptr_t>(memory) + kHuge - 1) & ~(kHuge - 1);
-  const std::uintptr_t end = (reinterpret_cast<std::uintptr_t>(memory) + size) & ~(kHuge - 1);
-  if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);  // advice only
-}
+void AdviseHugePages(void* memory, std::size_t size) { tarvok::AdviseHugePages(memory, size); }
 
 std::size_t MemorySource::Read(char* buffer, std::size_t size) {
   std::size_t count = std::min(size, bytes_.size() - at_);
