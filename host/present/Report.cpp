@@ -1,5 +1,7 @@
 #include "present/Report.h"
 
+#include "exports/Exports.h"
+
 #include <ctime>
 #include <map>
 #include <sstream>
@@ -210,5 +212,8 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
   for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files);
   html << kScript << "</body>\n</html>\n";
 
-  WriteFileAtomically(path, html.str());
+  // Not synced to the disk: the report is drawn again from summary.json by
+  // "tarvok export", and syncing its megabytes of figures costs more than the
+  // rest of writing it.
+  tarvok::exports::WriteFileAtomically(path, html.str());
 }
