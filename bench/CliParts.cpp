@@ -21,6 +21,8 @@
 #include "run/Runner.h"
 #include "tables/Table.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 double Seconds(const std::function<void()>& part) {

@@ -4,6 +4,8 @@
 
 #include "host/tables/ClassFile.h"
 
+using namespace tarvok;  // the readers' names
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::string text(reinterpret_cast<const char*>(data) + 1, size - 1);

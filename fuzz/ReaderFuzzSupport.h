@@ -9,10 +9,13 @@
 
 #include "host/tables/Table.h"
 
+// The readers' names, in these fuzz targets only.
+using namespace tarvok;
+
 // Reading options from the bits of one byte.
 inline ReadOptions FuzzReadOptions(std::uint8_t bits, TableFormat format) {
-  static const MissingPolicy kPolicies[] = {MissingPolicy::Error, MissingPolicy::Drop, MissingPolicy::RowMean,
-                                            MissingPolicy::Keep};
+  static const MissingCells kPolicies[] = {MissingCells::Error, MissingCells::Drop, MissingCells::RowMean,
+                                            MissingCells::Keep};
   static const Choice kChoices[] = {Choice::Auto, Choice::Yes, Choice::No, Choice::Auto};
   ReadOptions options;
   options.format = format;

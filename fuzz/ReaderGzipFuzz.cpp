@@ -4,6 +4,8 @@
 
 #include "host/tables/ByteSource.h"
 
+using namespace tarvok;  // the readers' names
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
   const std::size_t chunk = 1 + data[0] % 64;

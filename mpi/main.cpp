@@ -48,15 +48,15 @@ std::string CurrentFailure() {
 
 int LeadRank(MpiRanks& ranks, int argc, char** argv) {
   bool sent = false, agreed = false;
-  auto runner = [&](const AnalysisJob& job, tarvok::AnalysisObserver& observer) {
-    RunOutcome outcome;
+  auto runner = [&](const tarvok::AnalysisJob& job, tarvok::AnalysisObserver& observer) {
+    tarvok::RunOutcome outcome;
     try {
-      tarvok::AnalysisOptions options = AnalysisOptionsOf(job);
-      const Table& table = *job.table;
+      tarvok::AnalysisOptions options = tarvok::AnalysisOptionsOf(job);
+      const tarvok::Table& table = *job.table;
       ranks.SendJob(options, table.values.data(), table.genes, table.samples);
       sent = true;
       options.distribution = &ranks;
-      outcome = AnalyzeInThisProcess(job, options, observer);
+      outcome = tarvok::AnalyzeInThisProcess(job, options, observer);
     } catch (...) {
       outcome.message = CurrentFailure();
     }
@@ -70,15 +70,15 @@ int LeadRank(MpiRanks& ranks, int argc, char** argv) {
       } catch (...) {
       }
     }
-    if (outcome.status != RunOutcome::Finished && !agreed) {
-      const std::string why = outcome.status == RunOutcome::Interrupted ? "interrupted" : outcome.message;
+    if (outcome.status != tarvok::RunOutcome::Finished && !agreed) {
+      const std::string why = outcome.status == tarvok::RunOutcome::Interrupted ? "interrupted" : outcome.message;
       RanksFailed failed = ranks.Fail(why, 1);
-      if (outcome.status == RunOutcome::Failed) outcome.message = failed.what();
+      if (outcome.status == tarvok::RunOutcome::Failed) outcome.message = failed.what();
       agreed = true;
     }
     return outcome;
   };
-  int status = RunCommandLine(argc, argv, runner);
+  int status = tarvok::RunCommandLine(argc, argv, runner);
   if (agreed) return status;
   if (!sent) {
     ranks.Dismiss(status);

@@ -10,6 +10,8 @@
 #include "run/Runner.h"
 #include "tables/Table.h"
 
+namespace tarvok {
+
 // Exit statuses of tarvok.
 inline constexpr int kExitSuccess = 0;
 inline constexpr int kExitAnalysisFailed = 1;  // the library's fatal error
@@ -29,7 +31,7 @@ struct RunOptions {
   std::string out;      // empty: "output/<table name without extension>"
   bool force = false;   // write into a directory that holds other files
   bool dumpMatrix = false;
-  MissingPolicy missing = MissingPolicy::Error;
+  MissingCells missing = MissingCells::Error;
   int threads = 0;  // 0: the library's choice
   bool quiet = false;
   PresentationOptions presentation;  // exports and figure files
@@ -48,7 +50,7 @@ int RunCommandLine(int argc, char** argv, const JobRunner& runner = {});
 void Complain(const std::string& text);
 
 // The word of a missing-value policy, as --missing takes it.
-std::string MissingPolicyWord(MissingPolicy policy);
+std::string MissingPolicyWord(MissingCells policy);
 
 // "tarvok run": reads the table, runs the analysis, writes the summaries and
 // the report. Returns the exit status.
@@ -66,3 +68,5 @@ int ProbeCommand(const std::string& table, const ReadOptions& options);
 // name without its extension (and without ".gz") and without leading dots
 // (".tsv" gives "output/tsv", never a hidden directory); "output/stdin" for "-".
 std::string DefaultOutputDirectory(const std::string& table);
+
+}  // namespace tarvok

@@ -12,6 +12,8 @@
 #include "core/Rules.h"
 #include "tables/ByteSource.h"
 
+namespace tarvok {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -28,10 +30,10 @@ const std::map<std::string, tarvok::Solver> kSolvers = {{"exact", tarvok::Solver
 const std::map<std::string, FigureFormat> kFigureFormats = {
     {"png", FigureFormat::Png}, {"svg", FigureFormat::Svg}, {"pdf", FigureFormat::Pdf}};
 const std::map<std::string, bool> kExportChoices = {{"all", true}, {"none", false}};
-const std::map<std::string, MissingPolicy> kPolicies = {
-    {tarvok::MissingPolicyName(tarvok::MissingPolicy::Error), MissingPolicy::Error},
-    {tarvok::MissingPolicyName(tarvok::MissingPolicy::Drop), MissingPolicy::Drop},
-    {tarvok::MissingPolicyName(tarvok::MissingPolicy::RowMean), MissingPolicy::RowMean}};
+const std::map<std::string, MissingCells> kPolicies = {
+    {tarvok::MissingPolicyName(tarvok::MissingPolicy::Error), MissingCells::Error},
+    {tarvok::MissingPolicyName(tarvok::MissingPolicy::Drop), MissingCells::Drop},
+    {tarvok::MissingPolicyName(tarvok::MissingPolicy::RowMean), MissingCells::RowMean}};
 
 // A whole-number option whose range is the core's rule for parameter.
 template <typename Number>
@@ -146,7 +148,7 @@ void Complain(const std::string& text) {
   if (std::fwrite(line.data(), 1, line.size(), stderr) != line.size()) std::clearerr(stderr);
 }
 
-std::string MissingPolicyWord(MissingPolicy policy) {
+std::string MissingPolicyWord(MissingCells policy) {
   for (const auto& [word, value] : kPolicies) {
     if (value == policy) return word;
   }
@@ -227,3 +229,5 @@ int RunCommandLine(int argc, char** argv, const JobRunner& runner) {
   ApplyRunWords(runWords, run);
   return RunCommand(run);
 }
+
+}  // namespace tarvok

@@ -18,6 +18,8 @@
 #include "present/ResultFiles.h"
 #include "run/Runner.h"
 
+namespace tarvok {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -186,3 +188,5 @@ int ExportCommand(const ExportOptions& options) {
     return kExitAnalysisFailed;
   }
 }
+
+}  // namespace tarvok

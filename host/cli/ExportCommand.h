@@ -6,6 +6,8 @@
 
 #include "present/Figures.h"
 
+namespace tarvok {
+
 struct ExportOptions {
   std::string outDir;   // the run's output directory
   std::string classes;  // class file naming each sample's class; may be empty
@@ -21,3 +23,5 @@ struct ExportOptions {
 // no cluster and missing or damaged files get a message on standard error
 // and exit status 2 before any file is written. Returns the exit status.
 int ExportCommand(const ExportOptions& options);
+
+}  // namespace tarvok

@@ -7,9 +7,11 @@
 #include "run/AtomicFile.h"
 #include "tables/ClassFile.h"
 
+namespace tarvok {
+
 int ProbeCommand(const std::string& path, const ReadOptions& options) {
   ReadOptions read = options;
-  read.missing = MissingPolicy::Keep;
+  read.missing = MissingCells::Keep;
   Table table;
   SampleClasses classes;
   std::vector<std::string> notes;
@@ -48,3 +50,4 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
   return kExitSuccess;
 }
 
+}  // namespace tarvok

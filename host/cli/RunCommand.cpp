@@ -22,6 +22,8 @@
 #include "run/RunDirectory.h"
 #include "tables/ClassFile.h"
 
+namespace tarvok {
+
 namespace {
 
 bool StderrIsTerminal() {
@@ -233,3 +235,5 @@ int RunCommand(const RunOptions& options) {
   info.stopReason = tarvok::StopReasonName(outcome.stopReason);
   return Conclude(outcome, info, *outDir, options.presentation, table);
 }
+
+}  // namespace tarvok

@@ -1,4 +1,4 @@
 // tarvok: the command-line program around the Tarvok library.
 #include "cli/Cli.h"
 
-int main(int argc, char** argv) { return RunCommandLine(argc, argv); }
+int main(int argc, char** argv) { return tarvok::RunCommandLine(argc, argv); }

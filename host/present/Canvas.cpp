@@ -12,6 +12,8 @@
 #include "base/Numbers.h"
 #include "present/Utf8.h"
 
+namespace tarvok {
+
 namespace canvas {
 
 namespace {
@@ -322,3 +324,5 @@ std::string ClassLegend(const std::string& name) {
 }
 
 }  // namespace canvas
+
+}  // namespace tarvok

@@ -15,6 +15,8 @@
 
 #include "present/Figures.h"
 
+namespace tarvok {
+
 namespace canvas {
 
 struct Rgb {
@@ -140,3 +142,5 @@ std::vector<int> ClassSlots(const std::vector<std::string>& classes, size_t samp
 std::string ClassLegend(const std::string& name);
 
 }  // namespace canvas
+
+}  // namespace tarvok

@@ -7,6 +7,8 @@
 #include "present/FigureFiles.h"
 #include "present/Report.h"
 
+namespace tarvok {
+
 tarvok::exports::ExportRecord MakeExportRecord(const RunResults& r, const std::vector<std::string>& genes,
                                                const std::vector<std::vector<double>>& values,
                                                const std::vector<std::string>& classNames) {
@@ -74,3 +76,5 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   WriteReport(r, info, report, files);
   return report;
 }
+
+}  // namespace tarvok

@@ -10,6 +10,8 @@
 #include "present/Figures.h"
 #include "present/RunRecord.h"
 
+namespace tarvok {
+
 struct PresentationOptions {
   bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
   FigureFormat figures = FigureFormat::Svg;  // format of the figure files
@@ -36,3 +38,5 @@ std::vector<std::string> ReadGeneLabels(const std::string& outDir);
 // std::invalid_argument for a record whose parts disagree).
 std::string WritePresentation(const RunResults& r, const RunInfo& info, const std::string& outDir,
                               const PresentationOptions& options, const tarvok::exports::ExportRecord& record);
+
+}  // namespace tarvok

@@ -7,6 +7,8 @@
 #include "exports/Exports.h"
 #include "exports/Fields.h"
 
+namespace tarvok {
+
 namespace {
 
 using tarvok::exports::ExactNumber;
@@ -150,3 +152,5 @@ void RemoveFigureFiles(const std::string& dir) {
   }
   std::filesystem::remove(dir + "/" + kFigureDirectory, error);  // only when empty
 }
+
+}  // namespace tarvok

@@ -8,6 +8,8 @@
 #include "present/Figures.h"
 #include "present/ResultFiles.h"
 
+namespace tarvok {
+
 // One figure of a cluster, drawn, with what the report says about it.
 struct ClusterFigure {
   std::string stem;     // file name without extension: "cluster1_gap"
@@ -52,3 +54,5 @@ bool HoldsOnlyFigureFiles(const std::string& dir);
 // never sits beside figures of clusters it did not find. Other files stay.
 // Errors are ignored.
 void RemoveFigureFiles(const std::string& dir);
+
+}  // namespace tarvok

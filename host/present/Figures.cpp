@@ -17,6 +17,8 @@
 #include "present/Canvas.h"
 #include "present/Utf8.h"
 
+namespace tarvok {
+
 using namespace canvas;  // the drawing kit, in this file only
 
 namespace {
@@ -348,3 +350,5 @@ Figure DrawComponent(const ClusterResult& c, const std::vector<std::string>& sam
     }
   });
 }
+
+}  // namespace tarvok

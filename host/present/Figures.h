@@ -9,6 +9,8 @@
 
 #include "present/ResultFiles.h"
 
+namespace tarvok {
+
 enum class FigureFormat { Png, Svg, Pdf };
 
 // "png", "svg" or "pdf": the file extension of a format.
@@ -58,3 +60,5 @@ bool FiguresCanDraw(const std::string& text);
 // byte that is not part of valid UTF-8 replaced by '?': cairo refuses
 // invalid text and labels come from the user's table.
 std::string DrawableText(const std::string& text, size_t maxChars);
+
+}  // namespace tarvok

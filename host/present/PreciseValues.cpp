@@ -1,5 +1,7 @@
 #include "present/PreciseValues.h"
 
+namespace tarvok {
+
 PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record) {
   PreciseCluster p;
   p.number = number;
@@ -117,3 +119,5 @@ void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise
     }
   }
 }
+
+}  // namespace tarvok

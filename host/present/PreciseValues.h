@@ -11,6 +11,8 @@
 #include "present/ResultFiles.h"
 #include "core/ClusterRecord.h"
 
+namespace tarvok {
+
 struct PreciseCluster {
   int number = 0;      // 1-based cluster number
   int chosenStep = 0;  // 1-based step of the chosen size
@@ -38,3 +40,5 @@ bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p);
 // Replaces the six-decimal numbers of every cluster of r that has a precise
 // counterpart of the same number, size and steps; other clusters keep theirs.
 void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise);
+
+}  // namespace tarvok

@@ -12,6 +12,8 @@
 #include "present/Summary.h"
 #include "present/Utf8.h"
 
+namespace tarvok {
+
 namespace {
 
 std::string Base64(const std::string& bytes) {
@@ -217,3 +219,5 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
   // rest of writing it.
   tarvok::exports::WriteFileAtomically(path, html.str());
 }
+
+}  // namespace tarvok

@@ -7,6 +7,8 @@
 #include "present/FigureFiles.h"
 #include "present/ResultFiles.h"
 
+namespace tarvok {
+
 // The files written beside the report, for its links.
 struct ReportFiles {
   std::vector<std::string> exports;  // export file names, relative to the report
@@ -38,3 +40,5 @@ std::vector<std::string> SampleClassNames(const RunInfo& info);
 // Escapes text for HTML element content and attribute values (& < > " '),
 // with U+FFFD for bytes that are not valid UTF-8.
 std::string HtmlEscape(const std::string& text);
+
+}  // namespace tarvok

@@ -14,6 +14,8 @@
 #include "base/ResultNames.h"
 #include "exports/Exports.h"
 
+namespace tarvok {
+
 namespace {
 
 // One result file split into lines, each error naming the file and line.
@@ -257,3 +259,5 @@ RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
   }
   return ReadRunResults(outDir, 0);
 }
+
+}  // namespace tarvok

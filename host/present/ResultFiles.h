@@ -6,6 +6,8 @@
 
 #include "present/RunRecord.h"
 
+namespace tarvok {
+
 // Reads every result file of clusters 1..clustersDone from outDir.
 //   outDir       (input) the directory the library wrote into
 //   clustersDone (input) how many clusters the run completed, >= 0
@@ -18,3 +20,5 @@ RunResults ReadRunResults(const std::string& outDir, int clustersDone);
 // longest run of clusters 1..k, k <= atMost, whose files are all whole.
 // Throws std::runtime_error only when not even the sample labels can be read.
 RunResults ReadFinishedResults(const std::string& outDir, int atMost);
+
+}  // namespace tarvok

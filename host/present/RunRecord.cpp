@@ -2,6 +2,8 @@
 
 #include "exports/Exports.h"
 
+namespace tarvok {
+
 RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
                         const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels) {
   RunResults r;
@@ -49,3 +51,5 @@ std::vector<int> GeneSigns(const ClusterResult& c) {
   for (double score : GeneScores(c)) signs.push_back(score > 0.0 ? 1 : -1);
   return signs;
 }
+
+}  // namespace tarvok

@@ -9,6 +9,8 @@
 
 #include "core/Analysis.h"
 
+namespace tarvok {
+
 // What the user asked for: shown in the summary files and the report header.
 struct RunInfo {
   std::string table;  // path of the input table as given
@@ -77,3 +79,5 @@ std::vector<int> GeneSigns(const ClusterResult& c);
 //   geneLabels, sampleLabels (input) one per gene / sample of the analysed matrix
 RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
                         const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels);
+
+}  // namespace tarvok

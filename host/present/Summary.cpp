@@ -13,6 +13,8 @@
 #include "present/PreciseValues.h"
 #include "present/Utf8.h"
 
+namespace tarvok {
+
 std::string SignificantDigits(double value) { return tarvok::General(value, 7); }
 
 std::string FirstGenes(const ClusterResult& c, size_t count) {
@@ -101,3 +103,5 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
   // written so that reading them back gives the same doubles.
   WriteFileAtomically(outDir + "/summary.json", doc.dump(2, ' ', false, json::error_handler_t::replace) + "\n");
 }
+
+}  // namespace tarvok

@@ -7,6 +7,8 @@
 
 #include "present/ResultFiles.h"
 
+namespace tarvok {
+
 // Gene labels shown per cluster in the terminal table and the report.
 inline constexpr size_t kSummaryFirstGenes = 5;
 
@@ -34,3 +36,5 @@ void PrintSummary(const RunResults& r, std::ostream& out);
 // Throws std::runtime_error naming the file and the system's reason when it
 // cannot be written.
 void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::string& outDir);
+
+}  // namespace tarvok

@@ -1,5 +1,7 @@
 #include "present/Utf8.h"
 
+namespace tarvok {
+
 std::size_t Utf8SequenceLength(const std::string& text, std::size_t at) {
   const auto* s = reinterpret_cast<const unsigned char*>(text.data());
   const unsigned char b = s[at];
@@ -30,3 +32,5 @@ std::string ReplaceInvalidUtf8(const std::string& text) {
   }
   return out;
 }
+
+}  // namespace tarvok

@@ -7,6 +7,8 @@
 
 #include "exports/Exports.h"
 
+namespace tarvok {
+
 std::string TemporaryFileName(const std::string& name) { return "." + name + ".tmp"; }
 
 void WriteFileAtomically(const std::string& path, const std::string& content) {
@@ -23,3 +25,5 @@ std::string WriteStandardOutput(const std::string& text) {
   if (error == EPIPE) return "";
   return error != 0 ? std::strerror(error) : "write failed";
 }
+
+}  // namespace tarvok

@@ -4,6 +4,8 @@
 
 #include <string>
 
+namespace tarvok {
+
 // Writes content to path through a temporary file beside it (".NAME.tmp",
 // created afresh, never through a link), flushed to the disk and then
 // renamed over path: path holds either its earlier content or all of the
@@ -20,3 +22,5 @@ std::string TemporaryFileName(const std::string& name);
 // the system's reason for a failed write. A reader that went away (EPIPE)
 // is not a failure: the results are in the output directory all the same.
 std::string WriteStandardOutput(const std::string& text);
+
+}  // namespace tarvok

@@ -6,6 +6,8 @@
 #include <cmath>
 #include <utility>
 
+namespace tarvok {
+
 namespace {
 
 constexpr int kBarWidth = 20;
@@ -129,3 +131,5 @@ void Progress::Finish() {
   out_.flush();
   barShown_ = false;
 }
+
+}  // namespace tarvok

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+namespace tarvok {
+
 // Shows how far an analysis has come. On a terminal it redraws one line
 // ("\r" ... erase to end of line) with a bar, the cluster, the permuted copy,
 // the elapsed time and the estimated time left; otherwise it writes plain
@@ -67,3 +69,5 @@ class Progress : public tarvok::AnalysisObserver {
 
 // Seconds as "m:ss", or "h:mm:ss" from one hour.
 std::string FormatDuration(double seconds);
+
+}  // namespace tarvok

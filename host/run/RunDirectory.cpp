@@ -18,6 +18,8 @@
 #include "base/ResultNames.h"
 #include "exports/Exports.h"
 
+namespace tarvok {
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -176,3 +178,5 @@ int RunDirectory::CountResultFiles() const {
   }
   return count;
 }
+
+}  // namespace tarvok

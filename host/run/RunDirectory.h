@@ -5,6 +5,8 @@
 
 #include <string>
 
+namespace tarvok {
+
 // True for the name of a file that tarvok or its library writes into an
 // output directory: the whole-run files (RowLbls.txt, summary.json, ...),
 // the per-cluster files (gap00001.txt, ...), the lock file and the
@@ -43,3 +45,5 @@ class RunDirectory {
   std::string path_;
   int lockFd_ = -1;
 };
+
+}  // namespace tarvok

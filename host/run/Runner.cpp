@@ -13,6 +13,8 @@
 #include "results/RunFiles.h"
 #include "run/AtomicFile.h"
 
+namespace tarvok {
+
 namespace {
 
 // The stop signal taken, 0 while none came. Written by the handler, which
@@ -243,3 +245,5 @@ std::string ExplainFailure(const std::string& message) {
   }
   return "";
 }
+
+}  // namespace tarvok

@@ -15,6 +15,8 @@
 #include "run/Progress.h"
 #include "tables/Table.h"
 
+namespace tarvok {
+
 // The analysis settings the user chooses, with tarvok's defaults: K
 // clusters, percent shaved per step, B permuted copies, tolerance percent
 // of the size choice, supervision weight percent (0 unsupervised).
@@ -101,3 +103,5 @@ RunOutcome RunAnalysis(const AnalysisJob& job, Progress& progress, const JobRunn
 // "choldc failed", ...), to be shown beside it; "" for any other message,
 // which speaks for itself.
 std::string ExplainFailure(const std::string& message);
+
+}  // namespace tarvok

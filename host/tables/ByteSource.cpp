@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+namespace tarvok {
+
 namespace {
 
 constexpr std::size_t kChunk = 1 << 16;
@@ -83,7 +85,6 @@ class FileSource : public ByteSource {
 
 }  // namespace
 
-void AdviseHugePages(void* memory, std::size_t size) { tarvok::AdviseHugePages(memory, size); }
 
 std::size_t MemorySource::Read(char* buffer, std::size_t size) {
   std::size_t count = std::min(size, bytes_.size() - at_);
@@ -232,3 +233,5 @@ void CheckTextEncoding(std::string& bytes) {
   }
   if (starts("\xEF\xBB\xBF", 3)) bytes.erase(0, 3);
 }
+
+}  // namespace tarvok

@@ -8,7 +8,10 @@
 #include <memory>
 #include <string>
 
+#include "base/HugePages.h"
 #include "tables/InputError.h"
+
+namespace tarvok {
 
 // A stream of bytes read front to back.
 class ByteSource {
@@ -71,10 +74,8 @@ std::string ReadWholeFile(const std::string& path);
 //   bytes (input/output) the file's bytes, the text afterwards
 void CheckTextEncoding(std::string& bytes);
 
-// Asks the system to back the untouched memory of a large buffer with huge
-// pages, where it allows that: a table's bytes and matrix span thousands of
-// pages, and touching each one first costs more than reading it.
-void AdviseHugePages(void* memory, std::size_t size);
 
 // Whether a path names standard input.
 inline bool IsStandardInput(const std::string& path) { return path == "-"; }
+
+}  // namespace tarvok

@@ -9,6 +9,8 @@
 #include "tables/ByteSource.h"
 #include "tables/Table.h"
 
+namespace tarvok {
+
 SampleClasses ClassesFromWords(const std::vector<std::string>& words, std::vector<std::string>& notes) {
   SampleClasses result;
   bool integers = true;
@@ -110,3 +112,5 @@ std::vector<std::string> ReadClassLabels(const std::string& path) {
   }
   return labels;
 }
+
+}  // namespace tarvok

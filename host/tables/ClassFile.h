@@ -8,6 +8,8 @@
 
 #include "tables/InputError.h"
 
+namespace tarvok {
+
 struct SampleClasses {
   std::vector<int> classes;          // one per sample, the numbers the library reads
   std::map<int, std::string> names;  // the word each number stands for; empty when the words were integers
@@ -41,3 +43,5 @@ std::string ClassName(const SampleClasses& classes, int number);
 // Checks classes against a table of samples: one class per sample, and at
 // least two classes when the run is supervised. Throws TableError.
 void CheckClasses(const SampleClasses& classes, int samples, bool supervised);
+
+}  // namespace tarvok

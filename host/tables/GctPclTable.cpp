@@ -8,6 +8,8 @@
 #include "base/NumberGrammar.h"
 #include "tables/TableReaders.h"
 
+namespace tarvok {
+
 namespace {
 
 int ParseCount(std::string_view text, int line) {
@@ -97,3 +99,5 @@ RawTable SplitPcl(std::string_view text, bool forced, std::pmr::memory_resource*
                                    raw.lead == 3 ? ", column 3 their weights" : ""));
   return raw;
 }
+
+}  // namespace tarvok

@@ -8,6 +8,8 @@
 
 #include "tables/TableReaders.h"
 
+namespace tarvok {
+
 namespace {
 
 // A field without the double quotes GEO puts around text.
@@ -215,3 +217,5 @@ RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pm
   if (!classesFrom.empty()) raw.sampleClasses = SubsetClasses(meta, raw, classesFrom);
   return raw;
 }
+
+}  // namespace tarvok

@@ -3,8 +3,12 @@
 
 #include <stdexcept>
 
+namespace tarvok {
+
 // Bad input: the message names the file position where it can.
 class TableError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+}  // namespace tarvok

@@ -9,6 +9,8 @@
 #include "core/Rules.h"
 #include "tables/TableReaders.h"
 
+namespace tarvok {
+
 namespace {
 
 // Lines looked at for the layout; more add nothing but time.
@@ -247,3 +249,5 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   CheckRowWidths(raw);
   return raw;
 }
+
+}  // namespace tarvok

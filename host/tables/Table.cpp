@@ -8,6 +8,8 @@
 #include "tables/ByteSource.h"
 #include "tables/TableReaders.h"
 
+namespace tarvok {
+
 namespace {
 
 // A warning for names given to more than one gene or sample.
@@ -229,7 +231,7 @@ Table ReadTable(const std::string& path, const ReadOptions& options) {
   return ParseText(text, path, options);
 }
 
-Table ReadTable(const std::string& path, TableFormat format, MissingPolicy policy) {
+Table ReadTable(const std::string& path, TableFormat format, MissingCells policy) {
   ReadOptions options;
   options.format = format;
   options.missing = policy;
@@ -247,3 +249,5 @@ void CheckVariance(const Table& table) {
                   "is nothing to cluster",
                   Plural(samples, "sample")));
 }
+
+}  // namespace tarvok

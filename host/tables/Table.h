@@ -16,10 +16,12 @@
 
 #include "tables/InputError.h"
 
+namespace tarvok {
+
 enum class TableFormat { Auto, Tsv, Csv, Gct, Pcl, SeriesMatrix, Gds };
 // Keep leaves missing values as NaN: for looking at a table, never for an
 // analysis.
-enum class MissingPolicy { Error, Drop, RowMean, Keep };
+enum class MissingCells { Error, Drop, RowMean, Keep };
 // An answer the user may give or leave to the reader.
 enum class Choice { Auto, Yes, No };
 
@@ -30,7 +32,7 @@ inline constexpr std::size_t kMaxLabelLength = 79;
 // How to read a table.
 struct ReadOptions {
   TableFormat format = TableFormat::Auto;  // Auto: DetectFormat
-  MissingPolicy missing = MissingPolicy::Error;
+  MissingCells missing = MissingCells::Error;
   Choice header = Choice::Auto;    // TSV/CSV: is line 1 the sample names?
   Choice rowNames = Choice::Auto;  // TSV/CSV: is column 1 the gene names?
   bool decimalComma = false;       // "1,5" is 1.5 (always so with ';' separators)
@@ -71,9 +73,9 @@ struct Table {
 //   options (input) format, missing-value policy, layout answers
 // Returns the table; throws TableError when the file cannot be read, is
 // malformed, is not of a format the user forced, has a missing value under
-// MissingPolicy::Error, or leaves fewer than 2 genes or 2 samples.
+// MissingCells::Error, or leaves fewer than 2 genes or 2 samples.
 Table ReadTable(const std::string& path, const ReadOptions& options);
-Table ReadTable(const std::string& path, TableFormat format, MissingPolicy policy);
+Table ReadTable(const std::string& path, TableFormat format, MissingCells policy);
 
 // ReadTable on text already in memory (UTF-8, no byte-order mark); name
 // only serves format detection by its extension.
@@ -122,3 +124,5 @@ bool IsMissingCell(const std::string& cell);
 // optional decimal point, an optional exponent, optional blanks. Words such
 // as inf or hexadecimal forms are not numbers.
 bool IsDecimalNumber(const std::string& cell);
+
+}  // namespace tarvok

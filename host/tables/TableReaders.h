@@ -9,6 +9,8 @@
 
 #include "tables/TableText.h"
 
+namespace tarvok {
+
 // TSV and CSV (separator ',' or ';'): an optional header row and an
 // optional label column, decided by DecideLayout unless the options say.
 // The fields view text; quoted CSV fields are unquoted in place. Every
@@ -31,5 +33,7 @@ RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pm
 // classes) and applies policy through tarvok::ApplyMissingPolicy; what the
 // policy did goes to table's counts and notes. Throws TableError naming the
 // line, column, gene and sample of a cell that is no number, a missing
-// value under MissingPolicy::Error, or an infinite value.
-void FillTable(const RawTable& raw, MissingPolicy policy, Table& table);
+// value under MissingCells::Error, or an infinite value.
+void FillTable(const RawTable& raw, MissingCells policy, Table& table);
+
+}  // namespace tarvok

@@ -14,6 +14,8 @@
 #include "core/Rules.h"
 #include "tables/ByteSource.h"
 
+namespace tarvok {
+
 namespace {
 
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -270,3 +272,5 @@ void CheckRowWidths(const RawTable& raw) {
     }
   }
 }
+
+}  // namespace tarvok

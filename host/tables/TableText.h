@@ -12,6 +12,8 @@
 
 #include "tables/Table.h"
 
+namespace tarvok {
+
 // The fields of a record: views of the text it was split from, which must
 // outlive them.
 using Fields = std::pmr::vector<std::string_view>;
@@ -92,3 +94,5 @@ void DropTrailingEmptyField(std::vector<Record>& records, std::vector<std::strin
 
 // Checks that every data row has lead + samples fields.
 void CheckRowWidths(const RawTable& raw);
+
+}  // namespace tarvok

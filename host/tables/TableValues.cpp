@@ -11,6 +11,8 @@
 #include "tables/ByteSource.h"
 #include "tables/TableReaders.h"
 
+namespace tarvok {
+
 namespace {
 
 constexpr std::size_t kNone = std::numeric_limits<std::size_t>::max();
@@ -51,7 +53,7 @@ std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) 
 // Every value cell of raw, row by row, NaN for a missing one. A cell that
 // is no number is an error, unless a cell before it is one the policy
 // refuses: cells are judged in reading order.
-std::vector<double> ReadMatrix(const RawTable& raw, MissingPolicy policy) {
+std::vector<double> ReadMatrix(const RawTable& raw, MissingCells policy) {
   const std::size_t samples = static_cast<std::size_t>(raw.samples);
   const double missing = std::numeric_limits<double>::quiet_NaN();
   std::vector<double> values;
@@ -69,7 +71,7 @@ std::vector<double> ReadMatrix(const RawTable& raw, MissingPolicy policy) {
           break;
         case CellKind::Missing:
           out[s] = missing;
-          if (policy == MissingPolicy::Error && refused == kNone) refused = r * samples + s;
+          if (policy == MissingCells::Error && refused == kNone) refused = r * samples + s;
           break;
         case CellKind::Word:
           if (refused != kNone) RefuseCell(raw, refused / samples, refused % samples, std::isinf(values[refused]));
@@ -80,11 +82,11 @@ std::vector<double> ReadMatrix(const RawTable& raw, MissingPolicy policy) {
   return values;
 }
 
-tarvok::MissingPolicy CorePolicy(MissingPolicy policy) {
+tarvok::MissingPolicy CorePolicy(MissingCells policy) {
   switch (policy) {
-    case MissingPolicy::Drop:
+    case MissingCells::Drop:
       return tarvok::MissingPolicy::Drop;
-    case MissingPolicy::RowMean:
+    case MissingCells::RowMean:
       return tarvok::MissingPolicy::RowMean;
     default:
       return tarvok::MissingPolicy::Error;
@@ -168,13 +170,13 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
 
 }  // namespace
 
-void FillTable(const RawTable& raw, MissingPolicy policy, Table& table) {
+void FillTable(const RawTable& raw, MissingCells policy, Table& table) {
   if (raw.rows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / raw.samples)) {
     throw TableError("the table is too large");
   }
   table.values = ReadMatrix(raw, policy);
   tarvok::MissingOutcome outcome;
-  if (policy == MissingPolicy::Keep) {
+  if (policy == MissingCells::Keep) {
     outcome = KeepAll(raw, table.values);
   } else {
     try {
@@ -188,3 +190,5 @@ void FillTable(const RawTable& raw, MissingPolicy policy, Table& table) {
   TakeSamples(raw, outcome, table);
   TakeGenes(raw, outcome, table);
 }
+
+}  // namespace tarvok

@@ -24,6 +24,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 TEST(Probe, AnswersAndShapeOfEachFormat) {

@@ -23,6 +23,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 std::set<std::string> Listing(const std::string& dir) {

@@ -6,6 +6,8 @@
 
 #include "run/Progress.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 TEST(Durations, MinutesAndHours) {

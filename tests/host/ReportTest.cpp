@@ -19,6 +19,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 std::string FromBase64(const std::string& text) {

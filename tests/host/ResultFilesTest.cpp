@@ -11,6 +11,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 void ExpectSameCluster(const ClusterResult& want, const ClusterResult& got) {

@@ -15,6 +15,8 @@
 #include "tests/support/ChildProcess.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 RunInfo Info() {

@@ -25,8 +25,8 @@ inline std::string Printf(const char* format, double value) {
 // reading back gives the same doubles. Gene g follows the pattern
 // (1, -1, 2, 0.5, ...) when even and its negation when odd, so GeneSigns
 // alternates +1, -1.
-inline ClusterResult MakeCluster(int number, int samples, int geneCount, int chosenStep) {
-  ClusterResult c;
+inline tarvok::ClusterResult MakeCluster(int number, int samples, int geneCount, int chosenStep) {
+  tarvok::ClusterResult c;
   c.number = number;
   c.chosenStep = chosenStep;
   for (int size = geneCount; size >= 1; size = size > 4 ? size - size / 4 : size - 1) {
@@ -54,8 +54,8 @@ inline ClusterResult MakeCluster(int number, int samples, int geneCount, int cho
   return c;
 }
 
-inline RunResults MakeResults(int samples, int clusters) {
-  RunResults r;
+inline tarvok::RunResults MakeResults(int samples, int clusters) {
+  tarvok::RunResults r;
   r.samples = samples;
   for (int s = 0; s < samples; ++s) r.sampleLabels.push_back("S" + std::to_string(s + 1));
   for (int i = 1; i <= clusters; ++i) r.clusters.push_back(MakeCluster(i, samples, 12 + i, 3));
@@ -64,14 +64,14 @@ inline RunResults MakeResults(int samples, int clusters) {
 
 // Writes r as the library would, with requested names listed in clusters.txt
 // and clabels.txt (at least r.clusters.size()).
-inline void WriteResults(const TempDir& dir, const RunResults& r, int requested) {
+inline void WriteResults(const TempDir& dir, const tarvok::RunResults& r, int requested) {
   std::string columns, dataNames, labelNames, lengths;
   for (const std::string& label : r.sampleLabels) columns += label + "\n";
   for (int i = 1; i <= requested; ++i) {
     dataNames += Numbered("cluster", i) + "\n";
     labelNames += Numbered("clabels", i) + "\n";
   }
-  for (const ClusterResult& c : r.clusters) {
+  for (const tarvok::ClusterResult& c : r.clusters) {
     lengths += std::to_string(c.chosenStep) + "\t " + std::to_string(c.size) + "\n";
     std::string gap, variance, data, labels, pc;
     for (size_t k = 0; k < c.sizes.size(); ++k) {

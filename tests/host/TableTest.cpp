@@ -19,11 +19,13 @@
 #include "tables/Table.h"
 #include "tests/support/TempDir.h"
 
+using namespace tarvok;  // the host's code
+
 namespace {
 
 const std::vector<double> kValues = {1.5, -2, 3.25, 4, 0.5, 6e-3};  // 2 genes x 3 samples
 
-Table Read(const std::string& name, const std::string& content, MissingPolicy policy = MissingPolicy::Error,
+Table Read(const std::string& name, const std::string& content, MissingCells policy = MissingCells::Error,
            TableFormat format = TableFormat::Auto) {
   TempDir dir;
   dir.Write(name, content);
@@ -32,7 +34,7 @@ Table Read(const std::string& name, const std::string& content, MissingPolicy po
 
 // The message of the TableError that reading content throws.
 std::string ReadError(const std::string& name, const std::string& content,
-                      MissingPolicy policy = MissingPolicy::Error) {
+                      MissingCells policy = MissingCells::Error) {
   try {
     Read(name, content, policy);
   } catch (const TableError& error) {
@@ -147,7 +149,7 @@ TEST(TableFormats, PclWithAndWithoutWeights) {
   ExpectLabelledTable(Read("t.pcl", "ID\tNAME\tS1\tS2\tS3\ng1\ta\t1.5\t-2\t3.25\ng2\tb\t4\t0.5\t6e-3\n"),
                       TableFormat::Pcl);
   // An explicit format overrides the name.
-  ExpectLabelledTable(Read("t.tsv", pcl, MissingPolicy::Error, TableFormat::Pcl), TableFormat::Pcl);
+  ExpectLabelledTable(Read("t.tsv", pcl, MissingCells::Error, TableFormat::Pcl), TableFormat::Pcl);
 }
 
 TEST(TableFormats, MalformedTablesNameThePlace) {
@@ -163,7 +165,7 @@ TEST(TableFormats, MalformedTablesNameThePlace) {
   EXPECT_EQ(ReadError("t.tsv", ""), "the table has no data rows");
   EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\n"), "the table has no data rows");
   try {
-    ReadTable("/nonexistent/t.tsv", TableFormat::Tsv, MissingPolicy::Error);
+    ReadTable("/nonexistent/t.tsv", TableFormat::Tsv, MissingCells::Error);
     ADD_FAILURE() << "no error";
   } catch (const TableError& error) {
     EXPECT_STREQ(error.what(), "cannot open for reading: No such file or directory");
@@ -191,7 +193,7 @@ TEST(MissingValues, ErrorNamesTheFirstCell) {
 }
 
 TEST(MissingValues, DropLeavesOutTheGenes) {
-  Table t = Read("t.tsv", kMissing, MissingPolicy::Drop);
+  Table t = Read("t.tsv", kMissing, MissingCells::Drop);
   EXPECT_EQ(t.genes, 2);
   EXPECT_EQ(t.values, (std::vector<double>{1, 2, 3, 7, 8, 9}));
   EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1", "g5"}));
@@ -200,17 +202,17 @@ TEST(MissingValues, DropLeavesOutTheGenes) {
   EXPECT_EQ(t.notes[0], "dropped 3 genes with missing values (the first is gene \"g2\"); 2 genes left");
 
   // Without labels the kept genes are named by their original row.
-  Table unlabelled = Read("t.tsv", "1\t2\t3\n4\tNA\t6\n7\t8\t9\n", MissingPolicy::Drop);
+  Table unlabelled = Read("t.tsv", "1\t2\t3\n4\tNA\t6\n7\t8\t9\n", MissingCells::Drop);
   EXPECT_EQ(unlabelled.geneLabels, (std::vector<std::string>{"GENE00001", "GENE00003"}));
   ASSERT_EQ(unlabelled.notes.size(), 2u);
   EXPECT_EQ(unlabelled.notes[1], "genes are labelled GENEnnnnn by their row in the table");
 
-  EXPECT_EQ(ReadError("t.tsv", "1\t2\n3\tNA\n", MissingPolicy::Drop),
+  EXPECT_EQ(ReadError("t.tsv", "1\t2\n3\tNA\n", MissingCells::Drop),
             "the analysis needs at least 2 genes and 2 samples; the table has 1 gene and 2 samples");
 }
 
 TEST(MissingValues, RowMeanFillsInTheGenesMean) {
-  Table t = Read("t.tsv", kMissing, MissingPolicy::RowMean);
+  Table t = Read("t.tsv", kMissing, MissingCells::RowMean);
   EXPECT_EQ(t.genes, 4);  // g4 has no value at all
   EXPECT_EQ(t.values, (std::vector<double>{1, 2, 3, 4, 5, 6, 8, 8, 8, 7, 8, 9}));
   EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"g1", "g2", "g3", "g5"}));
@@ -222,9 +224,9 @@ TEST(MissingValues, RowMeanFillsInTheGenesMean) {
 TEST(MissingValues, InfiniteValuesRefusedUnderEveryPolicy) {
   // g2 has a missing value too: drop would leave it out, yet the overflow is named.
   const std::string table = "gene\tS1\tS2\ng1\t1\t2\ng2\tNA\t-1e400\ng3\t5\t6\n";
-  for (MissingPolicy policy :
-       {MissingPolicy::Error, MissingPolicy::Drop, MissingPolicy::RowMean, MissingPolicy::Keep}) {
-    std::string expected = policy == MissingPolicy::Error
+  for (MissingCells policy :
+       {MissingCells::Error, MissingCells::Drop, MissingCells::RowMean, MissingCells::Keep}) {
+    std::string expected = policy == MissingCells::Error
                                ? "line 3, column 2 (gene \"g2\", sample \"S1\"): missing value \"NA\"; use --missing"
                                : "line 3, column 3 (gene \"g2\", sample \"S2\"): \"-1e400\" is not a finite number";
     EXPECT_EQ(ReadError("t.tsv", table, policy).substr(0, expected.size()), expected)
@@ -234,9 +236,9 @@ TEST(MissingValues, InfiniteValuesRefusedUnderEveryPolicy) {
   // a word is the error, a word before them is.
   EXPECT_EQ(ReadError("t.tsv", "1\t2\t\n3\t4\tx\n").substr(0, 48),
             "line 1, column 3 (gene 1): missing value \"\"; use");
-  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t1e999\ng2\tx\t2\n", MissingPolicy::Drop),
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\t1e999\ng2\tx\t2\n", MissingCells::Drop),
             "line 2, column 3 (gene \"g1\", sample \"S2\"): \"1e999\" is not a finite number");
-  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\tx\ng2\t1e999\t2\n", MissingPolicy::Keep),
+  EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\tx\ng2\t1e999\t2\n", MissingCells::Keep),
             "line 2, column 3 (gene \"g1\", sample \"S2\"): \"x\" is not a number");
 }
 
@@ -247,19 +249,19 @@ TEST(MissingValues, WordsInAnyCaseWithBlanksAndLineEnds) {
                  "g1,1,\tnA ,3,4\r\n"
                  "g2, Null,\"n/a\",6,\r\n"
                  "g3,7,NAN\t,9,10\r\n",
-                 MissingPolicy::Keep);
+                 MissingCells::Keep);
   EXPECT_EQ(t.missingCells, 5);
   for (std::size_t cell : {1u, 4u, 5u, 7u, 9u}) EXPECT_TRUE(std::isnan(t.values[cell])) << cell;
   EXPECT_EQ(t.values[11], 10.0);
   for (const char* word : {"N A", "NA NA", "NAs", "nil", "'NA'"}) {
-    EXPECT_NE(ReadError("t.tsv", std::string("g\ta\tb\nx\t1\t") + word + "\ny\t3\t4\n", MissingPolicy::Keep)
+    EXPECT_NE(ReadError("t.tsv", std::string("g\ta\tb\nx\t1\t") + word + "\ny\t3\t4\n", MissingCells::Keep)
                   .find("is not a number"),
               std::string::npos)
         << word;
   }
   // A sample with no value at all is dropped and counted; its cells count as missing.
   Table holes = Read("t.tsv", "gene\tS1\tS2\tS3\ng1\t1\tNA\t3\ng2\t4\t\t6\ng3\tna\tNA\t8\n",
-                     MissingPolicy::RowMean);
+                     MissingCells::RowMean);
   EXPECT_EQ(holes.droppedSamples, 1);
   EXPECT_EQ(holes.missingCells, 4);
   EXPECT_EQ(holes.imputedCells, 1);
@@ -267,7 +269,7 @@ TEST(MissingValues, WordsInAnyCaseWithBlanksAndLineEnds) {
 }
 
 TEST(MissingValues, KeepLeavesNaNForInspection) {
-  Table t = Read("t.tsv", kMissing, MissingPolicy::Keep);
+  Table t = Read("t.tsv", kMissing, MissingCells::Keep);
   EXPECT_EQ(t.genes, 5);
   EXPECT_EQ(t.missingCells, 6);
   EXPECT_TRUE(std::isnan(t.values[4]));
@@ -338,7 +340,7 @@ TEST(Numbers, ValuesAreThoseOfStrtodAtTheEdges) {
   std::string table = "gene\tS1\tS2\ng0\t1\t2\n";
   for (std::size_t i = 0; i < cells.size(); ++i) table += "g" + std::to_string(i + 1) + "\t3\t" + cells[i] + "\n";
   ReadOptions options;
-  options.missing = MissingPolicy::Keep;
+  options.missing = MissingCells::Keep;
   Table t = ParseTable(table, "t.tsv", options);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     EXPECT_EQ(Bits(t.values[2 * i + 3]), Bits(std::strtod(cells[i].c_str(), nullptr))) << cells[i];
@@ -515,7 +517,7 @@ TEST(Layout, ShapeRepairsAndWarnings) {
   EXPECT_EQ(trailing.values, kValues);
   // A sample without any value is dropped before the genes under drop and row-mean.
   const std::string holes = "gene\tS1\tS2\tS3\ng1\t1\tNA\t3\ng2\t4\t\t6\ng3\t7\tNA\t8\n";
-  for (MissingPolicy policy : {MissingPolicy::Drop, MissingPolicy::RowMean}) {
+  for (MissingCells policy : {MissingCells::Drop, MissingCells::RowMean}) {
     Table t = Read("t.tsv", holes, policy);
     EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"S1", "S3"}));
     EXPECT_EQ(t.values, (std::vector<double>{1, 3, 4, 6, 7, 8}));
@@ -530,12 +532,12 @@ TEST(Layout, ShapeRepairsAndWarnings) {
   // A forced format must be the file's.
   const std::string tsv = "gene\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n";
   EXPECT_NE(ErrorOf([&] {
-              Read("t.tsv", tsv, MissingPolicy::Error, TableFormat::Pcl);
+              Read("t.tsv", tsv, MissingCells::Error, TableFormat::Pcl);
             }).find("would lose a sample"),
             std::string::npos);
-  EXPECT_EQ(ErrorOf([&] { Read("t.txt", tsv, MissingPolicy::Error, TableFormat::Csv); }),
+  EXPECT_EQ(ErrorOf([&] { Read("t.txt", tsv, MissingCells::Error, TableFormat::Csv); }),
             "--format csv, but line 1 is separated by tabs, not commas (say --format tsv)");
-  EXPECT_EQ(ErrorOf([&] { Read("t.txt", "#1.2\n1\t1\n", MissingPolicy::Error, TableFormat::Tsv); }),
+  EXPECT_EQ(ErrorOf([&] { Read("t.txt", "#1.2\n1\t1\n", MissingCells::Error, TableFormat::Tsv); }),
             "--format tsv, but the file is a gct file (say --format gct or auto)");
   // No variance at all.
   EXPECT_EQ(
@@ -599,7 +601,7 @@ TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
 TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
   const std::string gds = GeoDataSet(14, 6);
   ReadOptions options;
-  options.missing = MissingPolicy::Drop;
+  options.missing = MissingCells::Drop;
   options.classesFrom = "Disease State";
   Table t = ParseTable(gds, "GDS9.soft", options);
   EXPECT_EQ(t.format, TableFormat::Gds);
@@ -618,7 +620,7 @@ TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
   EXPECT_EQ(ErrorOf([&] { ParseTable(partial, "GDS9.soft", options); }),
             "sample \"GSM100\" is in no subset of type \"disease state\"");
   // Gzip and standard input find the format by content alone.
-  EXPECT_EQ(Read("anything", Gzip(gds), MissingPolicy::Keep).format, TableFormat::Gds);
+  EXPECT_EQ(Read("anything", Gzip(gds), MissingCells::Keep).format, TableFormat::Gds);
 }
 
 }  // namespace
