@@ -6,7 +6,11 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/setup.sh
+scripts/setup.sh locales
+# Numbers must not follow the locale: tests run hosts under a German one.
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo=sudo
+locale -a 2>/dev/null | grep -qix 'de_DE.utf-\?8' || $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
 
 jobs=$(nproc)
 build() {  # build DIR [cmake options...]
