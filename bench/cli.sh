@@ -5,11 +5,15 @@
 # (bench_cli_parts, in one process: read, analysis in memory, analysis with
 # the classic files, records, summary, exports, figures, report). Each run in
 # turn; prints medians and the ratio of the whole run to the analysis.
+# With PYTHON set, also the Python package's fit on the array already
+# loaded (a fresh interpreter each run, the fit alone timed), the other
+# reference a user meets.
 #
 # Usage: bench/cli.sh [RUNS]   (default 7)
 #   TARVOK=path   the program to time (default build/release/host/tarvok)
 #   PARTS=path    bench_cli_parts (default build/bench/bench/bench_cli_parts,
 #                 built when missing)
+#   PYTHON=path   an interpreter with the tarvok package installed
 set -euo pipefail
 cd "$(dirname "$0")/.."
 runs=${1:-7}
@@ -25,9 +29,19 @@ file=build/bench-read/read-12625x128.tsv
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-/usr/bin/python3 - "$file" "$runs" "$tarvok" "$parts" "$out" <<'PY'
+/usr/bin/python3 - "$file" "$runs" "$tarvok" "$parts" "$out" "${PYTHON:-}" <<'PY'
 import os, resource, statistics, subprocess, sys, time
-file, runs, tarvok, parts, out = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
+file, runs, tarvok, parts, out, python = sys.argv[1:7]
+runs = int(runs)
+FIT = """
+import sys, time, numpy, pandas, tarvok
+X = numpy.ascontiguousarray(pandas.read_csv(sys.argv[1], sep="\\t", index_col=0,
+                                            float_precision="round_trip").to_numpy())
+start = time.perf_counter()
+tarvok.GeneShaving(n_clusters=1, n_permutations=3, n_jobs=1).fit(X)
+print(time.perf_counter() - start)
+"""
+fits = []
 run = [tarvok, "run", file, "--clusters", "1", "--permutations", "3", "--threads", "1", "--out", out + "/run",
        "--force", "-q"]
 wall, cpu, part = [], [], {}
@@ -43,6 +57,9 @@ for _ in range(runs):
     for line in lines:
         name, seconds = line.rsplit(None, 2)[0], float(line.split()[-2])
         part.setdefault(name, []).append(seconds)
+    if python:
+        fits.append(float(subprocess.run([python, "-c", FIT, os.path.abspath(file)], check=True, capture_output=True, text=True,
+                                         cwd="/").stdout))
 print(f"file: {file}, {runs} runs each, in turn; load average {os.getloadavg()[0]:.1f}")
 print(f"tarvok run (whole process)  wall median {statistics.median(wall):.3f} s (min {min(wall):.3f}), "
       f"CPU median {statistics.median(cpu):.3f} s")
@@ -51,4 +68,7 @@ for name, times in part.items():
 analysis = statistics.median(part["analysis in memory"])
 print(f"tarvok run / analysis in memory: wall {statistics.median(wall) / analysis:.2f}, "
       f"CPU {statistics.median(cpu) / analysis:.2f} (target at most 1.30)")
+if fits:
+    print(f"Python fit on the loaded array: median {statistics.median(fits):.3f} s (min {min(fits):.3f}); "
+          f"tarvok run / fit: wall {statistics.median(wall) / statistics.median(fits):.2f}")
 PY
