@@ -68,12 +68,19 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
     if (exported.valid()) exported.wait();  // it reads the record
     throw;
   }
-  if (exported.valid()) {
-    exported.get();
-    files.exports = tarvok::exports::ExportFileNames();
+  // The page is made while the exports may still be writing; it is written
+  // once they are all in place.
+  if (exported.valid()) files.exports = tarvok::exports::ExportFileNames();
+  std::string html;
+  try {
+    html = ReportHtml(r, info, files);
+  } catch (...) {
+    if (exported.valid()) exported.wait();
+    throw;
   }
+  if (exported.valid()) exported.get();
   const std::string report = outDir + "/report.html";
-  WriteReport(r, info, report, files);
+  tarvok::exports::WriteFileAtomically(report, html);
   return report;
 }
 

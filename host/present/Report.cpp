@@ -202,8 +202,7 @@ std::string HtmlEscape(const std::string& text) {
   return out;
 }
 
-void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
-                 const ReportFiles& files) {
+std::string ReportHtml(const RunResults& r, const RunInfo& info, const ReportFiles& files) {
   std::ostringstream html;
   html << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
        << "<title>Gene shaving report: " << HtmlEscape(info.table) << "</title>\n"
@@ -213,11 +212,15 @@ void WriteReport(const RunResults& r, const RunInfo& info, const std::string& pa
   Downloads(html, files);
   for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files);
   html << kScript << "</body>\n</html>\n";
+  return html.str();
+}
 
+void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
+                 const ReportFiles& files) {
   // Not synced to the disk: the report is drawn again from summary.json by
   // "tarvok export", and syncing its megabytes of figures costs more than the
   // rest of writing it.
-  tarvok::exports::WriteFileAtomically(path, html.str());
+  tarvok::exports::WriteFileAtomically(path, ReportHtml(r, info, files));
 }
 
 }  // namespace tarvok

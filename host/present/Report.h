@@ -33,6 +33,9 @@ struct ReportFiles {
 void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
                  const ReportFiles& files = {});
 
+// The page WriteReport writes.
+std::string ReportHtml(const RunResults& r, const RunInfo& info, const ReportFiles& files);
+
 // The class name of each sample for figures and legends: info.classNames,
 // else info.classes as numbers, else empty.
 std::vector<std::string> SampleClassNames(const RunInfo& info);
