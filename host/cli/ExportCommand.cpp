@@ -16,6 +16,7 @@
 #include "present/PreciseValues.h"
 #include "present/Report.h"
 #include "present/ResultFiles.h"
+#include "run/AtomicFile.h"
 #include "run/Runner.h"
 
 namespace tarvok {
@@ -170,8 +171,12 @@ int Export(const ExportOptions& options) {
       MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples),
                        classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
   const std::string report = WritePresentation(r, info, dir, presentation, record);
-  std::cout << fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir,
-                           report);
+  const std::string failure = WriteStandardOutput(
+      fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir, report));
+  if (!failure.empty()) {
+    Complain(fmt::format("cannot write to standard output: {}", failure));
+    return kExitAnalysisFailed;
+  }
   return kExitSuccess;
 }
 

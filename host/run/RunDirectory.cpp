@@ -1,6 +1,7 @@
 #include "run/RunDirectory.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <sys/file.h>
 #include <unistd.h>
 
@@ -23,6 +24,21 @@ namespace tarvok {
 namespace fs = std::filesystem;
 
 namespace {
+
+// What stands at path, when it is not what tarvok writes there (a regular
+// file, or a real folder for the figures): "a symbolic link", "a device",
+// ...; "" when it is.
+std::string NotOurKind(const std::string& path, bool folder) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0) return "";
+  if (S_ISLNK(info.st_mode)) return "a symbolic link";
+  if (folder) return S_ISDIR(info.st_mode) ? "" : "not a folder";
+  if (S_ISREG(info.st_mode)) return "";
+  if (S_ISDIR(info.st_mode)) return "a folder";
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return "a device";
+  if (S_ISFIFO(info.st_mode)) return "a FIFO";
+  return "not a regular file";
+}
 
 // Whole-run files of the library and of tarvok. Add a name here when a
 // new file joins the results; a file missing here would be left stale by
@@ -115,6 +131,18 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
     throw std::runtime_error(fmt::format("output directory {} is not writable: {}", dir, std::strerror(errno)));
   }
 
+  // A link, device or FIFO under one of our names (or something else in the
+  // place of the figures folder) would lead a write or a removal elsewhere:
+  // such a directory is not ours, --force or not.
+  for (const std::string& name : Entries(path)) {
+    if (!IsRunFileName(name) && name != kFigureDirectory) continue;
+    const std::string what = NotOurKind(path_ + "/" + name, name == kFigureDirectory);
+    if (!what.empty()) {
+      throw std::runtime_error(fmt::format(
+          "output directory {} is not tarvok's: \"{}\" is {}, where tarvok keeps {}; choose another --out",
+          dir, name, what, name == kFigureDirectory ? "a folder of figures" : "a file"));
+    }
+  }
   // Foreign files first, so that a refused directory gains not even the lock file.
   std::vector<std::string> foreign;
   for (const std::string& name : Entries(path)) {
@@ -131,7 +159,7 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
   }
 
   const std::string lockPath = path_ + "/" + kLockFileName;
-  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
   if (lockFd_ < 0) throw std::runtime_error(fmt::format("cannot create {}: {}", lockPath, std::strerror(errno)));
   if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
     int reason = errno;

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -533,6 +534,49 @@ TEST(OutputDirectory, AFailedWriteToStandardOutputIsAFailure) {
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "tarvok: cannot write to standard output: No space left on device\n");
   EXPECT_TRUE(FileExists(dir.File("out/report.html")));  // the results are in the directory all the same
+  r = RunProgram("/bin/sh", {"-c", "exec \"$0\" export \"$1\" > /dev/full", TARVOK_BINARY, dir.File("out")});
+  EXPECT_EQ(r.exitStatus, 1);
+  EXPECT_EQ(r.err, "tarvok: cannot write to standard output: No space left on device\n");
+}
+
+// A link, FIFO or folder under one of tarvok's names would lead a write or
+// a removal out of the directory: the directory is refused, --force or not,
+// and what the link points at is untouched.
+TEST(OutputDirectory, LinksAndOtherKindsUnderOurNamesMakeItNotOurs) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  ASSERT_EQ(mkdir(dir.File("elsewhere").c_str(), 0700), 0);
+  dir.Write("elsewhere/cluster1_gap.svg", "the user's");
+  dir.Write("victim.txt", "the user's");
+  struct Case {
+    const char* name;
+    std::function<int(const std::string&)> plant;
+    const char* kind;
+  };
+  const std::vector<Case> cases = {
+      {"figures", [&](const std::string& p) { return symlink(dir.File("elsewhere").c_str(), p.c_str()); },
+       "a symbolic link"},
+      {".tarvok.lock", [&](const std::string& p) { return symlink(dir.File("victim.txt").c_str(), p.c_str()); },
+       "a symbolic link"},
+      {"summary.json", [&](const std::string& p) { return symlink(dir.File("victim.txt").c_str(), p.c_str()); },
+       "a symbolic link"},
+      {"gap00001.txt", [](const std::string& p) { return mkfifo(p.c_str(), 0600); }, "a FIFO"},
+      {"report.html", [](const std::string& p) { return mkdir(p.c_str(), 0700); }, "a folder"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File(std::string("out-") + c.name);
+    ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+    ASSERT_EQ(c.plant(out + "/" + c.name), 0) << c.name;
+    for (const char* force : {"--quiet", "--force"}) {
+      ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "1", "--permutations", "2", "--out",
+                                   out, "--quiet", force});
+      EXPECT_EQ(r.exitStatus, 2) << c.name << " " << force;
+      EXPECT_NE(r.err.find("is not tarvok's: \"" + std::string(c.name) + "\" is " + c.kind), std::string::npos)
+          << r.err;
+    }
+  }
+  EXPECT_EQ(ReadFile(dir.File("elsewhere/cluster1_gap.svg")), "the user's");
+  EXPECT_EQ(ReadFile(dir.File("victim.txt")), "the user's");
 }
 
 TEST(Failure, FatalErrorOfTheAnalysisIsOneLineAndStatusOne) {
