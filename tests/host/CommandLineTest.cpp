@@ -436,6 +436,15 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
   EXPECT_EQ(ReadFile(dir.File("1/variance00001.txt")), ReadFile(dir.File("2/variance00001.txt")));
   EXPECT_FALSE(ReadFile(dir.File("1/variance00001.txt")).empty());
   EXPECT_EQ(ReadFile(dir.File("1/summary.json")), ReadFile(dir.File("2/summary.json")));
+  // Nor does a German locale change a byte.
+  ProgramResult german = RunProgram("/usr/bin/env", {"LC_ALL=de_DE.UTF-8", TARVOK_BINARY, "run", dir.File("t.tsv"),
+                                                     "--clusters", "1", "--permutations", "6", "--threads", "1",
+                                                     "--out", dir.File("de"), "--quiet"});
+  ASSERT_EQ(german.exitStatus, 0) << german.err;
+  for (const char* file : {"variance00001.txt", "cluster00001.txt", "summary.json", "summary.tsv", "clusters.gct",
+                           "TABLE.cdt", "figures/cluster1_component.tsv"}) {
+    EXPECT_EQ(ReadFile(dir.File(std::string("de/") + file)), ReadFile(dir.File(std::string("1/") + file))) << file;
+  }
 
   // summary.json holds the analysis's own numbers, not the files' six decimals.
   Table table = ReadTable(dir.File("t.tsv"), ReadOptions());
