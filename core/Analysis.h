@@ -83,6 +83,25 @@ class AnalysisObserver {
   virtual bool CancelRequested() { return false; }
 };
 
+// An observer that passes every event on to next; a face derives from it
+// and overrides only the events it adds something to (calling the base to
+// pass them on).
+class RelayObserver : public AnalysisObserver {
+ public:
+  explicit RelayObserver(AnalysisObserver& next) : next_(next) {}
+  void PassStarted(int i) override { next_.PassStarted(i); }
+  void ShavingData(int i) override { next_.ShavingData(i); }
+  void DataShaved(int i, int K) override { next_.DataShaved(i, K); }
+  void CopyShaved(int b, int B) override { next_.CopyShaved(b, B); }
+  void SizeChosen(int i, const ClusterRecord& record) override { next_.SizeChosen(i, record); }
+  void Orthogonalizing(int i) override { next_.Orthogonalizing(i); }
+  void ClusterDone(int i, const ClusterRecord& record) override { next_.ClusterDone(i, record); }
+  bool CancelRequested() override { return next_.CancelRequested(); }
+
+ private:
+  AnalysisObserver& next_;
+};
+
 class AnalysisState;
 
 // One analysis, configured once and then run. Construction checks the

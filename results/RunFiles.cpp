@@ -31,31 +31,38 @@ tarvok::AnalysisObserver nobody;
 
 // The run's monitor lines and per-cluster result files, at the moments of
 // the run's events, each event then passed on to next.
-class ResultFileWriter : public tarvok::AnalysisObserver {
+// Where a run's files go: the directory and the label tables they name.
+struct RunTargets {
+  const std::string& dir;
+  const CVector& geneLabels;
+  const CVector& clusterFileNames;
+  const CVector& clusterLabelFileNames;
+};
+
+class ResultFileWriter : public tarvok::RelayObserver {
  public:
-  ResultFileWriter(const std::string& dir, const tarvok::Analysis& analysis, const CVector& geneLabels, const CVector& clusterFileNames,
-                   const CVector& clusterLabelFileNames, std::FILE* clusterLengths, int* clustersDone,
-                   tarvok::AnalysisObserver& next)
-      : dir_(dir), analysis_(analysis), geneLabels_(geneLabels), clusterFileNames_(clusterFileNames),
-        clusterLabelFileNames_(clusterLabelFileNames), clusterLengths_(clusterLengths),
-        clustersDone_(clustersDone), next_(next) {}
+  ResultFileWriter(const RunTargets& targets, const tarvok::Analysis& analysis, std::FILE* clusterLengths,
+                   int* clustersDone, tarvok::AnalysisObserver& next)
+      : RelayObserver(next), dir_(targets.dir), analysis_(analysis), geneLabels_(targets.geneLabels),
+        clusterFileNames_(targets.clusterFileNames), clusterLabelFileNames_(targets.clusterLabelFileNames),
+        clusterLengths_(clusterLengths), clustersDone_(clustersDone) {}
 
   void PassStarted(int i) override {
     MonitorLog("%s %d", kMonitorExtractCluster, i);
-    next_.PassStarted(i);
+    RelayObserver::PassStarted(i);
   }
   void ShavingData(int i) override {
     MonitorLog("%s", kMonitorShaveInitNestedSequence);
-    next_.ShavingData(i);
+    RelayObserver::ShavingData(i);
   }
   void DataShaved(int i, int K) override {
     MonitorLog("%s %d %d", kMonitorEstimateOptClusterSize, i, K);
-    next_.DataShaved(i, K);
+    RelayObserver::DataShaved(i, K);
   }
   void CopyShaved(int b, int B) override {
     MonitorLog("%s", kMonitorRandomizeMatrix);
     MonitorLog("%s %d %d", kMonitorShaveRandNestedSequence, b, B);
-    next_.CopyShaved(b, B);
+    RelayObserver::CopyShaved(b, B);
   }
   void SizeChosen(int i, const tarvok::ClusterRecord& record) override {
     WriteGapFile(dir_, i, record);
@@ -66,11 +73,11 @@ class ResultFileWriter : public tarvok::AnalysisObserver {
              record.genes.data(), dataPath.c_str());
     std::string labelPath = dir_ + "/" + clusterLabelFileNames_[i - 1];
     StoreLabels(geneLabels_, record.size, record.genes.data(), labelPath.c_str());
-    next_.SizeChosen(i, record);
+    RelayObserver::SizeChosen(i, record);
   }
   void Orthogonalizing(int i) override {
     MonitorLog("%s %d", kMonitorOrthogonalizeMatrix, i);
-    next_.Orthogonalizing(i);
+    RelayObserver::Orthogonalizing(i);
   }
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
     std::fprintf(clusterLengths_, "%d\t %d\n", record.chosenStep + 1, record.size);
@@ -80,9 +87,8 @@ class ResultFileWriter : public tarvok::AnalysisObserver {
     WriteEigenFile(dir_, i, record.eigenvalue);
     WritePcFile(dir_, i, record.component);
     *clustersDone_ = i;
-    next_.ClusterDone(i, record);
+    RelayObserver::ClusterDone(i, record);
   }
-  bool CancelRequested() override { return next_.CancelRequested(); }
 
  private:
   const std::string& dir_;
@@ -92,7 +98,6 @@ class ResultFileWriter : public tarvok::AnalysisObserver {
   const CVector& clusterLabelFileNames_;
   std::FILE* clusterLengths_;
   int* clustersDone_;
-  tarvok::AnalysisObserver& next_;
 };
 
 }  // namespace
@@ -142,8 +147,8 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
   std::unique_ptr<std::FILE, FileCloser> clusterLengths(std::fopen(lengthsPath.c_str(), "w"));
   if (!clusterLengths) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
 
-  ResultFileWriter writer(dir_, analysis, geneLabels_, clusterFileNames_, clusterLabelFileNames_, clusterLengths.get(),
-                          clustersDone, also != nullptr ? *also : nobody);
+  ResultFileWriter writer({dir_, geneLabels_, clusterFileNames_, clusterLabelFileNames_}, analysis,
+                          clusterLengths.get(), clustersDone, also != nullptr ? *also : nobody);
   tarvok::AnalysisResult result = analysis.Run(&writer);
   if (K > 0 && result.ClustersDone() == 0) *clustersDone = 0;
   if (result.stopReason != tarvok::StopReason::Completed && options.announceEarlyStop) {

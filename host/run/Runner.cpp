@@ -59,16 +59,9 @@ class StopSignals {
 
 // Passes the run's events to the progress display, and asks the core to
 // stop once a stop signal came. The core polls it on the calling thread.
-class Watch : public tarvok::AnalysisObserver {
+class Watch : public tarvok::RelayObserver {
  public:
-  explicit Watch(Progress& progress) : progress_(progress) {}
-  void PassStarted(int i) override { progress_.PassStarted(i); }
-  void ShavingData(int i) override { progress_.ShavingData(i); }
-  void DataShaved(int i, int K) override { progress_.DataShaved(i, K); }
-  void CopyShaved(int b, int B) override { progress_.CopyShaved(b, B); }
-  void SizeChosen(int i, const tarvok::ClusterRecord& record) override { progress_.SizeChosen(i, record); }
-  void Orthogonalizing(int i) override { progress_.Orthogonalizing(i); }
-  void ClusterDone(int i, const tarvok::ClusterRecord& record) override { progress_.ClusterDone(i, record); }
+  explicit Watch(Progress& progress) : RelayObserver(progress), progress_(progress) {}
   bool CancelRequested() override {
     progress_.Tick();
     return stopSignal.load() != 0;
@@ -80,27 +73,20 @@ class Watch : public tarvok::AnalysisObserver {
 
 // Keeps each finished cluster and the passes begun, then passes every
 // event on.
-class Collector : public tarvok::AnalysisObserver {
+class Collector : public tarvok::RelayObserver {
  public:
-  Collector(RunOutcome& outcome, tarvok::AnalysisObserver& next) : outcome_(outcome), next_(next) {}
+  Collector(RunOutcome& outcome, tarvok::AnalysisObserver& next) : RelayObserver(next), outcome_(outcome) {}
   void PassStarted(int i) override {
     outcome_.clustersStarted = i;
-    next_.PassStarted(i);
+    RelayObserver::PassStarted(i);
   }
-  void ShavingData(int i) override { next_.ShavingData(i); }
-  void DataShaved(int i, int K) override { next_.DataShaved(i, K); }
-  void CopyShaved(int b, int B) override { next_.CopyShaved(b, B); }
-  void SizeChosen(int i, const tarvok::ClusterRecord& record) override { next_.SizeChosen(i, record); }
-  void Orthogonalizing(int i) override { next_.Orthogonalizing(i); }
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
     outcome_.clusters.push_back(record);
-    next_.ClusterDone(i, record);
+    RelayObserver::ClusterDone(i, record);
   }
-  bool CancelRequested() override { return next_.CancelRequested(); }
 
  private:
   RunOutcome& outcome_;
-  tarvok::AnalysisObserver& next_;
 };
 
 std::string OneLine(std::string text) {

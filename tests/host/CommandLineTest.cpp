@@ -715,19 +715,16 @@ TEST(Interrupt, SigintAndSigtermStopTheRunAndPresentTheFinishedClusters) {
 
 // Throws in the given pass, the stand-in for any failure of the library
 // mid-run; every other event goes on to next.
-class FailInPass : public tarvok::AnalysisObserver {
+class FailInPass : public tarvok::RelayObserver {
  public:
-  FailInPass(int pass, tarvok::AnalysisObserver& next) : pass_(pass), next_(next) {}
+  FailInPass(int pass, tarvok::AnalysisObserver& next) : RelayObserver(next), pass_(pass) {}
   void PassStarted(int i) override {
     if (i == pass_) throw tarvok::Error("failure injected in pass " + std::to_string(i) + "\n");
-    next_.PassStarted(i);
+    RelayObserver::PassStarted(i);
   }
-  void ClusterDone(int i, const tarvok::ClusterRecord& record) override { next_.ClusterDone(i, record); }
-  bool CancelRequested() override { return next_.CancelRequested(); }
 
  private:
   int pass_;
-  tarvok::AnalysisObserver& next_;
 };
 
 TEST(Failure, AnalysisThatFailsAfterSomeClustersStillPresentsThem) {
