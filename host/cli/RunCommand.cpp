@@ -185,9 +185,6 @@ int RunCommand(const RunOptions& options) {
     Complain(problem);
     return kExitUsage;
   }
-  // The figures' fonts load on another core while the table is read and
-  // analysed.
-  std::future<void> fonts = std::async(std::launch::async, WarmUpFigures);
   Table table;
   SampleClasses classes;
   std::vector<std::string> warnings;
@@ -215,11 +212,13 @@ int RunCommand(const RunOptions& options) {
 
   Progress progress(std::cerr, StderrIsTerminal(), options.quiet, options.analysis.clusters,
                     options.analysis.permutations, SteadySeconds);
+  // The figures' fonts load on another core while the analysis runs (the
+  // future waits for them when it goes, whatever happens).
+  std::future<void> fonts = std::async(std::launch::async, WarmUpFigures);
   RunOutcome outcome;
   try {
     outcome = RunAnalysis(job, progress, options.runner);
   } catch (const std::exception& error) {
-    fonts.wait();
     progress.Finish();
     Complain(fmt::format("cannot start the analysis: {}", error.what()));
     return kExitAnalysisFailed;
@@ -228,7 +227,7 @@ int RunCommand(const RunOptions& options) {
       outcome.status == RunOutcome::Finished && outcome.stopReason != tarvok::StopReason::Completed;
   if (stoppedEarly) progress.StoppedEarly(static_cast<int>(outcome.clusters.size()), options.analysis.clusters);
   progress.Finish();
-  fonts.wait();
+  fonts.wait();  // the figures are drawn next
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = stoppedEarly;

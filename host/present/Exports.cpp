@@ -51,33 +51,24 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   files.figureFiles = true;
   // The exports (a large table's CDT holds every value) are written on a
   // thread of their own while the figures are drawn; the report, which
-  // links them, comes last.
+  // links them, comes last. A future of std::async waits for its thread when
+  // it is destroyed, so a failure here never leaves the thread reading a
+  // record that is gone.
   std::future<void> exported;
   if (options.exports && !r.clusters.empty()) {
     tarvok::exports::CheckRecord(record);
     exported = std::async(std::launch::async, [&] { tarvok::exports::WriteExports(record, outDir); });
   }
-  try {
-    for (const ClusterResult& c : r.clusters) {
-      files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
-    }
-    for (const std::vector<ClusterFigure>& figures : files.figures) {
-      WriteFigureFiles(figures, outDir, options.figures);
-    }
-  } catch (...) {
-    if (exported.valid()) exported.wait();  // it reads the record
-    throw;
+  for (const ClusterResult& c : r.clusters) {
+    files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
+  }
+  for (const std::vector<ClusterFigure>& figures : files.figures) {
+    WriteFigureFiles(figures, outDir, options.figures);
   }
   // The page is made while the exports may still be writing; it is written
   // once they are all in place.
   if (exported.valid()) files.exports = tarvok::exports::ExportFileNames();
-  std::string html;
-  try {
-    html = ReportHtml(r, info, files);
-  } catch (...) {
-    if (exported.valid()) exported.wait();
-    throw;
-  }
+  const std::string html = ReportHtml(r, info, files);
   if (exported.valid()) exported.get();
   const std::string report = outDir + "/report.html";
   tarvok::exports::WriteFileAtomically(report, html);
