@@ -146,16 +146,6 @@ const std::vector<std::string>& ExportFileNames() {
 
 namespace {
 
-// The temporary name of path: ".NAME.tmp" in the same directory, so that
-// rename stays on one file system; the name the host's own atomic writes
-// use, so that a leftover is known for what it is.
-std::string TemporaryName(const std::string& path) {
-  size_t slash = path.rfind('/');
-  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  return dir + "." + name + ".tmp";
-}
-
 [[noreturn]] void FailWrite(const std::string& path, int error) {
   throw std::runtime_error("cannot write " + path + ": " + std::strerror(error));
 }
@@ -288,6 +278,13 @@ void Rename(const std::string& temporary, const std::string& path) {
 }
 
 }  // namespace
+
+std::string TemporaryName(const std::string& path) {
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  return dir + "." + name + ".tmp";
+}
 
 void WriteFileAtomically(const std::string& path, const std::string& content, bool sync) {
   CheckReplaceable(path);

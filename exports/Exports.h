@@ -81,6 +81,11 @@ void WriteExports(const ExportRecord& r, const std::string& dir);
 // disagree, std::runtime_error "cannot write PATH: REASON".
 void WriteExport(const ExportRecord& r, const std::string& format, const std::string& path);
 
+// The temporary name of path: ".NAME.tmp" in the same directory, so that
+// the rename stays on one file system; every atomic write of the project
+// uses it, so that a leftover is known for what it is.
+std::string TemporaryName(const std::string& path);
+
 // Writes content to a temporary file beside path (".NAME.tmp", created
 // afresh, never through a link) and renames it to path; with sync, the
 // data reach the disk before the rename, so that path holds its earlier

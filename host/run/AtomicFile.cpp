@@ -9,7 +9,7 @@
 
 namespace tarvok {
 
-std::string TemporaryFileName(const std::string& name) { return "." + name + ".tmp"; }
+std::string TemporaryFileName(const std::string& name) { return tarvok::exports::TemporaryName(name); }
 
 void WriteFileAtomically(const std::string& path, const std::string& content) {
   tarvok::exports::WriteFileAtomically(path, content, true);
