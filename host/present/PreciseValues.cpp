@@ -2,24 +2,6 @@
 
 namespace tarvok {
 
-PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record) {
-  PreciseCluster p;
-  p.number = number;
-  p.chosenStep = record.chosenStep + 1;
-  p.size = record.size;
-  p.eigenvalue = record.eigenvalue;
-  p.component = record.component;
-  p.scores = record.scores;
-  p.sizes = record.sizes;
-  p.gap = record.gap;
-  p.r2 = record.r2;
-  p.meanPermutedR2 = record.meanPermutedR2;
-  p.between = record.between;
-  p.total = record.total;
-  p.within = record.within;
-  return p;
-}
-
 PreciseCluster PreciseFromResult(const ClusterResult& c) {
   PreciseCluster p;
   p.number = c.number;

@@ -24,7 +24,6 @@ struct PreciseCluster {
   std::vector<double> gap, r2, meanPermutedR2, between, total, within;
 };
 
-PreciseCluster PreciseFromRecord(int number, const tarvok::ClusterRecord& record);
 PreciseCluster PreciseFromResult(const ClusterResult& cluster);
 
 // The keys of one cluster of summary.json: "cluster", "genes", "step",

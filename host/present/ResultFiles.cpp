@@ -32,9 +32,8 @@ struct LineFile {
 };
 
 // Reads path whole. A non-empty file must end with "\n": a cut-off last line
-// is the mark of an interrupted write and is never taken for a value. With
-// dropCutLine it is left out instead (a list that a stopped run was writing).
-LineFile ReadLines(const std::string& path, bool dropCutLine = false) {
+// is the mark of an interrupted write and is never taken for a value.
+LineFile ReadLines(const std::string& path) {
   LineFile file{path, {}};
   std::string text;
   try {
@@ -42,11 +41,11 @@ LineFile ReadLines(const std::string& path, bool dropCutLine = false) {
   } catch (const TableError& error) {
     file.Fail(error.what());
   }
-  if (!text.empty() && text.back() != '\n' && !dropCutLine) file.Fail("ends in an incomplete line");
+  if (!text.empty() && text.back() != '\n') file.Fail("ends in an incomplete line");
   size_t start = 0;
   while (start < text.size()) {
     size_t end = text.find('\n', start);
-    if (end == std::string::npos) break;  // the cut-off line dropCutLine allows
+    if (end == std::string::npos) break;
     file.lines.push_back(text.substr(start, end - start));
     start = end + 1;
   }
@@ -178,9 +177,7 @@ void ReadMembers(const std::string& dir, const std::string& dataName,
   }
 }
 
-// ReadRunResults; finishedOnly: the run stopped, and the lists it appends a
-// line to per cluster may end in a cut-off line beyond clustersDone.
-RunResults ReadResults(const std::string& outDir, int clustersDone, bool finishedOnly) {
+RunResults ReadResults(const std::string& outDir, int clustersDone) {
   if (clustersDone < 0) throw std::runtime_error("negative cluster count");
   RunResults r;
   LineFile columns = ReadLines(outDir + "/" + tarvok::kColumnLabelsFile);
@@ -189,9 +186,9 @@ RunResults ReadResults(const std::string& outDir, int clustersDone, bool finishe
   r.samples = static_cast<int>(columns.lines.size());
   if (clustersDone == 0) return r;
 
-  LineFile lengths = ReadLines(outDir + "/" + tarvok::kClusterLengthsFile, finishedOnly);
-  LineFile dataNames = ReadLines(outDir + "/" + tarvok::kClusterListFile, finishedOnly);
-  LineFile labelNames = ReadLines(outDir + "/" + tarvok::kClusterLabelListFile, finishedOnly);
+  LineFile lengths = ReadLines(outDir + "/" + tarvok::kClusterLengthsFile);
+  LineFile dataNames = ReadLines(outDir + "/" + tarvok::kClusterListFile);
+  LineFile labelNames = ReadLines(outDir + "/" + tarvok::kClusterLabelListFile);
   // An interrupted run may have announced more clusters than it finished.
   for (const LineFile* file : {&lengths, &dataNames, &labelNames}) {
     if (file->lines.size() < static_cast<size_t>(clustersDone)) {
@@ -242,22 +239,7 @@ RunResults ReadResults(const std::string& outDir, int clustersDone, bool finishe
 }  // namespace
 
 RunResults ReadRunResults(const std::string& outDir, int clustersDone) {
-  return ReadResults(outDir, clustersDone, false);
-}
-
-RunResults ReadFinishedResults(const std::string& outDir, int atMost) {
-  // Only clusters whose line reached "clusterlengths.txt" can be whole.
-  int listed = 0;
-  std::ifstream lengths(outDir + "/" + tarvok::kClusterLengthsFile, std::ios::binary);
-  for (std::string line; std::getline(lengths, line) && !lengths.eof();) ++listed;
-  for (int k = std::min(atMost, listed); k > 0; --k) {
-    try {
-      return ReadResults(outDir, k, true);
-    } catch (const std::runtime_error&) {
-      // cluster k is cut short: try one fewer
-    }
-  }
-  return ReadRunResults(outDir, 0);
+  return ReadResults(outDir, clustersDone);
 }
 
 }  // namespace tarvok

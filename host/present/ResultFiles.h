@@ -16,9 +16,4 @@ namespace tarvok {
 // that is not a finite number, or disagrees with the other files of its cluster.
 RunResults ReadRunResults(const std::string& outDir, int clustersDone);
 
-// The clusters an unfinished run (failed or interrupted) completed: the
-// longest run of clusters 1..k, k <= atMost, whose files are all whole.
-// Throws std::runtime_error only when not even the sample labels can be read.
-RunResults ReadFinishedResults(const std::string& outDir, int atMost);
-
 }  // namespace tarvok

@@ -69,31 +69,6 @@ TEST(ReadRunResults, AnInterruptedRunIsReadUpToItsLastFinishedCluster) {
   ExpectSameCluster(want.clusters[1], got.clusters[1]);
 }
 
-TEST(ReadFinishedResults, KeepsTheClustersWhoseFilesAreWhole) {
-  TempDir dir;
-  RunResults want = MakeResults(4, 3);
-  WriteResults(dir, want, 5);
-  // All three listed and whole.
-  EXPECT_EQ(ReadFinishedResults(dir.path(), 5).clusters.size(), 3u);
-  EXPECT_EQ(ReadFinishedResults(dir.path(), 2).clusters.size(), 2u);
-  // The run died while writing cluster 3's component: clusters 1-2 stand.
-  std::string pc = ReadFile(dir.File(Numbered("pc", 3)));
-  dir.Write(Numbered("pc", 3), pc.substr(0, pc.size() / 2));
-  RunResults got = ReadFinishedResults(dir.path(), 5);
-  ASSERT_EQ(got.clusters.size(), 2u);
-  ExpectSameCluster(want.clusters[1], got.clusters[1]);
-  // A cut-off line in the lengths list does not count as a cluster.
-  std::string lengths = ReadFile(dir.File("clusterlengths.txt"));
-  dir.Write("clusterlengths.txt", lengths.substr(0, lengths.size() - 1));
-  dir.Write(Numbered("pc", 3), pc);
-  EXPECT_EQ(ReadFinishedResults(dir.path(), 5).clusters.size(), 2u);
-  // Nothing finished: no clusters, but the samples are known.
-  dir.Write("clusterlengths.txt", "");
-  got = ReadFinishedResults(dir.path(), 5);
-  EXPECT_TRUE(got.clusters.empty());
-  EXPECT_EQ(got.samples, 4);
-}
-
 struct Corruption {
   const char* what;
   const char* file;  // expected in the message
