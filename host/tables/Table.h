@@ -51,6 +51,10 @@ struct Table {
   // gene's original position so that results still name the right rows.
   std::vector<std::string> geneLabels;
   std::vector<std::string> sampleLabels;  // one per sample, or empty
+  // Gene symbols beside the labels (the labels are the rows' keys, probe IDs
+  // in GEO files): one per gene, "" where a gene has none; empty when the
+  // table carries no symbols.
+  std::vector<std::string> geneSymbols;
   int missingCells = 0;                   // missing values found in the file
   // What the missing-value policy did: genes and samples left out, cells
   // filled with the gene's mean.
