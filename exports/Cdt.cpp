@@ -1,4 +1,4 @@
-// TABLE.cdt: the clustered data table of Cluster 3.0 and Java TreeView.
+// The CDT (named after the input table): the clustered data table of Cluster 3.0 and Java TreeView.
 //
 //   UNIQID  NAME                 GWEIGHT  sample1 ... sampleN
 //   EWEIGHT                               1       ... 1

@@ -138,10 +138,8 @@ std::string ExactNumber(double value) {
   return text;
 }
 
-const std::vector<std::string>& ExportFileNames() {
-  static const std::vector<std::string> kNames = {"clusters.gmt", "clusters.kgg", "TABLE.cdt",
-                                                  "clusters.gct"};
-  return kNames;
+std::vector<std::string> ExportFileNames(const std::string& cdtStem) {
+  return {"clusters.gmt", "clusters.kgg", cdtStem + ".cdt", "clusters.gct"};
 }
 
 namespace {
@@ -314,15 +312,16 @@ void WriteExport(const ExportRecord& r, const std::string& format, const std::st
   throw std::invalid_argument("no export format \"" + format + "\"; known: gmt, kgg, cdt, gct");
 }
 
-void WriteExports(const ExportRecord& r, const std::string& dir) {
+void WriteExports(const ExportRecord& r, const std::string& dir, const std::string& cdtStem) {
   CheckRecord(r);
+  const std::vector<std::string> names = ExportFileNames(cdtStem);
   // Something else in a file's place would fail its rename (or be replaced)
   // after the others had been renamed: refuse it first.
-  for (const std::string& name : ExportFileNames()) CheckReplaceable(dir + "/" + name);
+  for (const std::string& name : names) CheckReplaceable(dir + "/" + name);
   std::vector<std::pair<std::string, std::string>> written;  // temporary, final path
   try {
-    for (size_t k = 0; k < ExportFileNames().size(); ++k) {
-      std::string path = dir + "/" + ExportFileNames()[k];
+    for (size_t k = 0; k < names.size(); ++k) {
+      std::string path = dir + "/" + names[k];
       written.emplace_back(WriteTemporary(path, r, kWriters[k].second), path);
     }
   } catch (...) {

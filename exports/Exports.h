@@ -61,18 +61,24 @@ void AppendExactNumber(std::string& out, double value);
 // The text of each file. See the writer of each format for its layout.
 std::string GmtText(const ExportRecord& r);  // clusters.gmt
 std::string KggText(const ExportRecord& r);  // clusters.kgg
-std::string CdtText(const ExportRecord& r);  // TABLE.cdt
+std::string CdtText(const ExportRecord& r);  // STEM.cdt
 std::string GctText(const ExportRecord& r);  // clusters.gct
 
-// The names of the files WriteExports writes, in the order written.
-const std::vector<std::string>& ExportFileNames();
+// The CDT's name without ".cdt" when no table names it.
+inline constexpr const char* kDefaultCdtStem = "clusters";
 
-// Checks r, then writes every export file into dir (which must exist).
+// The names of the files WriteExports writes, in the order written: the
+// CDT is cdtStem + ".cdt" (the program names it after the input table),
+// the others are fixed.
+std::vector<std::string> ExportFileNames(const std::string& cdtStem = kDefaultCdtStem);
+
+// Checks r, then writes every export file into dir (which must exist),
+// under ExportFileNames(cdtStem).
 // Each file goes to a temporary name first; only when all four are written
 // are they renamed into place, so a failure leaves no export file behind
 // that belongs to a different record. Throws std::runtime_error "cannot
 // write PATH: REASON".
-void WriteExports(const ExportRecord& r, const std::string& dir);
+void WriteExports(const ExportRecord& r, const std::string& dir, const std::string& cdtStem = kDefaultCdtStem);
 
 // Checks r, then writes the file of one format ("gmt", "kgg", "cdt" or
 // "gct": GmtText, KggText, CdtText or GctText) to path atomically, as

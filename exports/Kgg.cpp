@@ -1,7 +1,7 @@
 // clusters.kgg: the gene-to-group file of Cluster 3.0 and Java TreeView.
 // Header "UNIQID\tGROUP" (the CDT's first column name), then one
 // "gene\tcluster" line per clustered gene, cluster by cluster in cluster
-// order, the row order of TABLE.cdt. A gene in two clusters has two lines.
+// order, the row order of the CDT. A gene in two clusters has two lines.
 #include "exports/Exports.h"
 #include "exports/Fields.h"
 

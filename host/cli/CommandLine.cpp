@@ -5,16 +5,14 @@
 #include <CLI/CLI.hpp>
 #include <csignal>
 #include <cstdio>
-#include <filesystem>
 #include <map>
 
 #include "cli/ExportCommand.h"
 #include "core/Rules.h"
+#include "present/RunRecord.h"
 #include "tables/ByteSource.h"
 
 namespace tarvok {
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -166,16 +164,7 @@ ReadOptions TableReadOptions(const RunOptions& options) {
   return read;
 }
 
-std::string DefaultOutputDirectory(const std::string& table) {
-  if (IsStandardInput(table)) return "output/stdin";
-  fs::path path(table);
-  if (path.extension() == ".gz" || path.extension() == ".GZ") path = path.stem();
-  // Leading dots dropped: a table named ".tsv" must not make a hidden directory.
-  std::string name = path.filename().string();
-  name.erase(0, name.find_first_not_of('.') == std::string::npos ? name.size() : name.find_first_not_of('.'));
-  std::string stem = fs::path(name).stem().string();
-  return "output/" + (stem.empty() ? std::string("tarvok") : stem);
-}
+std::string DefaultOutputDirectory(const std::string& table) { return "output/" + TableName(table); }
 
 int RunCommandLine(int argc, char** argv, const JobRunner& runner) {
   // A reader that goes away early (a pager quit, "| head") closes standard

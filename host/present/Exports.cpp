@@ -55,9 +55,10 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   // it is destroyed, so a failure here never leaves the thread reading a
   // record that is gone.
   std::future<void> exported;
+  const std::string cdtStem = TableName(info.table);
   if (options.exports && !r.clusters.empty()) {
     tarvok::exports::CheckRecord(record);
-    exported = std::async(std::launch::async, [&] { tarvok::exports::WriteExports(record, outDir); });
+    exported = std::async(std::launch::async, [&] { tarvok::exports::WriteExports(record, outDir, cdtStem); });
   }
   for (const ClusterResult& c : r.clusters) {
     files.figures.push_back(DrawClusterFigures(c, r.sampleLabels, classes, kHeatmapMaxRows));
@@ -67,7 +68,7 @@ std::string WritePresentation(const RunResults& r, const RunInfo& info, const st
   }
   // The page is made while the exports may still be writing; it is written
   // once they are all in place.
-  if (exported.valid()) files.exports = tarvok::exports::ExportFileNames();
+  if (exported.valid()) files.exports = tarvok::exports::ExportFileNames(cdtStem);
   const std::string html = ReportHtml(r, info, files);
   if (exported.valid()) exported.get();
   const std::string report = outDir + "/report.html";

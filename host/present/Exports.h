@@ -13,7 +13,7 @@
 namespace tarvok {
 
 struct PresentationOptions {
-  bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE.cdt, clusters.gct
+  bool exports = true;                       // clusters.gmt, clusters.kgg, TABLE-NAME.cdt, clusters.gct
   FigureFormat figures = FigureFormat::Svg;  // format of the figure files
 };
 

@@ -59,20 +59,28 @@ void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files)
   html << "</figcaption></figure>\n";
 }
 
-// What each export is for, shown beside its download link.
+// What each export is for, shown beside its download link; the CDT is
+// named after the table and known by its extension.
 const std::map<std::string, const char*> kExportPurposes = {
     {"clusters.gmt", "gene sets per cluster, with _up and _down sets by score sign (GSEA, enrichment tools)"},
     {"clusters.kgg", "gene to cluster groups (Cluster 3.0, Java TreeView)"},
-    {"TABLE.cdt", "data cluster by cluster, sign-aligned (Java TreeView)"},
+    {".cdt", "data cluster by cluster, sign-aligned (Java TreeView)"},
     {"clusters.gct", "clustered genes with cluster, score and sign (GCT 1.3, Morpheus)"}};
+
+const char* ExportPurpose(const std::string& name) {
+  const std::size_t dot = name.rfind('.');
+  auto purpose = kExportPurposes.find(name);
+  if (purpose == kExportPurposes.end() && dot != std::string::npos) purpose = kExportPurposes.find(name.substr(dot));
+  return purpose == kExportPurposes.end() ? nullptr : purpose->second;
+}
 
 void Downloads(std::ostream& html, const ReportFiles& files) {
   if (files.exports.empty()) return;
   html << "<h2>Downloads</h2>\n<ul class=\"downloads\">\n";
   for (const std::string& name : files.exports) {
-    auto purpose = kExportPurposes.find(name);
+    const char* purpose = ExportPurpose(name);
     html << "<li><a href=\"" << HtmlEscape(name) << "\" download>" << HtmlEscape(name) << "</a>"
-         << (purpose == kExportPurposes.end() ? "" : std::string(": ") + purpose->second) << "</li>\n";
+         << (purpose == nullptr ? "" : std::string(": ") + purpose) << "</li>\n";
   }
   html << "</ul>\n";
 }
@@ -127,7 +135,23 @@ void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
   } else {
     html << info.supervise << "% by classes from " << HtmlEscape(info.classesFile);
   }
-  html << "</td></tr>\n<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
+  html << "</td></tr>\n";
+  const std::vector<std::pair<std::string, int>> classes = ClassCounts(info);
+  if (!classes.empty()) {
+    html << "<tr><th>Classes</th><td>";
+    for (size_t k = 0; k < classes.size(); ++k) {
+      html << (k > 0 ? ", " : "") << HtmlEscape(classes[k].first) << " (" << classes[k].second << ")";
+    }
+    html << " from " << HtmlEscape(info.classesFile) << "</td></tr>\n";
+  }
+  html << "<tr><th>Missing values</th><td>" << HtmlEscape(MissingValuesText(info)) << "</td></tr>\n"
+       << "<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
+  if (!info.warnings.empty()) {
+    html << "<details class=\"warnings\" open><summary>" << info.warnings.size()
+         << (info.warnings.size() == 1 ? " warning" : " warnings") << "</summary>\n<ul>\n";
+    for (const std::string& warning : info.warnings) html << "<li>" << HtmlEscape(warning) << "</li>\n";
+    html << "</ul></details>\n";
+  }
   if (!info.incomplete.empty()) {
     html << "<p class=\"incomplete\"><strong>Incomplete results:</strong> " << HtmlEscape(info.incomplete)
          << ". Only the " << r.clusters.size() << (r.clusters.size() == 1 ? " cluster" : " clusters")

@@ -1,8 +1,22 @@
 #include "present/RunRecord.h"
 
+#include <filesystem>
+
 #include "exports/Exports.h"
+#include "tables/ByteSource.h"
 
 namespace tarvok {
+
+std::string TableName(const std::string& table) {
+  if (IsStandardInput(table)) return "stdin";
+  std::filesystem::path path(table);
+  if (path.extension() == ".gz" || path.extension() == ".GZ") path = path.stem();
+  // Leading dots dropped: a table named ".tsv" must not make a hidden name.
+  std::string name = path.filename().string();
+  name.erase(0, name.find_first_not_of('.') == std::string::npos ? name.size() : name.find_first_not_of('.'));
+  std::string stem = std::filesystem::path(name).stem().string();
+  return stem.empty() ? std::string("tarvok") : stem;
+}
 
 RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
                         const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels) {

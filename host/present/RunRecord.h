@@ -17,7 +17,10 @@ struct RunInfo {
   int genes = 0, samples = 0;  // shape of the analysed matrix
   int clusters = 0, shave = 0, permutations = 0, tolerance = 0, supervise = 0;
   long long seed = 1;  // the generator's starting state
-  std::string classesFile;  // empty when unsupervised
+  // Where the classes came from (a file, or the table with the GEO field
+  // that gave them); empty without classes.
+  std::string classesFile;
+  std::string classField;  // --classes-from's field; empty for a class file
   std::vector<int> classes;  // class of each sample; empty if unsupervised
   std::vector<std::string> classNames;  // class file's label of each sample; may be empty
   std::vector<std::string> sampleLabels;  // one per sample; may be empty
@@ -32,6 +35,12 @@ struct RunInfo {
   // library failed or the user interrupted after the clusters shown.
   std::string incomplete;
 };
+
+// The name a run's files take from its input table: the file name without
+// directories, a ".gz" ending, leading dots and the last extension
+// ("golub" for data/golub.tsv.gz); "stdin" for standard input ("-"),
+// "tarvok" when nothing is left.
+std::string TableName(const std::string& table);
 
 // One extracted cluster, as the analysis gave it or as read back from its
 // per-cluster files.

@@ -153,7 +153,8 @@ def test_full_precision_record_of_the_cmake_built_core(case, golub, golub_classe
             assert want[name] == np.asarray(getattr(got, name)).tolist(), name
 
 
-EXPORTS = ["clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"]
+# The program names the CDT after its table, so the tables are named "clusters".
+EXPORTS = ["clusters.gmt", "clusters.kgg", "clusters.cdt", "clusters.gct"]
 
 
 def gct_cells(path):
@@ -183,7 +184,7 @@ def test_exports_equal_the_export_library_and_the_program(case, golub, golub_cla
     # The program reads a table without labels (so that it makes up the
     # package's GENE00001, sample00001, ...), its numbers as the same doubles.
     cli = library("TARVOK_CLI")
-    table = tmp_path / "table.tsv"
+    table = tmp_path / "clusters.tsv"
     table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in matrix.tolist()))
     params = CASES[case]
     subprocess.run([cli, "run", str(table), "--header", "no", "--row-names", "no", "--quiet", "--threads", "2",
@@ -203,7 +204,7 @@ def test_the_program_and_the_package_share_seeds_and_version(golub, tmp_path):
     version = subprocess.run([cli, "--version"], capture_output=True, text=True)
     assert version.returncode == 0 and tarvok.__version__ in version.stdout.split(), version.stdout + version.stderr
     matrix = np.ascontiguousarray(golub.to_numpy()[:400])
-    table = tmp_path / "table.tsv"
+    table = tmp_path / "clusters.tsv"
     table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in matrix.tolist()))
     for seed in (7, 4294967295):
         out = tmp_path / f"seed{seed}"

@@ -1,6 +1,6 @@
 ## The export files of a result, written by the export writers the tarvok
 ## program uses (compiled into this package): clusters.gmt (gene sets),
-## clusters.kgg and TABLE.cdt (Cluster 3.0 / Java TreeView), clusters.gct
+## clusters.kgg and clusters.cdt (Cluster 3.0 / Java TreeView), clusters.gct
 ## (GCT 1.3). The record they are written from is kept in the result.
 
 writeGmt <- function(result, file) writeExportFile(result, "gmt", file)

@@ -182,7 +182,7 @@ TEST(WriteExports, WritesAllFourOrNothing) {
   WriteExports(Record(), dir.path());
   EXPECT_EQ(Read(dir.File("clusters.gmt")), GmtText(Record()));
   EXPECT_EQ(Read(dir.File("clusters.kgg")), KggText(Record()));
-  EXPECT_EQ(Read(dir.File("TABLE.cdt")), CdtText(Record()));
+  EXPECT_EQ(Read(dir.File("clusters.cdt")), CdtText(Record()));
   EXPECT_EQ(Read(dir.File("clusters.gct")), GctText(Record()));
   EXPECT_EQ(DirectoryEntries(dir.path()).size(), 4u);  // no temporary left behind
 
@@ -195,14 +195,14 @@ TEST(WriteExports, WritesAllFourOrNothing) {
   // A file that cannot be written: an error naming it, and no other
   // file and no temporary.
   TempDir other;
-  ASSERT_EQ(mkdir(other.File("TABLE.cdt").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(other.File("clusters.cdt").c_str(), 0700), 0);
   try {
     WriteExports(Record(), other.path());
     ADD_FAILURE() << "no error";
   } catch (const std::runtime_error& e) {
-    EXPECT_EQ(std::string(e.what()), "cannot write " + other.File("TABLE.cdt") + ": Is a directory");
+    EXPECT_EQ(std::string(e.what()), "cannot write " + other.File("clusters.cdt") + ": Is a directory");
   }
-  EXPECT_EQ(DirectoryEntries(other.path()), std::set<std::string>{"TABLE.cdt"});
+  EXPECT_EQ(DirectoryEntries(other.path()), std::set<std::string>{"clusters.cdt"});
   EXPECT_THROW(WriteExports(Record(), other.File("missing")), std::runtime_error);
 
   // Nothing of the user's is written through or replaced: a link planted as

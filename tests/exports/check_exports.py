@@ -104,8 +104,9 @@ def main(out, table, class_file, mode):
     clustered = [(i, g, row, score) for i, c in enumerate(clusters, 1)
                  for g, row, score in zip(c["genes"], c["rows"], c["scores"])]
 
-    # TABLE.cdt through Bio.Cluster.
-    with open(os.path.join(out, "TABLE.cdt")) as handle:
+    # The CDT, named after the table, through Bio.Cluster.
+    cdt = os.path.basename(table).split(".")[0] + ".cdt"
+    with open(os.path.join(out, cdt)) as handle:
         record = Cluster.read(handle)
     assert record.uniqid == "UNIQID" and list(record.expid) == samples
     in_cluster = {g for _, g, _, _ in clustered}
@@ -174,7 +175,7 @@ def main(out, table, class_file, mode):
         assert [line.split("\t")[1] for line in component[1:]] == classes
 
     report = open(os.path.join(out, "report.html")).read()
-    for name in ("clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"):
+    for name in ("clusters.gmt", "clusters.kgg", cdt, "clusters.gct"):
         assert '<a href="%s" download>' % name in report, name
     print("%s: CDT, KGG, GCT and %d SVG figures read back exactly (%s)" % (out, len(svgs), mode))
 

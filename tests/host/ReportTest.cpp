@@ -142,13 +142,13 @@ TEST(WriteReport, LinksEveryExportAndFigureFileAndListsScores) {
   TempDir dir;
   RunResults r = MakeResults(4, 2);
   ReportFiles files;
-  files.exports = {"clusters.gmt", "TABLE.cdt"};
+  files.exports = {"clusters.gmt", "golub.cdt"};
   files.figureFiles = true;
   files.format = FigureFormat::Pdf;
   WriteReport(r, Info(4), dir.File("report.html"), files);
   std::string html = ReadFile(dir.File("report.html"));
   EXPECT_NE(html.find("<a href=\"clusters.gmt\" download>clusters.gmt</a>"), std::string::npos);
-  EXPECT_NE(html.find("<a href=\"TABLE.cdt\" download>TABLE.cdt</a>"), std::string::npos);
+  EXPECT_NE(html.find("<a href=\"golub.cdt\" download>golub.cdt</a>: data cluster by cluster"), std::string::npos);
   for (const char* stem : {"cluster1_gap", "cluster1_r2", "cluster1_heatmap", "cluster2_component"}) {
     EXPECT_NE(html.find("<a href=\"figures/" + std::string(stem) +
                         ".pdf\" download>pdf</a> <a href=\"figures/" + stem + ".tsv\" download>data</a>"),
@@ -326,7 +326,7 @@ TEST(WriteReport, LoadsEveryFigureInAHeadlessBrowser) {
   RunInfo info = Info(8);
   info.classNames = {"ALL", "ALL", "ALL", "AML", "AML", "AML", "T", "T"};
   ReportFiles files;
-  files.exports = {"clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"};
+  files.exports = {"clusters.gmt", "clusters.kgg", "golub.cdt", "clusters.gct"};
   files.figureFiles = true;
   WriteReport(MakeResults(8, 3), info, dir.File("report.html"), files);
   std::string dom = dir.File("dom.html"), shot = dir.File("shot.png");

@@ -2,7 +2,7 @@
 
 The files are the ones the ``tarvok`` program writes beside its results, from
 the same C++ writers: ``clusters.gmt`` (gene sets), ``clusters.kgg`` and
-``TABLE.cdt`` (Cluster 3.0 / Java TreeView) and ``clusters.gct`` (GCT 1.3).
+``clusters.cdt`` (Cluster 3.0 / Java TreeView) and ``clusters.gct`` (GCT 1.3).
 """
 from __future__ import annotations
 
@@ -54,7 +54,7 @@ class ExportMethods:
 
     def write_exports(self, directory: Any) -> List[str]:
         """Writes all four files into directory (made when missing) under the names ``tarvok`` uses:
-        clusters.gmt, clusters.kgg, TABLE.cdt and clusters.gct. None of them is renamed into place
+        clusters.gmt, clusters.kgg, clusters.cdt and clusters.gct. None of them is renamed into place
         unless all were written. Returns their paths.
         """
         directory = os.fspath(directory)
