@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "tables/ClassFile.h"
 #include "cli/Cli.h"
 #include "present/Exports.h"
+#include "present/OutputGuide.h"
 #include "present/PreciseValues.h"
 #include "present/Report.h"
 #include "present/ResultFiles.h"
@@ -102,6 +104,27 @@ RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes
   return info;
 }
 
+// What the summary recorded of the run's inputs: the classes (names of
+// each sample), the missing-value handling and the warnings, for the report.
+void ReadRecordedInputs(const nlohmann::json& doc, RunInfo& info) {
+  if (doc.is_discarded() || !doc.is_object()) return;
+  try {
+    const nlohmann::json classes = doc.value("classes", nlohmann::json());
+    if (classes.is_object()) {
+      info.classNames = classes.at("of_samples").get<std::vector<std::string>>();
+      if (classes.value("field", nlohmann::json()).is_string()) info.classField = classes["field"];
+    }
+    const nlohmann::json missing = doc.value("missing_values", nlohmann::json::object());
+    info.missingPolicy = missing.value("policy", info.missingPolicy);
+    info.missingCells = missing.value("missing_cells", 0);
+    info.droppedGenes = missing.value("dropped_genes", 0);
+    info.droppedSamples = missing.value("dropped_samples", 0);
+    info.imputedCells = missing.value("imputed_cells", 0);
+    info.warnings = doc.value("warnings", std::vector<std::string>());
+  } catch (const nlohmann::json::exception&) {
+  }
+}
+
 // The clusters' full-precision numbers that the summary keeps, so that the
 // exports are the run's own; a cluster the summary lacks keeps the result
 // files' six decimals.
@@ -163,7 +186,17 @@ int Export(const ExportOptions& options) {
   const nlohmann::json summary = ReadSummaryJson(dir);
   TakePreciseValues(r, ReadPreciseClusters(summary));
   RunInfo info = ReadRunInfo(summary, r, genes.size());
-  info.classNames = ClassNames(options, r.samples);
+  ReadRecordedInputs(summary, info);
+  // A class file given now names the classes; else the summary's record;
+  // else the numbers a supervised run gave the library.
+  if (!options.classes.empty() || info.classNames.size() != static_cast<size_t>(r.samples)) {
+    info.classNames = ClassNames(options, r.samples);
+  }
+  info.classes.clear();  // numbered by first appearance, for the report's counts
+  for (const std::string& name : info.classNames) {
+    info.classes.push_back(static_cast<int>(
+        std::find(info.classNames.begin(), info.classNames.end(), name) - info.classNames.begin()));
+  }
   PresentationOptions presentation;
   presentation.figures = options.figures;
   const std::vector<std::string> classes = SampleClassNames(info);
@@ -171,6 +204,7 @@ int Export(const ExportOptions& options) {
       MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples),
                        classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
   const std::string report = WritePresentation(r, info, dir, presentation, record);
+  WriteOutputGuide(dir, TableName(info.table));
   const std::string failure = WriteStandardOutput(
       fmt::format("Exports of {} clusters written to {}\nReport: {}\n", r.clusters.size(), dir, report));
   if (!failure.empty()) {

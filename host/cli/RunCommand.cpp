@@ -16,6 +16,7 @@
 #include "exports/FromAnalysis.h"
 #include "present/Exports.h"
 #include "present/Figures.h"
+#include "present/OutputGuide.h"
 #include "present/Report.h"
 #include "present/Summary.h"
 #include "run/AtomicFile.h"
@@ -49,7 +50,8 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleC
   info.tolerance = p.tolerance;
   info.supervise = p.supervise;
   info.seed = p.seed;
-  if (p.supervise > 0) info.classesFile = classes.source;
+  if (!classes.classes.empty()) info.classesFile = classes.source;
+  if (!classes.classes.empty()) info.classField = options.classesFrom;
   info.classes = classes.classes;
   // The word of each sample's class, for legends and exports; integer
   // classes have no words and are named by SampleClassNames.
@@ -200,6 +202,7 @@ int RunCommand(const RunOptions& options) {
     outDir = std::make_unique<RunDirectory>(
         options.out.empty() ? DefaultOutputDirectory(options.table) : options.out, options.force);
     job.outDir = outDir->Path();
+    WriteOutputGuide(job.outDir, TableName(options.table));
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
       job.classes = classes.classes;

@@ -1,6 +1,7 @@
 #include "present/Summary.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdio>
 #include <sstream>
 #include <stdexcept>
@@ -11,6 +12,7 @@
 #include "run/AtomicFile.h"
 #include "base/Numbers.h"
 #include "present/PreciseValues.h"
+#include "present/Report.h"
 #include "present/Utf8.h"
 
 namespace tarvok {
@@ -25,6 +27,40 @@ std::string FirstGenes(const ClusterResult& c, size_t count) {
   }
   if (c.geneLabels.size() > count) {
     text += " (+" + std::to_string(c.geneLabels.size() - count) + " more)";
+  }
+  return text;
+}
+
+std::vector<std::pair<std::string, int>> ClassCounts(const RunInfo& info) {
+  const std::vector<std::string> names = SampleClassNames(info);
+  std::map<int, std::pair<std::string, int>> byNumber;
+  for (size_t s = 0; s < info.classes.size(); ++s) {
+    auto& entry = byNumber[info.classes[s]];
+    if (entry.second++ == 0) entry.first = s < names.size() ? names[s] : std::to_string(info.classes[s]);
+  }
+  std::vector<std::pair<std::string, int>> counts;
+  for (const auto& entry : byNumber) counts.push_back(entry.second);
+  return counts;
+}
+
+namespace {
+
+std::string Counted(int count, const char* one, const char* many) {
+  return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+}  // namespace
+
+std::string MissingValuesText(const RunInfo& info) {
+  std::string text = info.missingPolicy + ": ";
+  if (info.missingCells == 0) return text + "none found";
+  text += Counted(info.missingCells, "missing cell", "missing cells");
+  std::vector<std::string> done;
+  if (info.droppedGenes > 0) done.push_back(Counted(info.droppedGenes, "gene", "genes"));
+  if (info.droppedSamples > 0) done.push_back(Counted(info.droppedSamples, "sample", "samples"));
+  if (!done.empty()) text += "; " + done[0] + (done.size() > 1 ? " and " + done[1] : "") + " left out";
+  if (info.imputedCells > 0) {
+    text += "; " + Counted(info.imputedCells, "cell", "cells") + " filled with the gene's mean";
   }
   return text;
 }
@@ -54,6 +90,27 @@ void PrintSummary(const RunResults& r, std::ostream& out) {
     out << row.back() << '\n';
   }
 }
+
+namespace {
+
+// The run's classes: where they came from, their names with sample counts
+// and each sample's class; null without classes.
+nlohmann::ordered_json ClassesJson(const RunInfo& info) {
+  using json = nlohmann::ordered_json;
+  if (info.classes.empty()) return json(nullptr);
+  json names = json::array(), counts = json::array();
+  for (const auto& entry : ClassCounts(info)) {
+    names.push_back(entry.first);
+    counts.push_back(entry.second);
+  }
+  return {{"source", info.classesFile},
+          {"field", info.classField.empty() ? json(nullptr) : json(info.classField)},
+          {"names", names},
+          {"counts", counts},
+          {"of_samples", SampleClassNames(info)}};
+}
+
+}  // namespace
 
 void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::string& outDir) {
   std::ostringstream tsv;
@@ -85,6 +142,7 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
                 {"supervise_percent", info.supervise},
                 {"seed", info.seed},
                 {"classes_file", info.classesFile.empty() ? json(nullptr) : json(info.classesFile)}}},
+              {"classes", ClassesJson(info)},
               {"missing_values",
                {{"policy", info.missingPolicy},
                 {"missing_cells", info.missingCells},

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <ostream>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "present/ResultFiles.h"
 
@@ -21,13 +23,22 @@ std::string SignificantDigits(double value);
 // blank-separated tokens).
 std::string FirstGenes(const ClusterResult& c, size_t count);
 
+// The run's classes in class-number order, each with its name (the class
+// word, or the number when the classes were numbers) and its sample count;
+// empty when the run had no classes.
+std::vector<std::pair<std::string, int>> ClassCounts(const RunInfo& info);
+
+// One sentence on the missing values: the policy, what was found and what
+// the policy did ("drop: 12 missing cells; 3 genes left out").
+std::string MissingValuesText(const RunInfo& info);
+
 // Prints an aligned table of r to out: cluster, genes, chosen step,
 // eigenvalue, R^2 (percent), gap and the first few gene labels. Numbers carry
 // seven significant digits.
 void PrintSummary(const RunResults& r, std::ostream& out);
 
 // Writes "summary.tsv" (one row per cluster with every gene label) and
-// "summary.json" (run parameters, missing-value handling, warnings,
+// "summary.json" (run parameters, classes, missing-value handling, warnings,
 // completeness and per-cluster figures at full precision) into outDir, each
 // by an atomic write. Labels that are not valid UTF-8 get U+FFFD in both.
 //   r      (input) the results read back from outDir

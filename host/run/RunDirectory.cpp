@@ -16,6 +16,7 @@
 
 #include "run/AtomicFile.h"
 #include "present/FigureFiles.h"
+#include "present/OutputGuide.h"
 #include "base/ResultNames.h"
 #include "exports/Exports.h"
 
@@ -47,7 +48,7 @@ const char* const kRunFiles[] = {
     tarvok::kRowLabelsFile, tarvok::kColumnLabelsFile, tarvok::kClusterLabelListFile,
     tarvok::kClusterListFile, tarvok::kClusterLengthsFile, tarvok::kOrigMatrixFile,
     "glabels.txt", "vlabels.txt", "elabels.txt", "pclabels.txt",  // the library's index lists
-    "classes.txt", "summary.tsv", "summary.json", "report.html",
+    "classes.txt", "summary.tsv", "summary.json", "report.html", kOutputGuideFile,
 };
 
 // Stems of the per-cluster files, tarvok::ClusterFileName(stem, i).
@@ -73,6 +74,11 @@ bool IsResultFileName(const std::string& name) {
   }
   for (const std::string& file : tarvok::exports::ExportFileNames()) {
     if (name == file) return true;
+  }
+  // The CDT takes the table's name, which differs from run to run.
+  const std::string cdt = ".cdt";
+  if (name.size() > cdt.size() && name[0] != '.' && name.compare(name.size() - cdt.size(), cdt.size(), cdt) == 0) {
+    return true;
   }
   return IsClusterFileName(name);
 }

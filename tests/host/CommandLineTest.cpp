@@ -442,7 +442,7 @@ TEST(Run, ThreadCountDoesNotChangeTheResults) {
                                                      "--out", dir.File("de"), "--quiet"});
   ASSERT_EQ(german.exitStatus, 0) << german.err;
   for (const char* file : {"variance00001.txt", "cluster00001.txt", "summary.json", "summary.tsv", "clusters.gct",
-                           "TABLE.cdt", "figures/cluster1_component.tsv"}) {
+                           "t.cdt", "README.txt", "figures/cluster1_component.tsv"}) {
     EXPECT_EQ(ReadFile(dir.File(std::string("de/") + file)), ReadFile(dir.File(std::string("1/") + file))) << file;
   }
 

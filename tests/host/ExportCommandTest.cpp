@@ -3,6 +3,7 @@
 // and bad input to "tarvok export" refused with status 2 before any file
 // is written.
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,7 +30,8 @@ std::vector<std::string> Fields(const std::string& line) {
   return fields;
 }
 
-const char* const kExports[] = {"clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct"};
+// The CDT takes the table's name (t.tsv).
+const char* const kExports[] = {"clusters.gmt", "clusters.kgg", "t.cdt", "clusters.gct"};
 
 TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   TempDir dir;
@@ -57,14 +59,27 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
     EXPECT_NE(report.find("<a href=\"" + std::string(name) + "\" download>"), std::string::npos) << name;
   }
   // The CDT holds every gene of the table once it has no repeated clusters.
-  EXPECT_GE(FileLines(out + "/TABLE.cdt").size(), 62u);
+  EXPECT_GE(FileLines(out + "/t.cdt").size(), 62u);
+  // What was run is recorded: the classes by name with their counts, and a
+  // guide to the folder naming the CDT and every column of the variance files.
+  const nlohmann::json summary = nlohmann::json::parse(ReadFile(out + "/summary.json"));
+  EXPECT_EQ(summary["classes"]["names"], nlohmann::json({"tumour", "normal"}));
+  EXPECT_EQ(summary["classes"]["counts"], nlohmann::json({3, 3}));
+  EXPECT_EQ(summary["parameters"]["classes_file"], dir.File("classes.txt"));
+  EXPECT_NE(report.find("<th>Classes</th><td>tumour (3), normal (3) from "), std::string::npos);
+  EXPECT_NE(report.find("<th>Missing values</th><td>error: none found</td>"), std::string::npos);
+  const std::string guide = ReadFile(out + "/README.txt");
+  for (const char* line : {"\n  t.cdt              the centred data", "\n  varianceNNNNN.txt  per step: size, R^2 (%)"}) {
+    EXPECT_NE(guide.find(line), std::string::npos) << line;
+  }
 
-  // Again from the files alone, with PDF figures. The gene sets are the
+  // Again from the files alone, with PDF figures and the class names
+  // summary.json recorded. The gene sets are the
   // same, byte for byte, and so are the scores (summary.json keeps them);
   // the values are the result files' six decimals, and the CDT's unclustered
   // rows have none (the run kept no origmatrix.txt).
   ASSERT_EQ(unlink((out + "/clusters.gmt").c_str()), 0);
-  ProgramResult e = RunTarvok({"export", out, "--figures", "pdf", "--classes", dir.File("classes.txt")});
+  ProgramResult e = RunTarvok({"export", out, "--figures", "pdf"});
   ASSERT_EQ(e.exitStatus, 0) << e.err;
   EXPECT_EQ(e.out, "Exports of " + std::to_string(clusters) + " clusters written to " + out +
                        "\nReport: " + out + "/report.html\n");
@@ -85,8 +100,8 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
       }
     }
   }
-  dir.Write("run.cdt", first["TABLE.cdt"]);
-  std::vector<std::string> cdtRun = FileLines(dir.File("run.cdt")), cdtExport = FileLines(out + "/TABLE.cdt");
+  dir.Write("run.cdt", first["t.cdt"]);
+  std::vector<std::string> cdtRun = FileLines(dir.File("run.cdt")), cdtExport = FileLines(out + "/t.cdt");
   ASSERT_EQ(cdtRun.size(), cdtExport.size());
   const size_t clustered = FileLines(out + "/clusters.kgg").size() - 1;
   for (size_t k = 0; k < cdtRun.size(); ++k) {
@@ -175,7 +190,10 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
   run.Write("summary.json", "{\"table\": 7, \"parameters\": {\"clusters\": \"x\"}}");
   ProgramResult r = RunTarvok({"export", run.path()});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
-  for (const char* name : kExports) EXPECT_TRUE(FileExists(run.File(name))) << name;
+  // Without the table's name the CDT takes the program's.
+  for (const char* name : {"clusters.gmt", "clusters.kgg", "tarvok.cdt", "clusters.gct", "README.txt"}) {
+    EXPECT_TRUE(FileExists(run.File(name))) << name;
+  }
   EXPECT_TRUE(FileExists(run.File("figures/cluster2_component.svg")));
 }
 

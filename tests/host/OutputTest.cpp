@@ -55,7 +55,8 @@ TEST(RunDirectory, KnowsTheNamesOfEveryResultFile) {
                            "origmatrix.txt", "glabels.txt", "classes.txt", "summary.json", "report.html",
                            "gap00001.txt", "variance00042.txt", "cluster99999.txt", "clabels00007.txt",
                            "pc123456.txt", "eigen00003.txt", ".tarvok.lock", ".summary.json.tmp",
-                           "clusters.gmt", "clusters.kgg", "TABLE.cdt", "clusters.gct", ".TABLE.cdt.tmp"}) {
+                           "clusters.gmt", "clusters.kgg", "golub.cdt", "clusters.gct", ".TABLE.cdt.tmp",
+                           "README.txt"}) {
     EXPECT_TRUE(IsRunFileName(name)) << name;
   }
   for (const char* name : {"cluster1_gap.svg", "cluster12_heatmap.pdf", "cluster3_component.tsv",
@@ -67,7 +68,7 @@ TEST(RunDirectory, KnowsTheNamesOfEveryResultFile) {
     EXPECT_FALSE(IsFigureFileName(name)) << name;
   }
   for (const char* name : {"notes.txt", "gap0001.txt", "gap012345.txt", "gap00001.csv", "pc00001.txt~",
-                           "summary.json.bak", ".notes.txt.tmp", ".tmp", "etc", "gapabcde.txt"}) {
+                           "summary.json.bak", ".notes.txt.tmp", ".tmp", "etc", "gapabcde.txt", ".cdt"}) {
     EXPECT_FALSE(IsRunFileName(name)) << name;
   }
 }
