@@ -11,4 +11,4 @@ cmake -S . -B build/release -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTARVOK_
 cmake --build build/release -j "$(nproc)" --target tarvok
 
 build/release/host/tarvok run examples/data/golub.tsv --clusters 3 --permutations 20 --supervise 0 \
-  --classes examples/data/golub.classes --out output/golub
+  --classes examples/data/golub.leukemia.classes --out output/golub

@@ -12,15 +12,15 @@ cmake --build build/release --target tarvok -j "$(nproc)" >/dev/null
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Class names instead of the bundled file's numbers.
-sed 's/^0$/ALL/; s/^1$/AML/' examples/data/golub.classes >"$work/names.classes"
-build/release/host/tarvok run examples/data/golub.tsv --clusters 3 --permutations 4 --classes "$work/names.classes" \
+# Class names instead of the library's numbers.
+names=examples/data/golub.leukemia.classes
+build/release/host/tarvok run examples/data/golub.tsv --clusters 3 --permutations 4 --classes "$names" \
   --dump-matrix --figures svg --out "$work/golub" -q >/dev/null
-/usr/bin/python3 tests/exports/check_exports.py "$work/golub" examples/data/golub.tsv "$work/names.classes" run
+/usr/bin/python3 tests/exports/check_exports.py "$work/golub" examples/data/golub.tsv "$names" run
 Rscript tests/exports/check_gmt.R "$work/golub"
 
-build/release/host/tarvok export "$work/golub" --figures pdf --classes "$work/names.classes" >/dev/null
-/usr/bin/python3 tests/exports/check_exports.py "$work/golub" examples/data/golub.tsv "$work/names.classes" export
+build/release/host/tarvok export "$work/golub" --figures pdf --classes "$names" >/dev/null
+/usr/bin/python3 tests/exports/check_exports.py "$work/golub" examples/data/golub.tsv "$names" export
 Rscript tests/exports/check_gmt.R "$work/golub"
 pdfs=0
 for pdf in "$work"/golub/figures/*.pdf; do
