@@ -113,8 +113,20 @@ expressionMatrix <- function(x, assay) {
         rownames(values)
     colnames(values) <- if (is.null(colnames(values))) sprintf("SAMPLE%05d", seq_len(ncol(values))) else
         colnames(values)
+    warnDuplicates(rownames(values), "gene", what)
+    warnDuplicates(colnames(values), "sample", what)
     list(values = values, rows = seq_len(nrow(values)), inputGenes = nrow(values),
          samples = seq_len(ncol(values)), what = what)
+}
+
+## Repeated names stay distinct rows or columns, but results name them as
+## given, so a user should know they cannot be told apart by name.
+warnDuplicates <- function(names, kind, what) {
+    doubled <- unique(names[duplicated(names)])
+    if (length(doubled))
+        warning(sprintf("%s has duplicate %s names (%s%s); results name them as given, so they cannot be told apart by name",
+                        what, kind, toString(head(doubled, 3L)),
+                        if (length(doubled) > 3L) ", ..." else ""), call. = FALSE)
 }
 
 checkShape <- function(values, what, after) {

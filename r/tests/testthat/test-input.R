@@ -114,4 +114,10 @@ test_that("names are carried through and every form of x gives the same numbers"
     expect_identical(result@geneNames, sprintf("GENE%05d", 1:40))
     expect_identical(result@sampleNames, sprintf("SAMPLE%05d", 1:8))
     expect_identical(result@clusterList[[1]]$genes, fromMatrix@clusterList[[1]]$genes)
+
+    # repeated names are kept apart as rows, with a warning naming them
+    doubled <- small
+    rownames(doubled)[2:3] <- rownames(doubled)[1]
+    expect_warning(again <- quick(doubled), "duplicate gene names \\(g01\\)")
+    expect_identical(clusterComponents(again), clusterComponents(fromMatrix))
 })
