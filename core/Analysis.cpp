@@ -30,10 +30,6 @@ constexpr double kExhaustedShare = 1e-20;
 // are those of the data itself; data within these bounds is not touched.
 constexpr int kScaleBound = 100;
 
-// The largest magnitude analysed: beyond it the variances themselves (sums
-// of squares over up to 10^28 values) could not be held in a double.
-constexpr double kLargestMagnitude = 1e140;
-
 [[noreturn]] void Reject(const char* name, long long value, const char* allowed) {
   throw Error(FormatMessage("%s is %lld; allowed: %s\n", name, value, allowed));
 }
@@ -47,38 +43,6 @@ void CheckRule(const char* name, long long value, Parameter parameter) {
   const ParameterRange& range = RangeOf(parameter);
   CheckRange(name, value, range.low, range.high, RangeText(parameter).c_str());
 }
-
-}  // namespace
-
-DataCheck CheckData(const double* data, int genes, int samples) {
-  DataCheck check;
-  long long largestAt = -1;
-  double largest = 0.0;
-  const long long count = static_cast<long long>(genes) * samples;
-  for (long long i = 0; i < count; ++i) {
-    if (!std::isfinite(data[i])) {
-      check.gene = i / samples + 1;
-      check.sample = i % samples + 1;
-      check.message = FormatMessage("value of gene %lld, sample %lld is not a finite number", check.gene,
-                                    check.sample);
-      return check;
-    }
-    if (std::fabs(data[i]) > largest) {
-      largest = std::fabs(data[i]);
-      largestAt = i;
-    }
-  }
-  check.largest = largest;
-  if (largest > kLargestMagnitude) {
-    check.gene = largestAt / samples + 1;
-    check.sample = largestAt % samples + 1;
-    check.message = FormatMessage("value of gene %lld, sample %lld is %g; allowed: magnitudes up to %g",
-                                  check.gene, check.sample, data[largestAt], kLargestMagnitude);
-  }
-  return check;
-}
-
-namespace {
 
 // Returns the data's largest magnitude.
 double CheckOptions(const double* data, int genes, int samples, const AnalysisOptions& options) {

@@ -131,17 +131,6 @@ class Analysis {
   std::unique_ptr<AnalysisState> state_;
 };
 
-// What is wrong with a genes x samples table of values, for faces that check
-// before they call: the first value that is not a finite number, else the
-// largest magnitude when it lies beyond what the analysis can hold (1e140);
-// an empty message when the data is fine. gene and sample count from 1.
-struct DataCheck {
-  std::string message;
-  long long gene = 0, sample = 0;
-  double largest = 0.0;  // the largest magnitude (when every value is finite)
-};
-DataCheck CheckData(const double* data, int genes, int samples);
-
 // Analyze: Analysis(data, genes, samples, options).Run(observer).
 AnalysisResult Analyze(const double* data, int genes, int samples, const AnalysisOptions& options,
                        AnalysisObserver* observer = nullptr);

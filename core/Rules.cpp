@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "base/Format.h"
 #include "base/ThreadCount.h"
 
 namespace tarvok {
@@ -184,6 +185,35 @@ MissingOutcome ApplyMissingPolicy(std::vector<double>& values, int genes, int sa
   }
   values.resize(write * kept);
   return out;
+}
+
+DataCheck CheckData(const double* data, int genes, int samples) {
+  DataCheck check;
+  long long largestAt = -1;
+  double largest = 0.0;
+  const long long count = static_cast<long long>(genes) * samples;
+  for (long long i = 0; i < count; ++i) {
+    if (!std::isfinite(data[i])) {
+      check.gene = i / samples + 1;
+      check.sample = i % samples + 1;
+      check.finite = false;
+      check.message = FormatMessage("value of gene %lld, sample %lld is not a finite number", check.gene,
+                                    check.sample);
+      return check;
+    }
+    if (std::fabs(data[i]) > largest) {
+      largest = std::fabs(data[i]);
+      largestAt = i;
+    }
+  }
+  check.largest = largest;
+  if (largest > kLargestMagnitude) {
+    check.gene = largestAt / samples + 1;
+    check.sample = largestAt % samples + 1;
+    check.message = FormatMessage("value of gene %lld, sample %lld is %g; allowed: magnitudes up to %g",
+                                  check.gene, check.sample, data[largestAt], kLargestMagnitude);
+  }
+  return check;
 }
 
 const char* StopReasonName(StopReason reason) {

@@ -102,6 +102,24 @@ struct MissingOutcome {
 // infinite value under any policy.
 MissingOutcome ApplyMissingPolicy(std::vector<double>& values, int genes, int samples, MissingPolicy policy);
 
+// --- Representable values -------------------------------------------
+
+// The largest magnitude analysed: beyond it the variances themselves (sums
+// of squares over up to 10^28 values) could not be held in a double.
+inline constexpr double kLargestMagnitude = 1e140;
+
+// What is wrong with a genes x samples table of values, for faces that check
+// before they call: the first value that is not a finite number, else the
+// largest magnitude when it lies beyond kLargestMagnitude; an empty message
+// when the data is fine. gene and sample count from 1.
+struct DataCheck {
+  std::string message;
+  long long gene = 0, sample = 0;
+  double largest = 0.0;  // the largest magnitude (when every value is finite)
+  bool finite = true;    // false: the value named is not a finite number
+};
+DataCheck CheckData(const double* data, int genes, int samples);
+
 // --- Outcomes ---------------------------------------------------------
 
 // The one spelling of a stop reason: "completed", "no_clusters_left",

@@ -42,7 +42,8 @@ inline void ParseAndCheck(const std::string& text, const char* name, const ReadO
   if (!table.geneLabels.empty() && table.geneLabels.size() != genes) std::abort();
   if (!table.sampleLabels.empty() && table.sampleLabels.size() != samples) std::abort();
   if (!table.sampleClasses.empty() && table.sampleClasses.size() != samples) std::abort();
+  if (!table.geneSymbols.empty() && table.geneSymbols.size() != genes) std::abort();
   for (const std::string& label : table.geneLabels) {
-    if (label.empty() || label.size() > kMaxLabelLength) std::abort();
+    if (label.empty()) std::abort();
   }
 }

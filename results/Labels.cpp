@@ -31,11 +31,25 @@ void GenerateLabels(const CVector& labels, int count, const char* stem, const ch
   for (int j = 0; j < count; ++j) std::snprintf(labels[j], kLabelSize, "%s%05d%s", stem, j + 1, suffix);
 }
 
-void StoreLabels(const CVector& labels, int count, const int* indices, const char* path) {
+namespace {
+
+// Writes count lines "%s\n" to path, line j holding label(indices[j]) or label(j).
+template <typename Label>
+void StoreLines(Label label, int count, const int* indices, const char* path) {
   FILE* file = std::fopen(path, "w");
   if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("StoreLabels", path));
-  for (int j = 0; j < count; ++j) std::fprintf(file, "%s\n", labels[indices != nullptr ? indices[j] : j]);
+  for (int j = 0; j < count; ++j) std::fprintf(file, "%s\n", label(indices != nullptr ? indices[j] : j));
   std::fclose(file);
+}
+
+}  // namespace
+
+void StoreLabels(const CVector& labels, int count, const int* indices, const char* path) {
+  StoreLines([&](int j) { return labels[j]; }, count, indices, path);
+}
+
+void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path) {
+  StoreLines([&](int j) { return labels[static_cast<std::size_t>(j)].c_str(); }, count, indices, path);
 }
 
 void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem) {

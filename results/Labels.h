@@ -1,8 +1,12 @@
 // Gene, sample and file-name labels: generating, storing and reading them.
 //
-// Every label is an 80-byte string of at most 79 characters in a cvector;
-// nothing here writes past the 80 bytes.
+// A label the library holds is an 80-byte string of at most 79 characters
+// in a cvector; nothing here writes past the 80 bytes. A host that keeps
+// its labels whole stores them from strings.
 #pragma once
+
+#include <string>
+#include <vector>
 
 #include "numeric/Arrays.h"
 
@@ -16,6 +20,8 @@ void GenerateLabels(const CVector& labels, int count, const char* stem, const ch
 // when it is null. A file that cannot be opened throws Error
 // "StoreLabels(\"<path>\"): <error text>".
 void StoreLabels(const CVector& labels, int count, const int* indices, const char* path);
+// StoreLabels of labels of any length (a host's whole names), the same lines.
+void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path);
 
 // ReadLabels: fills labels (out, 0..count-1) with the first count tokens of
 // path (in); a token is a maximal run of non-white-space characters, so line

@@ -34,7 +34,7 @@ tarvok::AnalysisObserver nobody;
 // Where a run's files go: the directory and the label tables they name.
 struct RunTargets {
   const std::string& dir;
-  const CVector& geneLabels;
+  const std::vector<std::string>& geneLabels;
   const CVector& clusterFileNames;
   const CVector& clusterLabelFileNames;
 };
@@ -93,7 +93,7 @@ class ResultFileWriter : public tarvok::RelayObserver {
  private:
   const std::string& dir_;
   const tarvok::Analysis& analysis_;
-  const CVector& geneLabels_;
+  const std::vector<std::string>& geneLabels_;
   const CVector& clusterFileNames_;
   const CVector& clusterLabelFileNames_;
   std::FILE* clusterLengths_;
@@ -128,15 +128,22 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
 
   std::string rowLabelPath = Path(tarvok::kRowLabelsFile);
   std::string columnLabelPath = Path(tarvok::kColumnLabelsFile);
+  const bool hostLabels = !options.generateLabels && options.geneLabels != nullptr;
+  if (hostLabels && static_cast<int>(options.geneLabels->size()) != G) {
+    throw tarvok::Error("ResultFiles: the gene labels are not one per gene\n");
+  }
   if (options.generateLabels) {
     GenerateLabels(geneLabels_, G, "GENE", "");
     StoreLabels(geneLabels_, G, nullptr, rowLabelPath.c_str());
     GenerateLabels(sampleLabels_, N, "sample", "");
     StoreLabels(sampleLabels_, N, nullptr, columnLabelPath.c_str());
-  } else {
+  } else if (!hostLabels) {
     ReadLabels(geneLabels_, G, rowLabelPath.c_str(), "GENE");
     ReadLabels(sampleLabels_, N, columnLabelPath.c_str(), "sample");
   }
+  std::vector<std::string> heldLabels;
+  if (!hostLabels) heldLabels.assign(geneLabels_.strings, geneLabels_.strings + G);
+  const std::vector<std::string>& labels = hostLabels ? *options.geneLabels : heldLabels;
 
   GenerateLabels(clusterLabelFileNames_, K, "clabels", ".txt");
   StoreLabels(clusterLabelFileNames_, K, nullptr, Path(tarvok::kClusterLabelListFile).c_str());
@@ -147,7 +154,7 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
   std::unique_ptr<std::FILE, FileCloser> clusterLengths(std::fopen(lengthsPath.c_str(), "w"));
   if (!clusterLengths) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
 
-  ResultFileWriter writer({dir_, geneLabels_, clusterFileNames_, clusterLabelFileNames_}, analysis,
+  ResultFileWriter writer({dir_, labels, clusterFileNames_, clusterLabelFileNames_}, analysis,
                           clusterLengths.get(), clustersDone, also != nullptr ? *also : nobody);
   tarvok::AnalysisResult result = analysis.Run(&writer);
   if (K > 0 && result.ClustersDone() == 0) *clustersDone = 0;

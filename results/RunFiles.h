@@ -6,6 +6,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/Analysis.h"
 #include "numeric/Arrays.h"
@@ -16,6 +17,10 @@ struct ResultFilesOptions {
   // true: write GENE%05d / sample%05d labels; false: read RowLbls.txt and
   // ColLbls.txt from the directory.
   bool generateLabels = true;
+  // With generateLabels false and not null: the gene labels, one per gene,
+  // kept whole in the cluster label files; RowLbls.txt and ColLbls.txt are
+  // then the host's and not read back (that keeps 79 bytes of each label).
+  const std::vector<std::string>* geneLabels = nullptr;
   bool dumpMatrix = false;  // also write the centred matrix (origmatrix.txt)
   // Tell an early stop on standard error, as the C face does; a host that
   // reports the stop reason itself turns this off.

@@ -77,6 +77,7 @@ bool ReadInputs(const RunOptions& options, Table& table, SampleClasses& classes,
   try {
     table = ReadTable(options.table, TableReadOptions(options));
     CheckVariance(table);
+    CheckValuesRepresentable(table);
     if (!options.classes.empty()) {
       reading = options.classes;
       classes = ReadClassFile(options.classes, notes);

@@ -163,6 +163,9 @@ RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOp
     ResultFilesOptions written;
     written.dir = job.outDir;
     written.generateLabels = job.generateLabels;
+    // The table's labels, whole, for the cluster label files.
+    const std::vector<std::string> geneLabels = GeneLabelsOf(table);
+    written.geneLabels = &geneLabels;
     written.dumpMatrix = job.dumpMatrix;
     written.announceEarlyStop = false;  // tarvok says so itself
     int clustersDone = 0;

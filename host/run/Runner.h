@@ -40,7 +40,7 @@ struct AnalysisJob {
   int threads = 0;             // worker threads; 0: as TARVOK_THREADS says, else all cores
   std::string outDir;          // absolute; the result files go here
   std::vector<int> classes;    // class of each sample; used when supervised
-  bool generateLabels = true;  // false: the result files take RowLbls.txt/ColLbls.txt
+  bool generateLabels = true;  // false: the result files take the table's labels, whole
 };
 
 // How a run ended, with everything it finished.

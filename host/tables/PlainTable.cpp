@@ -32,21 +32,42 @@ std::string Stem(std::string_view cell) {
   return stem;
 }
 
-// A corner cell that titles a column of gene names or IDs ("Gene",
-// "ID_REF", "probe set", "EntrezID").
+// The words of a cell, lower case, split at every other character and at
+// camel-case joins: "EntrezID" is entrez and id, "probeSetID" probe, set
+// and id, "ID_REF" id and ref, "IDRef" id and ref.
+std::vector<std::string> TitleWords(std::string_view cell) {
+  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  auto lower = [](char c) { return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
+  std::vector<std::string> words(1);
+  for (std::size_t i = 0; i < cell.size(); ++i) {
+    const char c = cell[i];
+    if (!upper(c) && !lower(c)) {
+      if (!words.back().empty()) words.emplace_back();
+      continue;
+    }
+    const bool join = upper(c) && i > 0 && !words.back().empty() &&
+                      (lower(cell[i - 1]) || (i + 1 < cell.size() && upper(cell[i - 1]) && lower(cell[i + 1]) &&
+                                              !(cell[i + 1] >= '0' && cell[i + 1] <= '9')));
+    if (join) words.emplace_back();
+    words.back() += Lower(std::string_view(&c, 1));
+  }
+  if (words.back().empty()) words.pop_back();
+  return words;
+}
+
+// A corner cell that titles a column of gene names or IDs, in any case: a
+// title word as the whole cell ("GENEID", "X", as R names a column of row
+// names) or as one of its words ("Gene", "ID_REF", "probe set", "EntrezID").
 bool IsNameTitle(std::string_view cell) {
   static const std::set<std::string> kTitles = {
-      "gene",    "genes",      "id",         "ids",  "geneid", "probe",  "probes", "probeid",  "probeset",
-      "set",     "probesetid", "symbol",     "name", "names",  "entrez", "refseq", "ensembl",  "accession",
-      "feature", "features",   "identifier", "uid",  "orf",    "locus",  "ref",    "rownames", "transcript"};
-  std::string word;
-  for (char c : Lower(cell) + " ") {
-    if (std::isalnum(static_cast<unsigned char>(c))) {
-      word += c;
-    } else if (!word.empty()) {
-      if (kTitles.count(word) > 0) return true;
-      word.clear();
-    }
+      "gene",    "genes",      "id",         "ids",  "geneid", "probe",  "probes",  "probeid",  "probeset",
+      "set",     "probesetid", "symbol",     "name", "names",  "entrez", "refseq",  "ensembl",  "accession",
+      "feature", "features",   "identifier", "uid",  "orf",    "locus",  "ref",     "rownames", "transcript",
+      "entrezid", "geneids",   "symbols"};
+  const std::string whole = Lower(Trim(cell));
+  if (whole == "x" || kTitles.count(whole) > 0) return true;
+  for (const std::string& word : TitleWords(cell)) {
+    if (kTitles.count(word) > 0) return true;
   }
   return false;
 }
@@ -153,17 +174,27 @@ bool DecideLabels(const LayoutInput& in, bool header, std::string& why, bool& gu
                                          [&](std::string_view c) { return in.IsFraction(c); });
   }
   const std::string_view corner = records[0].fields[0];
-  bool distinct = ids.size() == std::min(records.size() - start, kLayoutRows + 1);
   if (records.size() > start && !missing) {
+    // IDs may repeat (a gene listed twice): the column stays the IDs, and
+    // the reason, which the warning quotes, says so.
+    const std::size_t looked = std::min(records.size() - start, kLayoutRows + 1);
+    const std::size_t repeats = looked - ids.size();
+    const std::string repeated = repeats > 0 ? fmt::format(" ({} repeated)", Plural(repeats, "value")) : "";
     if (header && in.IsWord(corner) && IsNameTitle(corner)) {
       guessed = true;
-      why = fmt::format("column 1 holds gene IDs, though they are numbers: its title {} names them",
+      why = fmt::format("column 1 holds gene IDs, though they are numbers{}: its title {} names them", repeated,
                         Quoted(corner));
       return true;
     }
-    if (integers && distinct && fractions) {
+    if (header && integers && Trim(corner).empty()) {
       guessed = true;
-      why = "column 1 holds gene IDs: distinct whole numbers, while the other columns hold decimals";
+      why = fmt::format("column 1 holds gene IDs: whole numbers{} under an empty corner cell", repeated);
+      return true;
+    }
+    if (integers && fractions && repeats <= std::max<std::size_t>(1, looked / 10)) {
+      guessed = true;
+      why = fmt::format("column 1 holds gene IDs: {}whole numbers{}, while the other columns hold decimals",
+                        repeats > 0 ? "" : "distinct ", repeated);
       return true;
     }
   }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <map>
 
+#include "core/Rules.h"
 #include "tables/ByteSource.h"
 #include "tables/TableReaders.h"
 
@@ -44,7 +45,8 @@ TableFormat MarkedFormat(std::string_view text) {
     return TableFormat::Gds;
   }
   std::string_view firstLine = text.substr(0, text.find_first_of("\r\n"));
-  if (Trim(firstLine.substr(0, firstLine.find('\t'))) == "#1.2") return TableFormat::Gct;
+  const std::string_view version = Trim(firstLine.substr(0, firstLine.find('\t')));
+  if (version == "#1.2" || version == "#1.3") return TableFormat::Gct;
   std::vector<Record> head1 = SplitRecords(firstLine, '\t');
   if (!head1.empty() && head1[0].fields.size() >= 3 && SameWordAnyCase(Trim(head1[0].fields[2]), "gweight")) {
     return TableFormat::Pcl;
@@ -76,15 +78,17 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 // unquoted in text.
 RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format,
                     std::pmr::memory_resource* memory) {
-  if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds) {
+  if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds &&
+      format != TableFormat::Gct) {
     throw TableError(
         fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
-                    "file, and this is a {} file (give the classes with --classes FILE)",
+                    "file, or a column metadata row of a GCT 1.3 file, and this is a {} file (give the "
+                    "classes with --classes FILE)",
                     FormatName(format)));
   }
   switch (format) {
     case TableFormat::Gct:
-      return SplitGct(text, memory);
+      return SplitGct(text, options.classesFrom, memory);
     case TableFormat::Pcl:
       return SplitPcl(text, options.format == TableFormat::Pcl, memory);
     case TableFormat::SeriesMatrix:
@@ -94,6 +98,27 @@ RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat f
     default:
       return SplitPlainTable(text, format, options, memory);
   }
+}
+
+// Every sample needs a class: an empty class or a missing word (NA) from
+// --classes-from is refused, as in a class file, naming the samples.
+void CheckClassWords(const RawTable& raw, const std::string& classesFrom) {
+  constexpr std::size_t kNamed = 10;
+  std::vector<std::string> without;
+  std::size_t count = 0;
+  for (std::size_t s = 0; s < raw.sampleClasses.size(); ++s) {
+    const std::string_view word = Trim(raw.sampleClasses[s]);
+    if (!tarvok::IsMissingWord(word)) continue;
+    if (++count > kNamed) continue;
+    without.push_back(fmt::format("\"{}\" ({})", raw.sampleLabels[s],
+                                  word.empty() ? std::string("empty") : fmt::format("\"{}\"", word)));
+  }
+  if (count == 0) return;
+  if (count > kNamed) without.push_back(fmt::format("and {} more", count - kNamed));
+  throw TableError(fmt::format(
+      "--classes-from \"{}\" gives no class to {}: {}; every sample needs a class (give the classes "
+      "with --classes FILE, or leave those samples out)",
+      classesFrom, Plural(count, "sample"), fmt::join(without, ", ")));
 }
 
 }  // namespace
@@ -153,19 +178,6 @@ void CleanLabels(std::vector<std::string>& labels, const char* stem, LabelRepair
       }
     }
     repairs.blanks += hadBlank ? 1 : 0;
-    if (label.size() > kMaxLabelLength) {
-      std::size_t cut = kMaxLabelLength;
-      // Never split a UTF-8 sequence: back up over continuation bytes, at
-      // most the three a sequence has (a longer run is no UTF-8, and
-      // backing over it could empty the label).
-      auto continuation = [&](std::size_t at) {
-        return (static_cast<unsigned char>(label[at]) & 0xC0) == 0x80;
-      };
-      while (cut > kMaxLabelLength - 3 && continuation(cut)) --cut;
-      if (continuation(cut)) cut = kMaxLabelLength;
-      label.resize(cut);
-      ++repairs.shortened;
-    }
   }
 }
 
@@ -179,10 +191,6 @@ void RepairLabels(Table& table) {
   CleanLabels(table.sampleLabels, "sample", repairs);
   std::vector<std::string> changes;
   if (repairs.blanks > 0) changes.push_back(fmt::format("{} with blanks (now underscores)", repairs.blanks));
-  if (repairs.shortened > 0) {
-    changes.push_back(
-        fmt::format("{} longer than {} characters (shortened)", repairs.shortened, kMaxLabelLength));
-  }
   if (repairs.empty > 0) changes.push_back(fmt::format("{} empty (named by position)", repairs.empty));
   if (!changes.empty()) table.notes.push_back(fmt::format("labels changed: {}", fmt::join(changes, "; ")));
   WarnDuplicates(table.geneLabels, "gene", table.notes);
@@ -200,6 +208,7 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
   }
   FieldArena arena(text.size());
   RawTable raw = SplitTable(text, options, format, arena.Memory());
+  if (!options.classesFrom.empty()) CheckClassWords(raw, options.classesFrom);
   Table table;
   table.format = raw.format;
   table.hasHeaderRow = raw.hasHeaderRow;
@@ -236,6 +245,23 @@ Table ReadTable(const std::string& path, TableFormat format, MissingCells policy
   options.format = format;
   options.missing = policy;
   return ReadTable(path, options);
+}
+
+void CheckValuesRepresentable(const Table& table) {
+  const tarvok::DataCheck check = tarvok::CheckData(table.values.data(), table.genes, table.samples);
+  if (check.message.empty()) return;
+  const std::size_t gene = static_cast<std::size_t>(check.gene - 1),
+                    sample = static_cast<std::size_t>(check.sample - 1);
+  const std::string place = fmt::format(
+      "gene {}, sample {}",
+      gene < table.geneLabels.size() ? fmt::format("\"{}\"", table.geneLabels[gene]) : std::to_string(gene + 1),
+      sample < table.sampleLabels.size() ? fmt::format("\"{}\"", table.sampleLabels[sample])
+                                         : std::to_string(sample + 1));
+  if (!check.finite) throw TableError(fmt::format("the value of {} is not a finite number", place));
+  throw TableError(fmt::format(
+      "the value of {} is {}, beyond what the analysis can hold (magnitudes up to {}); rescale the data, "
+      "for example take logarithms",
+      place, table.values[gene * static_cast<std::size_t>(table.samples) + sample], tarvok::kLargestMagnitude));
 }
 
 void CheckVariance(const Table& table) {

@@ -25,10 +25,6 @@ enum class MissingCells { Error, Drop, RowMean, Keep };
 // An answer the user may give or leave to the reader.
 enum class Choice { Auto, Yes, No };
 
-// Labels longer than this many bytes are shortened: the library keeps a
-// label in an 80-byte string.
-inline constexpr std::size_t kMaxLabelLength = 79;
-
 // How to read a table.
 struct ReadOptions {
   TableFormat format = TableFormat::Auto;  // Auto: DetectFormat
@@ -36,7 +32,9 @@ struct ReadOptions {
   Choice header = Choice::Auto;    // TSV/CSV: is line 1 the sample names?
   Choice rowNames = Choice::Auto;  // TSV/CSV: is column 1 the gene names?
   bool decimalComma = false;       // "1,5" is 1.5 (always so with ';' separators)
-  std::string classesFrom;         // GEO files: the sample annotation giving the classes
+  // GEO and GCT 1.3 files: the sample annotation (a GCT column metadata
+  // row) giving the classes
+  std::string classesFrom;
 };
 
 // A table ready for the analysis.
@@ -77,7 +75,8 @@ struct Table {
 //   options (input) format, missing-value policy, layout answers
 // Returns the table; throws TableError when the file cannot be read, is
 // malformed, is not of a format the user forced, has a missing value under
-// MissingCells::Error, or leaves fewer than 2 genes or 2 samples.
+// MissingCells::Error, or leaves fewer than 2 genes or 2 samples; with
+// options.classesFrom, also when a sample's class is empty or a missing word.
 Table ReadTable(const std::string& path, const ReadOptions& options);
 Table ReadTable(const std::string& path, TableFormat format, MissingCells policy);
 
@@ -89,9 +88,14 @@ Table ParseTable(const std::string& text, const std::string& name, const ReadOpt
 // zero, say): no variance is left to cluster.
 void CheckVariance(const Table& table);
 
+// Throws TableError naming the gene and sample (by their labels) of the
+// first value the analysis cannot hold (tarvok::CheckData): a run checks
+// this before it creates any file.
+void CheckValuesRepresentable(const Table& table);
+
 // The format of a file from its name and content: GEO markers
 // (!series_matrix_table_begin, ^DATASET or !dataset_table_begin) decide
-// first, then "#1.2" on the first line (GCT); then a .gct, .pcl or .csv name
+// first, then "#1.2" or "#1.3" on the first line (GCT); then a .gct, .pcl or .csv name
 // (a trailing .gz ignored); then a first line whose third tab-separated
 // field is GWEIGHT is PCL; a first line with commas or semicolons and no
 // tab is CSV; anything else is TSV.
@@ -105,15 +109,14 @@ const char* FormatName(TableFormat format);
 
 // What CleanLabels changed, by kind; one label may count in several.
 struct LabelRepairs {
-  int blanks = 0;     // white space replaced by '_'
-  int shortened = 0;  // cut to kMaxLabelLength bytes
-  int empty = 0;      // empty, named by position
+  int blanks = 0;  // white space replaced by '_'
+  int empty = 0;   // empty, named by position
 };
 
 // Makes labels safe for the label files, which the library reads as
-// blank-separated words: every white-space character becomes '_', an empty
-// label becomes stem%05d of its 1-based position, and a label longer than
-// kMaxLabelLength bytes is cut at a UTF-8 character boundary.
+// blank-separated words: every white-space character becomes '_', and an
+// empty label becomes stem%05d of its 1-based position. Labels of any
+// length are kept whole.
 //   labels  (input/output) the labels, changed in place
 //   stem    (input) "GENE" or "sample"
 //   repairs (input/output) counts of the changes, added to

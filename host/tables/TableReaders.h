@@ -18,9 +18,10 @@ namespace tarvok {
 RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
                          std::pmr::memory_resource* memory);
 
-// GCT 1.2 and PCL. forced: the user named the format, so the file is
-// checked to be one.
-RawTable SplitGct(std::string_view text, std::pmr::memory_resource* memory);
+// GCT 1.2 and 1.3, and PCL. forced: the user named the format, so the
+// file is checked to be one. classesFrom, when not empty, names the GCT 1.3
+// column metadata row that gives each sample's class.
+RawTable SplitGct(std::string_view text, const std::string& classesFrom, std::pmr::memory_resource* memory);
 RawTable SplitPcl(std::string_view text, bool forced, std::pmr::memory_resource* memory);
 
 // GEO series matrix and GEO DataSet SOFT files; classesFrom, when not empty,

@@ -192,6 +192,18 @@ CellKind ReadCommaCell(std::string_view cell, double& value) {
   return CellKind::Number;
 }
 
+// "1.500", "-12.345": a point after 1 to 3 digits (the first not 0) and
+// before exactly 3, which in a file of decimal commas may group thousands.
+bool MayGroupThousands(std::string_view cell) {
+  std::string_view t = Trim(cell);
+  if (!t.empty() && (t[0] == '+' || t[0] == '-')) t.remove_prefix(1);
+  const std::size_t point = t.find('.');
+  if (point == std::string_view::npos || point < 1 || point > 3 || t[0] == '0' || t.size() != point + 4) {
+    return false;
+  }
+  return std::all_of(t.begin(), t.end(), [](char c) { return c == '.' || (c >= '0' && c <= '9'); });
+}
+
 }  // namespace
 
 bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
@@ -238,7 +250,7 @@ std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::p
 CellKind ReadCell(std::string_view cell, bool decimalComma, double& value) {
   if (tarvok::IsNumericText(cell.data(), cell.size())) {
     value = NumberValue(cell);
-    return CellKind::Number;
+    return decimalComma && MayGroupThousands(cell) ? CellKind::Ambiguous : CellKind::Number;
   }
   if (tarvok::IsMissingWord(cell)) return CellKind::Missing;
   if (decimalComma && cell.find(',') != std::string_view::npos) return ReadCommaCell(cell, value);

@@ -40,6 +40,8 @@ class FieldArena {
   std::pmr::monotonic_buffer_resource resource_;
 };
 
+inline constexpr std::size_t kNoField = static_cast<std::size_t>(-1);
+
 // The file split into rows before any number is read.
 struct RawTable {
   TableFormat format = TableFormat::Tsv;
@@ -48,6 +50,7 @@ struct RawTable {
   std::vector<Record> rows;               // data rows only
   std::size_t lead = 0;                   // fields before the first value
   std::size_t nameField = 0;              // field of the gene name, when hasLabelColumn
+  std::size_t symbolField = kNoField;     // field of the gene symbol, if any
   int samples = 0;
   char separator = '\t';
   bool decimalComma = false;               // "1,5" is one and a half
@@ -75,12 +78,14 @@ std::vector<Record> SplitRecords(std::string_view text, char separator,
 // quotes gone, "" made one quote, each line end one LF), so text changes.
 std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::pmr::memory_resource* memory);
 
-// What a cell holds.
-enum class CellKind { Number, Missing, Word };
+// What a cell holds. Ambiguous: with decimal commas, a number whose point
+// may as well be a thousands separator ("1.500": 1.5 or 1500).
+enum class CellKind { Number, Missing, Word, Ambiguous };
 
 // Reads one cell: a number by the shared grammar (IsDecimalNumber), with
 // decimalComma a cell whose one decimal mark is a comma too ("-1,5"; not
-// "1.234,5"); a missing value by tarvok::IsMissingWord; else a word.
+// "1.234,5"), and Ambiguous for 1 to 3 digits (not starting with 0), a
+// point and 3 digits; a missing value by tarvok::IsMissingWord; else a word.
 // value gets the number, as strtod would give it (correctly rounded, an
 // overflow infinite, an underflow a signed zero).
 CellKind ReadCell(std::string_view cell, bool decimalComma, double& value);

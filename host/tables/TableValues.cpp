@@ -42,8 +42,17 @@ std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) 
       CellPlace(raw, row, sample), Trim(cell)));
 }
 
-[[noreturn]] void RefuseWord(const RawTable& raw, std::size_t row, std::size_t sample) {
+[[noreturn]] void RefuseWord(const RawTable& raw, std::size_t row, std::size_t sample, CellKind kind) {
   const std::string_view cell = raw.rows[row].fields[raw.lead + sample];
+  if (kind == CellKind::Ambiguous) {
+    std::string comma(Trim(cell)), whole = comma;
+    comma[comma.find('.')] = ',';
+    whole.erase(whole.find('.'), 1);
+    throw TableError(fmt::format(
+        "{}: \"{}\" is ambiguous in a file with decimal commas (a point may separate thousands): write "
+        "\"{}\" for the decimal or \"{}\" for the whole number",
+        CellPlace(raw, row, sample), Trim(cell), comma, whole));
+  }
   double value = 0.0;
   const bool comma = !raw.decimalComma && ReadCell(cell, true, value) == CellKind::Number;
   throw TableError(fmt::format("{}: \"{}\" is not a number{}", CellPlace(raw, row, sample), cell,
@@ -65,7 +74,8 @@ std::vector<double> ReadMatrix(const RawTable& raw, MissingCells policy) {
     const std::string_view* cells = raw.rows[r].fields.data() + raw.lead;
     double* out = values.data() + r * samples;
     for (std::size_t s = 0; s < samples; ++s) {
-      switch (ReadCell(cells[s], raw.decimalComma, out[s])) {
+      const CellKind kind = ReadCell(cells[s], raw.decimalComma, out[s]);
+      switch (kind) {
         case CellKind::Number:
           if (std::isinf(out[s]) && refused == kNone) refused = r * samples + s;
           break;
@@ -74,8 +84,9 @@ std::vector<double> ReadMatrix(const RawTable& raw, MissingCells policy) {
           if (policy == MissingCells::Error && refused == kNone) refused = r * samples + s;
           break;
         case CellKind::Word:
+        case CellKind::Ambiguous:
           if (refused != kNone) RefuseCell(raw, refused / samples, refused % samples, std::isinf(values[refused]));
-          RefuseWord(raw, r, s);
+          RefuseWord(raw, r, s, kind);
       }
     }
   }
@@ -145,6 +156,10 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
       table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
     } else if (dropped) {
       table.geneLabels.push_back(fmt::format("GENE{:05d}", r + 1));
+    }
+    if (raw.symbolField != kNoField) {
+      const std::string_view symbol = Trim(raw.rows[r].fields[raw.symbolField]);
+      table.geneSymbols.emplace_back(tarvok::IsMissingWord(symbol) ? std::string_view() : symbol);
     }
   }
   if (outcome.droppedForMissing > 0) {

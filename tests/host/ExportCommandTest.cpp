@@ -14,6 +14,7 @@
 #include "HostTestSupport.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
+#include "tables/Table.h"
 #include "tests/support/TempDir.h"
 
 using namespace tarvok;  // the host's code
@@ -35,7 +36,14 @@ const char* const kExports[] = {"clusters.gmt", "clusters.kgg", "t.cdt", "cluste
 
 TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   TempDir dir;
-  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  // Gene names sharing a prefix longer than the library's 79-byte labels:
+  // every file keeps them whole and apart.
+  const std::string prefix(90, 'p');
+  std::string table = SyntheticTable(60, 6, true, true);
+  for (std::size_t at = table.find("\ng"); at != std::string::npos; at = table.find("\ng", at + 1)) {
+    table.insert(at + 1, prefix);
+  }
+  dir.Write("t.tsv", table);
   dir.Write("classes.txt", "tumour\ntumour\ntumour\nnormal\nnormal\nnormal\n");
   const std::string out = dir.File("run");
   ProgramResult r = RunTarvok({"run", dir.File("t.tsv"), "--clusters", "2", "--permutations", "2",
@@ -72,6 +80,25 @@ TEST(Exports, RunWritesThemAndExportWritesTheSameAgain) {
   for (const char* line : {"\n  t.cdt              the centred data", "\n  varianceNNNNN.txt  per step: size, R^2 (%)"}) {
     EXPECT_NE(guide.find(line), std::string::npos) << line;
   }
+  // The first gene set names as many distinct, whole genes as it counts.
+  const std::vector<std::string> set = Fields(FileLines(out + "/clusters.gmt")[0]);
+  const std::set<std::string> genes(set.begin() + 2, set.end());
+  EXPECT_NE(set[1].find(": " + std::to_string(genes.size()) + " genes, "), std::string::npos) << set[1];
+  EXPECT_EQ(genes.size(), set.size() - 2);
+  for (const std::string& gene : genes) EXPECT_EQ(gene.rfind(prefix + "g", 0), 0u) << gene;
+  const std::vector<std::string> labels = FileLines(out + "/clabels00001.txt");
+  EXPECT_EQ(labels.size(), genes.size());
+  EXPECT_EQ(std::set<std::string>(labels.begin(), labels.end()), genes);
+  // The GCT reads back as a table: the clustered genes, the classes as a
+  // column metadata row.
+  ReadOptions gct;
+  gct.classesFrom = "class";
+  const Table back = ReadTable(out + "/clusters.gct", gct);
+  EXPECT_EQ(back.format, TableFormat::Gct);
+  EXPECT_EQ(back.genes, static_cast<int>(FileLines(out + "/clusters.kgg").size() - 1));
+  EXPECT_EQ(back.sampleClasses, FileLines(dir.File("classes.txt")));
+  EXPECT_EQ(std::set<std::string>(back.geneLabels.begin(), back.geneLabels.begin() + static_cast<long>(genes.size())),
+            genes);
 
   // Again from the files alone, with PDF figures and the class names
   // summary.json recorded. The gene sets are the

@@ -13,6 +13,7 @@
 #include <memory>
 #include <random>
 
+#include "exports/Exports.h"
 #include "tables/ByteSource.h"
 #include "tables/ClassFile.h"
 #include "HostTestSupport.h"
@@ -37,6 +38,17 @@ std::string ReadError(const std::string& name, const std::string& content,
                       MissingCells policy = MissingCells::Error) {
   try {
     Read(name, content, policy);
+  } catch (const TableError& error) {
+    return error.what();
+  }
+  return "(no error)";
+}
+
+// The message of the TableError that f throws.
+template <typename F>
+std::string ErrorOf(F f) {
+  try {
+    f();
   } catch (const TableError& error) {
     return error.what();
   }
@@ -136,7 +148,76 @@ TEST(TableFormats, GctWithDeclaredShape) {
   ExpectLabelledTable(Read("t.txt", gct), TableFormat::Gct);
   EXPECT_EQ(ReadError("t.gct", "#1.2\n3\t3\nName\tDescription\tS1\tS2\tS3\ng1\td\t1\t2\t3\ng2\td\t4\t5\t6\n"),
             "line 2 declares 3 rows and 3 columns, but the file has 2 rows and 3 columns");
-  EXPECT_EQ(ReadError("t.gct", "2\t3\n"), "a GCT file starts with the line #1.2");
+  EXPECT_EQ(ReadError("t.gct", "2\t3\n"), "a GCT file starts with the line #1.2 or #1.3");
+  EXPECT_EQ(Read("t.gct", gct).geneSymbols, (std::vector<std::string>{"first gene", ""}));
+}
+
+// GCT 1.3: row metadata before the values, column metadata rows after the header.
+const std::string kGct13 =
+    "#1.3\n2\t3\t2\t2\n"
+    "id\tGene Symbol\tchr\tS1\tS2\tS3\n"
+    "disease\tna\tna\tALL\tAML\tALL\n"
+    "batch\t\t\t1\t2\t2\n"
+    "g1\tTP53\t17\t1.5\t-2\t3.25\ng2\tNA\t8\t4\t0.5\t6e-3\n";
+
+TEST(TableFormats, Gct13MetadataSymbolsAndClasses) {
+  ReadOptions options;
+  options.classesFrom = "Disease";
+  Table t = ParseTable(kGct13, "t.txt", options);
+  t.layout.clear();
+  ExpectLabelledTable(t, TableFormat::Gct);
+  EXPECT_EQ(t.geneSymbols, (std::vector<std::string>{"TP53", ""}));
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL"}));
+  // No row metadata and no column metadata: the IDs and the values.
+  Table bare = ParseTable("#1.3\n2\t3\t0\t0\nid\tS1\tS2\tS3\ng1\t1.5\t-2\t3.25\ng2\t4\t0.5\t6e-3\n", "t.gct", {});
+  ExpectLabelledTable(bare, TableFormat::Gct);
+  EXPECT_TRUE(bare.geneSymbols.empty());
+
+  auto replaced = [](std::string text, const std::string& from, const std::string& to) {
+    return text.replace(text.find(from), from.size(), to);
+  };
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {replaced(kGct13, "2\t3\t2\t2", "2\t3\t2"),
+       "a GCT 1.3 file needs a line with the counts of rows, columns, row metadata fields and column metadata "
+       "rows, and a header line"},
+      {replaced(kGct13, "2\t3\t2\t2", "2\t3\t2\tx"), "line 2: \"x\" is not a count"},
+      {replaced(kGct13, "2\t3\t2\t2", "2\t3\t2\t9"), "line 2 declares 9 column metadata rows, but the file ends before them"},
+      {replaced(kGct13, "2\t3\t2\t2", "1\t3\t2\t2"),
+       "line 2 declares 1 rows and 3 columns, but the file has 2 rows and 3 columns"},
+      {replaced(kGct13, "batch\t\t\t1\t2\t2", "batch\t1\t2\t2"), "line 5 has 4 fields, but line 4 has 6"},
+      {replaced(kGct13, "\tAML\t", "\tNA\t"),
+       "--classes-from \"Disease\" gives no class to 1 sample: \"S2\" (\"NA\"); every sample needs a class "
+       "(give the classes with --classes FILE, or leave those samples out)"},
+  };
+  for (const auto& [text, message] : refused) EXPECT_EQ(ErrorOf([&] { ParseTable(text, "t.gct", options); }), message);
+  options.classesFrom = "tissue";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(kGct13, "t.gct", options); }),
+            "no column metadata row \"tissue\"; the file's column metadata rows are \"disease\", \"batch\"");
+  EXPECT_EQ(ErrorOf([&] { ParseTable("#1.2\n2\t2\nName\tDescription\tS1\tS2\ng1\td\t1\t2\ng2\td\t3\t4\n", "t.gct", options); }),
+            "--classes-from reads a column metadata row of a GCT 1.3 file, and this GCT 1.2 file has none");
+}
+
+TEST(TableFormats, ExportedGctReadsBack) {
+  exports::ExportRecord record;
+  record.samples = {"S1", "S2", "S3"};
+  record.classes = {"ALL", "AML", "ALL"};
+  exports::ClusterExport c;
+  c.genes = {std::string(100, 'g') + "1", std::string(100, 'g') + "2"};
+  c.scores = {0.75, -0.25};
+  c.rows = {{0.1, -1.0 / 3, 1e-300}, {2.5, 0.0, -7.0}};
+  record.clusters = {c, c};
+  ReadOptions options;
+  options.classesFrom = "class";
+  Table t = ParseTable(exports::GctText(record), "clusters.gct", options);
+  EXPECT_EQ(t.format, TableFormat::Gct);
+  EXPECT_EQ(t.genes, 4);
+  EXPECT_EQ(t.geneLabels[1], c.genes[1]);
+  EXPECT_EQ(t.sampleLabels, record.samples);
+  EXPECT_EQ(t.sampleClasses, record.classes);
+  EXPECT_EQ(t.values, (std::vector<double>{0.1, -1.0 / 3, 1e-300, 2.5, 0.0, -7.0, 0.1, -1.0 / 3, 1e-300, 2.5,
+                                           0.0, -7.0}));
+  record.classes.clear();  // no column metadata rows
+  EXPECT_EQ(ParseTable(exports::GctText(record), "clusters.gct", {}).values, t.values);
 }
 
 TEST(TableFormats, PclWithAndWithoutWeights) {
@@ -277,32 +358,25 @@ TEST(MissingValues, KeepLeavesNaNForInspection) {
 }
 
 TEST(Labels, BlanksLengthAndEmptyLabels) {
-  std::vector<std::string> labels = {"a b\tc", std::string(85, 'x'), "", "plain",
-                                     std::string(77, 'y') + "\xC3\xA9" + "z"};
+  const std::string longName = std::string(77, 'y') + "\xC3\xA9" + "z";
+  std::vector<std::string> labels = {"a b\tc", std::string(85, 'x'), "", "plain", longName};
   LabelRepairs repairs;
   CleanLabels(labels, "GENE", repairs);
-  EXPECT_EQ(labels[0], "a_b_c");
-  EXPECT_EQ(labels[1], std::string(79, 'x'));
-  EXPECT_EQ(labels[2], "GENE00003");
-  EXPECT_EQ(labels[3], "plain");
-  // 77 + the two bytes of e-acute is exactly 79: kept whole, "z" cut.
-  EXPECT_EQ(labels[4], std::string(77, 'y') + "\xC3\xA9");
+  // Labels of any length are kept whole: only blanks and empty labels change.
+  EXPECT_EQ(labels, (std::vector<std::string>{"a_b_c", std::string(85, 'x'), "GENE00003", "plain", longName}));
   EXPECT_EQ(repairs.blanks, 1);
-  EXPECT_EQ(repairs.shortened, 2);
   EXPECT_EQ(repairs.empty, 1);
 
-  std::vector<std::string> split = {std::string(78, 'y') + "\xC3\xA9",  // a cut would split the character
-                                    "y" + std::string(150, '\xA0')};    // no UTF-8: cut where it falls
-  CleanLabels(split, "sample", repairs);
-  EXPECT_EQ(split[0], std::string(78, 'y'));
-  EXPECT_EQ(split[1], "y" + std::string(78, '\xA0'));
-
-  Table t = Read("t.tsv", "gene\tfirst sample\t" + std::string(90, 's') + "\nmy gene\t1\t2\ng2\t3\t4\n");
-  EXPECT_EQ(t.geneLabels[0], "my_gene");
-  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"first_sample", std::string(79, 's')}));
+  // Ten genes sharing a 90-character prefix keep ten names, without a
+  // warning of names used twice.
+  std::string table = "gene\tfirst sample\t" + std::string(90, 's') + "\n";
+  for (int g = 0; g < 10; ++g) table += std::string(90, 'p') + std::to_string(g) + "\t" + std::to_string(g) + "\t2\n";
+  Table t = Read("t.tsv", table);
+  ASSERT_EQ(t.geneLabels.size(), 10u);
+  EXPECT_EQ(t.geneLabels[9], std::string(90, 'p') + "9");
+  EXPECT_EQ(t.sampleLabels, (std::vector<std::string>{"first_sample", std::string(90, 's')}));
   ASSERT_EQ(t.notes.size(), 1u);
-  EXPECT_EQ(t.notes[0],
-            "labels changed: 2 with blanks (now underscores); 1 longer than 79 characters (shortened)");
+  EXPECT_EQ(t.notes[0], "labels changed: 1 with blanks (now underscores)");
 }
 
 TEST(Numbers, DecimalAndMissingWords) {
@@ -377,17 +451,6 @@ TEST(ClassFiles, IntegersWordsAndLineEnds) {
 
   dir.Write("c.cls", "\n \n");
   EXPECT_THROW(ReadClassFile(dir.File("c.cls"), notes), TableError);
-}
-
-// The message of the TableError that f throws.
-template <typename F>
-std::string ErrorOf(F f) {
-  try {
-    f();
-  } catch (const TableError& error) {
-    return error.what();
-  }
-  return "(no error)";
 }
 
 TEST(ClassFiles, GapsMissingWordsAndCountsAreErrors) {
@@ -510,6 +573,29 @@ TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
   EXPECT_EQ(t.genes, 2);
 }
 
+TEST(Layout, TitledOrBlankCornersKeepRepeatedIdsAsGenes) {
+  // Entrez IDs with one repeated, under corners that title them in any case,
+  // as whole cells or camel-case parts, or leave the corner blank.
+  const std::string rows = "\t1.5\t-2\t3.25\n672\t4\t0.5\t6e-3\n7157\t1\t2\t3.5\n";
+  for (const char* corner : {"EntrezID", "ENTREZID", "GeneID", "geneId", "ProbeID", "ID_REF", "IDRef", "X", "x",
+                             "", "probe set"}) {
+    Table t = Read("t.tsv", std::string(corner) + "\tS1\tS2\tS3\n7157" + rows);
+    EXPECT_TRUE(t.hasLabelColumn) << corner;
+    EXPECT_EQ(t.samples, 3) << corner;
+    EXPECT_EQ(t.geneLabels, (std::vector<std::string>{"7157", "672", "7157"})) << corner;
+    ASSERT_EQ(t.notes.size(), 2u) << corner;
+    EXPECT_NE(t.notes[0].find("holds gene IDs"), std::string::npos) << t.notes[0];
+    EXPECT_NE(t.notes[0].find("(1 value repeated)"), std::string::npos) << t.notes[0];
+    EXPECT_EQ(t.notes[1].substr(0, 29), "warning: 1 gene name is used ") << corner;
+  }
+  // No header: whole numbers beside decimals are IDs when few repeat; a
+  // column of few repeating levels is a sample.
+  EXPECT_TRUE(Read("t.tsv", "7157" + rows).hasLabelColumn);
+  Table levels = Read("t.tsv", "Level\tS1\tS2\n1\t1.5\t2\n2\t0.5\t1\n1\t3.5\t2\n2\t4.5\t1\n1\t1.5\t0\n");
+  EXPECT_FALSE(levels.hasLabelColumn);
+  EXPECT_EQ(levels.samples, 3);
+}
+
 TEST(Layout, ShapeRepairsAndWarnings) {
   // A separator at the end of every line is no sample.
   Table trailing = Read("t.tsv", "gene\tS1\tS2\tS3\t\ng1\t1.5\t-2\t3.25\t\ng2\t4\t0.5\t6e-3\t\n");
@@ -545,6 +631,13 @@ TEST(Layout, ShapeRepairsAndWarnings) {
       "every gene has the same value in all 2 samples: the data have no variance, so there is nothing to "
       "cluster");
   EXPECT_NO_THROW(CheckVariance(Read("t.tsv", "g\ta\tb\nx\t0\t0\ny\t2\t3\n")));
+  // Values beyond what the analysis holds, named by gene and sample.
+  EXPECT_EQ(ErrorOf([&] { CheckValuesRepresentable(Read("t.tsv", "g\ta\tb\nx\t0\t1\ny\t1e308\t3\n")); }),
+            "the value of gene \"y\", sample \"a\" is 1e+308, beyond what the analysis can hold (magnitudes up "
+            "to 1e+140); rescale the data, for example take logarithms");
+  EXPECT_EQ(ErrorOf([&] { CheckValuesRepresentable(Read("t.tsv", "0\t1\n-2e200\t3\n")); }).substr(0, 45),
+            "the value of gene 2, sample 1 is -2e+200, bey");
+  EXPECT_NO_THROW(CheckValuesRepresentable(Read("t.tsv", "g\ta\tb\nx\t0\t1\ny\t1e140\t3\n")));
 }
 
 TEST(TableFormats, EuropeanCsvAndDecimalCommas) {
@@ -563,6 +656,17 @@ TEST(TableFormats, EuropeanCsvAndDecimalCommas) {
   ExpectLabelledTable(t, TableFormat::Tsv);
   EXPECT_EQ(ReadError("t.csv", "gene;S1;S2\ng1;1.234,5;2\ng2;3;4\n").substr(0, 55),
             "line 2, column 2 (gene \"g1\", sample \"S1\"): \"1.234,5\" is");
+  // A point that may group thousands is refused; other points read as decimals.
+  for (std::string cell : {"1.500", "-12.345", "+999.000"}) {
+    const std::string expected =
+        "line 3, column 3 (gene \"g2\", sample \"S2\"): \"" + cell + "\" is ambiguous in a file with decimal commas";
+    EXPECT_EQ(ReadError("t.csv", "gene;S1;S2\ng1;1,5;2\ng2;3; " + cell + " \n").substr(0, expected.size()), expected);
+  }
+  EXPECT_NE(ReadError("t.csv", "gene;S1;S2\ng1;1,5;2\ng2;3;1.500\n").find("write \"1,500\" for the decimal or \"1500\""),
+            std::string::npos);
+  Table points = Read("t.csv", "gene;S1;S2;S3;S4;S5\ng1;0.500;1.5;1234.5;1.500e3;2\ng2;3;4;5;6;7\n");
+  EXPECT_EQ(points.values, (std::vector<double>{0.5, 1.5, 1234.5, 1500, 2, 3, 4, 5, 6, 7}));
+  EXPECT_EQ(Read("t.tsv", "gene\tS1\tS2\ng1\t1.500\t2\ng2\t3\t4\n").values[0], 1.5);  // no decimal commas
 }
 
 TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
@@ -588,6 +692,17 @@ TEST(GeoFiles, SeriesMatrixWithClassesByKeyOrLine) {
   EXPECT_EQ(ErrorOf([&] { ParseTable(matrix, "m.txt", options); }),
             "no sample annotation \"sex\"; the file has the lines title, geo_accession, source_name_ch1, "
             "characteristics_ch1 and the characteristics \"tissue\", \"disease state\"");
+  // Samples without a class (NA or empty) are refused, all named.
+  std::string holes = matrix;
+  holes.replace(holes.find("disease state: AML"), 18, "disease state: NA");
+  holes.replace(holes.find("\"bone marrow ALL\""), 17, "\"\"");
+  options.classesFrom = "source_name_ch1";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(holes, "m.txt", options); }),
+            "--classes-from \"source_name_ch1\" gives no class to 1 sample: \"GSM100\" (empty); every sample needs a class "
+            "(give the classes with --classes FILE, or leave those samples out)");
+  options.classesFrom = "disease state";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(holes, "m.txt", options); }).substr(0, 74),
+            "--classes-from \"disease state\" gives no class to 1 sample: \"GSM101\" (\"NA\")");
   options.classesFrom.clear();
   std::string cut = matrix.substr(0, matrix.find("!series_matrix_table_end"));
   EXPECT_NE(ErrorOf([&] { ParseTable(cut, "m.txt", options); }).find("is the file cut off?"),
