@@ -76,8 +76,9 @@ void AddTableArguments(CLI::App* command, RunOptions& options, TableWords& words
   command->add_flag("--decimal-comma", options.decimalComma,
                     "numbers are written with decimal commas (1,5); automatic for ';'-separated CSV");
   command->add_option("--classes-from", options.classesFrom,
-                      "GEO files: the sample annotation giving each sample's class, e.g. \"disease state\" "
-                      "(a characteristics key or a !Sample_ line of a series matrix, a GDS subset type)");
+                      "GEO and GCT 1.3 files: the sample annotation giving each sample's class, e.g. "
+                      "\"disease state\" (a characteristics key or a !Sample_ line of a series matrix, a GDS "
+                      "subset type, a GCT column metadata row)");
 }
 
 void ApplyTableWords(const TableWords& words, RunOptions& options) {

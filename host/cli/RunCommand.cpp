@@ -175,7 +175,8 @@ std::string UsageProblem(const RunOptions& options) {
     return "give the classes either with --classes FILE or with --classes-from NAME, not both";
   }
   if (options.analysis.supervise > 0 && options.classes.empty() && options.classesFrom.empty()) {
-    return "--supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each sample";
+    return "--supervise needs --classes FILE (or --classes-from NAME for a GEO or GCT 1.3 file), the class of each "
+           "sample";
   }
   return "";
 }

@@ -158,8 +158,8 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
   r = RunTarvok({"run", table, "--out", out, "--supervise", "50"});
   EXPECT_EQ(
       r.err,
-      "tarvok: --supervise needs --classes FILE (or --classes-from NAME for a GEO file), the class of each "
-      "sample\n");
+      "tarvok: --supervise needs --classes FILE (or --classes-from NAME for a GEO or GCT 1.3 file), the class of "
+      "each sample\n");
   r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("c.cls")});
   EXPECT_EQ(r.err, "tarvok: " + dir.File("c.cls") + ": holds 3 classes, but the table has 4 samples\n");
   r = RunTarvok({"run", table, "--out", out, "--classes", dir.File("one.cls"), "--supervise", "50"});
