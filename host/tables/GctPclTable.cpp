@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "base/NumberGrammar.h"
+#include "core/Rules.h"
 #include "tables/TableReaders.h"
 
 namespace tarvok {
@@ -49,7 +50,7 @@ GctShape ReadGctShape(const std::vector<Record>& records, bool version13) {
 }
 
 // The row metadata field that holds gene symbols: the first whose title is
-// a description or symbol ("Description", "Gene Symbol", "gene_name").
+// a description or symbol ("Description", "Gene Symbol", "gene_name"), or 0.
 std::size_t SymbolField(const Fields& header, std::size_t lead) {
   static const char* const kTitles[] = {"description", "symbol", "symbols", "genesymbol", "gene", "genename",
                                         "name", "hgncsymbol"};
@@ -62,7 +63,7 @@ std::size_t SymbolField(const Fields& header, std::size_t lead) {
       if (key == title) return f;
     }
   }
-  return kNoField;
+  return 0;
 }
 
 // The class of each sample from the column metadata row named name.
@@ -111,7 +112,7 @@ RawTable SplitGct(std::string_view text, const std::string& classesFrom, std::pm
   if (header.fields.size() <= raw.lead) throw TableError(fmt::format("line {} names no samples", header.line));
   raw.sampleLabels.assign(header.fields.begin() + static_cast<long>(raw.lead), header.fields.end());
   raw.samples = static_cast<int>(raw.sampleLabels.size());
-  raw.symbolField = SymbolField(header.fields, raw.lead);
+  const std::size_t symbols = SymbolField(header.fields, raw.lead);
   const std::size_t firstRow = 1 + static_cast<std::size_t>(shape.columnRows);
   if (table.size() < firstRow) {
     throw TableError(fmt::format("line {} declares {}, but the file ends before them", records[1].line,
@@ -131,6 +132,10 @@ RawTable SplitGct(std::string_view text, const std::string& classesFrom, std::pm
   std::swap(meta, raw.rows);
   if (raw.rows.empty()) throw TableError("the table has no data rows");
   CheckRowWidths(raw);
+  for (std::size_t r = 0; symbols > 0 && r < raw.rows.size(); ++r) {
+    const std::string_view symbol = Trim(raw.rows[r].fields[symbols]);
+    raw.geneSymbols.emplace_back(tarvok::IsMissingWord(symbol) ? std::string_view() : symbol);
+  }
   if (!classesFrom.empty()) raw.sampleClasses = MetadataClasses(meta, raw, classesFrom);
   raw.layout.push_back(fmt::format("line 3 names the samples (GCT {})", version13 ? "1.3" : "1.2"));
   raw.layout.push_back(

@@ -40,8 +40,6 @@ class FieldArena {
   std::pmr::monotonic_buffer_resource resource_;
 };
 
-inline constexpr std::size_t kNoField = static_cast<std::size_t>(-1);
-
 // The file split into rows before any number is read.
 struct RawTable {
   TableFormat format = TableFormat::Tsv;
@@ -50,11 +48,11 @@ struct RawTable {
   std::vector<Record> rows;               // data rows only
   std::size_t lead = 0;                   // fields before the first value
   std::size_t nameField = 0;              // field of the gene name, when hasLabelColumn
-  std::size_t symbolField = kNoField;     // field of the gene symbol, if any
   int samples = 0;
   char separator = '\t';
   bool decimalComma = false;               // "1,5" is one and a half
   std::vector<std::string> sampleClasses;  // --classes-from: one word per sample
+  std::vector<std::string> geneSymbols;    // one per row, or empty: symbols beside the row keys
   std::vector<std::string> notes;          // layout corrections and warnings, for the user
   std::vector<std::string> layout;         // why the layout is what it is
 };

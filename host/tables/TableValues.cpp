@@ -150,16 +150,13 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
   table.missingCells = static_cast<int>(outcome.missingCells);
   table.imputedCells = static_cast<int>(outcome.imputedCells);
   const bool dropped = table.droppedGenes > 0;
+  table.geneSymbols = Kept(raw.geneSymbols, kept);
   for (int g : kept) {
     const std::size_t r = static_cast<std::size_t>(g);
     if (raw.hasLabelColumn) {
       table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
     } else if (dropped) {
       table.geneLabels.push_back(fmt::format("GENE{:05d}", r + 1));
-    }
-    if (raw.symbolField != kNoField) {
-      const std::string_view symbol = Trim(raw.rows[r].fields[raw.symbolField]);
-      table.geneSymbols.emplace_back(tarvok::IsMissingWord(symbol) ? std::string_view() : symbol);
     }
   }
   if (outcome.droppedForMissing > 0) {
