@@ -2,6 +2,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 #include "base/Error.h"
 #include "base/Format.h"
@@ -35,21 +36,27 @@ namespace {
 
 // Writes count lines "%s\n" to path, line j holding label(indices[j]) or label(j).
 template <typename Label>
-void StoreLines(Label label, int count, const int* indices, const char* path) {
-  FILE* file = std::fopen(path, "w");
-  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("StoreLabels", path));
-  for (int j = 0; j < count; ++j) std::fprintf(file, "%s\n", label(indices != nullptr ? indices[j] : j));
-  std::fclose(file);
+void StoreLines(Label label, int count, const int* indices, const char* path, WriteChecks checks) {
+  ResultStream file(path, "w", checks);
+  if (!file.IsOpen()) throw tarvok::Error(tarvok::FileErrorMessage("StoreLabels", path));
+  std::string text;
+  for (int j = 0; j < count; ++j) {
+    text += label(indices != nullptr ? indices[j] : j);
+    text += '\n';
+  }
+  file.Put(text);
+  file.Close();
 }
 
 }  // namespace
 
-void StoreLabels(const CVector& labels, int count, const int* indices, const char* path) {
-  StoreLines([&](int j) { return labels[j]; }, count, indices, path);
+void StoreLabels(const CVector& labels, int count, const int* indices, const char* path, WriteChecks checks) {
+  StoreLines([&](int j) { return labels[j]; }, count, indices, path, checks);
 }
 
-void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path) {
-  StoreLines([&](int j) { return labels[static_cast<std::size_t>(j)].c_str(); }, count, indices, path);
+void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path,
+                 WriteChecks checks) {
+  StoreLines([&](int j) { return labels[static_cast<std::size_t>(j)].c_str(); }, count, indices, path, checks);
 }
 
 void ReadLabels(const CVector& labels, int count, const char* path, const char* generatedStem) {

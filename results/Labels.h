@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "numeric/Arrays.h"
+#include "results/ResultStream.h"
 
 // GenerateLabels: sets labels[j] (out, 0..count-1) to "%s%05d%s" of stem,
 // j + 1 and suffix (in), e.g. GENE00001 or cluster00012.txt. A text longer
@@ -18,10 +19,12 @@ void GenerateLabels(const CVector& labels, int count, const char* stem, const ch
 // StoreLabels: writes count lines "%s\n" to path (mode "w"); line j holds
 // labels[indices[j]] when indices (in, count entries) is given, labels[j]
 // when it is null. A file that cannot be opened throws Error
-// "StoreLabels(\"<path>\"): <error text>".
-void StoreLabels(const CVector& labels, int count, const int* indices, const char* path);
+// "StoreLabels(\"<path>\"): <error text>"; other failures as checks says.
+void StoreLabels(const CVector& labels, int count, const int* indices, const char* path,
+                 WriteChecks checks = WriteChecks::Classic);
 // StoreLabels of labels of any length (a host's whole names), the same lines.
-void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path);
+void StoreLabels(const std::vector<std::string>& labels, int count, const int* indices, const char* path,
+                 WriteChecks checks = WriteChecks::Classic);
 
 // ReadLabels: fills labels (out, 0..count-1) with the first count tokens of
 // path (in); a token is a maximal run of non-white-space characters, so line

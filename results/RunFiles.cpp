@@ -22,10 +22,6 @@ void StopEarly(int i, int K) {
   std::fflush(stdout);
 }
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-
 // No one else to tell.
 tarvok::AnalysisObserver nobody;
 
@@ -37,15 +33,16 @@ struct RunTargets {
   const std::vector<std::string>& geneLabels;
   const CVector& clusterFileNames;
   const CVector& clusterLabelFileNames;
+  WriteChecks checks;
 };
 
 class ResultFileWriter : public tarvok::RelayObserver {
  public:
-  ResultFileWriter(const RunTargets& targets, const tarvok::Analysis& analysis, std::FILE* clusterLengths,
+  ResultFileWriter(const RunTargets& targets, const tarvok::Analysis& analysis, ResultStream& clusterLengths,
                    int* clustersDone, tarvok::AnalysisObserver& next)
       : RelayObserver(next), dir_(targets.dir), analysis_(analysis), geneLabels_(targets.geneLabels),
         clusterFileNames_(targets.clusterFileNames), clusterLabelFileNames_(targets.clusterLabelFileNames),
-        clusterLengths_(clusterLengths), clustersDone_(clustersDone) {}
+        checks_(targets.checks), clusterLengths_(clusterLengths), clustersDone_(clustersDone) {}
 
   void PassStarted(int i) override {
     MonitorLog("%s %d", kMonitorExtractCluster, i);
@@ -65,14 +62,14 @@ class ResultFileWriter : public tarvok::RelayObserver {
     RelayObserver::CopyShaved(b, B);
   }
   void SizeChosen(int i, const tarvok::ClusterRecord& record) override {
-    WriteGapFile(dir_, i, record);
-    WriteVarianceFile(dir_, i, record);
+    WriteGapFile(dir_, i, record, checks_);
+    WriteVarianceFile(dir_, i, record, checks_);
     // The data file holds the centred data, never orthogonalised.
     std::string dataPath = dir_ + "/" + clusterFileNames_[i - 1];
     DataDump([this](int gene) { return analysis_.CentredRow(gene); }, analysis_.Samples(), record.size,
-             record.genes.data(), dataPath.c_str());
+             record.genes.data(), dataPath.c_str(), checks_);
     std::string labelPath = dir_ + "/" + clusterLabelFileNames_[i - 1];
-    StoreLabels(geneLabels_, record.size, record.genes.data(), labelPath.c_str());
+    StoreLabels(geneLabels_, record.size, record.genes.data(), labelPath.c_str(), checks_);
     RelayObserver::SizeChosen(i, record);
   }
   void Orthogonalizing(int i) override {
@@ -80,12 +77,12 @@ class ResultFileWriter : public tarvok::RelayObserver {
     RelayObserver::Orthogonalizing(i);
   }
   void ClusterDone(int i, const tarvok::ClusterRecord& record) override {
-    std::fprintf(clusterLengths_, "%d\t %d\n", record.chosenStep + 1, record.size);
+    clusterLengths_.Put(std::to_string(record.chosenStep + 1) + "\t " + std::to_string(record.size) + "\n");
     // Flushed at once so that a run stopped from outside keeps the lines
     // of every finished pass.
-    std::fflush(clusterLengths_);
-    WriteEigenFile(dir_, i, record.eigenvalue);
-    WritePcFile(dir_, i, record.component);
+    clusterLengths_.Flush();
+    WriteEigenFile(dir_, i, record.eigenvalue, checks_);
+    WritePcFile(dir_, i, record.component, checks_);
     *clustersDone_ = i;
     RelayObserver::ClusterDone(i, record);
   }
@@ -96,7 +93,8 @@ class ResultFileWriter : public tarvok::RelayObserver {
   const std::vector<std::string>& geneLabels_;
   const CVector& clusterFileNames_;
   const CVector& clusterLabelFileNames_;
-  std::FILE* clusterLengths_;
+  WriteChecks checks_;
+  ResultStream& clusterLengths_;
   int* clustersDone_;
 };
 
@@ -124,7 +122,8 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
     throw tarvok::Error("ResultFiles: the analysis is not of the size the files were made for\n");
   }
 
-  if (options.dumpMatrix) WriteOrigMatrix(dir_, [&](int gene) { return analysis.CentredRow(gene); }, G, N);
+  const WriteChecks checks = options.checks;
+  if (options.dumpMatrix) WriteOrigMatrix(dir_, [&](int gene) { return analysis.CentredRow(gene); }, G, N, checks);
 
   std::string rowLabelPath = Path(tarvok::kRowLabelsFile);
   std::string columnLabelPath = Path(tarvok::kColumnLabelsFile);
@@ -134,9 +133,9 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
   }
   if (options.generateLabels) {
     GenerateLabels(geneLabels_, G, "GENE", "");
-    StoreLabels(geneLabels_, G, nullptr, rowLabelPath.c_str());
+    StoreLabels(geneLabels_, G, nullptr, rowLabelPath.c_str(), checks);
     GenerateLabels(sampleLabels_, N, "sample", "");
-    StoreLabels(sampleLabels_, N, nullptr, columnLabelPath.c_str());
+    StoreLabels(sampleLabels_, N, nullptr, columnLabelPath.c_str(), checks);
   } else if (!hostLabels) {
     ReadLabels(geneLabels_, G, rowLabelPath.c_str(), "GENE");
     ReadLabels(sampleLabels_, N, columnLabelPath.c_str(), "sample");
@@ -146,17 +145,18 @@ tarvok::AnalysisResult ResultFiles::Run(tarvok::Analysis& analysis, const Result
   const std::vector<std::string>& labels = hostLabels ? *options.geneLabels : heldLabels;
 
   GenerateLabels(clusterLabelFileNames_, K, "clabels", ".txt");
-  StoreLabels(clusterLabelFileNames_, K, nullptr, Path(tarvok::kClusterLabelListFile).c_str());
+  StoreLabels(clusterLabelFileNames_, K, nullptr, Path(tarvok::kClusterLabelListFile).c_str(), checks);
   GenerateLabels(clusterFileNames_, K, "cluster", ".txt");
-  StoreLabels(clusterFileNames_, K, nullptr, Path(tarvok::kClusterListFile).c_str());
+  StoreLabels(clusterFileNames_, K, nullptr, Path(tarvok::kClusterListFile).c_str(), checks);
 
   std::string lengthsPath = Path(tarvok::kClusterLengthsFile);
-  std::unique_ptr<std::FILE, FileCloser> clusterLengths(std::fopen(lengthsPath.c_str(), "w"));
-  if (!clusterLengths) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
+  ResultStream clusterLengths(lengthsPath, "w", checks);
+  if (!clusterLengths.IsOpen()) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", lengthsPath.c_str()));
 
-  ResultFileWriter writer({dir_, labels, clusterFileNames_, clusterLabelFileNames_}, analysis,
-                          clusterLengths.get(), clustersDone, also != nullptr ? *also : nobody);
+  ResultFileWriter writer({dir_, labels, clusterFileNames_, clusterLabelFileNames_, checks}, analysis,
+                          clusterLengths, clustersDone, also != nullptr ? *also : nobody);
   tarvok::AnalysisResult result = analysis.Run(&writer);
+  clusterLengths.Close();
   if (K > 0 && result.ClustersDone() == 0) *clustersDone = 0;
   if (result.stopReason != tarvok::StopReason::Completed && options.announceEarlyStop) {
     StopEarly(result.ClustersDone(), K);

@@ -10,6 +10,7 @@
 
 #include "core/Analysis.h"
 #include "numeric/Arrays.h"
+#include "results/ResultStream.h"
 
 // How a run writes its files.
 struct ResultFilesOptions {
@@ -25,6 +26,8 @@ struct ResultFilesOptions {
   // Tell an early stop on standard error, as the C face does; a host that
   // reports the stop reason itself turns this off.
   bool announceEarlyStop = true;
+  // Classic for the C face; the command-line program checks every write.
+  WriteChecks checks = WriteChecks::Classic;
 };
 
 // The label tables of one run, allocated before anything else of the run

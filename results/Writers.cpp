@@ -22,73 +22,66 @@ IndexList varianceList{"vlabels.txt", true, {}};
 IndexList eigenList{"elabels.txt", true, {}};
 IndexList pcList{"pclabels.txt", true, {}};
 
-// The per-cluster file in progress: its name (without directory) and stream.
-struct ClusterFile {
-  std::string name;
-  FILE* stream;
-};
-
-// Opens "<stem><i>.txt" in the output directory for writing. When that
-// fails, reports the path in the perror form and returns a null stream: the
-// caller then writes nothing and leaves the index list alone.
-ClusterFile OpenClusterFile(const std::string& dir, const char* stem, int i) {
-  ClusterFile file{tarvok::ClusterFileName(stem, i), nullptr};
-  std::string path = dir + "/" + file.name;
-  file.stream = std::fopen(path.c_str(), "w");
-  if (file.stream == nullptr) std::perror(path.c_str());
-  return file;
-}
-
-// Closes the per-cluster file and adds its name to list. The flag is cleared
-// only once the list has been truncated: were it cleared by a failed first
-// open, a later write would append to a list left by an earlier process.
-void FinishClusterFile(const std::string& dir, ClusterFile& file, IndexList& list) {
-  std::fclose(file.stream);
-  file.stream = nullptr;
-  FILE* stream = nullptr;
-  if (list.firstWrite) {
-    list.path = dir + "/" + list.name;
-    stream = std::fopen(list.path.c_str(), "w");
-    if (stream != nullptr) list.firstWrite = false;
-  } else {
-    stream = std::fopen(list.path.c_str(), "a");
+// Writes text to "<stem><i>.txt" in the output directory, then adds the
+// file's name to list. A file that cannot be opened is reported in the
+// perror form and skipped with its index line (Classic), or throws (Every).
+// The flag is cleared only once the list has been truncated: were it
+// cleared by a failed first open, a later write would append to a list
+// left by an earlier process.
+void WriteClusterFile(const std::string& dir, const char* stem, int i, const std::string& text, IndexList& list,
+                      WriteChecks checks) {
+  const std::string name = tarvok::ClusterFileName(stem, i);
+  {
+    ResultStream file(dir + "/" + name, "w", checks);
+    if (!file.IsOpen()) {
+      std::perror(file.Path().c_str());
+      return;
+    }
+    file.Put(text);
+    file.Close();
   }
-  if (stream == nullptr) {
-    std::perror(list.path.c_str());
+  const bool first = list.firstWrite;
+  ResultStream index(first ? dir + "/" + list.name : list.path, first ? "w" : "a", checks);
+  if (!index.IsOpen()) {
+    std::perror(index.Path().c_str());
     return;
   }
-  std::fprintf(stream, "%s\n", file.name.c_str());
-  std::fclose(stream);
+  if (first) {
+    list.path = index.Path();
+    list.firstWrite = false;
+  }
+  index.Put(name + "\n");
+  index.Close();
 }
 
-// Writes text to stream: the files are built in memory and written in
-// large pieces rather than with a library call per value.
-void Put(FILE* stream, const std::string& text) { std::fwrite(text.data(), 1, text.size(), stream); }
+// The files are built in memory and written in large pieces rather than
+// with a library call per value.
+constexpr std::size_t kPiece = 1 << 16;
 
 }  // namespace
 
-void DataDump(const MatrixRows& row, int N, int n, const int* order, const char* path) {
-  FILE* file = std::fopen(path, "w");
-  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("DataDump", path));
+void DataDump(const MatrixRows& row, int N, int n, const int* order, const char* path, WriteChecks checks) {
+  ResultStream file(path, "w", checks);
+  if (!file.IsOpen()) throw tarvok::Error(tarvok::FileErrorMessage("DataDump", path));
   std::string text;
   for (int s = 0; s < N; ++s) {
     for (int j = 0; j < n; ++j) {
       tarvok::AppendFixed(text, row(order[j])[s], 6, 8);
       text += '\n';
     }
-    if (text.size() > (1 << 16)) {
-      Put(file, text);
+    if (text.size() > kPiece) {
+      file.Put(text);
       text.clear();
     }
   }
-  Put(file, text);
-  std::fclose(file);
+  file.Put(text);
+  file.Close();
 }
 
-void WriteOrigMatrix(const std::string& dir, const MatrixRows& row, int G, int N) {
+void WriteOrigMatrix(const std::string& dir, const MatrixRows& row, int G, int N, WriteChecks checks) {
   std::string path = dir + "/" + tarvok::kOrigMatrixFile;
-  FILE* file = std::fopen(path.c_str(), "w");
-  if (file == nullptr) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", path.c_str()));
+  ResultStream file(path, "w", checks);
+  if (!file.IsOpen()) throw tarvok::Error(tarvok::FileErrorMessage("RuzoVavav", path.c_str()));
   std::string text;
   for (int g = 0; g < G; ++g) {
     const double* values = row(g);
@@ -97,31 +90,26 @@ void WriteOrigMatrix(const std::string& dir, const MatrixRows& row, int G, int N
       tarvok::AppendGeneral(text, values[s], 6);
     }
     text += '\n';
-    if (text.size() > (1 << 16)) {
-      Put(file, text);
+    if (text.size() > kPiece) {
+      file.Put(text);
       text.clear();
     }
   }
-  Put(file, text);
-  std::fclose(file);
+  file.Put(text);
+  file.Close();
 }
 
-void WriteGapFile(const std::string& dir, int i, const tarvok::ClusterRecord& record) {
-  ClusterFile file = OpenClusterFile(dir, "gap", i);
-  if (file.stream == nullptr) return;
+void WriteGapFile(const std::string& dir, int i, const tarvok::ClusterRecord& record, WriteChecks checks) {
   std::string text;
   for (size_t k = 0; k < record.sizes.size(); ++k) {
     text += std::to_string(record.sizes[k]) + '\t';
     tarvok::AppendFixed(text, record.gap[k], 6);
     text += '\n';
   }
-  Put(file.stream, text);
-  FinishClusterFile(dir, file, gapList);
+  WriteClusterFile(dir, "gap", i, text, gapList, checks);
 }
 
-void WriteVarianceFile(const std::string& dir, int i, const tarvok::ClusterRecord& record) {
-  ClusterFile file = OpenClusterFile(dir, "variance", i);
-  if (file.stream == nullptr) return;
+void WriteVarianceFile(const std::string& dir, int i, const tarvok::ClusterRecord& record, WriteChecks checks) {
   std::string text;
   for (size_t k = 0; k < record.sizes.size(); ++k) {
     text += std::to_string(record.sizes[k]);
@@ -132,27 +120,20 @@ void WriteVarianceFile(const std::string& dir, int i, const tarvok::ClusterRecor
     }
     text += '\n';
   }
-  Put(file.stream, text);
-  FinishClusterFile(dir, file, varianceList);
+  WriteClusterFile(dir, "variance", i, text, varianceList, checks);
 }
 
-void WriteEigenFile(const std::string& dir, int i, double eigenvalue) {
-  ClusterFile file = OpenClusterFile(dir, "eigen", i);
-  if (file.stream == nullptr) return;
-  Put(file.stream, tarvok::Fixed(eigenvalue, 6) + '\n');
-  FinishClusterFile(dir, file, eigenList);
+void WriteEigenFile(const std::string& dir, int i, double eigenvalue, WriteChecks checks) {
+  WriteClusterFile(dir, "eigen", i, tarvok::Fixed(eigenvalue, 6) + '\n', eigenList, checks);
 }
 
-void WritePcFile(const std::string& dir, int i, const std::vector<double>& component) {
-  ClusterFile file = OpenClusterFile(dir, "pc", i);
-  if (file.stream == nullptr) return;
+void WritePcFile(const std::string& dir, int i, const std::vector<double>& component, WriteChecks checks) {
   std::string text;
   for (double value : component) {
     tarvok::AppendFixed(text, value, 6);
     text += '\n';
   }
-  Put(file.stream, text);
-  FinishClusterFile(dir, file, pcList);
+  WriteClusterFile(dir, "pc", i, text, pcList, checks);
 }
 
 void ResetIndexListsForTesting() {

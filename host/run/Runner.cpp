@@ -168,6 +168,7 @@ RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOp
     written.geneLabels = &geneLabels;
     written.dumpMatrix = job.dumpMatrix;
     written.announceEarlyStop = false;  // tarvok says so itself
+    written.checks = WriteChecks::Every;  // a full disk is said as such, never skipped
     int clustersDone = 0;
     tarvok::AnalysisResult result = files.Run(*analysis, written, &clustersDone, &collector);
     outcome.stopReason = result.stopReason;

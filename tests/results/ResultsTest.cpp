@@ -1,4 +1,6 @@
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <cstdio>
@@ -198,4 +200,63 @@ TEST(IndexLists, BlockedFileIsSkippedAndListStaysUntruncatedUntilAWriteSucceeds)
   EXPECT_EQ(ReadFile(dir.File("eigen00001.txt")), "1.000000\n");
   // The failed first open of the list did not count: the next write truncates.
   EXPECT_EQ(ReadFile(dir.File("elabels.txt")), "eigen00002.txt\n");
+}
+
+// A file size limit stands in for a full disk: writes past it fail. Under
+// the Classic rule (the C face) they go unchecked as ever; under Every each
+// writer throws with the system's reason and removes its cut-off file, and a
+// file that cannot be opened is no longer skipped.
+TEST(Writers, EveryFailureIsCheckedUnderEveryAndTheClassicRuleStays) {
+  TempDir dir;
+  DMatrix m = dmatrix(0, 1, 0, 2);
+  CVector labels = cvector(2);
+  GenerateLabels(labels, 2, "GENE", "");
+  const int order[] = {1, 0};
+  struct Case {
+    const char* file;
+    std::function<void(const std::string& dir, WriteChecks checks)> write;
+  };
+  const std::vector<Case> cases = {
+      {"cluster00001.txt", [&](const std::string& d, WriteChecks c) {
+         DataDump(RowsOf(m), 3, 2, order, (d + "/cluster00001.txt").c_str(), c);
+       }},
+      {"origmatrix.txt", [&](const std::string& d, WriteChecks c) { WriteOrigMatrix(d, RowsOf(m), 2, 3, c); }},
+      {"RowLbls.txt", [&](const std::string& d, WriteChecks c) {
+         StoreLabels(labels, 2, nullptr, (d + "/RowLbls.txt").c_str(), c);
+       }},
+      {"gap00001.txt", [](const std::string& d, WriteChecks c) { WriteGapFile(d, 1, Steps({10, 9}, {1, 2}), c); }},
+      {"pc00001.txt", [](const std::string& d, WriteChecks c) { WritePcFile(d, 1, {0.5, -0.5, 1}, c); }},
+  };
+  for (const Case& c : cases) {
+    for (WriteChecks checks : {WriteChecks::Classic, WriteChecks::Every}) {
+      const std::string sub = dir.File(std::string(checks == WriteChecks::Every ? "every-" : "classic-") + c.file);
+      mkdir(sub.c_str(), 0700);
+      ChildResult r = WithOutput(sub.c_str(), [&] {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{}, limit{};
+        getrlimit(RLIMIT_FSIZE, &saved);
+        limit = {8, saved.rlim_max};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        const std::string message = ErrorMessage([&] { c.write(sub, checks); });
+        setrlimit(RLIMIT_FSIZE, &saved);  // the captured output is a file too
+        std::printf("%s", message.c_str());
+      });
+      const std::string path = sub + "/" + c.file;
+      if (checks == WriteChecks::Classic) {
+        EXPECT_EQ(r.out, "(no error)") << c.file;
+        EXPECT_EQ(ReadFile(path).size(), 8u) << c.file;  // cut off, unchecked, as the C face documents
+      } else {
+        EXPECT_EQ(r.out, "cannot write " + path + ": File too large") << c.file;
+        EXPECT_FALSE(FileExists(path)) << c.file;
+      }
+    }
+  }
+  mkdir(dir.File("gap00001.txt").c_str(), 0700);
+  ChildResult r = WithOutput(dir.path().c_str(), [&] {
+    std::printf("%s", ErrorMessage([&] { WriteGapFile(dir.path(), 1, Steps({1}, {1}), WriteChecks::Every); }).c_str());
+  });
+  EXPECT_EQ(r.out, "cannot write " + dir.File("gap00001.txt") + ": Is a directory");
+  EXPECT_TRUE(FileExists(dir.File("gap00001.txt")));  // not ours to remove
+  ReleaseCvector(labels, 2);
+  ReleaseDmatrix(m, 0, 1, 0, 2);
 }
