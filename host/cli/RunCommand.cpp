@@ -201,18 +201,26 @@ int RunCommand(const RunOptions& options) {
   job.threads = options.threads;
   std::unique_ptr<RunDirectory> outDir;
   try {
+    // Compared by device and inode: a run never replaces what it reads.
+    const std::vector<InputFile> inputs =
+        InputFilesOf({{"the table", options.table}, {"the class file", options.classes}});
     outDir = std::make_unique<RunDirectory>(
-        options.out.empty() ? DefaultOutputDirectory(options.table) : options.out, options.force);
-    job.outDir = outDir->Path();
+        options.out.empty() ? DefaultOutputDirectory(options.table) : options.out, options.force, inputs);
+  } catch (const std::exception& error) {
+    Complain(error.what());
+    return kExitUsage;
+  }
+  job.outDir = outDir->Path();
+  try {
     WriteOutputGuide(job.outDir, TableName(options.table));
     job.generateLabels = WriteLabelFiles(table, job.outDir);
     if (options.analysis.supervise > 0) {
       job.classes = classes.classes;
       WriteClassFile(classes.classes, job.outDir + "/classes.txt");
     }
-  } catch (const std::exception& error) {
+  } catch (const std::exception& error) {  // a full disk: not the user's doing
     Complain(error.what());
-    return kExitUsage;
+    return kExitAnalysisFailed;
   }
 
   Progress progress(std::cerr, StderrIsTerminal(), options.quiet, options.analysis.clusters,

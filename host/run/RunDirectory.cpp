@@ -1,13 +1,10 @@
 #include "run/RunDirectory.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <fmt/format.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -103,36 +100,26 @@ std::vector<std::string> Entries(const fs::path& dir) {
   return names;
 }
 
-// The process number the lock file names, or "" when it names none yet.
-std::string LockHolder(int fd) {
-  char text[32] = {};
-  ssize_t count = pread(fd, text, sizeof text - 1, 0);
-  std::string holder = count > 0 ? std::string(text, static_cast<std::size_t>(count)) : "";
-  while (!holder.empty() && !std::isdigit(static_cast<unsigned char>(holder.back()))) holder.pop_back();
-  return holder.find_first_not_of("0123456789") == std::string::npos ? holder : "";
-}
-
 }  // namespace
+
+bool ReplacedByRun(const std::string& name) {
+  const std::string figures = std::string(kFigureDirectory) + "/";
+  if (name.compare(0, figures.size(), figures) == 0) return IsFigureFileName(name.substr(figures.size()));
+  return IsRunFileName(name);
+}
 
 bool IsRunFileName(const std::string& name) {
   return name == kLockFileName || IsResultFileName(name) || IsTemporaryFileName(name);
 }
 
-RunDirectory::RunDirectory(const std::string& dir, bool force) {
+RunDirectory::RunDirectory(const std::string& dir, bool force, const std::vector<InputFile>& inputs) {
   if (dir.empty()) throw std::runtime_error("the output directory must not be an empty name");
-  std::error_code error;
-  fs::path path = fs::absolute(fs::path(dir), error).lexically_normal();
-  if (error) throw std::runtime_error(fmt::format("output directory {}: {}", dir, error.message()));
-  if (!fs::exists(path, error)) {
-    fs::create_directories(path, error);
-    if (error)
-      throw std::runtime_error(fmt::format("cannot create output directory {}: {}", dir, error.message()));
+  try {
+    path_ = PhysicalDirectory(dir, true);
+  } catch (const std::runtime_error& error) {
+    throw std::runtime_error(fmt::format("output {}", error.what()));
   }
-  if (!fs::is_directory(path, error)) {
-    throw std::runtime_error(fmt::format("output directory {} exists and is not a directory", dir));
-  }
-  path_ = path.string();
-  while (path_.size() > 1 && path_.back() == '/') path_.pop_back();
+  const fs::path path(path_);
   if (access(path_.c_str(), W_OK | X_OK) != 0) {
     throw std::runtime_error(fmt::format("output directory {} is not writable: {}", dir, std::strerror(errno)));
   }
@@ -163,29 +150,18 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
         dir, foreign.size() == 1 ? std::string("1 file") : fmt::format("{} files", foreign.size()),
         foreign.front()));
   }
+  RefuseReplacingInputs(path_, ReplacedByRun, inputs);
 
-  const std::string lockPath = path_ + "/" + kLockFileName;
-  lockFd_ = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0666);
-  if (lockFd_ < 0) throw std::runtime_error(fmt::format("cannot create {}: {}", lockPath, std::strerror(errno)));
-  if (flock(lockFd_, LOCK_EX | LOCK_NB) != 0) {
-    int reason = errno;
-    std::string holder = LockHolder(lockFd_);
-    close(lockFd_);
-    lockFd_ = -1;
-    if (reason == EWOULDBLOCK) {
-      throw std::runtime_error(fmt::format(
-          "output directory {} is in use by another tarvok run{}; wait for it to end or choose another --out",
-          dir, holder.empty() ? std::string() : fmt::format(" (process {})", holder)));
-    }
-    throw std::runtime_error(fmt::format("cannot lock {}: {}", lockPath, std::strerror(reason)));
-  }
-  std::string pid = std::to_string(getpid()) + "\n";
-  if (ftruncate(lockFd_, 0) != 0 || pwrite(lockFd_, pid.data(), pid.size(), 0) != static_cast<ssize_t>(pid.size())) {
-    close(lockFd_);
-    throw std::runtime_error(fmt::format("cannot write {}: {}", lockPath, std::strerror(errno)));
+  try {
+    lock_ = std::make_unique<DirectoryLock>(path_);
+  } catch (const DirectoryInUse& busy) {
+    throw std::runtime_error(fmt::format(
+        "output directory {} is in use by another tarvok run{}; wait for it to end or choose another --out", dir,
+        busy.holder.empty() ? std::string() : fmt::format(" (process {})", busy.holder)));
   }
 
   RemoveFigureFiles(path_);
+  std::error_code error;
   for (const std::string& name : Entries(path)) {
     if (name == kLockFileName || !IsRunFileName(name)) continue;
     fs::remove(path / name, error);
@@ -194,10 +170,6 @@ RunDirectory::RunDirectory(const std::string& dir, bool force) {
           fmt::format("cannot remove {} left by an earlier run: {}", (path / name).string(), error.message()));
     }
   }
-}
-
-RunDirectory::~RunDirectory() {
-  if (lockFd_ >= 0) close(lockFd_);
 }
 
 int RunDirectory::CountResultFiles() const {

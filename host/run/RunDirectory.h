@@ -3,7 +3,11 @@
 // user's own files.
 #pragma once
 
+#include <memory>
 #include <string>
+#include <vector>
+
+#include "run/DirectoryLock.h"
 
 namespace tarvok {
 
@@ -13,25 +17,26 @@ namespace tarvok {
 // temporary files of atomic writes.
 bool IsRunFileName(const std::string& name);
 
-// The directory's lock file, kept in place between runs.
-inline constexpr const char* kLockFileName = ".tarvok.lock";
+// True for a name, relative to the output directory, that a run removes or
+// writes: IsRunFileName, or a figure file in "figures/".
+bool ReplacedByRun(const std::string& name);
 
 // An output directory claimed by this process for the length of a run.
-// Holds an exclusive lock (flock) on the directory's lock file, which also
-// names this process; the lock ends with the object or the process (the
-// analysis child inherits it and so keeps it while it runs).
+// Holds the directory's lock (DirectoryLock) until the object goes.
 class RunDirectory {
  public:
-  // Makes dir (and its parents) when missing and claims it:
+  // Makes dir (and its parents) when missing, resolved as the system
+  // resolves it (PhysicalDirectory), and claims it:
   //  - refuses, unless force, a directory holding files tarvok did not
   //    write (nothing is created in it then);
+  //  - refuses a directory where one of inputs stands under a name tarvok
+  //    writes, naming it (nothing is created in it then);
   //  - refuses a directory another run holds, naming that run's process,
   //    without writing anything;
   //  - removes the results an earlier run left, by their exact names, and
   //    nothing else.
   // Throws std::runtime_error with a message for the user.
-  RunDirectory(const std::string& dir, bool force);
-  ~RunDirectory();
+  RunDirectory(const std::string& dir, bool force, const std::vector<InputFile>& inputs = {});
   RunDirectory(const RunDirectory&) = delete;
   RunDirectory& operator=(const RunDirectory&) = delete;
 
@@ -43,7 +48,7 @@ class RunDirectory {
 
  private:
   std::string path_;
-  int lockFd_ = -1;
+  std::unique_ptr<DirectoryLock> lock_;
 };
 
 }  // namespace tarvok
