@@ -78,7 +78,8 @@ bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p) {
          p->within.size() == n;
 }
 
-void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise) {
+int TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise) {
+  int taken = 0;
   for (ClusterResult& c : r.clusters) {
     for (const PreciseCluster& p : precise) {
       if (p.number != c.number || p.size != c.size || p.chosenStep != c.chosenStep || p.sizes != c.sizes ||
@@ -97,9 +98,11 @@ void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise
       c.within = p.within;
       c.gap = p.gap[step];
       c.r2 = p.r2[step];
+      ++taken;
       break;
     }
   }
+  return taken;
 }
 
 }  // namespace tarvok

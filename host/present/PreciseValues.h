@@ -38,6 +38,7 @@ bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p);
 
 // Replaces the six-decimal numbers of every cluster of r that has a precise
 // counterpart of the same number, size and steps; other clusters keep theirs.
-void TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise);
+// Returns how many clusters took precise values.
+int TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise);
 
 }  // namespace tarvok

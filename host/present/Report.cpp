@@ -119,18 +119,23 @@ window.addEventListener("load", function () {
 </script>
 )";
 
+// A parameter of the run, or that it is not known.
+std::string Known(const RunInfo& info, const std::string& text) { return info.recorded ? text : "not recorded"; }
+
 void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
   html << "<h1>Gene shaving report</h1>\n<table class=\"params\">\n"
-       << "<tr><th>Table</th><td>" << HtmlEscape(info.table) << "</td></tr>\n"
+       << "<tr><th>Table</th><td>" << HtmlEscape(Known(info, info.table)) << "</td></tr>\n"
        << "<tr><th>Shape</th><td>" << info.genes << " genes \xC3\x97 " << info.samples
        << " samples</td></tr>\n"
        << "<tr><th>Clusters</th><td>" << r.clusters.size() << " extracted of " << info.clusters
        << " requested</td></tr>\n"
-       << "<tr><th>Shave</th><td>" << info.shave << "% per step</td></tr>\n"
-       << "<tr><th>Permutations</th><td>" << info.permutations << "</td></tr>\n"
-       << "<tr><th>Gap tolerance</th><td>" << info.tolerance << "%</td></tr>\n"
+       << "<tr><th>Shave</th><td>" << Known(info, std::to_string(info.shave) + "% per step") << "</td></tr>\n"
+       << "<tr><th>Permutations</th><td>" << Known(info, std::to_string(info.permutations)) << "</td></tr>\n"
+       << "<tr><th>Gap tolerance</th><td>" << Known(info, std::to_string(info.tolerance) + "%") << "</td></tr>\n"
        << "<tr><th>Supervision</th><td>";
-  if (info.supervise == 0) {
+  if (!info.recorded) {
+    html << "not recorded";
+  } else if (info.supervise == 0) {
     html << "none";
   } else {
     html << info.supervise << "% by classes from " << HtmlEscape(info.classesFile);
@@ -156,6 +161,10 @@ void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
     html << "<p class=\"incomplete\"><strong>Incomplete results:</strong> " << HtmlEscape(info.incomplete)
          << ". Only the " << r.clusters.size() << (r.clusters.size() == 1 ? " cluster" : " clusters")
          << " finished before that are shown.</p>\n";
+  } else if (static_cast<int>(r.clusters.size()) < info.clusters && !info.recorded) {
+    html << "<p class=\"incomplete\">The run stopped after " << r.clusters.size() << " of " << info.clusters
+         << " clusters. Why is not recorded (the run left no summary.json): it may have found no cluster left, "
+            "or it may have been interrupted.</p>\n";
   } else if (static_cast<int>(r.clusters.size()) < info.clusters) {
     html << "<p>The run stopped after " << r.clusters.size() << " of " << info.clusters
          << " clusters: no smaller cluster stood out in what the earlier ones left.</p>\n";

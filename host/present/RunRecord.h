@@ -34,6 +34,10 @@ struct RunInfo {
   // Why the results stop short of the run, "" for a run that finished: the
   // library failed or the user interrupted after the clusters shown.
   std::string incomplete;
+  // False when the run left no record of its parameters and of how it
+  // ended (an export without summary.json): the report says so rather
+  // than show defaults.
+  bool recorded = true;
 };
 
 // The name a run's files take from its input table: the file name without

@@ -12,6 +12,7 @@
 #include <set>
 
 #include "HostTestSupport.h"
+#include "host/run/DirectoryLock.h"
 #include "tests/host/SyntheticResults.h"
 #include "tests/support/ChildProcess.h"
 #include "tables/Table.h"
@@ -212,9 +213,36 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
   refused(run.path(), run.File("bad.classes") + " holds 2 classes, but the run has 4 samples",
           {"--classes", run.File("bad.classes")});
 
-  // Repaired, the same directory exports; a damaged summary only shortens
-  // the report's header.
-  run.Write("summary.json", "{\"table\": 7, \"parameters\": {\"clusters\": \"x\"}}");
+  // A class file where the export would write is one of its inputs.
+  run.Write("clusters.gmt", "a\nb\na\nb\n");
+  refused(run.path(),
+          "the class file (" + run.File("clusters.gmt") + ") is " + run.File("clusters.gmt") +
+              ", which tarvok would replace with its own; move it out of " + run.path() +
+              " or choose another output directory",
+          {"--classes", run.File("clusters.gmt")});
+  ASSERT_EQ(unlink(run.File("clusters.gmt").c_str()), 0);
+
+  // A damaged summary is refused, never replaced by the result files' six decimals.
+  const std::string damaged = "is damaged (not the JSON object tarvok writes); restore it, or remove it to export "
+                              "from the result files alone";
+  const std::pair<const char*, std::string> summaries[] = {
+      {"", damaged},
+      {"{\"table\": \"t.tsv\", \"parameters\": {", damaged},
+      {"{\"table\": NaN}", damaged},
+      {"[1, 2]", damaged},
+      {"{\"table\": 7, \"parameters\": {\"clusters\": \"x\"}}", "is damaged: "},
+  };
+  for (const auto& [text, message] : summaries) {
+    run.Write("summary.json", text);
+    ProgramResult r = RunTarvok({"export", run.path()});
+    EXPECT_EQ(r.exitStatus, 2) << text;
+    EXPECT_EQ(r.err.rfind("tarvok: " + run.File("summary.json") + " " + message, 0), 0u) << text << r.err;
+  }
+
+  // Without a summary the export says what it does not know: the run asked
+  // for 3 clusters (clusters.txt), not as many as it finished.
+  ASSERT_EQ(unlink(run.File("summary.json").c_str()), 0);
+  WriteResults(run, MakeResults(4, 2), 3);
   ProgramResult r = RunTarvok({"export", run.path()});
   EXPECT_EQ(r.exitStatus, 0) << r.err;
   // Without the table's name the CDT takes the program's.
@@ -222,6 +250,18 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
     EXPECT_TRUE(FileExists(run.File(name))) << name;
   }
   EXPECT_TRUE(FileExists(run.File("figures/cluster2_component.svg")));
+  const std::string report = ReadFile(run.File("report.html"));
+  EXPECT_NE(report.find("2 extracted of 3 requested"), std::string::npos);
+  EXPECT_NE(report.find("<tr><th>Permutations</th><td>not recorded</td></tr>"), std::string::npos);
+  EXPECT_NE(report.find("Why is not recorded"), std::string::npos);
+  EXPECT_FALSE(FileExists(run.File(kLockFileName)));
+
+  // A run that holds its directory is not exported under it.
+  {
+    DirectoryLock live(run.path());
+    refused(run.path(), run.path() + " is in use by a tarvok run (process " + std::to_string(getpid()) +
+                            "); export it once that run has ended");
+  }
 }
 
 }  // namespace
