@@ -9,12 +9,16 @@
 // process. The other ranks read and write nothing.
 //
 // A failure on any rank reaches every rank at the next collective step;
-// rank 0 prints it once and every rank exits with its status.
+// rank 0 prints it once and every rank exits with its status. SIGINT and
+// SIGTERM stop rank 0 as they stop tarvok (the finished clusters are
+// presented, marked incomplete); the other ranks ignore them and stop when
+// rank 0 tells them, after that.
 // TARVOK_MPI_FAIL_RANK=r (r >= 1) makes rank r fail at its first permuted
 // copy, for testing that path.
 #include <fmt/format.h>
 #include <mpi.h>
 
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <new>
@@ -47,7 +51,9 @@ std::string CurrentFailure() {
 }
 
 int LeadRank(MpiRanks& ranks, int argc, char** argv) {
-  bool sent = false, agreed = false;
+  // agreed: the ranks know how the run ended; stopped: a stop signal ended
+  // it, and the others are told only once the partial results are presented.
+  bool sent = false, agreed = false, stopped = false;
   auto runner = [&](const tarvok::AnalysisJob& job, tarvok::AnalysisObserver& observer) {
     tarvok::RunOutcome outcome;
     try {
@@ -70,15 +76,24 @@ int LeadRank(MpiRanks& ranks, int argc, char** argv) {
       } catch (...) {
       }
     }
-    if (outcome.status != tarvok::RunOutcome::Finished && !agreed) {
-      const std::string why = outcome.status == tarvok::RunOutcome::Interrupted ? "interrupted" : outcome.message;
-      RanksFailed failed = ranks.Fail(why, 1);
-      if (outcome.status == tarvok::RunOutcome::Failed) outcome.message = failed.what();
+    if (outcome.status == tarvok::RunOutcome::Interrupted && sent && !agreed) {
+      // Presenting first: mpirun ends every rank soon after it passes a
+      // signal on, and the others may be a whole pass away from their next
+      // collective step.
+      stopped = true;
+    } else if (outcome.status != tarvok::RunOutcome::Finished && !agreed) {
+      const bool failed = outcome.status == tarvok::RunOutcome::Failed;
+      RanksFailed agreement = ranks.Fail(failed ? outcome.message : "interrupted", 1);
+      if (failed) outcome.message = agreement.what();
       agreed = true;
     }
     return outcome;
   };
   int status = tarvok::RunCommandLine(argc, argv, runner);
+  if (stopped) {
+    ranks.Fail("interrupted", status);
+    return status;
+  }
   if (agreed) return status;
   if (!sent) {
     ranks.Dismiss(status);
@@ -101,6 +116,11 @@ class InjectedFailure : public tarvok::AnalysisObserver {
 
 int FollowRank(MpiRanks& ranks) {
   tarvok::mpi::SharedJob job;
+  // A stop signal is rank 0's to act on (mpirun passes it to every rank, a
+  // terminal to the whole group): rank 0 presents what finished and then
+  // tells the others, which end at their next collective step.
+  std::signal(SIGINT, SIG_IGN);
+  std::signal(SIGTERM, SIG_IGN);
   try {
     int status = 0;
     if (!ranks.ReceiveJob(job, &status)) return status;
