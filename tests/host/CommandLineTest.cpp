@@ -528,6 +528,7 @@ TEST(OutputDirectory, ARerunLeavesNoStaleResultsAndForeignFilesNeedForce) {
     EXPECT_FALSE(FileExists(out + "/" + stale)) << stale;
   }
   EXPECT_EQ(FileLines(out + "/clusters.txt").size(), 1u);
+  EXPECT_FALSE(FileExists(out + "/.tarvok.lock"));  // the lock goes with the run
 
   // A directory that holds the user's own files is refused, and nothing is written in it.
   dir.Write("out/notes.txt", "mine\n");
@@ -557,6 +558,83 @@ TEST(OutputDirectory, AFailedWriteToStandardOutputIsAFailure) {
   r = RunProgram("/bin/sh", {"-c", "exec \"$0\" export \"$1\" > /dev/full", TARVOK_BINARY, dir.File("out")});
   EXPECT_EQ(r.exitStatus, 1);
   EXPECT_EQ(r.err, "tarvok: cannot write to standard output: No space left on device\n");
+}
+
+// A file size limit stands in for a full disk: whether a classic result
+// file fails during the run or a presented file after it, the message names
+// the system's reason, the status is 1, and no cut-off file, temporary or
+// lock stays behind.
+TEST(OutputDirectory, AFullDiskNamesItsReasonAndIsStatusOne) {
+  TempDir dir;
+  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  struct Case {
+    int blocks;  // of 512 bytes
+    const char* failure;
+  };
+  const Case cases[] = {
+      {1, "tarvok: analysis failed: cannot write "},
+      {8, "tarvok: the analysis finished, but its results could not be presented: cannot write "},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File("full-" + std::to_string(c.blocks));
+    ProgramResult r = RunProgram("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f \"$1\"; exec \"$0\" run \"$2\" "
+                                                   "--clusters 2 --permutations 2 --quiet --out \"$3\"",
+                                             TARVOK_BINARY, std::to_string(c.blocks), dir.File("t.tsv"), out});
+    EXPECT_EQ(r.exitStatus, 1) << c.blocks << r.err;
+    EXPECT_NE(r.err.find(c.failure), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(": File too large\n"), std::string::npos) << r.err;
+    for (const std::string& name : DirectoryEntries(out)) {
+      EXPECT_NE(name[0], '.') << name << " stayed";
+      if (name == "figures") continue;
+      const std::string text = ReadFile(out + "/" + name);
+      EXPECT_LT(text.size(), 512u * c.blocks) << name << " was cut off";
+    }
+  }
+}
+
+// An input of the run (by device and inode: a hard link or a link to it
+// counts) standing under a name the run writes is refused before anything
+// is written, and kept.
+TEST(OutputDirectory, InputsAreNeverReplaced) {
+  TempDir dir;
+  const std::string table = SyntheticTable(60, 6, true, true);
+  dir.Write("t.tsv", table);
+  dir.Write("c.cls", "0\n1\n0\n1\n0\n1\n");
+  struct Case {
+    const char* name;  // in the output directory
+    const char* source;  // what it is: "t.tsv" or "c.cls"
+    bool hardLink;       // else a copy that the command line names directly
+    const char* role;
+  };
+  const Case cases[] = {
+      {"classes.txt", "c.cls", false, "the class file"},
+      {"summary.tsv", "t.tsv", false, "the table"},
+      {"summary.json", "t.tsv", true, "the table"},
+      {"figures/cluster1_gap.tsv", "c.cls", true, "the class file"},
+  };
+  for (const Case& c : cases) {
+    const std::string out = dir.File(std::string("out-") + c.source + "-" + (c.hardLink ? "linked" : "copied"));
+    ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+    mkdir((out + "/figures").c_str(), 0700);
+    const std::string planted = out + "/" + c.name;
+    if (c.hardLink) {
+      ASSERT_EQ(link(dir.File(c.source).c_str(), planted.c_str()), 0) << c.name;
+    } else {
+      dir.Write(planted.substr(dir.path().size() + 1), ReadFile(dir.File(c.source)));
+    }
+    const std::string given = c.hardLink ? dir.File(c.source) : planted;
+    const bool isTable = std::string(c.source) == "t.tsv";
+    const std::string classFile = isTable ? dir.File("c.cls") : given;
+    const std::set<std::string> before = DirectoryEntries(out);
+    ProgramResult r = RunTarvok({"run", isTable ? given : dir.File("t.tsv"), "--classes", classFile,
+                                 "--supervise", "50", "--clusters", "1", "--permutations", "2", "--out", out, "-q"});
+    EXPECT_EQ(r.exitStatus, 2) << c.name << r.err;
+    EXPECT_EQ(r.err, "tarvok: " + std::string(c.role) + " (" + (isTable ? given : classFile) + ") is " + planted +
+                         ", which tarvok would replace with its own; move it out of " + out +
+                         " or choose another output directory\n");
+    EXPECT_EQ(DirectoryEntries(out), before) << c.name;
+    EXPECT_EQ(ReadFile(planted), ReadFile(dir.File(c.source))) << c.name;
+  }
 }
 
 // A link, FIFO or folder under one of tarvok's names would lead a write or
@@ -719,6 +797,7 @@ TEST(Interrupt, SigintAndSigtermStopTheRunAndPresentTheFinishedClusters) {
     EXPECT_EQ(FileLines(out + "/summary.tsv").size(), static_cast<std::size_t>(finished) + 1);
     EXPECT_NE(ReadFile(out + "/report.html").find("Incomplete results:</strong> interrupted by " + name),
               std::string::npos);
+    EXPECT_FALSE(FileExists(out + "/.tarvok.lock")) << name;
   }
 }
 
@@ -763,6 +842,7 @@ TEST(Failure, AnalysisThatFailsAfterSomeClustersStillPresentsThem) {
   EXPECT_EQ(SummaryRows(out).size(), 2u);
   EXPECT_NE(json.find("\"clusters_done\": 2,"), std::string::npos);
   EXPECT_NE(ReadFile(options.out + "/report.html").find("Incomplete results:"), std::string::npos);
+  EXPECT_FALSE(FileExists(options.out + "/.tarvok.lock"));
 }
 
 TEST(Interrupt, ReaderThatGoesAwayLosesNoResults) {

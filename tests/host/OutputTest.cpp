@@ -17,6 +17,7 @@
 #include "host/run/AtomicFile.h"
 #include "host/cli/Cli.h"
 #include "host/present/FigureFiles.h"
+#include "host/run/DirectoryLock.h"
 #include "host/run/RunDirectory.h"
 #include "host/run/Runner.h"
 #include "host/present/Utf8.h"
@@ -118,6 +119,53 @@ TEST(RunDirectory, OneRunAtATimeAndTheSecondIsToldWhoHoldsIt) {
   first.reset();
   RunDirectory third(dir.File("out"), false);  // free again once the first has ended
   EXPECT_FALSE(FileExists(dir.File("out/gap00001.txt")));
+}
+
+// Paths are what the system makes of them: ".." after a link is the parent
+// of the link's target, as for any other program.
+TEST(RunDirectory, PathsAreResolvedAsTheSystemResolvesThem) {
+  TempDir dir;
+  ASSERT_EQ(mkdir(dir.File("a").c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(dir.File("a/b").c_str(), 0700), 0);
+  ASSERT_EQ(symlink(dir.File("a/b").c_str(), dir.File("lx").c_str()), 0);
+  ASSERT_EQ(symlink("a", dir.File("rel").c_str()), 0);
+  const std::pair<std::string, std::string> cases[] = {
+      {"lx/../res", "a/res"},          // made through the link
+      {"lx/../res/", "a/res"},         // made already; a trailing slash
+      {"lx/./../b/new", "a/b/new"},    // into the link's target
+      {"rel/b/../c//d", "a/c/d"},      // a relative link, doubled slashes
+      {"plain/../p2", "p2"},           // no link: the same as read as text
+  };
+  for (const auto& [given, expected] : cases) {
+    {
+      RunDirectory run(dir.File(given), false);
+      EXPECT_EQ(run.Path(), dir.File(expected)) << given;
+      EXPECT_TRUE(FileExists(dir.File(expected) + "/" + kLockFileName)) << given;
+    }
+    EXPECT_FALSE(FileExists(dir.File(expected) + "/" + kLockFileName)) << given << ": the lock stayed";
+  }
+  EXPECT_FALSE(FileExists(dir.File("res")));
+  EXPECT_EQ(PhysicalDirectory(dir.File("lx/.."), false), dir.File("a"));
+  EXPECT_NE(ErrorOf([&] { PhysicalDirectory(dir.File("lx/../none"), false); }), "");
+}
+
+// The lock file is never followed: a link in its place (which a directory
+// check could miss in a race) is refused when it is opened, and its target
+// is untouched; a lock let go leaves no file.
+TEST(RunDirectory, TheLockNeverFollowsALinkAndGoesWithItsHolder) {
+  TempDir dir;
+  dir.Write("victim.txt", "the user's");
+  ASSERT_EQ(symlink(dir.File("victim.txt").c_str(), dir.File(kLockFileName).c_str()), 0);
+  EXPECT_EQ(ErrorOf([&] { DirectoryLock lock(dir.path()); }),
+            dir.File(kLockFileName) + " is a symbolic link; tarvok will not follow it");
+  EXPECT_EQ(ReadFile(dir.File("victim.txt")), "the user's");
+  ASSERT_EQ(unlink(dir.File(kLockFileName).c_str()), 0);
+  {
+    DirectoryLock lock(dir.path());
+    EXPECT_EQ(ReadFile(dir.File(kLockFileName)), std::to_string(getpid()) + "\n");
+    EXPECT_THROW(DirectoryLock second(dir.path()), DirectoryInUse);
+  }
+  EXPECT_EQ(Listing(dir.path()), std::set<std::string>{"victim.txt"});
 }
 
 TEST(AtomicFile, AFailedWriteKeepsTheOldFileAndSaysWhy) {
