@@ -566,20 +566,22 @@ TEST(OutputDirectory, AFailedWriteToStandardOutputIsAFailure) {
 // lock stays behind.
 TEST(OutputDirectory, AFullDiskNamesItsReasonAndIsStatusOne) {
   TempDir dir;
-  dir.Write("t.tsv", SyntheticTable(60, 6, true, true));
+  dir.Write("wide.tsv", SyntheticTable(60, 200, true, true));  // cluster data files of over 8 KiB
+  dir.Write("narrow.tsv", SyntheticTable(60, 6, true, true));  // every file but the report under 6 KiB
   struct Case {
+    const char* table;
     int blocks;  // of 512 bytes
     const char* failure;
   };
   const Case cases[] = {
-      {1, "tarvok: analysis failed: cannot write "},
-      {8, "tarvok: the analysis finished, but its results could not be presented: cannot write "},
+      {"wide.tsv", 16, "tarvok: analysis failed: cannot write "},
+      {"narrow.tsv", 12, "tarvok: the analysis finished, but its results could not be presented: cannot write "},
   };
   for (const Case& c : cases) {
-    const std::string out = dir.File("full-" + std::to_string(c.blocks));
+    const std::string out = dir.File(std::string("full-") + c.table);
     ProgramResult r = RunProgram("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f \"$1\"; exec \"$0\" run \"$2\" "
                                                    "--clusters 2 --permutations 2 --quiet --out \"$3\"",
-                                             TARVOK_BINARY, std::to_string(c.blocks), dir.File("t.tsv"), out});
+                                             TARVOK_BINARY, std::to_string(c.blocks), dir.File(c.table), out});
     EXPECT_EQ(r.exitStatus, 1) << c.blocks << r.err;
     EXPECT_NE(r.err.find(c.failure), std::string::npos) << r.err;
     EXPECT_NE(r.err.find(": File too large\n"), std::string::npos) << r.err;
