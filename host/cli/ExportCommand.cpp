@@ -99,6 +99,11 @@ RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes
     info.tolerance = p.value("tolerance_percent", 0);
     info.supervise = p.value("supervise_percent", 0);
     if (p.contains("classes_file") && p["classes_file"].is_string()) info.classesFile = p["classes_file"];
+    const nlohmann::json log2 = doc.value("log2", nlohmann::json::object());
+    info.log2Choice = log2.value("choice", info.log2Choice);
+    info.log2.decision.apply = log2.value("applied", false);
+    info.log2.decision.reason = log2.value("reason", std::string());
+    info.log2.nonPositive = log2.value("non_positive_cells", 0LL);
   } catch (const nlohmann::json::exception&) {
   }
   return info;
