@@ -99,18 +99,14 @@ RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes
     info.tolerance = p.value("tolerance_percent", 0);
     info.supervise = p.value("supervise_percent", 0);
     if (p.contains("classes_file") && p["classes_file"].is_string()) info.classesFile = p["classes_file"];
-    const nlohmann::json log2 = doc.value("log2", nlohmann::json::object());
-    info.log2Choice = log2.value("choice", info.log2Choice);
-    info.log2.decision.apply = log2.value("applied", false);
-    info.log2.decision.reason = log2.value("reason", std::string());
-    info.log2.nonPositive = log2.value("non_positive_cells", 0LL);
   } catch (const nlohmann::json::exception&) {
   }
   return info;
 }
 
 // What the summary recorded of the run's inputs: the classes (names of
-// each sample), the missing-value handling and the warnings, for the report.
+// each sample), the log decision, the missing-value handling and the
+// warnings, for the report.
 void ReadRecordedInputs(const nlohmann::json& doc, RunInfo& info) {
   if (doc.is_discarded() || !doc.is_object()) return;
   try {
@@ -119,6 +115,11 @@ void ReadRecordedInputs(const nlohmann::json& doc, RunInfo& info) {
       info.classNames = classes.at("of_samples").get<std::vector<std::string>>();
       if (classes.value("field", nlohmann::json()).is_string()) info.classField = classes["field"];
     }
+    const nlohmann::json log2 = doc.value("log2", nlohmann::json::object());
+    info.log2Choice = log2.value("choice", info.log2Choice);
+    info.log2.decision.apply = log2.value("applied", false);
+    info.log2.decision.reason = log2.value("reason", std::string());
+    info.log2.nonPositive = log2.value("non_positive_cells", 0LL);
     const nlohmann::json missing = doc.value("missing_values", nlohmann::json::object());
     info.missingPolicy = missing.value("policy", info.missingPolicy);
     info.missingCells = missing.value("missing_cells", 0);

@@ -222,7 +222,7 @@ def test_raw_counts_are_logged_alike_by_the_program_and_the_package(golub, tmp_p
     """The program's default (--log2 auto) and log2="auto" take the same decision and the same logs."""
     cli = library("TARVOK_CLI")
     counts = np.ascontiguousarray(2.0 ** (golub.to_numpy()[:300] + 10))
-    table = tmp_path / "counts.tsv"
+    table = tmp_path / "clusters.tsv"  # the program's CDT is then the package's clusters.cdt
     table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in counts.tolist()))
     run = subprocess.run([cli, "run", str(table), "--header", "no", "--row-names", "no", "--quiet", "--clusters", "2",
                           "--permutations", "3", "--out", str(tmp_path / "program")],
