@@ -1,5 +1,6 @@
 #include "core/Rules.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
@@ -214,6 +215,108 @@ DataCheck CheckData(const double* data, int genes, int samples) {
                                   check.gene, check.sample, data[largestAt], kLargestMagnitude);
   }
   return check;
+}
+
+const char* LogChoiceName(LogChoice choice) {
+  switch (choice) {
+    case LogChoice::Yes:
+      return "yes";
+    case LogChoice::No:
+      return "no";
+    case LogChoice::Auto:
+      break;
+  }
+  return "auto";
+}
+
+bool ParseLogChoice(std::string_view word, LogChoice* choice) {
+  for (LogChoice c : {LogChoice::Auto, LogChoice::Yes, LogChoice::No}) {
+    if (word == LogChoiceName(c)) {
+      *choice = c;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string LogChoiceWords() { return "auto, yes, no"; }
+
+double SortedQuantile(const std::vector<double>& x, double q) {
+  if (x.empty()) return std::nan("");
+  const double h = static_cast<double>(x.size() - 1) * q;
+  const std::size_t low = static_cast<std::size_t>(std::floor(h));
+  if (low + 1 >= x.size()) return x.back();
+  return x[low] + (h - static_cast<double>(low)) * (x[low + 1] - x[low]);
+}
+
+namespace {
+
+// What a GEO value type says: 1 log, 0 as is, -1 nothing known.
+int ValueTypeSays(std::string_view valueType) {
+  std::string type;
+  for (char c : valueType) type += Lower(c);
+  while (!type.empty() && type.back() == ' ') type.pop_back();
+  while (!type.empty() && type.front() == ' ') type.erase(0, 1);
+  if (type == "count") return 1;
+  if (type.find("log") != std::string::npos || type == "transformed count") return 0;
+  return -1;
+}
+
+std::string Number(double value) {
+  char text[32];
+  auto written = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+  return std::string(text, written.ptr);
+}
+
+// The quantile rule on the values that are not missing.
+LogDecision QuantileRule(const std::vector<double>& values) {
+  std::vector<double> x;
+  x.reserve(values.size());
+  for (double v : values) {
+    if (!std::isnan(v)) x.push_back(v);
+  }
+  if (x.empty()) return {false, "there are no values"};
+  std::sort(x.begin(), x.end());
+  const double q25 = SortedQuantile(x, 0.25), q99 = SortedQuantile(x, 0.99);
+  const double range = x.back() - x.front();
+  const std::string quantiles = "the 99th percentile is " + Number(q99) + ", the 25th " + Number(q25) +
+                                " and the range " + Number(range);
+  if (q99 > 100.0) return {true, quantiles + " (99th percentile above 100)"};
+  if (range > 50.0 && q25 > 0.0) return {true, quantiles + " (range above 50, 25th percentile above 0)"};
+  return {false, quantiles + " (99th percentile at most 100; range at most 50 or 25th percentile at most 0)"};
+}
+
+}  // namespace
+
+LogDecision DecideLog2(const std::vector<double>& values, LogChoice choice, std::string_view valueType) {
+  if (choice == LogChoice::Yes) return {true, "asked for"};
+  if (choice == LogChoice::No) return {false, "asked for"};
+  const int says = ValueTypeSays(valueType);
+  if (says >= 0) {
+    return {says == 1, "the file's value type is \"" + std::string(valueType) + "\""};
+  }
+  return QuantileRule(values);
+}
+
+LogOutcome TransformLog2(std::vector<double>& values, LogChoice choice, std::string_view valueType) {
+  LogOutcome out;
+  out.decision = DecideLog2(values, choice, valueType);
+  if (!out.decision.apply) return out;
+  const double missing = std::nan("");
+  for (double& v : values) {
+    if (v > 0.0) {
+      v = std::log2(v);
+    } else if (v <= 0.0 && !std::isinf(v)) {  // -inf is refused as infinite
+      v = missing;
+      ++out.nonPositive;
+    }
+  }
+  return out;
+}
+
+std::string LogDecisionText(const LogDecision& decision) {
+  return std::string("log2: ") + (decision.apply ? "yes" : "no") + ", " +
+         (decision.reason == "asked for" ? decision.reason : "because " + decision.reason);
 }
 
 const char* StopReasonName(StopReason reason) {

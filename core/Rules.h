@@ -120,6 +120,51 @@ struct DataCheck {
 };
 DataCheck CheckData(const double* data, int genes, int samples);
 
+// --- Log scale ----------------------------------------------------------
+
+// Whether a run takes log2 of its values: Auto decides by LogDecision's
+// rule, Yes and No decide themselves.
+enum class LogChoice { Auto, Yes, No };
+
+const char* LogChoiceName(LogChoice choice);  // "auto", "yes", "no"
+// The choice named word (as LogChoiceName spells it); false for another word.
+bool ParseLogChoice(std::string_view word, LogChoice* choice);
+// "auto, yes, no": the words, for messages and help.
+std::string LogChoiceWords();
+
+struct LogDecision {
+  bool apply = false;
+  std::string reason;  // one clause for the user: "the file's value type is \"count\"", ...
+};
+
+// The quantile q (0..1) of the sorted values x (none missing): R's default
+// (type 7), x[h] + (h - floor(h)) * (x[floor(h) + 1] - x[floor(h)]) with
+// h = (n - 1) q counted from 0; NaN when x is empty.
+double SortedQuantile(const std::vector<double>& x, double q);
+
+// Decides whether to take log2 of values (a matrix, NaN for a missing value).
+// Under Auto, valueType (a GEO DataSet's !dataset_value_type, "" when the
+// data carry none) decides when known: "count" means log; a type that names
+// a log ("log ratio", "log2 ratio", "log10 ratio", ...) or "transformed
+// count" means as is. Otherwise the quantiles of the values that are not
+// missing decide (SortedQuantile): log when the 99th percentile is above 100,
+// or when the range (maximum - minimum) is above 50 and the 25th percentile
+// is above 0. No values at all means as is.
+LogDecision DecideLog2(const std::vector<double>& values, LogChoice choice, std::string_view valueType);
+
+struct LogOutcome {
+  LogDecision decision;
+  long long nonPositive = 0;  // values <= 0 made missing
+};
+
+// DecideLog2, then, when it says so, every value v > 0 becomes log2(v) and
+// every finite value <= 0 becomes NaN, a missing value for ApplyMissingPolicy
+// to handle next. NaN stays NaN; infinite values stay so (the policy refuses them).
+LogOutcome TransformLog2(std::vector<double>& values, LogChoice choice, std::string_view valueType);
+
+// The decision in one line: "log2: yes, because ..." / "log2: no, because ...".
+std::string LogDecisionText(const LogDecision& decision);
+
 // --- Outcomes ---------------------------------------------------------
 
 // The one spelling of a stop reason: "completed", "no_clusters_left",

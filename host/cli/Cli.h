@@ -26,6 +26,9 @@ struct RunOptions {
   Choice header = Choice::Auto, rowNames = Choice::Auto;  // layout answers for TSV/CSV
   bool decimalComma = false;
   std::string classesFrom;  // GEO sample annotation giving the classes
+  tarvok::LogChoice log2 = tarvok::LogChoice::Auto;  // take log2 of the values first
+  std::string platform;     // family SOFT: the platform to read
+  std::string annotation;   // platform annotation file giving gene symbols
   AnalysisParameters analysis;
   std::string classes;  // class file; supervision needs it or classesFrom
   std::string out;      // empty: "output/<table name without extension>"

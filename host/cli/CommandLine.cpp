@@ -20,9 +20,13 @@ namespace {
 const std::map<std::string, TableFormat> kFormats = {
     {"auto", TableFormat::Auto}, {"tsv", TableFormat::Tsv}, {"csv", TableFormat::Csv},
     {"gct", TableFormat::Gct},   {"pcl", TableFormat::Pcl}, {"series-matrix", TableFormat::SeriesMatrix},
-    {"gds", TableFormat::Gds}};
+    {"gds", TableFormat::Gds},   {"family-soft", TableFormat::FamilySoft}};
 const std::map<std::string, Choice> kChoices = {
     {"auto", Choice::Auto}, {"yes", Choice::Yes}, {"no", Choice::No}};
+const std::map<std::string, tarvok::LogChoice> kLogChoices = {
+    {tarvok::LogChoiceName(tarvok::LogChoice::Auto), tarvok::LogChoice::Auto},
+    {tarvok::LogChoiceName(tarvok::LogChoice::Yes), tarvok::LogChoice::Yes},
+    {tarvok::LogChoiceName(tarvok::LogChoice::No), tarvok::LogChoice::No}};
 const std::map<std::string, tarvok::Solver> kSolvers = {{"exact", tarvok::Solver::Exact},
                                                        {"fast", tarvok::Solver::Fast}};
 const std::map<std::string, FigureFormat> kFigureFormats = {
@@ -58,7 +62,7 @@ CLI::Option* AddChoice(CLI::App* command, const std::string& name, std::string& 
 
 // The words of the table options, turned into RunOptions after parsing.
 struct TableWords {
-  std::string format = "auto", header = "auto", rowNames = "auto";
+  std::string format = "auto", header = "auto", rowNames = "auto", log2 = "auto";
 };
 
 void AddTableArguments(CLI::App* command, RunOptions& options, TableWords& words) {
@@ -77,14 +81,26 @@ void AddTableArguments(CLI::App* command, RunOptions& options, TableWords& words
                     "numbers are written with decimal commas (1,5); automatic for ';'-separated CSV");
   command->add_option("--classes-from", options.classesFrom,
                       "GEO and GCT 1.3 files: the sample annotation giving each sample's class, e.g. "
-                      "\"disease state\" (a characteristics key or a !Sample_ line of a series matrix, a GDS "
-                      "subset type, a GCT column metadata row)");
+                      "\"disease state\" (a characteristics key or a !Sample_ line of a series matrix or family "
+                      "SOFT file, a GDS subset type, a GCT column metadata row)");
+  AddChoice(command, "--log2", words.log2, kLogChoices,
+            "take log2 of the values first (values <= 0 become missing); auto: a GDS's value type decides, "
+            "else the values' quantiles (99th percentile above 100, or range above 50 with the 25th "
+            "percentile above 0)");
+  command->add_option("--platform", options.platform,
+                      "family SOFT files: the platform (GPL...) whose samples to read");
+  command
+      ->add_option("--annotation", options.annotation,
+                   "gene symbols by probe ID from a GEO platform annotation (GPL....annot[.gz]) or SOFT "
+                   "platform file")
+      ->check(CLI::ExistingFile);
 }
 
 void ApplyTableWords(const TableWords& words, RunOptions& options) {
   options.format = kFormats.at(words.format);
   options.header = kChoices.at(words.header);
   options.rowNames = kChoices.at(words.rowNames);
+  options.log2 = kLogChoices.at(words.log2);
 }
 
 // The words of "tarvok run"'s choices, turned into RunOptions after parsing.
@@ -162,6 +178,9 @@ ReadOptions TableReadOptions(const RunOptions& options) {
   read.rowNames = options.rowNames;
   read.decimalComma = options.decimalComma;
   read.classesFrom = options.classesFrom;
+  read.log2 = options.log2;
+  read.platform = options.platform;
+  read.annotation = options.annotation;
   return read;
 }
 

@@ -138,7 +138,8 @@ RunInfo ReadRunInfo(const nlohmann::json& doc, const RunResults& r, size_t genes
 }
 
 // What the summary recorded of the run's inputs: the classes (names of
-// each sample), the missing-value handling and the warnings, for the report.
+// each sample), the log decision, the missing-value handling and the
+// warnings, for the report.
 void ReadRecordedInputs(const nlohmann::json& doc, RunInfo& info, const std::string& dir) {
   if (doc.is_null()) return;
   try {
@@ -147,6 +148,11 @@ void ReadRecordedInputs(const nlohmann::json& doc, RunInfo& info, const std::str
       info.classNames = classes.at("of_samples").get<std::vector<std::string>>();
       if (classes.value("field", nlohmann::json()).is_string()) info.classField = classes["field"];
     }
+    const nlohmann::json log2 = doc.value("log2", nlohmann::json::object());
+    info.log2Choice = log2.value("choice", info.log2Choice);
+    info.log2.decision.apply = log2.value("applied", false);
+    info.log2.decision.reason = log2.value("reason", std::string());
+    info.log2.nonPositive = log2.value("non_positive_cells", 0LL);
     const nlohmann::json missing = doc.value("missing_values", nlohmann::json::object());
     info.missingPolicy = missing.value("policy", info.missingPolicy);
     info.missingCells = missing.value("missing_cells", 0);

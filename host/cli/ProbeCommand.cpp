@@ -9,6 +9,20 @@
 
 namespace tarvok {
 
+namespace {
+
+// Writes text to standard output; the exit status.
+int Print(const std::string& text) {
+  std::string failure = WriteStandardOutput(text);
+  if (!failure.empty()) {
+    Complain(fmt::format("cannot write to standard output: {}", failure));
+    return kExitAnalysisFailed;
+  }
+  return kExitSuccess;
+}
+
+}  // namespace
+
 int ProbeCommand(const std::string& path, const ReadOptions& options) {
   ReadOptions read = options;
   read.missing = MissingCells::Keep;
@@ -18,6 +32,15 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
   try {
     table = ReadTable(path, read);
     if (!table.sampleClasses.empty()) classes = ClassesFromWords(table.sampleClasses, notes);
+  } catch (const PlatformChoiceError& error) {
+    if (!read.platform.empty()) {
+      Complain(fmt::format("{}: {}", path, error.what()));
+      return kExitUsage;
+    }
+    // Listing the platforms is what probing such a file can do.
+    Complain(fmt::format("{}: {}", path, error.what()));
+    return Print(fmt::format("format: {}\nplatforms: {}\n", FormatName(TableFormat::FamilySoft),
+                             fmt::join(error.platforms, ", ")));
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", path, error.what()));
     return kExitUsage;
@@ -32,6 +55,8 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
                         table.separator == '\t' ? "tab" : std::string(1, table.separator),
                         table.decimalComma ? "comma" : "point");
   }
+  if (!table.platforms.empty()) text += fmt::format("platforms: {}\n", fmt::join(table.platforms, ", "));
+  text += tarvok::LogDecisionText(table.log2.decision) + "\n";
   for (const std::string& why : table.layout) text += fmt::format("why: {}\n", why);
   if (!classes.classes.empty()) {
     std::map<int, int> counts;
@@ -42,12 +67,7 @@ int ProbeCommand(const std::string& path, const ReadOptions& options) {
     }
     text += fmt::format("classes: {}\n", fmt::join(parts, ", "));
   }
-  std::string failure = WriteStandardOutput(text);
-  if (!failure.empty()) {
-    Complain(fmt::format("cannot write to standard output: {}", failure));
-    return kExitAnalysisFailed;
-  }
-  return kExitSuccess;
+  return Print(text);
 }
 
 }  // namespace tarvok

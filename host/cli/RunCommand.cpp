@@ -59,6 +59,8 @@ RunInfo MakeRunInfo(const RunOptions& options, const Table& table, const SampleC
     for (int c : classes.classes) info.classNames.push_back(ClassName(classes, c));
   }
   info.sampleLabels = table.sampleLabels;
+  info.log2Choice = tarvok::LogChoiceName(options.log2);
+  info.log2 = table.log2;
   info.missingPolicy = MissingPolicyWord(options.missing);
   info.missingCells = table.missingCells;
   info.droppedGenes = table.droppedGenes;
@@ -92,6 +94,11 @@ bool ReadInputs(const RunOptions& options, Table& table, SampleClasses& classes,
   } catch (const TableError& error) {
     Complain(fmt::format("{}: {}", reading, error.what()));
     return false;
+  }
+  // A log taken changes every number: say so and why (summary.json and the
+  // report keep the decision either way).
+  if (table.log2.decision.apply) {
+    Complain(fmt::format("{}: {}", options.table, tarvok::LogDecisionText(table.log2.decision)));
   }
   for (const std::string& note : table.notes) warnings.push_back(fmt::format("{}: {}", options.table, note));
   for (const std::string& note : notes) warnings.push_back(fmt::format("{}: {}", classes.source, note));

@@ -25,8 +25,9 @@ Start here
                      nested sequence, 1-based), eigenvalue, r2_percent, gap,
                      gene_labels (blank-separated)
   summary.json       the run in full: program, version, parameters, classes,
-                     missing values, warnings, how the run ended, and per
-                     cluster its numbers at full precision, genes and scores
+                     the log2 decision and its reason, missing values,
+                     warnings, how the run ended, and per cluster its
+                     numbers at full precision, genes and scores
   README.txt         this guide
 
 Exports (for other tools)

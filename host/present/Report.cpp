@@ -122,6 +122,19 @@ window.addEventListener("load", function () {
 // A parameter of the run, or that it is not known.
 std::string Known(const RunInfo& info, const std::string& text) { return info.recorded ? text : "not recorded"; }
 
+// The log decision as the parameter table shows it.
+std::string LogScaleText(const RunInfo& info) {
+  const tarvok::LogOutcome& log2 = info.log2;
+  std::string text = log2.decision.apply ? "log2 of the values" : "values as they are";
+  text += " (--log2 " + info.log2Choice;
+  if (!log2.decision.reason.empty() && log2.decision.reason != "asked for") text += ": " + log2.decision.reason;
+  text += ")";
+  if (log2.nonPositive > 0) {
+    text += "; " + std::to_string(log2.nonPositive) + " values at or below 0 became missing";
+  }
+  return text;
+}
+
 void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
   html << "<h1>Gene shaving report</h1>\n<table class=\"params\">\n"
        << "<tr><th>Table</th><td>" << HtmlEscape(Known(info, info.table)) << "</td></tr>\n"
@@ -149,7 +162,8 @@ void Header(std::ostream& html, const RunResults& r, const RunInfo& info) {
     }
     html << " from " << HtmlEscape(info.classesFile) << "</td></tr>\n";
   }
-  html << "<tr><th>Missing values</th><td>" << HtmlEscape(MissingValuesText(info)) << "</td></tr>\n"
+  html << "<tr><th>Log scale</th><td>" << HtmlEscape(LogScaleText(info)) << "</td></tr>\n"
+       << "<tr><th>Missing values</th><td>" << HtmlEscape(MissingValuesText(info)) << "</td></tr>\n"
        << "<tr><th>Written</th><td>" << Today() << "</td></tr>\n</table>\n";
   if (!info.warnings.empty()) {
     html << "<details class=\"warnings\" open><summary>" << info.warnings.size()

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Rules.h"
 
 namespace tarvok {
 
@@ -26,6 +27,10 @@ struct RunInfo {
   std::vector<std::string> sampleLabels;  // one per sample; may be empty
   // How the table's missing values were handled ("error", "drop", "row-mean")
   // and what that changed.
+  // Whether log2 was taken of the values, as asked ("auto", "yes", "no"),
+  // with the decision, its reason and the values <= 0 it made missing.
+  std::string log2Choice = "no";
+  tarvok::LogOutcome log2;
   std::string missingPolicy = "error";
   int missingCells = 0, droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
   std::vector<std::string> warnings;  // every warning the run gave, in order

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 
+#include "tables/GeoText.h"
 #include "tables/TableReaders.h"
 
 namespace tarvok {
@@ -19,8 +20,8 @@ std::string_view Unquote(std::string_view field) {
   return text;
 }
 
-// Lines split at tabs, every field unquoted. GEO quotes whole fields and
-// does not double the quotes inside them, so CSV rules would misread it.
+}  // namespace
+
 std::vector<Record> GeoRecords(std::string_view text, std::pmr::memory_resource* memory) {
   std::vector<Record> records = SplitRecords(text, '\t', memory);
   for (Record& record : records) {
@@ -28,6 +29,8 @@ std::vector<Record> GeoRecords(std::string_view text, std::pmr::memory_resource*
   }
   return records;
 }
+
+namespace {
 
 // The index of the line whose first field is marker (any case), or -1.
 long FindMarker(const std::vector<Record>& records, const char* marker, std::size_t from = 0) {
@@ -78,9 +81,8 @@ std::string AnnotationKey(std::string_view text) {
   return name;
 }
 
-// The class of each sample from the series matrix's !Sample_ lines: a
-// whole line chosen by name ("source_name_ch1", "characteristics_ch1"), or
-// the "key: value" characteristics whose key is the name ("disease state").
+}  // namespace
+
 std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const RawTable& raw,
                                        const std::string& name) {
   const std::string wanted = AnnotationKey(name);
@@ -132,8 +134,7 @@ std::vector<std::string> SeriesClasses(const std::vector<Record>& meta, const Ra
                   keys.empty() ? std::string("(none)") : fmt::format("\"{}\"", fmt::join(keys, "\", \""))));
 }
 
-// "!key = value" or "^key = value" split at the first " = ".
-bool Attribute(const Record& line, std::string& key, std::string& value) {
+bool Attribute(const Record& line, std::string& key, std::string_view& value) {
   const std::string_view text = line.fields[0];
   std::size_t equals = text.find('=');
   if (text.empty() || (text[0] != '!' && text[0] != '^') || equals == std::string::npos) return false;
@@ -141,6 +142,8 @@ bool Attribute(const Record& line, std::string& key, std::string& value) {
   value = Trim(text.substr(equals + 1));
   return true;
 }
+
+namespace {
 
 // The class of each sample from the GDS subsets of one type: a sample's
 // class is the description of the subset that lists it.
@@ -151,7 +154,8 @@ std::vector<std::string> SubsetClasses(const std::vector<Record>& meta, const Ra
   };
   std::vector<Subset> subsets;
   for (const Record& line : meta) {
-    std::string key, value;
+    std::string key;
+    std::string_view value;
     if (!Attribute(line, key, value)) continue;
     if (key == "subset") subsets.emplace_back();
     if (subsets.empty()) continue;
@@ -215,6 +219,11 @@ RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pm
   }
   RawTable raw = TableBetween(records, "!dataset_table_begin", "!dataset_table_end", TableFormat::Gds);
   if (!classesFrom.empty()) raw.sampleClasses = SubsetClasses(meta, raw, classesFrom);
+  for (const Record& line : meta) {
+    std::string key;
+    std::string_view value;
+    if (Attribute(line, key, value) && key == "dataset_value_type") raw.valueType = value;
+  }
   return raw;
 }
 

@@ -3,7 +3,8 @@
 # missing-value rules come from the core (core/Rules.h).
 find_package(fmt REQUIRED)
 find_package(ZLIB REQUIRED)
-set(TARVOK_READER_SOURCES ByteSource.cpp ClassFile.cpp GctPclTable.cpp GeoTable.cpp PlainTable.cpp Table.cpp
+set(TARVOK_READER_SOURCES Annotation.cpp ByteSource.cpp ClassFile.cpp FamilySoft.cpp GctPclTable.cpp GeoTable.cpp
+    PlainTable.cpp Table.cpp
     TableText.cpp TableValues.cpp)
 list(TRANSFORM TARVOK_READER_SOURCES PREPEND ${PROJECT_SOURCE_DIR}/host/tables/)
 add_library(tarvok_readers STATIC ${TARVOK_READER_SOURCES})

@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "core/Rules.h"
@@ -32,6 +33,15 @@ void WarnDuplicates(const std::vector<std::string>& labels, const char* kind,
                               repeated == 1 ? "is" : "are", extra + repeated, kind, first));
 }
 
+// Some line of head (lower case) starts with word.
+bool LineStarts(const std::string& head, const char* word) {
+  if (head.compare(0, std::strlen(word), word) == 0) return true;
+  for (const char* end : {"\n", "\r"}) {
+    if (head.find(std::string(end) + word) != std::string::npos) return true;
+  }
+  return false;
+}
+
 // The format a file's content shows by markers no plain table has, or Auto.
 TableFormat MarkedFormat(std::string_view text) {
   // GEO files open with their own marks; the table markers may follow long
@@ -40,10 +50,11 @@ TableFormat MarkedFormat(std::string_view text) {
   if (head.compare(0, 8, "!series_") == 0 || head.find("!series_matrix_table_begin") != std::string::npos) {
     return TableFormat::SeriesMatrix;
   }
-  if (head.find("!dataset_table_begin") != std::string::npos || head.compare(0, 9, "^database") == 0 ||
-      head.compare(0, 8, "^dataset") == 0) {
-    return TableFormat::Gds;
+  const bool dataset = head.find("!dataset_table_begin") != std::string::npos || LineStarts(head, "^dataset");
+  if (!dataset && (LineStarts(head, "^series") || LineStarts(head, "^platform") || LineStarts(head, "^sample"))) {
+    return TableFormat::FamilySoft;
   }
+  if (dataset || head.compare(0, 9, "^database") == 0) return TableFormat::Gds;
   std::string_view firstLine = text.substr(0, text.find_first_of("\r\n"));
   const std::string_view version = Trim(firstLine.substr(0, firstLine.find('\t')));
   if (version == "#1.2" || version == "#1.3") return TableFormat::Gct;
@@ -78,13 +89,19 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 // unquoted in text.
 RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format,
                     std::pmr::memory_resource* memory) {
-  if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds &&
-      format != TableFormat::Gct) {
+  const bool annotated = format == TableFormat::SeriesMatrix || format == TableFormat::Gds ||
+                         format == TableFormat::FamilySoft || format == TableFormat::Gct;
+  if (!options.classesFrom.empty() && !annotated) {
     throw TableError(
-        fmt::format("--classes-from reads the sample annotation of a GEO series matrix or GDS "
+        fmt::format("--classes-from reads the sample annotation of a GEO series matrix, GDS or family SOFT "
                     "file, or a column metadata row of a GCT 1.3 file, and this is a {} file (give the "
                     "classes with --classes FILE)",
                     FormatName(format)));
+  }
+  if (!options.platform.empty() && format != TableFormat::FamilySoft && options.annotation.empty()) {
+    throw TableError(fmt::format("--platform chooses the platform of a family SOFT file or of --annotation, and "
+                                 "this is a {} file",
+                                 FormatName(format)));
   }
   switch (format) {
     case TableFormat::Gct:
@@ -95,6 +112,8 @@ RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat f
       return SplitSeriesMatrix(text, options.classesFrom, memory);
     case TableFormat::Gds:
       return SplitGds(text, options.classesFrom, memory);
+    case TableFormat::FamilySoft:
+      return SplitFamilySoft(text, options.classesFrom, options.platform, memory);
     default:
       return SplitPlainTable(text, format, options, memory);
   }
@@ -137,6 +156,8 @@ const char* FormatName(TableFormat format) {
       return "series-matrix";
     case TableFormat::Gds:
       return "gds";
+    case TableFormat::FamilySoft:
+      return "family-soft";
     default:
       return "auto";
   }
@@ -144,7 +165,8 @@ const char* FormatName(TableFormat format) {
 
 TableFormat DetectFormat(const std::string& path, const std::string& text) {
   TableFormat marked = MarkedFormat(text);
-  if (marked == TableFormat::SeriesMatrix || marked == TableFormat::Gds || marked == TableFormat::Gct) {
+  if (marked == TableFormat::SeriesMatrix || marked == TableFormat::Gds || marked == TableFormat::FamilySoft ||
+      marked == TableFormat::Gct) {
     return marked;
   }
   std::string_view name = path;
@@ -217,7 +239,9 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
   table.decimalComma = raw.decimalComma;
   table.notes = std::move(raw.notes);
   table.layout = std::move(raw.layout);
-  FillTable(raw, options.missing, table);
+  table.platforms = std::move(raw.platforms);
+  FillTable(raw, options.missing, options.log2, table);
+  if (!options.annotation.empty()) AddAnnotationSymbols(table, options.annotation, options.platform);
   if (table.genes < 2 || table.samples < 2) {
     throw TableError(fmt::format("the analysis needs at least 2 genes and 2 samples; the table has {} and {}",
                                  Plural(static_cast<std::size_t>(table.genes), "gene"),

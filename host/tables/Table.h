@@ -14,11 +14,12 @@
 #include <string>
 #include <vector>
 
+#include "core/Rules.h"
 #include "tables/InputError.h"
 
 namespace tarvok {
 
-enum class TableFormat { Auto, Tsv, Csv, Gct, Pcl, SeriesMatrix, Gds };
+enum class TableFormat { Auto, Tsv, Csv, Gct, Pcl, SeriesMatrix, Gds, FamilySoft };
 // Keep leaves missing values as NaN: for looking at a table, never for an
 // analysis.
 enum class MissingCells { Error, Drop, RowMean, Keep };
@@ -35,6 +36,11 @@ struct ReadOptions {
   // GEO and GCT 1.3 files: the sample annotation (a GCT column metadata
   // row) giving the classes
   std::string classesFrom;
+  // Take log2 of the values before the missing-value policy (tarvok::TransformLog2);
+  // Auto decides by the core's rule, from a GDS's value type or the values.
+  tarvok::LogChoice log2 = tarvok::LogChoice::No;
+  std::string platform;            // family SOFT files: the platform (GPL...) to read
+  std::string annotation;          // a GEO platform annotation or SOFT platform file giving symbols
 };
 
 // A table ready for the analysis.
@@ -53,7 +59,9 @@ struct Table {
   // in GEO files): one per gene, "" where a gene has none; empty when the
   // table carries no symbols.
   std::vector<std::string> geneSymbols;
-  int missingCells = 0;                   // missing values found in the file
+  // Whether log2 was taken and why, and how many values <= 0 it made missing.
+  tarvok::LogOutcome log2;
+  int missingCells = 0;                   // missing values handled: found in the file, or made by log2
   // What the missing-value policy did: genes and samples left out, cells
   // filled with the gene's mean.
   int droppedGenes = 0, droppedSamples = 0, imputedCells = 0;
@@ -68,6 +76,17 @@ struct Table {
   std::vector<std::string> layout;
   // With ReadOptions::classesFrom: the class word of each sample.
   std::vector<std::string> sampleClasses;
+  // Family SOFT files: every platform with its count, "GPL96 (10 samples)".
+  std::vector<std::string> platforms;
+};
+
+// A family SOFT file holds samples of several platforms and the options
+// chose none of them, or one it does not have.
+class PlatformChoiceError : public TableError {
+ public:
+  PlatformChoiceError(const std::string& message, std::vector<std::string> counts)
+      : TableError(message), platforms(std::move(counts)) {}
+  std::vector<std::string> platforms;  // as Table::platforms
 };
 
 // Reads a table file.
@@ -94,8 +113,9 @@ void CheckVariance(const Table& table);
 void CheckValuesRepresentable(const Table& table);
 
 // The format of a file from its name and content: GEO markers
-// (!series_matrix_table_begin, ^DATASET or !dataset_table_begin) decide
-// first, then "#1.2" or "#1.3" on the first line (GCT); then a .gct, .pcl or .csv name
+// (!series_matrix_table_begin, ^DATASET or !dataset_table_begin; ^SERIES,
+// ^PLATFORM or ^SAMPLE lines for a family SOFT file) decide first, then
+// "#1.2" or "#1.3" on the first line (GCT); then a .gct, .pcl or .csv name
 // (a trailing .gz ignored); then a first line whose third tab-separated
 // field is GWEIGHT is PCL; a first line with commas or semicolons and no
 // tab is CSV; anything else is TSV.
@@ -104,7 +124,7 @@ void CheckValuesRepresentable(const Table& table);
 TableFormat DetectFormat(const std::string& path, const std::string& text);
 
 // Lower-case name of a format ("tsv", "csv", "gct", "pcl",
-// "series-matrix", "gds", "auto").
+// "series-matrix", "gds", "family-soft", "auto").
 const char* FormatName(TableFormat format);
 
 // What CleanLabels changed, by kind; one label may count in several.

@@ -6,6 +6,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 
 #include "tables/TableText.h"
 
@@ -30,11 +31,38 @@ RawTable SplitSeriesMatrix(std::string_view text, const std::string& classesFrom
                            std::pmr::memory_resource* memory);
 RawTable SplitGds(std::string_view text, const std::string& classesFrom, std::pmr::memory_resource* memory);
 
+// GEO family SOFT files: the samples of one platform (platform, or the only
+// one with samples), a column each from their tables' VALUE column, a row
+// for every ID_REF any of them reports (in the platform table's order, then
+// the others as they first appear; a sample without a row for an ID has a
+// missing value there), symbols from the platform table's symbol column,
+// and classes from the samples' !Sample_ lines as for a series matrix.
+// Throws PlatformChoiceError when the file holds samples of several
+// platforms and platform is "", or names none of them.
+RawTable SplitFamilySoft(std::string_view text, const std::string& classesFrom, const std::string& platform,
+                         std::pmr::memory_resource* memory);
+
+// The gene symbol of each probe ID of the platform table of a GEO platform
+// annotation file, a SOFT platform file or a family SOFT file: the ID
+// column and the symbol column (Gene Symbol, GENE_SYMBOL, Symbol, ...).
+// platform chooses among several tables. Throws TableError when there is
+// no such table or several, or it has no symbol column.
+std::unordered_map<std::string, std::string> PlatformSymbols(std::string_view text, const std::string& platform,
+                                                              std::pmr::memory_resource* memory);
+
+// Sets table's symbols from the platform annotation file path by its gene
+// labels (the probe IDs, before CleanLabels), "" for an ID the file lacks;
+// notes how many it found. Throws TableError when the table has no gene
+// labels or the file gives no symbols.
+void AddAnnotationSymbols(Table& table, const std::string& path, const std::string& platform);
+
 // Reads the values of raw into table (genes, samples, values, labels,
-// classes) and applies policy through tarvok::ApplyMissingPolicy; what the
-// policy did goes to table's counts and notes. Throws TableError naming the
-// line, column, gene and sample of a cell that is no number, a missing
-// value under MissingCells::Error, or an infinite value.
-void FillTable(const RawTable& raw, MissingCells policy, Table& table);
+// symbols, classes), takes log2 as tarvok::TransformLog2 decides for log2
+// and raw.valueType, and applies policy through tarvok::ApplyMissingPolicy;
+// what the two did goes to table's counts and notes. Throws TableError
+// naming the line, column, gene and sample of a cell that is no number, a
+// missing value (or one log2 made missing) under MissingCells::Error, or an
+// infinite value.
+void FillTable(const RawTable& raw, MissingCells policy, tarvok::LogChoice log2, Table& table);
 
 }  // namespace tarvok

@@ -53,6 +53,11 @@ struct RawTable {
   bool decimalComma = false;               // "1,5" is one and a half
   std::vector<std::string> sampleClasses;  // --classes-from: one word per sample
   std::vector<std::string> geneSymbols;    // one per row, or empty: symbols beside the row keys
+  std::string valueType;                   // a GDS's !dataset_value_type, "" when none
+  // The line of each value cell (rows x samples), 0 where the file has no
+  // cell; empty when every cell is on its row's line at column lead + sample + 1.
+  std::vector<int> cellLines;
+  std::vector<std::string> platforms;      // family SOFT: "GPL96 (10 samples)", each platform
   std::vector<std::string> notes;          // layout corrections and warnings, for the user
   std::vector<std::string> layout;         // why the layout is what it is
 };

@@ -23,18 +23,32 @@ std::string GeneName(const RawTable& raw, std::size_t row) {
 }
 
 std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) {
-  std::string place =
-      fmt::format("line {}, column {} ({}", raw.rows[row].line, raw.lead + sample + 1, GeneName(raw, row));
+  std::string place;
+  if (raw.cellLines.empty()) {
+    place = fmt::format("line {}, column {} ({}", raw.rows[row].line, raw.lead + sample + 1, GeneName(raw, row));
+  } else {
+    const int line = raw.cellLines[row * static_cast<std::size_t>(raw.samples) + sample];
+    place = line > 0 ? fmt::format("line {} ({}", line, GeneName(raw, row))
+                     : fmt::format("no row in the sample's table ({}", GeneName(raw, row));
+  }
   if (!raw.sampleLabels.empty()) place += fmt::format(", sample \"{}\"", raw.sampleLabels[sample]);
   return place + ")";
 }
 
-// The error for a cell the policy refuses: a missing value under Error, or
-// an infinite value (a number too large for a double) under any policy.
+// The error for a cell the policy refuses: a missing value under Error
+// (in the file, or a number <= 0 that log2 made missing), or an infinite
+// value (a number too large for a double) under any policy.
 [[noreturn]] void RefuseCell(const RawTable& raw, std::size_t row, std::size_t sample, bool infinite) {
   const std::string_view cell = raw.rows[row].fields[raw.lead + sample];
   if (infinite) {
     throw TableError(fmt::format("{}: \"{}\" is not a finite number", CellPlace(raw, row, sample), cell));
+  }
+  double value = 0.0;
+  if (ReadCell(cell, raw.decimalComma, value) == CellKind::Number) {
+    throw TableError(fmt::format(
+        "{}: \"{}\" has no log2, so it is a missing value; use --missing drop or --missing row-mean, "
+        "or --log2 no to analyse the values as they are",
+        CellPlace(raw, row, sample), Trim(cell)));
   }
   throw TableError(fmt::format(
       "{}: missing value \"{}\"; use --missing drop to leave out genes with missing values, "
@@ -182,11 +196,16 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
 
 }  // namespace
 
-void FillTable(const RawTable& raw, MissingCells policy, Table& table) {
+void FillTable(const RawTable& raw, MissingCells policy, tarvok::LogChoice log2, Table& table) {
   if (raw.rows.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / raw.samples)) {
     throw TableError("the table is too large");
   }
   table.values = ReadMatrix(raw, policy);
+  table.log2 = tarvok::TransformLog2(table.values, log2, raw.valueType);
+  if (table.log2.nonPositive > 0) {
+    table.notes.push_back(fmt::format("{} at or below 0 became missing (they have no log2)",
+                                      Plural(static_cast<std::size_t>(table.log2.nonPositive), "value")));
+  }
   tarvok::MissingOutcome outcome;
   if (policy == MissingCells::Keep) {
     outcome = KeepAll(raw, table.values);

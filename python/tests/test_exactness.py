@@ -216,3 +216,21 @@ def test_the_program_and_the_package_share_seeds_and_version(golub, tmp_path):
         result.write_exports(tmp_path / f"package{seed}")
         for name in EXPORTS:
             assert (tmp_path / f"package{seed}" / name).read_bytes() == (out / name).read_bytes(), (seed, name)
+
+
+def test_raw_counts_are_logged_alike_by_the_program_and_the_package(golub, tmp_path):
+    """The program's default (--log2 auto) and log2="auto" take the same decision and the same logs."""
+    cli = library("TARVOK_CLI")
+    counts = np.ascontiguousarray(2.0 ** (golub.to_numpy()[:300] + 10))
+    table = tmp_path / "clusters.tsv"  # the program's CDT is then the package's clusters.cdt
+    table.write_text("".join("\t".join(repr(v) for v in row) + "\n" for row in counts.tolist()))
+    run = subprocess.run([cli, "run", str(table), "--header", "no", "--row-names", "no", "--quiet", "--clusters", "2",
+                          "--permutations", "3", "--out", str(tmp_path / "program")],
+                         capture_output=True, text=True, timeout=1800)
+    assert run.returncode == 0, run.stderr
+    assert "log2: yes, because the 99th percentile is" in run.stderr
+    result = tarvok.shave(counts, n_clusters=2, n_permutations=3, log2="auto")
+    assert result.log2["applied"] and result.log2["reason"] in run.stderr
+    result.write_exports(tmp_path / "package")
+    for name in EXPORTS:
+        assert (tmp_path / "package" / name).read_bytes() == (tmp_path / "program" / name).read_bytes(), name

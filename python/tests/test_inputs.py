@@ -130,6 +130,29 @@ def test_missing_values_follow_the_core_policy(blocks):
     assert as_matrix(text, "drop").rows.tolist() == [i for i in range(60) if i not in (4, 5)]
 
 
+def test_log2_follows_the_core_rule_before_the_missing_policy(blocks):
+    counts = 2.0 ** (blocks + 10)
+    assert tarvok.shave(counts, **FAST).log2 == {"choice": "no", "applied": False, "reason": "asked for",
+                                                 "non_positive": 0}  # the default takes X as given
+    logged = as_matrix(counts, log2="auto")
+    assert logged.log2["applied"] and "(99th percentile above 100)" in logged.log2["reason"]
+    np.testing.assert_allclose(logged.values, blocks + 10, rtol=0, atol=1e-12)
+    assert not as_matrix(blocks, log2="auto").log2["applied"]
+    zeroed = counts.copy()
+    zeroed[2, 1] = 0
+    with pytest.raises(ValueError, match=r"value of gene 3, sample 2 is missing"):
+        tarvok.shave(zeroed, log2=True, **FAST)
+    dropped = as_matrix(zeroed, "drop", log2="yes")
+    assert 2 not in dropped.rows.tolist() and dropped.log2["non_positive"] == 1
+    # transform takes the log the fit took.
+    model = tarvok.GeneShaving(log2="auto", **FAST).fit(counts)
+    on_logs = tarvok.GeneShaving(**FAST).fit(logged.values)
+    assert_array_equal(model.transform(counts), on_logs.transform(logged.values))
+    for bad in ("yes", 1, None):
+        with pytest.raises(ValueError, match="log2 must be 'auto', True or False"):
+            tarvok.shave(blocks, log2=bad, **FAST)
+
+
 @pytest.mark.parametrize("X, error, message", [
     (np.zeros(5), ValueError, "2-D, genes x samples"),
     (np.zeros((2, 2, 2)), ValueError, "2-D"),

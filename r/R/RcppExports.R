@@ -17,6 +17,10 @@
     .Call(`_tarvok_Parameters`, clusters, shave, permutations, tolerance, supervise, threads, seed)
 }
 
+.log2Transform <- function(x, choiceName) {
+    .Call(`_tarvok_Log2Transform`, x, choiceName)
+}
+
 .applyMissing <- function(x, policyName) {
     .Call(`_tarvok_ApplyMissing`, x, policyName)
 }

@@ -4,8 +4,9 @@
 shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0,
                   classes = NULL, supervise = 0, threads = NULL, seed = 1,
                   verbose = interactive(), missing = c("error", "drop", "row-mean"),
-                  assay = 1L, solver = c("exact", "fast")) {
+                  assay = 1L, solver = c("exact", "fast"), log2 = FALSE) {
     missing <- match.arg(missing)
+    log2Word <- log2Choice(log2)
     solver <- match.arg(solver)
     if (is.null(threads)) threads <- defaultThreads()
     given <- list(clusters = clusters, shave = shave, permutations = permutations,
@@ -19,6 +20,8 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
 
     input <- expressionMatrix(x, assay)
     classes <- sampleClasses(classes, x, ncol(input$values), colnames(input$values), supervise)
+    logged <- .log2Transform(input$values, log2Word)
+    input$values <- logged$values
     input <- handleMissing(input, missing)
     if (!is.null(classes)) classes <- checkClasses(droplevels(classes[input$samples]), supervise)
 
@@ -43,7 +46,16 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
                 list(clusters = as.integer(clusters), shave = shave,
                      permutations = as.integer(permutations), tolerance = tolerance,
                      supervise = supervise, threads = as.integer(threads), seed = seed,
-                     missing = missing, solver = solver, version = .engineVersion()))
+                     missing = missing, solver = solver, log2 = log2, log2Applied = logged$applied,
+                     log2Reason = logged$reason, version = .engineVersion()))
+}
+
+## The core's word for log2: "auto", TRUE ("yes") or FALSE ("no").
+log2Choice <- function(log2) {
+    if (identical(log2, "auto")) return("auto")
+    if (is.logical(log2) && length(log2) == 1L && !is.na(log2)) return(if (log2) "yes" else "no")
+    stop(sprintf("log2 must be \"auto\", TRUE or FALSE; got %s",
+                 paste(deparse(log2), collapse = " ")), call. = FALSE)
 }
 
 ## A single number, or an error naming what was given.

@@ -62,6 +62,17 @@ BEGIN_RCPP
     return rcpp_result_gen;
 END_RCPP
 }
+// Log2Transform
+Rcpp::List Log2Transform(Rcpp::NumericMatrix x, std::string choiceName);
+RcppExport SEXP _tarvok_Log2Transform(SEXP xSEXP, SEXP choiceNameSEXP) {
+BEGIN_RCPP
+    Rcpp::RObject rcpp_result_gen;
+    Rcpp::traits::input_parameter< Rcpp::NumericMatrix >::type x(xSEXP);
+    Rcpp::traits::input_parameter< std::string >::type choiceName(choiceNameSEXP);
+    rcpp_result_gen = Rcpp::wrap(Log2Transform(x, choiceName));
+    return rcpp_result_gen;
+END_RCPP
+}
 // ApplyMissing
 Rcpp::List ApplyMissing(Rcpp::NumericMatrix x, std::string policyName);
 RcppExport SEXP _tarvok_ApplyMissing(SEXP xSEXP, SEXP policyNameSEXP) {
@@ -88,6 +99,7 @@ static const R_CallMethodDef CallEntries[] = {
     {"_tarvok_WriteExport", (DL_FUNC) &_tarvok_WriteExport, 3},
     {"_tarvok_WriteExports", (DL_FUNC) &_tarvok_WriteExports, 2},
     {"_tarvok_Parameters", (DL_FUNC) &_tarvok_Parameters, 7},
+    {"_tarvok_Log2Transform", (DL_FUNC) &_tarvok_Log2Transform, 2},
     {"_tarvok_ApplyMissing", (DL_FUNC) &_tarvok_ApplyMissing, 2},
     {"_tarvok_EngineVersion", (DL_FUNC) &_tarvok_EngineVersion, 0},
     {NULL, NULL, 0}

@@ -335,6 +335,45 @@ Rcpp::NumericVector Parameters(double clusters, double shave, double permutation
   Rcpp::stop(failure);
 }
 
+namespace {
+
+// The genes x samples values of x, row-major as the core takes them.
+std::vector<double> RowMajor(const Rcpp::NumericMatrix& x) {
+  const int rows = x.nrow(), columns = x.ncol();
+  std::vector<double> data(static_cast<std::size_t>(rows) * columns);
+  for (int g = 0; g < rows; ++g) {
+    for (int s = 0; s < columns; ++s) data[static_cast<std::size_t>(g) * columns + s] = x(g, s);
+  }
+  return data;
+}
+
+}  // namespace
+
+// The core's log2 rule on x (genes x samples, NA and NaN missing) under the
+// choice named ("auto", "yes", "no"): list(values, applied, reason,
+// nonPositive), values with log2 taken and values <= 0 made NaN when the
+// rule says so, else x's own.
+// [[Rcpp::export(name = ".log2Transform", rng = false)]]
+Rcpp::List Log2Transform(Rcpp::NumericMatrix x, std::string choiceName) {
+  tarvok::LogChoice choice;
+  if (!tarvok::ParseLogChoice(choiceName, &choice)) {
+    Rcpp::stop("log2 must be one of " + tarvok::LogChoiceWords() + "; got " + choiceName);
+  }
+  std::vector<double> data = RowMajor(x);
+  const tarvok::LogOutcome outcome = tarvok::TransformLog2(data, choice, "");
+  Rcpp::NumericMatrix values = x;
+  if (outcome.decision.apply) {
+    values = Rcpp::NumericMatrix(x.nrow(), x.ncol());
+    for (int g = 0; g < x.nrow(); ++g) {
+      for (int s = 0; s < x.ncol(); ++s) values(g, s) = data[static_cast<std::size_t>(g) * x.ncol() + s];
+    }
+    values.attr("dimnames") = x.attr("dimnames");
+  }
+  return Rcpp::List::create(Rcpp::_["values"] = values, Rcpp::_["applied"] = outcome.decision.apply,
+                            Rcpp::_["reason"] = outcome.decision.reason,
+                            Rcpp::_["nonPositive"] = static_cast<double>(outcome.nonPositive));
+}
+
 // values (genes x samples, NA and NaN missing) under the missing-value
 // policy named: list(values, genes, samples) with the kept genes' and
 // samples' positions (from 1), or list(refused) when the policy refuses a
@@ -347,10 +386,7 @@ Rcpp::List ApplyMissing(Rcpp::NumericMatrix x, std::string policyName) {
     Rcpp::stop("missing must be one of " + tarvok::MissingPolicyWords() + "; got " + policyName);
   }
   const int rows = x.nrow(), columns = x.ncol();
-  std::vector<double> data(static_cast<std::size_t>(rows) * columns);
-  for (int g = 0; g < rows; ++g) {
-    for (int s = 0; s < columns; ++s) data[static_cast<std::size_t>(g) * columns + s] = x(g, s);
-  }
+  std::vector<double> data = RowMajor(x);
   try {
     const tarvok::MissingOutcome outcome = tarvok::ApplyMissingPolicy(data, rows, columns, policy);
     const int keptRows = static_cast<int>(outcome.keptGenes.size());

@@ -91,4 +91,83 @@ TEST(MissingPolicy, EachPolicyOnOneMatrix) {
   }
 }
 
+// 100 values: one low, 97 mid, two high, so that the quantiles are exact
+// (25th percentile mid, 99th high) whatever the interpolation does.
+std::vector<double> Spread(double low, double mid, double high) {
+  std::vector<double> values(97, mid);
+  values.push_back(high);
+  values.insert(values.begin() + 40, high);
+  values.insert(values.begin() + 7, low);
+  return values;
+}
+
+TEST(LogScale, QuantileRuleAtItsThresholds) {
+  using tarvok::LogChoice;
+  const double justAbove100 = std::nextafter(100.0, 200.0);
+  struct Case {
+    const char* what;
+    std::vector<double> values;
+    const char* valueType;
+    LogChoice choice;
+    bool apply;
+  };
+  const Case cases[] = {
+      {"99th percentile at 100", Spread(-5, -1, 100), "", LogChoice::Auto, false},
+      {"99th percentile above 100", Spread(-5, -1, justAbove100), "", LogChoice::Auto, true},
+      {"range 50", Spread(0, 1, 50), "", LogChoice::Auto, false},
+      {"range above 50", Spread(0, 1, 50.5), "", LogChoice::Auto, true},
+      {"25th percentile 0", Spread(-1, 0, 60), "", LogChoice::Auto, false},
+      {"25th percentile above 0", Spread(-1, 1e-9, 60), "", LogChoice::Auto, true},
+      {"missing values ignored", [] { auto v = Spread(-5, -1, 101); v.insert(v.begin(), 30, NA); return v; }(),
+       "", LogChoice::Auto, true},
+      {"no values", {NA, NA}, "", LogChoice::Auto, false},
+      {"counts", Spread(-5, -1, 2), "count", LogChoice::Auto, true},
+      {"log2 ratio", Spread(1, 2, 1e5), "log2 ratio", LogChoice::Auto, false},
+      {"log ratio", Spread(1, 2, 1e5), "Log Ratio", LogChoice::Auto, false},
+      {"transformed count", Spread(1, 2, 1e5), "transformed count", LogChoice::Auto, false},
+      {"unknown type: the quantiles", Spread(1, 2, 1e5), "ratio", LogChoice::Auto, true},
+      {"yes", Spread(-5, -1, 2), "log2 ratio", LogChoice::Yes, true},
+      {"no", Spread(1, 2, 1e5), "count", LogChoice::No, false},
+  };
+  for (const Case& c : cases) {
+    const tarvok::LogDecision d = tarvok::DecideLog2(c.values, c.choice, c.valueType);
+    EXPECT_EQ(d.apply, c.apply) << c.what << ": " << d.reason;
+    EXPECT_FALSE(d.reason.empty()) << c.what;
+  }
+  EXPECT_EQ(tarvok::DecideLog2(Spread(-5, -1, 2), LogChoice::Auto, "count").reason,
+            "the file's value type is \"count\"");
+  EXPECT_EQ(tarvok::LogDecisionText(tarvok::DecideLog2(Spread(0, 1, 50.5), LogChoice::Auto, "")),
+            "log2: yes, because the 99th percentile is 50.5, the 25th 1 and the range 50.5 "
+            "(range above 50, 25th percentile above 0)");
+}
+
+TEST(LogScale, QuantilesTransformAndWords) {
+  // R's type 7: h = (n - 1) q, interpolated.
+  const std::vector<double> x = {1, 2, 3, 4};
+  EXPECT_EQ(tarvok::SortedQuantile(x, 0.25), 1.75);
+  EXPECT_DOUBLE_EQ(tarvok::SortedQuantile(x, 0.99), 3.97);
+  EXPECT_EQ(tarvok::SortedQuantile(x, 1.0), 4.0);
+  EXPECT_EQ(tarvok::SortedQuantile({7}, 0.5), 7.0);
+  EXPECT_TRUE(std::isnan(tarvok::SortedQuantile({}, 0.5)));
+  // Values <= 0 become missing; missing and infinite values stay as they are.
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<double> values = {8, 0, -1, NA, 1, 0.5, -inf, inf};
+  const tarvok::LogOutcome out = tarvok::TransformLog2(values, tarvok::LogChoice::Yes, "");
+  EXPECT_EQ(out.nonPositive, 2);
+  EXPECT_EQ(values[0], 3.0);
+  EXPECT_TRUE(std::isnan(values[1]) && std::isnan(values[2]) && std::isnan(values[3]));
+  EXPECT_EQ(values[4], 0.0);
+  EXPECT_EQ(values[5], -1.0);
+  EXPECT_EQ(values[6], -inf);
+  EXPECT_EQ(values[7], inf);
+  values = {200, -3};
+  EXPECT_EQ(tarvok::TransformLog2(values, tarvok::LogChoice::No, "count").nonPositive, 0);
+  EXPECT_EQ(values, (std::vector<double>{200, -3}));
+  tarvok::LogChoice choice = tarvok::LogChoice::No;
+  EXPECT_TRUE(tarvok::ParseLogChoice("auto", &choice));
+  EXPECT_EQ(choice, tarvok::LogChoice::Auto);
+  EXPECT_FALSE(tarvok::ParseLogChoice("TRUE", &choice));
+  EXPECT_EQ(tarvok::LogChoiceWords(), "auto, yes, no");
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 // probe output, usage errors, whole runs with labels and missing values, a
 // fatal error in the analysis, an interrupted run, and the C example.
 #include <dirent.h>
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -61,6 +63,8 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
   ProgramResult r = RunTarvok({"probe", dir.File("na.tsv")});
   EXPECT_EQ(r.out,
             "format: tsv\nhasHeaderRow: 0\nhasLabelColumn: 0\ngenes: 2\nsamples: 3\nmissing values: 1\n"
+            "log2: no, because the 99th percentile is 4.96, the 25th 2 and the range 4 (99th percentile at most "
+            "100; range at most 50 or 25th percentile at most 0)\n"
             "why: line 1 is data: it holds only numbers and missing values\n"
             "why: column 1 is data: it holds only numbers and missing values\n");
   EXPECT_EQ(r.err, "");
@@ -70,6 +74,8 @@ TEST(Probe, AnswersAndShapeOfEachFormat) {
   r = RunProgram("/bin/sh", {"-c", std::string(TARVOK_BINARY) + " probe - < " + dir.File("eu.csv.gz")});
   EXPECT_EQ(r.out.substr(r.out.find("separator")),
             "separator: ;\ndecimal mark: comma\n"
+            "log2: no, because the 99th percentile is 4.2125, the 25th 1.875 and the range 2.75 (99th percentile "
+            "at most 100; range at most 50 or 25th percentile at most 0)\n"
             "why: line 1 names the samples: it holds words such as \"S1\"\n"
             "why: column 1 holds the gene names, such as \"g1\"\n");
   // A pipe that can be read only once, as bash's process substitution gives.
@@ -132,7 +138,7 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
       {"run", table, "--out", out, "--classes", dir.File("na.cls")},
       {"run", table, "--out", out, "--classes-from", "disease state"},  // not a GEO file
       {"run", dir.File("holes_series_matrix.txt"), "--out", out, "--classes-from", "disease state"},
-      {"run", dir.File("huge.tsv"), "--out", out},
+      {"run", dir.File("huge.tsv"), "--out", out, "--log2", "no"},  // its log would be fine
       {"run", dir.File("flat.tsv"), "--out", out},
       {"run", table, "--out", out, "--format", "pcl"},
       {"run", table, "--out", out, "--header", "maybe"},
@@ -169,7 +175,7 @@ TEST(Usage, ErrorsExitWithTwoBeforeAnythingIsCreated) {
   EXPECT_EQ(r.err, "tarvok: " + dir.File("holes_series_matrix.txt") +
                        ": --classes-from \"disease state\" gives no class to 1 sample: \"GSM101\" (\"NA\"); every "
                        "sample needs a class (give the classes with --classes FILE, or leave those samples out)\n");
-  r = RunTarvok({"run", dir.File("huge.tsv"), "--out", out});
+  r = RunTarvok({"run", dir.File("huge.tsv"), "--out", out, "--log2", "no"});
   EXPECT_NE(r.err.find(": the value of gene \"g2\", sample \"S2\" is 1e+308, beyond"), std::string::npos) << r.err;
   r = RunTarvok({"run", dir.File("flat.tsv"), "--out", out});
   EXPECT_EQ(r.err,
@@ -364,6 +370,76 @@ TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
   EXPECT_EQ(FileLines(dir.File("b/RowLbls.txt"))[0], "GENE0");
   EXPECT_NE(ReadFile(dir.File("b/report.html")).find("coloured by class"), std::string::npos);
   EXPECT_NE(r.err.find("used more than once"), std::string::npos) << r.err;
+}
+
+TEST(Run, FamilySoftNeedsItsPlatformNamed) {
+  TempDir dir;
+  const std::string family = dir.File("GSE9_family.soft");
+  dir.Write("GSE9_family.soft", GeoFamilySoft(60, 8));
+  ProgramResult r = RunTarvok({"probe", family});
+  EXPECT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(r.out, "format: family-soft\nplatforms: GPL1 (8 samples), GPL2 (2 samples)\n");
+  r = RunTarvok({"run", family, "--out", dir.File("x"), "-q"});
+  EXPECT_EQ(r.exitStatus, 2);
+  EXPECT_NE(r.err.find("samples of 2 platforms: GPL1 (8 samples), GPL2 (2 samples); choose one with --platform"),
+            std::string::npos)
+      << r.err;
+  EXPECT_NE(access(dir.File("x").c_str(), F_OK), 0);
+  r = RunTarvok({"run", family, "--platform", "GPL1", "--classes-from", "disease state", "--supervise", "50",
+                 "--missing", "drop", "--clusters", "1", "--permutations", "2", "--out", dir.File("a"), "-q"});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  EXPECT_EQ(ReadFile(dir.File("a/classes.txt")), "0\n1\n0\n1\n0\n1\n0\n1\n");
+  EXPECT_EQ(FileLines(dir.File("a/RowLbls.txt")).size(), 59u);  // the probes every sample has
+  EXPECT_EQ(SummaryRows(r.out)[0][1], "12") << r.out;
+  EXPECT_EQ(r.err.find("log2"), std::string::npos) << r.err;  // said only when taken
+  const nlohmann::json summary = nlohmann::json::parse(ReadFile(dir.File("a/summary.json")));
+  EXPECT_EQ(summary["log2"]["applied"], false);
+  EXPECT_EQ(summary["log2"]["reason"].get<std::string>().substr(0, 23), "the 99th percentile is ");
+}
+
+TEST(Run, RawCountsAreLoggedByDefaultAndRecorded) {
+  // The synthetic table as counts (2 to the power value + 10), and the same
+  // counts already logged as the reader logs them: one analysis.
+  TempDir dir;
+  const std::vector<double> values = SyntheticValues(40, 6);
+  std::string counts = "gene\tS1\tS2\tS3\tS4\tS5\tS6\n", logged = counts;
+  for (int g = 0; g < 40; ++g) {
+    counts += fmt::format("g{}", g + 1);
+    logged += fmt::format("g{}", g + 1);
+    for (int s = 0; s < 6; ++s) {
+      const double count = std::exp2(values[static_cast<std::size_t>(g * 6 + s)] + 10);
+      counts += fmt::format("\t{}", count);
+      logged += fmt::format("\t{}", std::log2(std::strtod(fmt::format("{}", count).c_str(), nullptr)));
+    }
+    counts += '\n';
+    logged += '\n';
+  }
+  dir.Write("counts.tsv", counts);
+  dir.Write("logged.tsv", logged);
+  ProgramResult a = RunTarvok({"run", dir.File("counts.tsv"), "--clusters", "1", "--permutations", "2", "--out",
+                               dir.File("a"), "-q"});
+  ASSERT_EQ(a.exitStatus, 0) << a.err;
+  EXPECT_NE(a.err.find("log2: yes, because the 99th percentile is "), std::string::npos) << a.err;
+  ProgramResult b = RunTarvok({"run", dir.File("logged.tsv"), "--log2", "no", "--clusters", "1", "--permutations",
+                               "2", "--out", dir.File("b"), "-q"});
+  ASSERT_EQ(b.exitStatus, 0) << b.err;
+  EXPECT_EQ(ReadFile(dir.File("a/summary.tsv")), ReadFile(dir.File("b/summary.tsv")));
+  const nlohmann::json summary = nlohmann::json::parse(ReadFile(dir.File("a/summary.json")));
+  EXPECT_EQ(summary["log2"]["choice"], "auto");
+  EXPECT_EQ(summary["log2"]["applied"], true);
+  EXPECT_EQ(summary["log2"]["non_positive_cells"], 0);
+  const std::string report = ReadFile(dir.File("a/report.html"));
+  EXPECT_NE(report.find("<tr><th>Log scale</th><td>log2 of the values (--log2 auto: the 99th percentile is"),
+            std::string::npos);
+  // The export command shows the same decision from summary.json.
+  ASSERT_EQ(RunTarvok({"export", dir.File("a")}).exitStatus, 0);
+  EXPECT_NE(ReadFile(dir.File("a/report.html")).find("log2 of the values (--log2 auto: "), std::string::npos);
+  // Values <= 0 have no log: missing values under the policy.
+  dir.Write("zero.tsv", "gene\tA\tB\tC\ng1\t1000\t0\t5\ng2\t300\t20\t7\ng3\t10\t30\t900\n");
+  ProgramResult z = RunTarvok({"run", dir.File("zero.tsv"), "--log2", "yes", "--clusters", "1", "--permutations",
+                               "2", "--out", dir.File("z"), "-q"});
+  EXPECT_EQ(z.exitStatus, 2);
+  EXPECT_NE(z.err.find("line 2, column 3 (gene \"g1\", sample \"B\"): \"0\" has no log2"), std::string::npos) << z.err;
 }
 
 // The bundled Golub data (first 300 genes) laid out as GEO publishes a
@@ -681,7 +757,8 @@ TEST(OutputDirectory, LinksAndOtherKindsUnderOurNamesMakeItNotOurs) {
 
 TEST(Failure, ValuesBeyondTheAnalysisAreRefusedBeforeAnyFileIsWritten) {
   TempDir dir;
-  // Values near the largest double are beyond what the library analyses.
+  // Values near the largest double are beyond what the library analyses
+  // (taken as they are: their log would be fine).
   std::string table = "gene";
   for (int s = 1; s <= 10; ++s) table += "\tS" + std::to_string(s);
   for (int g = 0; g < 60; ++g) {
@@ -696,7 +773,8 @@ TEST(Failure, ValuesBeyondTheAnalysisAreRefusedBeforeAnyFileIsWritten) {
   ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
   dir.Write("out/report.html", "<html>old</html>");
   ProgramResult r =
-      RunTarvok({"run", dir.File("t.tsv"), "--permutations", "2", "--clusters", "1", "--out", out, "-q"});
+      RunTarvok({"run", dir.File("t.tsv"), "--log2", "no", "--permutations", "2", "--clusters", "1", "--out", out,
+                 "-q"});
   EXPECT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitStatus, 2);
   EXPECT_EQ(r.err, "tarvok: " + dir.File("t.tsv") +

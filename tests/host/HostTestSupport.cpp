@@ -176,3 +176,40 @@ std::string GeoDataSet(int genes, int samples) {
   }
   return text + "!dataset_table_end\n";
 }
+
+std::string GeoFamilySoft(int genes, int samples) {
+  std::vector<double> values = SyntheticValues(genes, samples);
+  std::string text =
+      "^DATABASE = GeoMiame\n!Database_name = Gene Expression Omnibus (GEO)\n^SERIES = GSE9\n"
+      "!Series_title = Leukemia excerpt for tests\n^PLATFORM = GPL1\n!Platform_title = Array one\n"
+      "#ID = probe\n#Gene Symbol = symbol\n!platform_table_begin\nID\tGB_ACC\tGene Symbol\n";
+  for (int g = 0; g < genes; ++g) {
+    text += fmt::format("{}_at\tX{}\t{}\n", 1000 + g, g, g % 5 == 4 ? "" : fmt::format("SYM{}", g));
+  }
+  text += "unused_at\tX\tNONE\n!platform_table_end\n";
+  for (int s = 0; s < samples; ++s) {
+    text += fmt::format(
+        "^SAMPLE = GSM{0}\n!Sample_title = patient {1}\n!Sample_geo_accession = GSM{0}\n"
+        "!Sample_platform_id = GPL1\n!Sample_characteristics_ch1 = tissue: marrow\n"
+        "!Sample_characteristics_ch1 = disease state: {2}\n#ID_REF = probe\n#VALUE = signal\n"
+        "!sample_table_begin\nID_REF\tVALUE\tABS_CALL\n",
+        100 + s, s + 1, GeoClass(s));
+    // The first sample lists its rows backwards; the last lacks the last
+    // probe; the second reports a probe the platform table lacks.
+    for (int k = 0; k < genes; ++k) {
+      const int g = s == 0 ? genes - 1 - k : k;
+      if (s == samples - 1 && g == genes - 1) continue;
+      text += fmt::format("{}_at\t{}\tP\n", 1000 + g, values[g * samples + s]);
+    }
+    if (s == 1) text += "extra_at\t1.5\tA\n";
+    text += "!sample_table_end\n";
+  }
+  text += "^PLATFORM = GPL2\n!Platform_title = Array two\n";
+  for (int s = 0; s < 2; ++s) {
+    text += fmt::format(
+        "^SAMPLE = GSM{0}\n!Sample_platform_id = GPL2\n!sample_table_begin\nID_REF\tVALUE\nq1\t{1}\nq2\t3\n"
+        "!sample_table_end\n",
+        900 + s, s);
+  }
+  return text;
+}

@@ -51,6 +51,13 @@ std::vector<double> SyntheticValues(int genes, int samples);
 // alternate ALL, AML over the samples like the planted pattern.
 std::string GeoSeriesMatrix(int genes, int samples);
 std::string GeoDataSet(int genes, int samples);
+// A GEO family SOFT file: platform GPL1 (ID, GB_ACC, Gene Symbol; every
+// fifth probe without a symbol, and a probe no sample reports) with the
+// samples GSM100... of SyntheticTable's values and the series matrix's
+// characteristics, the first sample's rows backwards, the last sample
+// without the last probe, the second with a probe "extra_at" the platform
+// lacks; then platform GPL2 with two samples of two probes.
+std::string GeoFamilySoft(int genes, int samples);
 
 // Lines of a text file, without their "\n".
 std::vector<std::string> FileLines(const std::string& path);

@@ -738,4 +738,129 @@ TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
   EXPECT_EQ(Read("anything", Gzip(gds), MissingCells::Keep).format, TableFormat::Gds);
 }
 
+TEST(GeoFiles, FamilySoftOfOnePlatformWithSymbolsAndClasses) {
+  const std::string family = GeoFamilySoft(10, 6);
+  ReadOptions options;
+  options.missing = MissingCells::Keep;
+  // Samples of two platforms: no guess, the platforms named.
+  try {
+    ParseTable(family, "GSE9_family.soft", options);
+    ADD_FAILURE() << "no error";
+  } catch (const PlatformChoiceError& error) {
+    EXPECT_EQ(std::string(error.what()),
+              "the file holds samples of 2 platforms: GPL1 (6 samples), GPL2 (2 samples); choose one with --platform");
+    EXPECT_EQ(error.platforms, (std::vector<std::string>{"GPL1 (6 samples)", "GPL2 (2 samples)"}));
+  }
+  options.platform = "GPL3";
+  EXPECT_EQ(ErrorOf([&] { ParseTable(family, "f.soft", options); }),
+            "no platform \"GPL3\" in the file; it has GPL1 (6 samples), GPL2 (2 samples)");
+  // Rows in the platform table's order, the probe it lacks last; a probe a
+  // sample lacks is a missing value there.
+  options.platform = "gpl1";
+  options.classesFrom = "disease state";
+  Table t = ParseTable(family, "f.soft", options);
+  EXPECT_EQ(t.format, TableFormat::FamilySoft);
+  ASSERT_EQ(t.genes, 11);
+  EXPECT_EQ(t.geneLabels[0], "1000_at");
+  EXPECT_EQ(t.geneLabels[9], "1009_at");
+  EXPECT_EQ(t.geneLabels[10], "extra_at");
+  EXPECT_EQ(t.missingCells, 1 + 5);
+  const std::vector<double> values = SyntheticValues(10, 6);
+  EXPECT_EQ(std::vector<double>(t.values.begin(), t.values.begin() + 9 * 6),
+            std::vector<double>(values.begin(), values.begin() + 9 * 6));
+  EXPECT_EQ(t.geneSymbols, (std::vector<std::string>{"SYM0", "SYM1", "SYM2", "SYM3", "", "SYM5", "SYM6", "SYM7",
+                                                     "SYM8", "", ""}));
+  EXPECT_EQ(t.sampleLabels[5], "GSM105");
+  EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
+  EXPECT_EQ(t.platforms, (std::vector<std::string>{"GPL1 (6 samples)", "GPL2 (2 samples)"}));
+  options.classesFrom = "!Sample_title";
+  EXPECT_EQ(ParseTable(family, "f.soft", options).sampleClasses[2], "patient 3");
+  // The policy sees the missing cells; an error names the sample's line.
+  options.classesFrom.clear();
+  options.missing = MissingCells::Drop;
+  EXPECT_EQ(ParseTable(family, "f.soft", options).genes, 9);
+  options.missing = MissingCells::Error;
+  EXPECT_EQ(ErrorOf([&] { ParseTable(family, "f.soft", options); }).substr(0, 62),
+            "no row in the sample's table (gene \"1009_at\", sample \"GSM105\")");
+  // Damaged sample tables say where.
+  std::string doubled = family;
+  doubled.insert(doubled.find("1003_at\t", doubled.find("^SAMPLE = GSM102")), "1001_at\t1\tP\n");
+  options.missing = MissingCells::Keep;
+  EXPECT_NE(ErrorOf([&] { ParseTable(doubled, "f.soft", options); }).find("sample GSM102 has a second row for "
+                                                                          "ID_REF \"1001_at\""),
+            std::string::npos);
+  std::string noValue = family;
+  noValue.replace(noValue.find("ID_REF\tVALUE\tABS_CALL"), 21, "ID_REF\tSIGNAL\tABS_CALL");
+  EXPECT_NE(ErrorOf([&] { ParseTable(noValue, "f.soft", options); }).find("the table of sample GSM100 has no VALUE column"),
+            std::string::npos);
+  const std::string cut = family.substr(0, family.find("!sample_table_end"));
+  EXPECT_NE(ErrorOf([&] { ParseTable(cut, "f.soft", options); }).find("is the file cut off?"), std::string::npos);
+  EXPECT_EQ(DetectFormat("anything", family), TableFormat::FamilySoft);
+}
+
+TEST(GeoFiles, AnnotationGivesSymbolsByProbeId) {
+  TempDir dir;
+  dir.Write("GPL1.annot",
+            "^Annotation\n!Annotation_date = Jan 01 2020\n^PLATFORM = GPL1\n!Platform_title = Array one\n"
+            "#ID = probe\n#Gene title = title\n#Gene symbol = symbol\n!platform_table_begin\n"
+            "ID\tGene title\tGene symbol\tGene ID\n1000_at\tt\tAAA\t1\n1002_at\tt\tCCC /// DDD\t3\n"
+            "9999_at\tt\tZZZ\t9\n!platform_table_end\n");
+  ReadOptions options;
+  options.annotation = dir.File("GPL1.annot");
+  Table t = ParseTable(GeoSeriesMatrix(10, 6), "m.txt", options);
+  ASSERT_EQ(t.geneSymbols.size(), 10u);
+  EXPECT_EQ(t.geneSymbols[0], "AAA");
+  EXPECT_EQ(t.geneSymbols[1], "");
+  EXPECT_EQ(t.geneSymbols[2], "CCC /// DDD");
+  EXPECT_EQ(t.notes.back(), "symbols for 2 of 10 gene IDs from " + dir.File("GPL1.annot"));
+  // A family SOFT file serves as a platform file too, with --platform for one of several.
+  dir.Write("family.soft", GeoFamilySoft(10, 6));
+  options.annotation = dir.File("family.soft");
+  options.platform = "GPL1";
+  EXPECT_EQ(ParseTable(GeoSeriesMatrix(10, 6), "m.txt", options).geneSymbols[3], "SYM3");
+  options.platform = "";
+  EXPECT_EQ(ParseTable(GeoSeriesMatrix(10, 6), "m.txt", options).geneSymbols[3], "SYM3") << "GPL2 has no table";
+  dir.Write("bare.soft", "^PLATFORM = GPL5\n!platform_table_begin\nID\tGB_ACC\nx\ty\n!platform_table_end\n");
+  options.annotation = dir.File("bare.soft");
+  EXPECT_NE(ErrorOf([&] { ParseTable(GeoSeriesMatrix(10, 6), "m.txt", options); }).find("no gene symbol column"),
+            std::string::npos);
+  options.annotation = dir.File("GPL1.annot");
+  EXPECT_EQ(ErrorOf([&] { ParseTable("1\t2\n3\t4\n", "plain.tsv", options); }),
+            "--annotation finds symbols by probe ID, and the table has no column of gene IDs");
+}
+
+TEST(LogScale, ValueTypeOrQuantilesDecideBeforeTheMissingPolicy) {
+  // Small counts: only the value type says log.
+  const std::string gds =
+      "^DATABASE = Geo\n^DATASET = GDS1\n!dataset_value_type = count\n!dataset_table_begin\n"
+      "ID_REF\tIDENTIFIER\tGSM1\tGSM2\tGSM3\np1\tA\t4\t8\t16\np2\tB\t0\t2\t1\np3\tC\t1\tnull\t32\n"
+      "p4\tD\t2\t4\t8\n!dataset_table_end\n";
+  ReadOptions options;
+  options.log2 = tarvok::LogChoice::Auto;
+  options.missing = MissingCells::Drop;
+  Table t = ParseTable(gds, "GDS1.soft", options);
+  EXPECT_TRUE(t.log2.decision.apply);
+  EXPECT_EQ(t.log2.decision.reason, "the file's value type is \"count\"");
+  EXPECT_EQ(t.log2.nonPositive, 1);
+  EXPECT_EQ(t.missingCells, 2);
+  EXPECT_EQ(t.values, (std::vector<double>{2, 3, 4, 1, 2, 3}));
+  EXPECT_EQ(t.notes[0], "1 value at or below 0 became missing (they have no log2)");
+  options.missing = MissingCells::Error;
+  const std::string refused = ErrorOf([&] { ParseTable(gds, "GDS1.soft", options); });
+  EXPECT_EQ(refused.substr(0, 22), "line 7, column 3 (gene");
+  EXPECT_NE(refused.find(", sample \"GSM1\"): \"0\" has no log2, so it is a missing value; use --missing drop or "
+                         "--missing row-mean, or --log2 no to analyse the values as they are"),
+            std::string::npos)
+      << refused;
+  // Raw counts in a plain table: the quantile rule; the log of each value.
+  const std::string counts = "gene\tA\tB\ng1\t1024\t2\ng2\t8\t65536\ng3\t4\t16\n";
+  t = ParseTable(counts, "c.tsv", options);
+  EXPECT_EQ(t.values, (std::vector<double>{10, 1, 3, 16, 2, 4}));
+  EXPECT_NE(t.log2.decision.reason.find("(99th percentile above 100)"), std::string::npos);
+  options.log2 = tarvok::LogChoice::No;
+  EXPECT_EQ(ParseTable(counts, "c.tsv", options).values[0], 1024);
+  // The readers' own default reads values as they are.
+  EXPECT_EQ(ReadOptions().log2, tarvok::LogChoice::No);
+}
+
 }  // namespace

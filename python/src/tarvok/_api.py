@@ -9,7 +9,7 @@ import numpy as np
 from . import _core
 from ._exports import ExportMethods
 from ._inputs import ORIENTATION, as_matrix, class_labels, encode_classes, export_labels, is_anndata, raw_values
-from ._params import check_missing, core_options
+from ._params import check_log2, check_missing, core_options
 from ._progress import Progress
 from ._result import Cluster, ShavingResult, build_result
 
@@ -17,7 +17,7 @@ from ._result import Cluster, ShavingResult, build_result
 def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20,
           tolerance: float = 0.0, supervision: float = 0.0, n_jobs: Optional[int] = None,
           random_state: Any = _core.DEFAULT_SEED, missing: str = "error", progress: bool = False,
-          solver: str = "exact", layer: Optional[str] = None) -> ShavingResult:
+          solver: str = "exact", layer: Optional[str] = None, log2: Any = False) -> ShavingResult:
     """Find clusters of genes with gene shaving.
 
     Parameters
@@ -79,6 +79,18 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
 
     layer : str, optional
         With AnnData, the layer to analyse instead of ``adata.X``.
+    log2 : {"auto", True, False}, default False
+        Take log2 of X before anything else; values <= 0 then become
+        missing values for ``missing`` to handle. "auto" decides by the
+        rule of the ``tarvok`` program (``--log2 auto``), from the quantiles
+        of the values that are not missing (R's default quantile,
+        type 7): log when the 99th percentile is above 100, or when the
+        range is above 50 and the 25th percentile above 0. The default is
+        False because a matrix handed over in memory is most often
+        normalised already (log scale, or centred and scaled, where
+        negative values would become missing), and is analysed as given;
+        pass "auto" for the program's decision, and its numbers bit for bit,
+        on the same data. The decision is kept in the result's ``log2``.
 
     Returns
     -------
@@ -98,7 +110,7 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
         Ctrl-C during the run (the workers are joined first).
     """
     options = core_options(n_clusters, shave, n_permutations, tolerance, supervision, n_jobs, random_state, solver)
-    matrix = as_matrix(X, check_missing(missing), layer)
+    matrix = as_matrix(X, check_missing(missing), layer, check_log2(log2))
     codes: List[int] = []
     class_names: List[str] = []  # for the exports' sample classes
     if classes is not None:
@@ -156,6 +168,9 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
     progress : bool, default False
     solver : {"exact", "fast"}, default "exact"
         "fast" (restarted Lanczos) for tables with many samples.
+    log2 : {"auto", True, False}, default False
+        Take log2 of X first (see :func:`shave`); ``transform`` takes it
+        too when the fit did.
 
     Attributes
     ----------
@@ -195,7 +210,7 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
 
     def __init__(self, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20, tolerance: float = 0.0,
                  supervision: float = 0.0, n_jobs: Optional[int] = None, random_state: Any = _core.DEFAULT_SEED,
-                 missing: str = "error", progress: bool = False, solver: str = "exact") -> None:
+                 missing: str = "error", progress: bool = False, solver: str = "exact", log2: Any = False) -> None:
         self.n_clusters = n_clusters
         self.shave = shave
         self.n_permutations = n_permutations
@@ -206,6 +221,7 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
         self.missing = missing
         self.progress = progress
         self.solver = solver
+        self.log2 = log2
 
     @classmethod
     def _param_names(cls) -> List[str]:
@@ -361,6 +377,8 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
                              "(columns) must be the fitted samples, in the same order")
         kept = self.result_.kept_samples
         values = np.ascontiguousarray(np.asarray(values, dtype=np.float64)[:, kept])
+        if self.result_.log2 is not None and self.result_.log2["applied"]:
+            values = _core.log2_transform(values, "yes")["values"]  # as the fit took it
         scores = np.full((values.shape[0], self.components_.shape[0]), np.nan)
         rows = np.arange(values.shape[0])
         if not np.isfinite(values).all():

@@ -287,6 +287,31 @@ py::dict ApplyMissing(const py::array_t<double, py::array::c_style | py::array::
   return out;
 }
 
+// TransformLog2 on a copy of data under the choice word ("auto", "yes",
+// "no"): the values (log2 taken, values <= 0 made NaN, when decided),
+// whether log2 was taken, why, and how many values it made missing.
+py::dict Log2Transform(const py::array_t<double, py::array::c_style | py::array::forcecast>& data,
+                       const std::string& word) {
+  tarvok::LogChoice choice;
+  if (!tarvok::ParseLogChoice(word, &choice)) {
+    throw py::value_error("log2 must be one of " + tarvok::LogChoiceWords() + "; got '" + word + "'");
+  }
+  std::vector<double> values = Values(data);
+  tarvok::LogOutcome outcome;
+  {
+    py::gil_scoped_release release;
+    outcome = tarvok::TransformLog2(values, choice, "");
+  }
+  py::array_t<double> result({data.shape(0), data.shape(1)});
+  std::copy(values.begin(), values.end(), result.mutable_data());
+  py::dict out;
+  out["values"] = result;
+  out["applied"] = outcome.decision.apply;
+  out["reason"] = outcome.decision.reason;
+  out["non_positive"] = outcome.nonPositive;
+  return out;
+}
+
 // Each row of data centred as the analysis centres a gene (its mean summed
 // from 0.0 in sample order), then projected on each row of components
 // (summed from 0.0 in sample order, as the shaving scores are): the
@@ -368,6 +393,9 @@ void BindRules(py::module_& module) {
       py::arg("data"), py::arg("policy"),
       "The core's missing-value policy on a copy of a genes x samples matrix: a dict of the kept values and "
       "the kept rows ('genes') and columns ('samples').");
+  module.def("log2_transform", &Log2Transform, py::arg("data"), py::arg("choice"),
+             "The core's log2 rule on a copy of a genes x samples matrix: a dict of the values, 'applied', "
+             "'reason' and 'non_positive' (values <= 0 made NaN).");
   module.def("project_rows", &ProjectRows, py::arg("data"), py::arg("components"),
              "Each row centred and projected on each component: genes x clusters.");
 }

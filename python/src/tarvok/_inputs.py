@@ -3,7 +3,8 @@
 Orientation: a NumPy array or a pandas DataFrame is genes x samples (one
 row per gene, one column per sample), as scikit-learn's rows are the objects
 clustered; an AnnData object is samples x genes, as AnnData stores it, and is
-turned around here. Missing values are handled by the core's policy.
+turned around here. Log2 is taken by the core's rule when asked, then missing
+values are handled by the core's policy.
 """
 from __future__ import annotations
 
@@ -30,6 +31,7 @@ class Matrix:
     gene_names: Optional[Any]  # pandas Index of every gene the caller gave, or None
     sample_names: Optional[Any]  # pandas Index of every sample the caller gave, or None
     kind: str  # "array", "dataframe" or "anndata"
+    log2: Optional[dict] = None  # the core's log2 decision: choice, applied, reason, non_positive
 
 
 def is_anndata(X: Any) -> bool:
@@ -142,10 +144,17 @@ def _check_shape(genes: int, samples: int, n_genes: int, kind: str) -> None:
                      f"samples are needed; {how}")
 
 
-def as_matrix(X: Any, missing: str = "error", layer: Optional[str] = None) -> Matrix:
-    """Converts X once into a C-contiguous float64 genes x samples matrix (no copy when it already is one)."""
+def as_matrix(X: Any, missing: str = "error", layer: Optional[str] = None, log2: str = "no") -> Matrix:
+    """Converts X once into a C-contiguous float64 genes x samples matrix (no copy when it already is one
+    and no log2 is taken); log2 ("auto", "yes", "no") goes before the missing-value policy."""
     values, gene_names, sample_names, kind = raw_values(X, layer)
     n_genes, n_samples = values.shape
+    # "no" asks the core only for its words: no copy of the values.
+    logged = _core.log2_transform(values if log2 != "no" else np.zeros((0, 1)), log2)
+    decision = {"choice": log2, "applied": bool(logged["applied"]), "reason": str(logged["reason"]),
+                "non_positive": int(logged["non_positive"])}
+    if decision["applied"]:
+        values = logged["values"]
     _warn_duplicates(gene_names, "gene")
     _warn_duplicates(sample_names, "sample")
     rows, columns = np.arange(n_genes), np.arange(n_samples)
@@ -157,7 +166,7 @@ def as_matrix(X: Any, missing: str = "error", layer: Optional[str] = None) -> Ma
         values, rows, columns = kept["values"], kept["genes"].astype(np.intp), kept["samples"].astype(np.intp)
     values = np.ascontiguousarray(values, dtype=np.float64)
     _check_shape(values.shape[0], values.shape[1], n_genes, kind)
-    return Matrix(values, rows, columns, n_genes, n_samples, gene_names, sample_names, kind)
+    return Matrix(values, rows, columns, n_genes, n_samples, gene_names, sample_names, kind, decision)
 
 
 def class_labels(classes: Any, n_samples: int, X: Any = None, sample_names: Any = None) -> List[Any]:

@@ -117,3 +117,12 @@ def _choice(name: str, value: object, allowed: tuple) -> str:
 def check_missing(missing: str) -> str:
     """One of the core's missing-value policies."""
     return _choice("missing", missing, tuple(_core.MISSING_POLICIES))
+
+
+def check_log2(log2: Any) -> str:
+    """The core's word for log2: "auto", True ("yes") or False ("no")."""
+    if isinstance(log2, str) and log2 == "auto":
+        return "auto"
+    if isinstance(log2, (bool, np.bool_)):
+        return "yes" if log2 else "no"
+    raise ValueError(f"log2 must be 'auto', True or False; got {log2!r}")

@@ -107,6 +107,11 @@ class ShavingResult(ExportMethods):
     kept_samples : numpy.ndarray of int
         The columns of X analysed: all of them unless the missing policy
         left out a sample missing in every gene.
+    log2 : dict
+        Whether log2 of X was taken and why: ``choice`` ("auto", "yes" or
+        "no", as ``log2`` asked), ``applied`` (bool), ``reason`` (one
+        clause, e.g. "the 99th percentile is 5800, ...") and
+        ``non_positive`` (values <= 0 that became missing).
 
     ``write_gmt(path)``, ``write_kgg(path)``, ``write_cdt(path)`` and
     ``write_gct(path)`` write one export file each, ``write_exports(directory)``
@@ -125,6 +130,7 @@ class ShavingResult(ExportMethods):
     sample_names: Optional[Any] = None
     seed: Optional[int] = None
     kept_samples: Optional[np.ndarray] = None
+    log2: Optional[dict] = None
     _record: Any = field(default=None, compare=False)  # the export record kept by tarvok._core
 
     def _export_record(self) -> Any:
@@ -178,4 +184,4 @@ def build_result(raw: dict, matrix: Matrix, seed: Optional[int] = None) -> Shavi
                          labels=_labelled(labels, genes, "tarvok_cluster"),
                          n_clusters_found=len(clusters), stop_reason=str(raw["stop_reason"]),
                          gene_names=genes, sample_names=samples, seed=seed,
-                         kept_samples=matrix.columns, _record=raw.get("record"))
+                         kept_samples=matrix.columns, log2=matrix.log2, _record=raw.get("record"))

@@ -121,3 +121,18 @@ test_that("names are carried through and every form of x gives the same numbers"
     expect_warning(again <- quick(doubled), "duplicate gene names \\(g01\\)")
     expect_identical(clusterComponents(again), clusterComponents(fromMatrix))
 })
+
+test_that("log2 follows the engine's rule and comes before the missing policy", {
+    counts <- 2^(small + 10)
+    logged <- quick(counts, log2 = "auto")
+    expect_true(logged@parameters$log2Applied)
+    expect_match(logged@parameters$log2Reason, "99th percentile above 100")
+    expect_identical(logged@clusterList[[1]]$scores, quick(log2(counts))@clusterList[[1]]$scores)
+    expect_false(quick(small, log2 = "auto")@parameters$log2Applied)
+    expect_false(quick(counts)@parameters$log2Applied)  # the default analyses x as given
+    zeroed <- counts
+    zeroed[3, 2] <- 0
+    expect_error(quick(zeroed, log2 = TRUE), "value of gene 3, sample 2 is missing")
+    expect_identical(quick(zeroed, log2 = TRUE, missing = "drop")@geneNames, rownames(small)[-3])
+    expect_error(quick(small, log2 = "yes"), "log2 must be \"auto\", TRUE or FALSE; got \"yes\"")
+})
