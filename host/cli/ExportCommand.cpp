@@ -177,14 +177,18 @@ int Export(const ExportOptions& options) {
   } catch (const std::runtime_error& error) {
     throw ExportError(error.what());
   }
-  std::vector<std::string> genes;
+  std::vector<std::string> genes, symbols;
   try {
     genes = ReadGeneLabels(dir);
+    symbols = ReadGeneSymbols(dir, genes.size());
   } catch (const std::runtime_error& error) {
     throw ExportError(error.what());
   }
   const nlohmann::json summary = ReadSummaryJson(dir);
   TakePreciseValues(r, ReadPreciseClusters(summary));
+  // The result files keep the decomposition's sign; the run presented each
+  // cluster oriented, and so does this.
+  for (ClusterResult& c : r.clusters) OrientCluster(c);
   RunInfo info = ReadRunInfo(summary, r, genes.size());
   ReadRecordedInputs(summary, info);
   // A class file given now names the classes; else the summary's record;
@@ -200,9 +204,18 @@ int Export(const ExportOptions& options) {
   PresentationOptions presentation;
   presentation.figures = options.figures;
   const std::vector<std::string> classes = SampleClassNames(info);
-  const tarvok::exports::ExportRecord record =
-      MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples),
-                       classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+  tarvok::exports::ExportRecord record;
+  try {
+    record = MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples), symbols,
+                              classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
+  for (size_t i = 0; i < r.clusters.size() && !symbols.empty(); ++i) {
+    ClusterResult& c = r.clusters[i];
+    c.geneSymbols.clear();
+    for (size_t row : record.clusters[i].tableRows) c.geneSymbols.push_back(symbols[row]);
+  }
   const std::string report = WritePresentation(r, info, dir, presentation, record);
   WriteOutputGuide(dir, TableName(info.table));
   const std::string failure = WriteStandardOutput(

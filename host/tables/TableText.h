@@ -48,6 +48,8 @@ struct RawTable {
   std::vector<Record> rows;               // data rows only
   std::size_t lead = 0;                   // fields before the first value
   std::size_t nameField = 0;              // field of the gene name, when hasLabelColumn
+  bool hasSymbols = false;                 // a field gives each gene's symbol
+  std::size_t symbolField = 0;             // that field, when hasSymbols
   int samples = 0;
   char separator = '\t';
   bool decimalComma = false;               // "1,5" is one and a half

@@ -142,7 +142,19 @@ void TakeSamples(const RawTable& raw, const tarvok::MissingOutcome& outcome, Tab
                                     Plural(kept.size(), "sample")));
 }
 
-// The genes: labels, and notes on what the policy did to them.
+// A symbol as the presentations show it: trimmed, "" for a missing word,
+// control characters as blanks so that it stays one line and one field.
+std::string SymbolText(std::string_view cell) {
+  if (tarvok::IsMissingWord(cell)) return "";
+  std::string symbol(Trim(cell));
+  for (char& ch : symbol) {
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+  }
+  return symbol;
+}
+
+// The genes: labels and symbols of those kept, and notes on what the
+// policy did to them.
 void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table& table) {
   const std::vector<int>& kept = outcome.keptGenes;
   table.genes = static_cast<int>(kept.size());
@@ -153,6 +165,7 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
   table.geneSymbols = Kept(raw.geneSymbols, kept);
   for (int g : kept) {
     const std::size_t r = static_cast<std::size_t>(g);
+    if (raw.hasSymbols) table.geneSymbols.push_back(SymbolText(raw.rows[r].fields[raw.symbolField]));
     if (raw.hasLabelColumn) {
       table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
     } else if (dropped) {
