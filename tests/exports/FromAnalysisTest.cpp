@@ -71,3 +71,32 @@ TEST(RecordOfAnalysis, OwnScoresCentredRowsAndTheChosenStep) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Orientation, MorePositiveScoresThenTheLargerSum) {
+  struct Case {
+    std::vector<double> scores;
+    bool flip;
+  };
+  const Case cases[] = {
+      {{1.0, 2.0, -5.0}, false},   // more positive, whatever the sum
+      {{-1.0, -2.0, 5.0}, true},   // more negative
+      {{1.0, -3.0}, true},         // a tie: the sum decides
+      {{3.0, -1.0, 0.0}, false},   // zeros count on neither side
+      {{0.0, 0.0}, false},         // nothing to decide by: as it is
+  };
+  for (const Case& c : cases) EXPECT_EQ(tarvok::NeedsFlip(c.scores), c.flip) << c.scores[0];
+  tarvok::ClusterRecord record;
+  record.scores = {-1.0, -2.0, 0.0};
+  record.component = {0.5, -0.0, -0.25};
+  record.eigenvalue = 4.0;
+  const tarvok::ClusterRecord oriented = tarvok::Oriented(record);
+  EXPECT_EQ(oriented.scores, (std::vector<double>{1.0, 2.0, 0.0}));
+  EXPECT_EQ(oriented.component, (std::vector<double>{-0.5, 0.0, 0.25}));
+  EXPECT_FALSE(std::signbit(oriented.scores[2]));  // never "-0"
+  EXPECT_FALSE(std::signbit(oriented.component[1]));
+  EXPECT_EQ(oriented.eigenvalue, 4.0);
+}
+
+}  // namespace
