@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "core/Orientation.h"
+#include "core/Rules.h"
 
 namespace tarvok::exports {
 
@@ -35,7 +36,7 @@ ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& re
   record.samples = names.samples;
   record.classes = names.classes;
   record.genes = names.genes;
-  record.symbols = names.symbols;
+  for (const std::string& symbol : names.symbols) record.symbols.push_back(CleanSymbol(symbol));
   if (borrowRows) {
     record.rowOf = [&analysis](size_t gene) { return analysis.CentredRow(static_cast<int>(gene)); };
   } else {

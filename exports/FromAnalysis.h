@@ -24,7 +24,7 @@ struct RecordNames {
 // (tarvok::Oriented) as every presentation shows it.
 //   analysis   (input) the analysis that ran; gives the centred rows
 //   result     (input) what its Run returned
-//   names      (input) labels, classes and symbols
+//   names      (input) labels, classes and symbols (each made tarvok::CleanSymbol)
 //   borrowRows (input) true: the record reads every gene's centred row
 //              from analysis (ExportRecord::rowOf), which must then
 //              outlive it; false: it keeps copies

@@ -142,17 +142,6 @@ void TakeSamples(const RawTable& raw, const tarvok::MissingOutcome& outcome, Tab
                                     Plural(kept.size(), "sample")));
 }
 
-// A symbol as the presentations show it: trimmed, "" for a missing word,
-// control characters as blanks so that it stays one line and one field.
-std::string SymbolText(std::string_view cell) {
-  if (tarvok::IsMissingWord(cell)) return "";
-  std::string symbol(Trim(cell));
-  for (char& ch : symbol) {
-    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
-  }
-  return symbol;
-}
-
 // The genes: labels and symbols of those kept, and notes on what the
 // policy did to them.
 void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table& table) {
@@ -165,7 +154,7 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
   table.geneSymbols = Kept(raw.geneSymbols, kept);
   for (int g : kept) {
     const std::size_t r = static_cast<std::size_t>(g);
-    if (raw.hasSymbols) table.geneSymbols.push_back(SymbolText(raw.rows[r].fields[raw.symbolField]));
+    if (raw.hasSymbols) table.geneSymbols.push_back(tarvok::CleanSymbol(raw.rows[r].fields[raw.symbolField]));
     if (raw.hasLabelColumn) {
       table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
     } else if (dropped) {
