@@ -417,7 +417,7 @@ TEST(Run, GeoDataSetKeyedByProbeWithSymbolsBesideAndOrientedClusters) {
   }
   EXPECT_EQ(line, gct.size());
   // The CDT: the clustered rows, then every other row once, in table order.
-  const std::vector<std::string> cdt = FileLines(dir.File("run/TABLE.cdt"));
+  const std::vector<std::string> cdt = FileLines(dir.File("run/GDS9.cdt"));
   std::vector<std::string> rest, expected;
   for (size_t k = 2 + clusteredRows; k < cdt.size(); ++k) rest.push_back(Cells(cdt[k])[0]);
   for (size_t g = 0; g < keys.size(); ++g) {
@@ -436,7 +436,7 @@ TEST(Run, GeoDataSetKeyedByProbeWithSymbolsBesideAndOrientedClusters) {
   for (const char* name : {"clusters.gmt", "clusters.symbols.gmt", "clusters.kgg", "summary.json"}) {
     EXPECT_EQ(ReadFile(dir.File("again/") + name), ReadFile(dir.File("run/") + name)) << name;
   }
-  const std::vector<std::string> again = FileLines(dir.File("again/TABLE.cdt"));
+  const std::vector<std::string> again = FileLines(dir.File("again/GDS9.cdt"));
   ASSERT_EQ(again.size(), cdt.size());
   for (size_t k = 0; k < cdt.size(); ++k) {
     const std::vector<std::string> was = Cells(cdt[k]), is = Cells(again[k]);
