@@ -58,14 +58,13 @@ RawTable TableBetween(std::vector<Record>& records, const char* begin, const cha
   raw.hasHeaderRow = raw.hasLabelColumn = true;
   bool identifiers = header.size() > 1 && SameWordAnyCase(header[1], "identifier");
   raw.lead = identifiers ? 2 : 1;
-  raw.hasSymbols = identifiers;
-  raw.symbolField = 1;
   if (header.size() <= raw.lead) throw TableError(fmt::format("line {} names no samples", table[0].line));
   raw.sampleLabels.assign(header.begin() + static_cast<long>(raw.lead), header.end());
   raw.samples = static_cast<int>(raw.sampleLabels.size());
   raw.rows.assign(std::make_move_iterator(table.begin() + 1), std::make_move_iterator(table.end()));
   if (raw.rows.empty()) throw TableError("the table has no data rows");
   CheckRowWidths(raw);
+  if (identifiers) TakeSymbols(raw, 1);
   raw.layout.push_back(fmt::format("line {} names the samples (the header after {})", table[0].line, begin));
   raw.layout.push_back(identifiers ? fmt::format("the genes are keyed by the {} column; the IDENTIFIER column "
                                                "(column 2) gives their symbols",

@@ -281,10 +281,10 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   // column beside the probe IDs; others put a symbol after the ID): the
   // first column stays the genes' key, the second gives their symbols.
   std::string why;
+  bool symbols = false;
   if (raw.hasLabelColumn && SymbolColumn(LayoutInput{records, raw.decimalComma}, raw.hasHeaderRow, why)) {
     raw.lead = 2;
-    raw.hasSymbols = true;
-    raw.symbolField = 1;
+    symbols = true;
     raw.layout.push_back(why);
   }
   const Record& firstRow = records[first];
@@ -307,6 +307,7 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
                   std::make_move_iterator(records.end()));
   CheckRowWidths(raw);
+  if (symbols) TakeSymbols(raw, 1);
   return raw;
 }
 

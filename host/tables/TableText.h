@@ -48,8 +48,6 @@ struct RawTable {
   std::vector<Record> rows;               // data rows only
   std::size_t lead = 0;                   // fields before the first value
   std::size_t nameField = 0;              // field of the gene name, when hasLabelColumn
-  bool hasSymbols = false;                 // a field gives each gene's symbol
-  std::size_t symbolField = 0;             // that field, when hasSymbols
   int samples = 0;
   char separator = '\t';
   bool decimalComma = false;               // "1,5" is one and a half
@@ -99,5 +97,9 @@ void DropTrailingEmptyField(std::vector<Record>& records, std::vector<std::strin
 
 // Checks that every data row has lead + samples fields.
 void CheckRowWidths(const RawTable& raw);
+
+// Fills raw.geneSymbols from field of every row, each made
+// tarvok::CleanSymbol (trimmed, "" for a missing word).
+void TakeSymbols(RawTable& raw, std::size_t field);
 
 }  // namespace tarvok

@@ -154,7 +154,6 @@ void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table
   table.geneSymbols = Kept(raw.geneSymbols, kept);
   for (int g : kept) {
     const std::size_t r = static_cast<std::size_t>(g);
-    if (raw.hasSymbols) table.geneSymbols.push_back(tarvok::CleanSymbol(raw.rows[r].fields[raw.symbolField]));
     if (raw.hasLabelColumn) {
       table.geneLabels.emplace_back(raw.rows[r].fields[raw.nameField]);
     } else if (dropped) {
