@@ -67,8 +67,8 @@ int main(int argc, char** argv) {
   RunResults r;
   tarvok::exports::ExportRecord record;
   Report("records", Seconds([&] {
-           r = RunResultsOf(analysis, result.clusters, genes, samples);
-           record = tarvok::exports::RecordOfAnalysis(analysis, result, genes, samples, {});
+           r = RunResultsOf(analysis, result.clusters, genes, samples, table.geneSymbols);
+           record = tarvok::exports::RecordOfAnalysis(analysis, result, {genes, samples, {}, table.geneSymbols});
          }));
   RunInfo info;
   info.table = argv[1];

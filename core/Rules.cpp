@@ -332,3 +332,20 @@ const char* StopReasonName(StopReason reason) {
 }
 
 }  // namespace tarvok
+
+namespace tarvok {
+
+std::string CleanSymbol(std::string_view symbol) {
+  const char* const blanks = " \t\n\v\f\r";
+  const size_t begin = symbol.find_first_not_of(blanks);
+  if (begin == std::string_view::npos) return "";
+  const std::string_view trimmed = symbol.substr(begin, symbol.find_last_not_of(blanks) - begin + 1);
+  if (IsMissingWord(trimmed)) return "";
+  std::string text(trimmed);
+  for (char& ch : text) {
+    if (static_cast<unsigned char>(ch) < 0x20 || ch == 0x7F) ch = ' ';
+  }
+  return text;
+}
+
+}  // namespace tarvok

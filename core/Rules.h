@@ -76,6 +76,11 @@ std::string MissingPolicyWords();
 // N/A or null in any case, with blanks around it.
 bool IsMissingWord(std::string_view cell);
 
+// A gene symbol as every face presents it: trimmed of blanks, "" for a
+// missing word (IsMissingWord), control characters as blanks, so that it
+// stays one line and one field.
+std::string CleanSymbol(std::string_view symbol);
+
 // The first value a policy refuses, counted from 0 in the matrix it was given.
 class MissingValueError : public Error {
  public:

@@ -2,10 +2,13 @@
 //
 //   UNIQID  NAME                 GWEIGHT  sample1 ... sampleN
 //   EWEIGHT                               1       ... 1
-//   gene    gene (cluster 1 +)   1        values
+//   gene    name (cluster 1 +)   1        values
 //
-// Rows go cluster by cluster in cluster order, then the genes of the table
-// that are in no cluster, in table order. A clustered gene's values are its
+// UNIQID is the gene's label (its key), NAME its symbol, or its label when
+// it has none. Rows go cluster by cluster in cluster order, then the genes
+// of the table that are in no cluster, in table order: every row of the
+// table appears, told apart by its row, never by its label, so repeated
+// and empty labels stay distinct rows. A clustered gene's values are its
 // centred row times its sign, so that every row of a cluster follows the
 // component; NAME says which cluster and whether the row was negated (-).
 // Unclustered rows carry their centred values, or empty cells (missing)
@@ -15,7 +18,7 @@
 // No GID column: GID links rows to a gene tree (.gtr), which gene shaving
 // does not make, and readers of tree-less files (Bio.Cluster among them)
 // take the first column as the gene's identifier.
-#include <set>
+#include <vector>
 
 #include "exports/Exports.h"
 #include "exports/Fields.h"
@@ -47,23 +50,22 @@ void WriteCdt(const ExportRecord& r, TextSink& sink) {
   out += "\nEWEIGHT\t\t";
   for (size_t s = 0; s < samples; ++s) out += "\t1";
   out += "\n";
-  std::set<std::string> clustered;
+  std::vector<bool> clustered(r.genes.size(), false);
   for (size_t i = 0; i < r.clusters.size(); ++i) {
     const ClusterExport& c = r.clusters[i];
     for (size_t j = 0; j < c.genes.size(); ++j) {
       int sign = SignOf(c.scores[j]);
-      std::string name = c.genes[j] + " (cluster " + std::to_string(i + 1) + (sign > 0 ? " +)" : " -)");
+      std::string name = ShownName(c.genes[j], SymbolOf(r, c, j)) + " (cluster " + std::to_string(i + 1) +
+                         (sign > 0 ? " +)" : " -)");
       AppendRow(out, c.genes[j], name, c.rows[j].data(), sign, samples);
-      clustered.insert(c.genes[j]);
+      if (!c.tableRows.empty()) clustered[c.tableRows[j]] = true;
       sink.Piece();
     }
   }
-  // Genes are matched by label: a table gene whose label names a clustered
-  // gene counts as clustered.
   for (size_t g = 0; g < r.genes.size(); ++g) {
-    if (clustered.count(r.genes[g]) != 0) continue;
+    if (clustered[g]) continue;
     const double* row = !r.values.empty() ? r.values[g].data() : (r.rowOf ? r.rowOf(g) : nullptr);
-    AppendRow(out, r.genes[g], r.genes[g], row, 1, samples);
+    AppendRow(out, r.genes[g], ShownName(r.genes[g], r.symbols.empty() ? "" : r.symbols[g]), row, 1, samples);
     sink.Piece();
   }
 }

@@ -31,6 +31,21 @@ void CheckWidth(const std::vector<double>& row, size_t samples, const std::strin
   }
 }
 
+// Every gene of c names a row of the table's genes: a record with table
+// genes must say where each clustered gene is among them.
+void CheckTableRows(const ClusterExport& c, size_t genes, const std::string& name) {
+  if (c.tableRows.empty() && genes == 0) return;
+  if (c.tableRows.size() != c.genes.size()) {
+    Disagree(name + " holds " + std::to_string(c.genes.size()) + " genes but " +
+             std::to_string(c.tableRows.size()) + " table rows");
+  }
+  for (size_t row : c.tableRows) {
+    if (row >= genes) {
+      Disagree(name + " names table row " + std::to_string(row + 1) + " of " + std::to_string(genes));
+    }
+  }
+}
+
 }  // namespace
 
 void CheckRecord(const ExportRecord& r) {
@@ -50,10 +65,15 @@ void CheckRecord(const ExportRecord& r) {
       CheckWidth(r.values[g], samples, "row of gene " + r.genes[g]);
     }
   }
+  if (!r.symbols.empty() && r.symbols.size() != r.genes.size()) {
+    Disagree("the record holds " + std::to_string(r.symbols.size()) + " symbols for " +
+             std::to_string(r.genes.size()) + " genes");
+  }
   for (size_t i = 0; i < r.clusters.size(); ++i) {
     const ClusterExport& c = r.clusters[i];
     const std::string name = "cluster " + std::to_string(i + 1);
     if (c.genes.empty()) Disagree(name + " holds no genes");
+    CheckTableRows(c, r.genes.size(), name);
     if (c.scores.size() != c.genes.size() || c.rows.size() != c.genes.size()) {
       Disagree(name + " holds " + std::to_string(c.genes.size()) + " genes but " +
                std::to_string(c.scores.size()) + " scores and " + std::to_string(c.rows.size()) + " rows");
@@ -138,8 +158,19 @@ std::string ExactNumber(double value) {
   return text;
 }
 
+bool IsPlaceholderSymbol(const std::string& symbol) {
+  size_t start = symbol.find_first_not_of(" \t\r\n");
+  return start == std::string::npos || symbol.compare(start, 2, "--") == 0;
+}
+
 std::vector<std::string> ExportFileNames(const std::string& cdtStem) {
   return {"clusters.gmt", "clusters.kgg", cdtStem + ".cdt", "clusters.gct"};
+}
+
+std::vector<std::string> ExportFileNames(const ExportRecord& r, const std::string& cdtStem) {
+  std::vector<std::string> names = ExportFileNames(cdtStem);
+  if (!r.symbols.empty()) names.push_back(kSymbolGmtName);
+  return names;
 }
 
 namespace {
@@ -295,8 +326,11 @@ void WriteFileAtomically(const std::string& path, const std::string& content, bo
 namespace {
 
 // The writer of each file of ExportFileNames, in that order, and its format word.
-const std::pair<const char*, Writer> kWriters[] = {
-    {"gmt", &WriteGmt}, {"kgg", &WriteKgg}, {"cdt", &WriteCdt}, {"gct", &WriteGct}};
+const std::pair<const char*, Writer> kWriters[] = {{"gmt", &WriteGmt},
+                                                   {"kgg", &WriteKgg},
+                                                   {"cdt", &WriteCdt},
+                                                   {"gct", &WriteGct},
+                                                   {"symbol-gmt", &WriteSymbolGmt}};
 
 }  // namespace
 
@@ -309,12 +343,12 @@ void WriteExport(const ExportRecord& r, const std::string& format, const std::st
       return;
     }
   }
-  throw std::invalid_argument("no export format \"" + format + "\"; known: gmt, kgg, cdt, gct");
+  throw std::invalid_argument("no export format \"" + format + "\"; known: gmt, kgg, cdt, gct, symbol-gmt");
 }
 
 void WriteExports(const ExportRecord& r, const std::string& dir, const std::string& cdtStem) {
   CheckRecord(r);
-  const std::vector<std::string> names = ExportFileNames(cdtStem);
+  const std::vector<std::string> names = ExportFileNames(r, cdtStem);
   // Something else in a file's place would fail its rename (or be replaced)
   // after the others had been renamed: refuse it first.
   for (const std::string& name : names) CheckReplaceable(dir + "/" + name);

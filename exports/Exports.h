@@ -4,6 +4,11 @@
 //
 // Every face builds one ExportRecord and calls the writers here, so the
 // command-line program and the Python and R packages write the same bytes.
+//
+// A gene's label (the table's first column: a probe ID in GEO files) is its
+// key; its symbol, when the table has symbols, travels beside it. Rows are
+// never matched by label: each clustered gene names its row of the table,
+// so repeated or empty labels stay distinct rows.
 // Plain C++ standard library; nothing here prints or ends the process:
 // failures throw std::runtime_error (file trouble) or std::invalid_argument
 // (a record whose parts disagree).
@@ -18,6 +23,9 @@ namespace tarvok::exports {
 // One extracted cluster.
 struct ClusterExport {
   std::vector<std::string> genes;         // gene labels, cluster order
+  // Each gene's row in ExportRecord::genes (from 0), same order; may be
+  // empty only when the record holds no table genes.
+  std::vector<size_t> tableRows;
   std::vector<double> scores;             // signed score of each gene, same order
   std::vector<std::vector<double>> rows;  // [gene][sample] centred values, same order
   double eigenvalue = 0.0;                // at the chosen step
@@ -34,6 +42,9 @@ struct ExportRecord {
   // rows of the CDT; may be empty. values, when not empty, holds their
   // centred rows ([gene][sample]); without it those rows have empty cells.
   std::vector<std::string> genes;
+  // The symbol of each of those genes ("" where a gene has none), or empty
+  // when the table has no symbols.
+  std::vector<std::string> symbols;
   std::vector<std::vector<double>> values;
   // Instead of values, a record may borrow the rows: rowOf(g) points at
   // gene g's centred row, which must outlive the record.
@@ -42,7 +53,8 @@ struct ExportRecord {
 };
 
 // Throws std::invalid_argument naming the first part of r that disagrees
-// with the others (row lengths, score counts, class count, no clusters).
+// with the others (row lengths, score counts, class count, symbol counts,
+// table rows outside the table, no clusters).
 void CheckRecord(const ExportRecord& r);
 
 // The projection of a gene's centred row on its cluster's component:
@@ -60,28 +72,41 @@ void AppendExactNumber(std::string& out, double value);
 
 // The text of each file. See the writer of each format for its layout.
 std::string GmtText(const ExportRecord& r);  // clusters.gmt
+std::string SymbolGmtText(const ExportRecord& r);  // clusters.symbols.gmt
 std::string KggText(const ExportRecord& r);  // clusters.kgg
 std::string CdtText(const ExportRecord& r);  // STEM.cdt
 std::string GctText(const ExportRecord& r);  // clusters.gct
 
+// A symbol that names no gene: empty, or a placeholder such as GEO's
+// "--Control" or an annotation's "---" (it starts with "--"). The symbol
+// gene sets leave such symbols out.
+bool IsPlaceholderSymbol(const std::string& symbol);
+
 // The CDT's name without ".cdt" when no table names it.
 inline constexpr const char* kDefaultCdtStem = "clusters";
 
-// The names of the files WriteExports writes, in the order written: the
-// CDT is cdtStem + ".cdt" (the program names it after the input table),
-// the others are fixed.
-std::vector<std::string> ExportFileNames(const std::string& cdtStem = kDefaultCdtStem);
+// The file of the symbol gene sets, written when the record has symbols.
+inline constexpr const char* kSymbolGmtName = "clusters.symbols.gmt";
 
-// Checks r, then writes every export file into dir (which must exist),
-// under ExportFileNames(cdtStem).
-// Each file goes to a temporary name first; only when all four are written
+// The names of the four files WriteExports writes for every record, in the
+// order written: the CDT is cdtStem + ".cdt" (the program names it after
+// the input table), the others are fixed.
+std::vector<std::string> ExportFileNames(const std::string& cdtStem = kDefaultCdtStem);
+// The names of the files WriteExports writes for r: ExportFileNames(cdtStem),
+// then clusters.symbols.gmt when r carries symbols.
+std::vector<std::string> ExportFileNames(const ExportRecord& r, const std::string& cdtStem = kDefaultCdtStem);
+
+// Checks r, then writes every export file (ExportFileNames(r, cdtStem))
+// into dir (which must exist). Each file goes to a temporary name first;
+// only when all are written
 // are they renamed into place, so a failure leaves no export file behind
 // that belongs to a different record. Throws std::runtime_error "cannot
 // write PATH: REASON".
 void WriteExports(const ExportRecord& r, const std::string& dir, const std::string& cdtStem = kDefaultCdtStem);
 
-// Checks r, then writes the file of one format ("gmt", "kgg", "cdt" or
-// "gct": GmtText, KggText, CdtText or GctText) to path atomically, as
+// Checks r, then writes the file of one format ("gmt", "kgg", "cdt", "gct"
+// or "symbol-gmt": GmtText, KggText, CdtText, GctText or SymbolGmtText) to
+// path atomically, as
 // WriteFileAtomically does; for the faces that write one file at a time.
 // Throws std::invalid_argument for another format or a record whose parts
 // disagree, std::runtime_error "cannot write PATH: REASON".

@@ -37,11 +37,23 @@ struct TextSink {
   }
 };
 
-// The writers of the four formats, each appending its file to sink.
+// The writers of the formats, each appending its file to sink.
 void WriteGmt(const ExportRecord& r, TextSink& sink);
+void WriteSymbolGmt(const ExportRecord& r, TextSink& sink);
 void WriteKgg(const ExportRecord& r, TextSink& sink);
 void WriteCdt(const ExportRecord& r, TextSink& sink);
 void WriteGct(const ExportRecord& r, TextSink& sink);
+
+// The symbol of gene j of c, "" when the record has none.
+inline const std::string& SymbolOf(const ExportRecord& r, const ClusterExport& c, size_t j) {
+  static const std::string kNone;
+  return r.symbols.empty() ? kNone : r.symbols[c.tableRows[j]];
+}
+
+// The name a gene is shown by where one name fits: its symbol, else its label.
+inline const std::string& ShownName(const std::string& label, const std::string& symbol) {
+  return symbol.empty() ? label : symbol;
+}
 
 // +1 when a score says the gene follows the component, -1 otherwise
 // (a zero score included, as in Projection).

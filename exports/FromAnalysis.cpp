@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 
+#include "core/Orientation.h"
+#include "core/Rules.h"
+
 namespace tarvok::exports {
 
 namespace {
@@ -11,33 +14,40 @@ std::vector<double> CentredRow(const Analysis& analysis, int gene) {
   return std::vector<double>(row, row + analysis.Samples());
 }
 
-}  // namespace
-
-ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result,
-                              const std::vector<std::string>& geneLabels,
-                              const std::vector<std::string>& sampleLabels,
-                              const std::vector<std::string>& classNames, bool borrowRows) {
+void CheckNames(const Analysis& analysis, const RecordNames& names) {
   const int genes = analysis.Genes();
-  if (static_cast<int>(geneLabels.size()) != genes ||
-      static_cast<int>(sampleLabels.size()) != analysis.Samples()) {
-    throw std::invalid_argument(std::to_string(geneLabels.size()) + " gene and " +
-                                std::to_string(sampleLabels.size()) + " sample labels for data of " +
+  if (static_cast<int>(names.genes.size()) != genes ||
+      static_cast<int>(names.samples.size()) != analysis.Samples() ||
+      (!names.symbols.empty() && static_cast<int>(names.symbols.size()) != genes)) {
+    throw std::invalid_argument(std::to_string(names.genes.size()) + " gene labels, " +
+                                std::to_string(names.symbols.size()) + " symbols and " +
+                                std::to_string(names.samples.size()) + " sample labels for data of " +
                                 std::to_string(genes) + " genes and " + std::to_string(analysis.Samples()) +
                                 " samples");
   }
+}
+
+}  // namespace
+
+ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result, const RecordNames& names,
+                              bool borrowRows) {
+  CheckNames(analysis, names);
   ExportRecord record;
-  record.samples = sampleLabels;
-  record.classes = classNames;
-  record.genes = geneLabels;
+  record.samples = names.samples;
+  record.classes = names.classes;
+  record.genes = names.genes;
+  for (const std::string& symbol : names.symbols) record.symbols.push_back(CleanSymbol(symbol));
   if (borrowRows) {
     record.rowOf = [&analysis](size_t gene) { return analysis.CentredRow(static_cast<int>(gene)); };
   } else {
-    for (int g = 0; g < genes; ++g) record.values.push_back(CentredRow(analysis, g));
+    for (int g = 0; g < analysis.Genes(); ++g) record.values.push_back(CentredRow(analysis, g));
   }
-  for (const ClusterRecord& c : result.clusters) {
+  for (const ClusterRecord& raw : result.clusters) {
+    const ClusterRecord c = Oriented(raw);
     ClusterExport e;
     for (int gene : c.genes) {
-      e.genes.push_back(geneLabels[gene]);
+      e.genes.push_back(names.genes[static_cast<size_t>(gene)]);
+      e.tableRows.push_back(static_cast<size_t>(gene));
       e.rows.push_back(CentredRow(analysis, gene));
     }
     e.scores = c.scores;

@@ -260,7 +260,8 @@ std::unique_ptr<DirectoryLock> LockRun(const std::string& dir) {
 
 // Reads the run's results back: the clusters it finished, with the
 // summary's numbers when it left one. Bad or damaged files: status 2.
-RunResults ReadRun(const std::string& dir, const nlohmann::json& summary, std::vector<std::string>& genes) {
+RunResults ReadRun(const std::string& dir, const nlohmann::json& summary, std::vector<std::string>& genes,
+                   std::vector<std::string>& symbols) {
   // Only finished clusters have a line in clusterlengths.txt.
   const int done = static_cast<int>(Lines(dir + "/clusterlengths.txt").size());
   if (done == 0) throw ExportError(fmt::format("the run in {} extracted no clusters: nothing to export", dir));
@@ -268,6 +269,7 @@ RunResults ReadRun(const std::string& dir, const nlohmann::json& summary, std::v
   try {
     r = ReadRunResults(dir, done);
     genes = ReadGeneLabels(dir);
+    symbols = ReadGeneSymbols(dir, genes.size());
   } catch (const std::runtime_error& error) {
     throw ExportError(error.what());
   }
@@ -279,8 +281,11 @@ int Export(const ExportOptions& options) {
   const std::string dir = RunDirectoryOf(options);
   const std::unique_ptr<DirectoryLock> lock = LockRun(dir);
   const nlohmann::json summary = ReadSummaryJson(dir);
-  std::vector<std::string> genes;
-  RunResults r = ReadRun(dir, summary, genes);
+  std::vector<std::string> genes, symbols;
+  RunResults r = ReadRun(dir, summary, genes, symbols);
+  // The result files keep the decomposition's sign; the run presented each
+  // cluster oriented, and so does this.
+  for (ClusterResult& c : r.clusters) OrientCluster(c);
   // clusters.txt names every cluster the run asked for, finished or not.
   const int requested = static_cast<int>(Lines(dir + "/" + tarvok::kClusterListFile).size());
   RunInfo info = ReadRunInfo(summary, r, genes.size(), requested, dir);
@@ -298,9 +303,18 @@ int Export(const ExportOptions& options) {
   PresentationOptions presentation;
   presentation.figures = options.figures;
   const std::vector<std::string> classes = SampleClassNames(info);
-  const tarvok::exports::ExportRecord record =
-      MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples),
-                       classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+  tarvok::exports::ExportRecord record;
+  try {
+    record = MakeExportRecord(r, genes, CentredMatrix(dir, genes.size(), r.samples), symbols,
+                              classes.size() == r.sampleLabels.size() ? classes : std::vector<std::string>());
+  } catch (const std::runtime_error& error) {
+    throw ExportError(error.what());
+  }
+  for (size_t i = 0; i < r.clusters.size() && !symbols.empty(); ++i) {
+    ClusterResult& c = r.clusters[i];
+    c.geneSymbols.clear();
+    for (size_t row : record.clusters[i].tableRows) c.geneSymbols.push_back(symbols[row]);
+  }
   const std::string report = WritePresentation(r, info, dir, presentation, record);
   WriteOutputGuide(dir, TableName(info.table));
   const std::string failure = WriteStandardOutput(

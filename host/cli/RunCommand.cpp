@@ -115,12 +115,16 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOut
                     const PresentationOptions& presentation, const Table& table) {
   if (!outcome.analysis || (!info.incomplete.empty() && outcome.clusters.empty())) return true;
   try {
-    const std::vector<std::string> genes = GeneLabelsOf(table), samples = SampleLabelsOf(table);
-    RunResults results = RunResultsOf(*outcome.analysis, outcome.clusters, genes, samples);
-    std::vector<std::string> classNames = SampleClassNames(info);
-    if (classNames.size() != samples.size()) classNames.clear();
+    tarvok::exports::RecordNames names;
+    names.genes = GeneLabelsOf(table);
+    names.samples = SampleLabelsOf(table);
+    names.symbols = table.geneSymbols;
+    RunResults results =
+        RunResultsOf(*outcome.analysis, outcome.clusters, names.genes, names.samples, names.symbols);
+    names.classes = SampleClassNames(info);
+    if (names.classes.size() != names.samples.size()) names.classes.clear();
     const tarvok::exports::ExportRecord record =
-        tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), genes, samples, classNames, true);
+        tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), names, true);
     std::ostringstream text;
     PrintSummary(results, text);
     WriteSummaryFiles(results, info, outDir);

@@ -31,15 +31,21 @@ Start here
   README.txt         this guide
 
 Exports (for other tools)
-  clusters.gmt       gene sets per cluster (GSEA and enrichment tools); the
-                     _up set holds the genes that follow the cluster's
-                     pattern, the _down set those that mirror it
+  clusters.gmt       gene sets per cluster (GSEA and enrichment tools), by
+                     gene label; the _up set holds the genes that follow
+                     the cluster's pattern, the _down set those that
+                     mirror it
+  clusters.symbols.gmt
+                     (a table with gene symbols) the same sets by symbol,
+                     each once, placeholders such as --Control left out
   clusters.kgg       gene, cluster number (Cluster 3.0, Java TreeView)
   @CDT@  the centred data cluster by cluster, each row signed
-                     to follow its cluster, then the genes in no cluster
-                     (Java TreeView)
+                     to follow its cluster, then every gene in no cluster;
+                     UNIQID is the gene label, NAME its symbol (Java
+                     TreeView)
   clusters.gct       the clustered genes' centred values, GCT 1.3, with
-                     cluster, score and sign per gene (Morpheus)
+                     symbol (Description, given symbols), cluster, score
+                     and sign per gene (Morpheus)
 
 Figures (figures/, each drawing with the data it shows as .tsv)
   clusterK_gap       size (genes), gap, chosen (1 at the chosen size)
@@ -49,7 +55,10 @@ Figures (figures/, each drawing with the data it shows as .tsv)
   clusterK_component sample, class, component (unit length)
 
 The library's result files (fixed formats, six decimals)
-  RowLbls.txt        gene labels, one per line, in the order analysed
+  RowLbls.txt        gene labels, one per line, in the order analysed: the
+                     genes' keys (a GEO file's probe IDs)
+  RowSymbols.txt     (a table with gene symbols) each gene's symbol, one
+                     per line, as RowLbls.txt; empty lines for none
   ColLbls.txt        sample labels, one per line
   clusterlengths.txt one line per cluster: chosen step, genes
   clusters.txt       names of the clusterNNNNN.txt files, one per cluster

@@ -72,6 +72,18 @@ bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p) {
       (!Take(j, "scores", &p->scores) || (!p->scores.empty() && static_cast<int>(p->scores.size()) != p->size))) {
     return false;
   }
+  // Table rows and symbols came later still.
+  if (j.contains("gene_rows")) {
+    if (!Take(j, "gene_rows", &p->geneRows) || static_cast<int>(p->geneRows.size()) != p->size) return false;
+    for (int& row : p->geneRows) {
+      if (row < 1) return false;
+      row -= 1;
+    }
+  }
+  if (j.contains("gene_symbols") &&
+      (!Take(j, "gene_symbols", &p->geneSymbols) || static_cast<int>(p->geneSymbols.size()) != p->size)) {
+    return false;
+  }
   const size_t n = p->sizes.size();
   return p->chosenStep >= 1 && static_cast<size_t>(p->chosenStep) <= n && p->gap.size() == n &&
          p->r2.size() == n && p->meanPermutedR2.size() == n && p->between.size() == n && p->total.size() == n &&
@@ -90,6 +102,8 @@ int TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise)
       c.eigenvalue = p.eigenvalue;
       c.component = p.component;
       c.scores = p.scores;
+      c.geneRows = p.geneRows;
+      c.geneSymbols = p.geneSymbols;
       c.gapCurve = p.gap;
       c.r2Curve = p.r2;
       c.meanPermutedR2 = p.meanPermutedR2;

@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <string>
 #include <vector>
 
 #include "present/ResultFiles.h"
@@ -20,6 +21,8 @@ struct PreciseCluster {
   double eigenvalue = 0.0;
   std::vector<double> component;
   std::vector<double> scores;  // the analysis's own score of each gene, cluster order
+  std::vector<int> geneRows;   // each gene's table row from 0, cluster order; empty: unknown
+  std::vector<std::string> geneSymbols;  // each gene's symbol, cluster order; empty: none
   std::vector<int> sizes;  // per step, as the curves below
   std::vector<double> gap, r2, meanPermutedR2, between, total, within;
 };
@@ -33,11 +36,13 @@ PreciseCluster PreciseFromResult(const ClusterResult& cluster);
 nlohmann::ordered_json PreciseJson(const PreciseCluster& p);
 
 // The cluster in j, or false when j lacks a key or holds a value of the
-// wrong type or length.
+// wrong type or length. "gene_rows" (from 1) and "gene_symbols" are
+// optional.
 bool ParsePrecise(const nlohmann::json& j, PreciseCluster* p);
 
 // Replaces the six-decimal numbers of every cluster of r that has a precise
-// counterpart of the same number, size and steps; other clusters keep theirs.
+// counterpart of the same number, size and steps, and gives it the
+// counterpart's table rows and symbols; other clusters keep theirs.
 // Returns how many clusters took precise values.
 int TakePreciseValues(RunResults& r, const std::vector<PreciseCluster>& precise);
 

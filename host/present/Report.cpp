@@ -62,7 +62,10 @@ void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files)
 // What each export is for, shown beside its download link; the CDT is
 // named after the table and known by its extension.
 const std::map<std::string, const char*> kExportPurposes = {
-    {"clusters.gmt", "gene sets per cluster, with _up and _down sets by score sign (GSEA, enrichment tools)"},
+    {"clusters.gmt",
+     "gene sets per cluster by gene label, with _up (follows the cluster's pattern) and _down (mirrors it) sets "
+     "(GSEA, enrichment tools)"},
+    {"clusters.symbols.gmt", "the same gene sets by gene symbol, placeholders such as --Control left out"},
     {"clusters.kgg", "gene to cluster groups (Cluster 3.0, Java TreeView)"},
     {".cdt", "data cluster by cluster, sign-aligned (Java TreeView)"},
     {"clusters.gct", "clustered genes with cluster, score and sign (GCT 1.3, Morpheus)"}};
@@ -214,13 +217,17 @@ void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults
   for (const ClusterFigure& f : figures) Image(html, f, files);
   // Scores: the analysis's own (or, for a run read back from its files, the
   // projection of each gene's centred row on the component); a negative
-  // score marks a gene that mirrors the component.
+  // score marks a gene that mirrors the cluster's pattern. Genes are listed
+  // by label (the key), with the symbol beside it when the table has them.
   const std::vector<double> scores = GeneScores(c);
+  const bool symbols = c.geneSymbols.size() == c.geneLabels.size() && !c.geneSymbols.empty();
   html << "<details><summary>All " << c.size << " genes with their scores</summary>\n"
-       << "<table class=\"genes\"><tr><th>#</th><th class=\"genes\">Gene</th><th>Score</th></tr>\n";
+       << "<table class=\"genes\"><tr><th>#</th><th class=\"genes\">Gene</th>"
+       << (symbols ? "<th class=\"genes\">Symbol</th>" : "") << "<th>Score</th></tr>\n";
   for (size_t j = 0; j < c.geneLabels.size(); ++j) {
-    html << "<tr><td>" << j + 1 << "</td><td class=\"genes\">" << HtmlEscape(c.geneLabels[j])
-         << "</td><td>" << SignificantDigits(scores[j]) << "</td></tr>\n";
+    html << "<tr><td>" << j + 1 << "</td><td class=\"genes\">" << HtmlEscape(c.geneLabels[j]) << "</td>";
+    if (symbols) html << "<td class=\"genes\">" << HtmlEscape(c.geneSymbols[j]) << "</td>";
+    html << "<td>" << SignificantDigits(scores[j]) << "</td></tr>\n";
   }
   html << "</table></details>\n</section>\n";
 }

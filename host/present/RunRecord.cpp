@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/Orientation.h"
 #include "exports/Exports.h"
 #include "tables/ByteSource.h"
 
@@ -19,12 +20,14 @@ std::string TableName(const std::string& table) {
 }
 
 RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
-                        const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels) {
+                        const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels,
+                        const std::vector<std::string>& geneSymbols) {
   RunResults r;
   r.samples = analysis.Samples();
   r.sampleLabels = sampleLabels;
   int number = 0;
-  for (const tarvok::ClusterRecord& record : clusters) {
+  for (const tarvok::ClusterRecord& raw : clusters) {
+    const tarvok::ClusterRecord record = tarvok::Oriented(raw);
     ClusterResult c;
     c.number = ++number;
     c.chosenStep = record.chosenStep + 1;
@@ -42,6 +45,8 @@ RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarv
     c.within = record.within;
     for (int gene : record.genes) {
       c.geneLabels.push_back(geneLabels[static_cast<size_t>(gene)]);
+      c.geneRows.push_back(gene);
+      if (!geneSymbols.empty()) c.geneSymbols.push_back(geneSymbols[static_cast<size_t>(gene)]);
       const double* row = analysis.CentredRow(gene);
       c.data.emplace_back(row, row + r.samples);
     }
@@ -58,6 +63,12 @@ std::vector<double> GeneScores(const ClusterResult& c) {
     scores.push_back(tarvok::exports::Projection(row, c.component));
   }
   return scores;
+}
+
+void OrientCluster(ClusterResult& c) {
+  if (!tarvok::NeedsFlip(GeneScores(c))) return;
+  tarvok::Negate(c.component);
+  tarvok::Negate(c.scores);
 }
 
 std::vector<int> GeneSigns(const ClusterResult& c) {

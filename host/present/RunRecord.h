@@ -65,6 +65,12 @@ struct ClusterResult {
   std::vector<int> sizes;
   std::vector<double> gapCurve, r2Curve, meanPermutedR2, between, total, within;
   std::vector<std::string> geneLabels;  // cluster order
+  // Each gene's row in the analysed table (from 0), cluster order; empty
+  // when a finished run's files do not say (they name genes by label only).
+  std::vector<int> geneRows;
+  // Each gene's symbol ("" for none), cluster order; empty when the table
+  // has no symbols.
+  std::vector<std::string> geneSymbols;
   std::vector<std::vector<double>> data;  // [gene][sample], cluster order, centred values
   // The analysis's own score of each gene, cluster order; empty when read
   // back from the result files, which keep none.
@@ -93,9 +99,18 @@ std::vector<double> GeneScores(const ClusterResult& c);
 std::vector<int> GeneSigns(const ClusterResult& c);
 
 // The record of clusters, which analysis finished: numbers at full
-// precision, the analysis's own scores and centred rows.
+// precision, the analysis's own scores and centred rows, each cluster
+// oriented (tarvok::Oriented) as every presentation shows it.
 //   geneLabels, sampleLabels (input) one per gene / sample of the analysed matrix
+//   geneSymbols              (input) one per gene, or empty
 RunResults RunResultsOf(const tarvok::Analysis& analysis, const std::vector<tarvok::ClusterRecord>& clusters,
-                        const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels);
+                        const std::vector<std::string>& geneLabels, const std::vector<std::string>& sampleLabels,
+                        const std::vector<std::string>& geneSymbols = {});
+
+// Turns c's component and scores (GeneScores) so that c is shown as
+// tarvok::NeedsFlip wants: for clusters read back from a run's files,
+// whose components have the decomposition's own sign. Scores that c did
+// not keep stay unkept: the projections follow the component.
+void OrientCluster(ClusterResult& c);
 
 }  // namespace tarvok

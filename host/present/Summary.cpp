@@ -127,6 +127,14 @@ void WriteSummaryFiles(const RunResults& r, const RunInfo& info, const std::stri
   for (const ClusterResult& c : r.clusters) {
     json cluster = PreciseJson(PreciseFromResult(c));
     cluster["gene_labels"] = c.geneLabels;
+    // Each gene's row of the analysed table (from 1, the line of
+    // RowLbls.txt): labels may repeat, rows do not.
+    if (c.geneRows.size() == c.geneLabels.size()) {
+      json rows = json::array();
+      for (int row : c.geneRows) rows.push_back(row + 1);
+      cluster["gene_rows"] = rows;
+    }
+    if (!c.geneSymbols.empty()) cluster["gene_symbols"] = c.geneSymbols;
     clusters.push_back(cluster);
   }
   json doc = {{"program", "tarvok"},

@@ -16,6 +16,7 @@
 #include "present/OutputGuide.h"
 #include "base/ResultNames.h"
 #include "exports/Exports.h"
+#include "run/Runner.h"
 
 namespace tarvok {
 
@@ -45,7 +46,8 @@ const char* const kRunFiles[] = {
     tarvok::kRowLabelsFile, tarvok::kColumnLabelsFile, tarvok::kClusterLabelListFile,
     tarvok::kClusterListFile, tarvok::kClusterLengthsFile, tarvok::kOrigMatrixFile,
     "glabels.txt", "vlabels.txt", "elabels.txt", "pclabels.txt",  // the library's index lists
-    "classes.txt", "summary.tsv", "summary.json", "report.html", kOutputGuideFile,
+    "classes.txt", "summary.tsv", "summary.json", "report.html", kOutputGuideFile, kRowSymbolsFile,
+    tarvok::exports::kSymbolGmtName,
 };
 
 // Stems of the per-cluster files, tarvok::ClusterFileName(stem, i).

@@ -189,6 +189,7 @@ bool WriteLabelFiles(const Table& table, const std::string& dir) {
   if (table.geneLabels.empty() && table.sampleLabels.empty()) return true;
   WriteLines(GeneLabelsOf(table), dir + "/" + tarvok::kRowLabelsFile);
   WriteLines(SampleLabelsOf(table), dir + "/" + tarvok::kColumnLabelsFile);
+  if (!table.geneSymbols.empty()) WriteLines(table.geneSymbols, dir + "/" + kRowSymbolsFile);
   return false;
 }
 

@@ -61,8 +61,13 @@ struct RunOutcome {
   tarvok::AnalysisResult Result() const;
 };
 
+// The gene symbols of a run, one a line in table order, beside RowLbls.txt:
+// written only for a table with symbols, for "tarvok export".
+inline constexpr const char* kRowSymbolsFile = "RowSymbols.txt";
+
 // Writes "RowLbls.txt" and "ColLbls.txt" into dir when the table has gene
-// or sample labels, making up the missing side as GENE%05d / sample%05d.
+// or sample labels, making up the missing side as GENE%05d / sample%05d,
+// and RowSymbols.txt when it has symbols.
 // Returns false then (the result files take them), true when the table has
 // no labels at all and the labels are generated. Throws std::runtime_error
 // when a file cannot be written.

@@ -132,10 +132,7 @@ RawTable SplitGct(std::string_view text, const std::string& classesFrom, std::pm
   std::swap(meta, raw.rows);
   if (raw.rows.empty()) throw TableError("the table has no data rows");
   CheckRowWidths(raw);
-  for (std::size_t r = 0; symbols > 0 && r < raw.rows.size(); ++r) {
-    const std::string_view symbol = Trim(raw.rows[r].fields[symbols]);
-    raw.geneSymbols.emplace_back(tarvok::IsMissingWord(symbol) ? std::string_view() : symbol);
-  }
+  if (symbols > 0) TakeSymbols(raw, symbols);
   if (!classesFrom.empty()) raw.sampleClasses = MetadataClasses(meta, raw, classesFrom);
   raw.layout.push_back(fmt::format("line 3 names the samples (GCT {})", version13 ? "1.3" : "1.2"));
   raw.layout.push_back(

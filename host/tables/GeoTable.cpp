@@ -40,8 +40,9 @@ long FindMarker(const std::vector<Record>& records, const char* marker, std::siz
   return -1;
 }
 
-// The table between begin and end: a header of an ID column, optionally an
-// IDENTIFIER column, and the samples; then one row per probe.
+// The table between begin and end: a header of an ID column (the probes'
+// IDs, the genes' keys), optionally an IDENTIFIER column (their symbols),
+// and the samples; then one row per probe.
 RawTable TableBetween(std::vector<Record>& records, const char* begin, const char* end, TableFormat format) {
   long first = FindMarker(records, begin);
   if (first < 0) throw TableError(fmt::format("the file has no {} line", begin));
@@ -60,16 +61,18 @@ RawTable TableBetween(std::vector<Record>& records, const char* begin, const cha
   raw.hasHeaderRow = raw.hasLabelColumn = true;
   bool identifiers = header.size() > 1 && SameWordAnyCase(header[1], "identifier");
   raw.lead = identifiers ? 2 : 1;
-  raw.nameField = identifiers ? 1 : 0;
   if (header.size() <= raw.lead) throw TableError(fmt::format("line {} names no samples", table[0].line));
   raw.sampleLabels.assign(header.begin() + static_cast<long>(raw.lead), header.end());
   raw.samples = static_cast<int>(raw.sampleLabels.size());
   raw.rows.assign(std::make_move_iterator(table.begin() + 1), std::make_move_iterator(table.end()));
   if (raw.rows.empty()) throw TableError("the table has no data rows");
   CheckRowWidths(raw);
+  if (identifiers) TakeSymbols(raw, 1);
   raw.layout.push_back(fmt::format("line {} names the samples (the header after {})", table[0].line, begin));
-  raw.layout.push_back(identifiers ? "the genes are named by the IDENTIFIER column (column 2)"
-                                   : fmt::format("the genes are named by the {} column", header[0]));
+  raw.layout.push_back(identifiers ? fmt::format("the genes are keyed by the {} column; the IDENTIFIER column "
+                                               "(column 2) gives their symbols",
+                                               header[0])
+                                   : fmt::format("the genes are keyed by the {} column", header[0]));
   return raw;
 }
 

@@ -233,6 +233,33 @@ void DecideLayout(const std::vector<Record>& records, const ReadOptions& options
   }
 }
 
+// Is column 2 a second label column, the genes' symbols? It is when its
+// title is IDENTIFIER (GEO's symbol column), or when it holds words and
+// no numbers in every data row of at least three fields.
+bool SymbolColumn(const LayoutInput& in, bool header, std::string& why) {
+  const std::vector<Record>& records = in.records;
+  if (records[0].fields.size() < 3) return false;
+  if (header && SameWordAnyCase(Trim(records[0].fields[1]), "identifier")) {
+    why = "column 2, IDENTIFIER, gives the genes' symbols; column 1 stays their key";
+    return true;
+  }
+  std::string_view word;
+  for (std::size_t r = header ? 1 : 0; r < records.size(); ++r) {
+    const Fields& fields = records[r].fields;
+    if (fields.size() < 3) return false;
+    if (in.IsWord(fields[1])) {
+      if (word.empty()) word = fields[1];
+    } else if (!tarvok::IsMissingWord(fields[1])) {
+      return false;  // a number: column 2 is data
+    }
+  }
+  if (word.empty()) return false;
+  why = fmt::format("column 2 gives the genes' symbols: it holds words such as {} and no numbers; column 1 "
+                    "stays their key",
+                    Quoted(word));
+  return true;
+}
+
 }  // namespace
 
 RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
@@ -249,15 +276,17 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   DecideLayout(records, options, raw.decimalComma, raw);
   raw.lead = raw.hasLabelColumn ? 1 : 0;
   std::size_t first = raw.hasHeaderRow ? 1 : 0;
-  // A table exported from GEO keeps the IDENTIFIER column (gene symbols)
-  // beside the probe IDs: the symbols name the genes.
-  if (raw.hasHeaderRow && raw.hasLabelColumn && records[0].fields.size() > 2 &&
-      SameWordAnyCase(Trim(records[0].fields[1]), "identifier")) {
-    raw.lead = 2;
-    raw.nameField = 1;
-    raw.layout.push_back("the genes are named by the IDENTIFIER column (column 2)");
-  }
   if (records.size() <= first) throw TableError("the table has no data rows");
+  // A second label column (a table exported from GEO keeps its IDENTIFIER
+  // column beside the probe IDs; others put a symbol after the ID): the
+  // first column stays the genes' key, the second gives their symbols.
+  std::string why;
+  bool symbols = false;
+  if (raw.hasLabelColumn && SymbolColumn(LayoutInput{records, raw.decimalComma}, raw.hasHeaderRow, why)) {
+    raw.lead = 2;
+    symbols = true;
+    raw.layout.push_back(why);
+  }
   const Record& firstRow = records[first];
   if (firstRow.fields.size() <= raw.lead) {
     throw TableError(fmt::format("line {} has no values", firstRow.line));
@@ -278,6 +307,7 @@ RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOption
   raw.rows.assign(std::make_move_iterator(records.begin() + static_cast<long>(first)),
                   std::make_move_iterator(records.end()));
   CheckRowWidths(raw);
+  if (symbols) TakeSymbols(raw, 1);
   return raw;
 }
 

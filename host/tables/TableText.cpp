@@ -275,6 +275,11 @@ void DropTrailingEmptyField(std::vector<Record>& records, std::vector<std::strin
   notes.push_back("every line ends in a separator: the empty last column is ignored");
 }
 
+void TakeSymbols(RawTable& raw, std::size_t field) {
+  raw.geneSymbols.clear();
+  for (const Record& row : raw.rows) raw.geneSymbols.push_back(tarvok::CleanSymbol(row.fields[field]));
+}
+
 void CheckRowWidths(const RawTable& raw) {
   std::size_t expected = raw.lead + static_cast<std::size_t>(raw.samples);
   for (const Record& row : raw.rows) {

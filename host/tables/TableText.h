@@ -103,4 +103,8 @@ void DropTrailingEmptyField(std::vector<Record>& records, std::vector<std::strin
 // Checks that every data row has lead + samples fields.
 void CheckRowWidths(const RawTable& raw);
 
+// Fills raw.geneSymbols from field of every row, each made
+// tarvok::CleanSymbol (trimmed, "" for a missing word).
+void TakeSymbols(RawTable& raw, std::size_t field);
+
 }  // namespace tarvok

@@ -156,7 +156,8 @@ void TakeSamples(const RawTable& raw, const tarvok::MissingOutcome& outcome, Tab
                                     Plural(kept.size(), "sample")));
 }
 
-// The genes: labels, and notes on what the policy did to them.
+// The genes: labels and symbols of those kept, and notes on what the
+// policy did to them.
 void TakeGenes(const RawTable& raw, const tarvok::MissingOutcome& outcome, Table& table) {
   const std::vector<int>& kept = outcome.keptGenes;
   table.genes = static_cast<int>(kept.size());

@@ -1,4 +1,5 @@
-// Prints the core's result record at full precision (hex floats), for the
+// Prints the core's result record at full precision (hex floats), each
+// cluster oriented as every face presents it, for the
 // Python package's exactness test: this program links the core as CMake
 // builds it for the shared library, the package compiles its own copy.
 //
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Orientation.h"
 #include "exports/FromAnalysis.h"
 
 namespace {
@@ -47,7 +49,8 @@ int main(int argc, char** argv) {
   for (int a = 9; a < argc; ++a) options.classes.push_back(std::atoi(argv[a]));
   tarvok::Analysis analysis(data.data(), genes, samples, options);
   tarvok::AnalysisResult result = analysis.Run();
-  for (const tarvok::ClusterRecord& record : result.clusters) {
+  for (const tarvok::ClusterRecord& raw : result.clusters) {
+    const tarvok::ClusterRecord record = tarvok::Oriented(raw);
     std::printf("cluster %d %d %a\n", record.chosenStep, record.size, record.eigenvalue);
     PrintInts("genes", record.genes);
     PrintDoubles("scores", record.scores);
@@ -72,7 +75,7 @@ int main(int argc, char** argv) {
     std::vector<std::string> classNames;
     for (int c : options.classes) classNames.push_back(std::to_string(c));
     tarvok::exports::WriteExports(
-        tarvok::exports::RecordOfAnalysis(analysis, result, geneLabels, sampleLabels, classNames), dir);
+        tarvok::exports::RecordOfAnalysis(analysis, result, {geneLabels, sampleLabels, classNames, {}}), dir);
   }
   return 0;
 }

@@ -93,7 +93,11 @@ def test_result_files_of_the_c_face(case, golub, fitted, tmp_path):
     for i, c in enumerate(result.clusters, start=1):
         assert lines(out / f"clabels{i:05d}.txt") == [f"GENE{g + 1:05d}" for g in c.gene_indices]
         assert lines(out / f"eigen{i:05d}.txt") == [f"{c.eigenvalue:f}"]
-        assert lines(out / f"pc{i:05d}.txt") == [f"{v:f}" for v in c.component]
+        # The pc files keep the decomposition's sign; the package presents
+        # each cluster oriented (most genes scoring positive).
+        assert lines(out / f"pc{i:05d}.txt") in ([f"{v:f}" for v in c.component],
+                                                 [f"{0.0 - v:f}" for v in c.component])
+        assert (c.scores > 0).sum() >= (c.scores < 0).sum()
         assert lines(out / f"gap{i:05d}.txt") == [f"{n}\t{g:f}" for n, g in zip(c.sizes, c.gap)]
         assert lines(out / f"variance{i:05d}.txt") == [
             "\t".join([str(n)] + [f"{v:f}" for v in row])
@@ -234,3 +238,36 @@ def test_raw_counts_are_logged_alike_by_the_program_and_the_package(golub, tmp_p
     result.write_exports(tmp_path / "package")
     for name in EXPORTS:
         assert (tmp_path / "package" / name).read_bytes() == (tmp_path / "program" / name).read_bytes(), name
+
+
+def test_symbols_beside_the_keys_match_the_program(golub, golub_classes, tmp_path):
+    """A table of ID, symbol and values: the package given the same symbols writes the program's bytes,
+    every file including the symbol gene sets; keys stay unique, repeated and placeholder symbols stay put."""
+    cli = library("TARVOK_CLI")
+    matrix = np.ascontiguousarray(golub.to_numpy()[:300])
+    keys = [f"probe{g}" for g in range(len(matrix))]
+    symbols = ["--Control" if g % 9 == 0 else "" if g % 11 == 0 else f"SYM{g % 50}" for g in range(len(matrix))]
+    samples = [f"S{s}" for s in range(matrix.shape[1])]
+    table = tmp_path / "clusters.tsv"  # the program names its CDT after the table
+    table.write_text("ID\tSymbol\t" + "\t".join(samples) + "\n" + "".join(
+        f"{key}\t{symbol}\t" + "\t".join(repr(v) for v in row) + "\n"
+        for key, symbol, row in zip(keys, symbols, matrix.tolist())))
+    run = subprocess.run([cli, "run", str(table), "--quiet", "--clusters", "2", "--permutations", "4",
+                          "--classes", str(GOLUB_CLASSES), "--out", str(tmp_path / "program")],
+                         capture_output=True, text=True, timeout=1800)
+    assert run.returncode == 0, run.stderr
+    import pandas as pd
+
+    frame = pd.DataFrame(matrix, index=keys, columns=samples)
+    result = tarvok.shave(frame, golub_classes, n_clusters=2, n_permutations=4, gene_symbols=symbols, n_jobs=2)
+    written = result.write_exports(tmp_path / "package")
+    assert [Path(p).name for p in written] == EXPORTS + ["clusters.symbols.gmt"]
+    for name in EXPORTS + ["clusters.symbols.gmt"]:
+        assert (tmp_path / "package" / name).read_bytes() == (tmp_path / "program" / name).read_bytes(), name
+    for cluster in result.clusters:
+        assert cluster.symbols == [symbols[g] for g in cluster.gene_indices]
+        assert (np.asarray(cluster.scores) > 0).sum() >= (np.asarray(cluster.scores) < 0).sum()
+    gct = lines(tmp_path / "package" / "clusters.gct")
+    assert gct[2].split("\t")[:2] == ["id", "Description"]
+    gmt = (tmp_path / "package" / "clusters.symbols.gmt").read_text()
+    assert "--Control" not in gmt and "\t\t" not in gmt

@@ -13,9 +13,11 @@ setClass("GeneShaving", representation(
     stopReason = "character",
     exports = "list"))           # the export record of the run (writeExports)
 
-geneShaving <- function(record, input, classes, parameters) {
+geneShaving <- function(record, input, classes, symbols, parameters) {
     clusterList <- lapply(record$clusters, function(cluster) {
         names(cluster$component) <- colnames(input$values)
+        # Each gene's symbol, cluster order, as the exports carry it.
+        if (!is.null(symbols)) cluster$symbols <- record$exports$symbols[cluster$genes]
         dimnames(cluster$centred) <- list(rownames(input$values)[cluster$genes],
                                           colnames(input$values))
         cluster
@@ -52,11 +54,14 @@ setMethod("shavingClusters", "GeneShaving", function(x, ...) {
                     sprintf("cluster%d", seq_along(x@clusterList)))
 })
 
-## Cluster i's genes: name, signed score and row of the input, cluster order.
+## Cluster i's genes: name, signed score and row of the input, cluster
+## order, and the symbol when shave() was given symbols.
 setMethod("clusterGenes", "GeneShaving", function(x, i = 1, ...) {
     cluster <- x@clusterList[[clusterIndex(x, i)]]
-    data.frame(gene = x@geneNames[cluster$genes], score = cluster$scores,
-               row = x@rows[cluster$genes], stringsAsFactors = FALSE)
+    genes <- data.frame(gene = x@geneNames[cluster$genes], score = cluster$scores,
+                        row = x@rows[cluster$genes], stringsAsFactors = FALSE)
+    if (!is.null(cluster$symbols)) genes$symbol <- cluster$symbols
+    genes
 })
 
 ## The chosen component of every cluster: samples x clusters.

@@ -1,12 +1,18 @@
 ## The export files of a result, written by the export writers the tarvok
 ## program uses (compiled into this package): clusters.gmt (gene sets),
 ## clusters.kgg and clusters.cdt (Cluster 3.0 / Java TreeView), clusters.gct
-## (GCT 1.3). The record they are written from is kept in the result.
+## (GCT 1.3) and, for a result with symbols, clusters.symbols.gmt (the gene
+## sets by symbol). The record they are written from is kept in the result.
 
 writeGmt <- function(result, file) writeExportFile(result, "gmt", file)
 writeKgg <- function(result, file) writeExportFile(result, "kgg", file)
 writeCdt <- function(result, file) writeExportFile(result, "cdt", file)
 writeGct <- function(result, file) writeExportFile(result, "gct", file)
+writeSymbolGmt <- function(result, file) {
+    if (length(exportRecord(result)$symbols) == 0L)
+        stop("result has no gene symbols; give symbols to shave()", call. = FALSE)
+    writeExportFile(result, "symbol-gmt", file)
+}
 
 writeExports <- function(result, dir) {
     record <- exportRecord(result)

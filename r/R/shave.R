@@ -4,7 +4,7 @@
 shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0,
                   classes = NULL, supervise = 0, threads = NULL, seed = 1,
                   verbose = interactive(), missing = c("error", "drop", "row-mean"),
-                  assay = 1L, solver = c("exact", "fast"), log2 = FALSE) {
+                  assay = 1L, solver = c("exact", "fast"), log2 = FALSE, symbols = NULL) {
     missing <- match.arg(missing)
     log2Word <- log2Choice(log2)
     solver <- match.arg(solver)
@@ -19,6 +19,7 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
         stop("verbose must be TRUE or FALSE", call. = FALSE)
 
     input <- expressionMatrix(x, assay)
+    geneSymbols <- symbolsOf(symbols, x, input$inputGenes)
     classes <- sampleClasses(classes, x, ncol(input$values), colnames(input$values), supervise)
     logged <- .log2Transform(input$values, log2Word)
     input$values <- logged$values
@@ -38,11 +39,12 @@ shave <- function(x, clusters = 5, shave = 0.1, permutations = 20, tolerance = 0
                      seed = options[["seed"]])
     codes <- if (is.null(classes)) integer(0) else as.integer(classes)
     labels <- list(rownames(input$values), colnames(input$values),
-                   if (is.null(classes)) character(0) else as.character(classes))
+                   if (is.null(classes)) character(0) else as.character(classes),
+                   if (is.null(geneSymbols)) character(0) else geneSymbols[input$rows])
     record <- .shaveCore(input$values, coreOptions, codes, progress, labels)
     if (!is.null(bar)) utils::setTxtProgressBar(bar, ticks)
 
-    geneShaving(record, input, classes,
+    geneShaving(record, input, classes, geneSymbols,
                 list(clusters = as.integer(clusters), shave = shave,
                      permutations = as.integer(permutations), tolerance = tolerance,
                      supervise = supervise, threads = as.integer(threads), seed = seed,
@@ -56,6 +58,26 @@ log2Choice <- function(log2) {
     if (is.logical(log2) && length(log2) == 1L && !is.na(log2)) return(if (log2) "yes" else "no")
     stop(sprintf("log2 must be \"auto\", TRUE or FALSE; got %s",
                  paste(deparse(log2), collapse = " ")), call. = FALSE)
+}
+
+## The gene symbols of x as text, one per gene of x ("" for NA), or NULL:
+## symbols holds one per gene, or names a column of rowData(x) / fData(x).
+symbolsOf <- function(symbols, x, genes) {
+    if (is.null(symbols)) return(NULL)
+    if (is.character(symbols) && length(symbols) == 1L && genes != 1L) {
+        table <- if (methods::is(x, "SummarizedExperiment")) SummarizedExperiment::rowData(x) else
+            if (methods::is(x, "ExpressionSet")) Biobase::fData(x) else NULL
+        if (is.null(table) || !(symbols %in% colnames(table)))
+            stop(sprintf("symbols = \"%s\" names no column of the gene table of x; give one symbol per gene",
+                         symbols), call. = FALSE)
+        symbols <- table[[symbols]]
+    }
+    if (!(is.character(symbols) || is.factor(symbols)) || length(symbols) != genes)
+        stop(sprintf("symbols must hold one gene symbol per gene of x (%d); got %s", genes,
+                     describe(symbols)), call. = FALSE)
+    symbols <- as.character(symbols)
+    symbols[is.na(symbols)] <- ""
+    symbols
 }
 
 ## A single number, or an error naming what was given.

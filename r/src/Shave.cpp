@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Orientation.h"
 #include "core/Rules.h"
 #include "exports/Exports.h"
 #include "exports/FromAnalysis.h"
@@ -135,13 +136,16 @@ Rcpp::List RecordList(const exports::ExportRecord& r) {
   Rcpp::List clusters(r.clusters.size());
   for (size_t i = 0; i < r.clusters.size(); ++i) {
     const exports::ClusterExport& c = r.clusters[i];
+    Rcpp::IntegerVector tableRows(c.tableRows.size());  // from 1, as R counts
+    for (size_t j = 0; j < c.tableRows.size(); ++j) tableRows[j] = static_cast<int>(c.tableRows[j]) + 1;
     clusters[i] = Rcpp::List::create(_["genes"] = Rcpp::wrap(c.genes), _["scores"] = Rcpp::wrap(c.scores),
                                      _["rows"] = RowMatrix(c.rows, samples), _["eigenvalue"] = c.eigenvalue,
-                                     _["r2"] = c.r2, _["gap"] = c.gap, _["component"] = Rcpp::wrap(c.component));
+                                     _["r2"] = c.r2, _["gap"] = c.gap, _["component"] = Rcpp::wrap(c.component),
+                                     _["tableRows"] = tableRows);
   }
   return Rcpp::List::create(_["samples"] = Rcpp::wrap(r.samples), _["classes"] = Rcpp::wrap(r.classes),
                             _["genes"] = Rcpp::wrap(r.genes), _["values"] = RowMatrix(r.values, samples),
-                            _["clusters"] = clusters);
+                            _["clusters"] = clusters, _["symbols"] = Rcpp::wrap(r.symbols));
 }
 
 exports::ExportRecord ListRecord(const Rcpp::List& list) {
@@ -150,6 +154,8 @@ exports::ExportRecord ListRecord(const Rcpp::List& list) {
   r.classes = Rcpp::as<std::vector<std::string>>(list["classes"]);
   r.genes = Rcpp::as<std::vector<std::string>>(list["genes"]);
   r.values = MatrixRows(Rcpp::NumericMatrix(list["values"]));
+  if (!list.containsElementNamed("symbols")) Rcpp::stop("the export record is of an earlier version; run shave() again");
+  r.symbols = Rcpp::as<std::vector<std::string>>(list["symbols"]);
   const Rcpp::List clusters(list["clusters"]);
   for (R_xlen_t i = 0; i < clusters.size(); ++i) {
     const Rcpp::List c(clusters[i]);
@@ -161,6 +167,7 @@ exports::ExportRecord ListRecord(const Rcpp::List& list) {
     e.r2 = Rcpp::as<double>(c["r2"]);
     e.gap = Rcpp::as<double>(c["gap"]);
     e.component = Rcpp::as<std::vector<double>>(c["component"]);
+    for (int row : Rcpp::as<std::vector<int>>(c["tableRows"])) e.tableRows.push_back(static_cast<size_t>(row - 1));
     r.clusters.push_back(std::move(e));
   }
   return r;
@@ -202,7 +209,9 @@ std::string WithoutLineEnd(std::string message) {
 // none); progress is NULL or an R function called with the count of shaved
 // data sets (the real data and each permuted copy) so far. labels, when not
 // NULL, is list(genes, samples, classes) of character vectors (classes may
-// be empty) and asks for the export record, returned as "exports".
+// be empty), optionally followed by the genes' symbols, and asks for the
+// export record, returned as "exports". Each cluster is oriented
+// (tarvok::Oriented): more of its genes score positive than negative.
 // [[Rcpp::export(name = ".shaveCore", rng = false)]]
 Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::NumericVector options, Rcpp::IntegerVector classes,
                      SEXP progress, SEXP labels = R_NilValue) {
@@ -245,14 +254,19 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::NumericVector options, Rcpp::I
     tarvok::Analysis analysis(data.data(), rows, columns, settings);
     tarvok::AnalysisResult result = analysis.Run(&observer);
     Rcpp::List clusters(result.ClustersDone());
-    for (int i = 0; i < result.ClustersDone(); ++i) clusters[i] = ClusterList(result.clusters[i], analysis);
+    for (int i = 0; i < result.ClustersDone(); ++i) {
+      clusters[i] = ClusterList(tarvok::Oriented(result.clusters[i]), analysis);
+    }
     Rcpp::List out = Rcpp::List::create(Rcpp::_["clusters"] = clusters,
                                         Rcpp::_["stopReason"] = tarvok::StopReasonName(result.stopReason));
     if (labels != R_NilValue) {
       const Rcpp::List names(labels);
-      out["exports"] = RecordList(exports::RecordOfAnalysis(
-          analysis, result, Rcpp::as<std::vector<std::string>>(names[0]),
-          Rcpp::as<std::vector<std::string>>(names[1]), Rcpp::as<std::vector<std::string>>(names[2])));
+      exports::RecordNames recordNames;
+      recordNames.genes = Rcpp::as<std::vector<std::string>>(names[0]);
+      recordNames.samples = Rcpp::as<std::vector<std::string>>(names[1]);
+      recordNames.classes = Rcpp::as<std::vector<std::string>>(names[2]);
+      if (names.size() > 3) recordNames.symbols = Rcpp::as<std::vector<std::string>>(names[3]);
+      out["exports"] = RecordList(exports::RecordOfAnalysis(analysis, result, recordNames));
     }
     return out;
   } catch (const tarvok::Cancelled&) {
@@ -269,7 +283,7 @@ Rcpp::List ShaveCore(Rcpp::NumericMatrix x, Rcpp::NumericVector options, Rcpp::I
   Rcpp::stop(failure);
 }
 
-// Writes the export file of format ("gmt", "kgg", "cdt" or "gct") of the
+// Writes the export file of format ("gmt", "kgg", "cdt", "gct" or "symbol-gmt") of the
 // record (the list ShaveCore returned) to path, atomically.
 // [[Rcpp::export(name = ".writeExport", rng = false)]]
 void WriteExport(Rcpp::List record, std::string format, std::string path) {
@@ -279,8 +293,9 @@ void WriteExport(Rcpp::List record, std::string format, std::string path) {
 // Writes every export file of the record into dir (which must exist).
 // [[Rcpp::export(name = ".writeExports", rng = false)]]
 Rcpp::CharacterVector WriteExports(Rcpp::List record, std::string dir) {
-  Exporting([&] { exports::WriteExports(ListRecord(record), dir); });
-  return Rcpp::wrap(exports::ExportFileNames());
+  const exports::ExportRecord r = ListRecord(record);
+  Exporting([&] { exports::WriteExports(r, dir); });
+  return Rcpp::wrap(exports::ExportFileNames(r));
 }
 
 namespace {

@@ -26,6 +26,14 @@ data=examples/data/golub.tsv
 "$cli" run "$data" --threads 2 --quiet --out "$work/reference/unsupervised" >/dev/null
 "$cli" run "$data" --threads 2 --quiet --supervise 50 --classes examples/data/golub.classes \
   --out "$work/reference/supervised50" >/dev/null
+# The first 300 genes with a symbol column beside the names: repeated
+# symbols, controls and empty ones (test-results.R makes the same).
+awk 'BEGIN { FS = OFS = "\t" }
+  NR == 1 { $1 = "ID\tSymbol"; print; next }
+  NR <= 301 { $1 = $1 "\t" (NR % 9 == 0 ? "--Control" : NR % 11 == 0 ? "" : "SYM" NR % 50); print }' \
+  "$data" >"$work/clusters.tsv"  # named so that its CDT is the package's clusters.cdt
+"$cli" run "$work/clusters.tsv" --threads 2 --quiet --clusters 2 --permutations 4 \
+  --out "$work/reference/symbols" >/dev/null
 skips=0
 help=$("$cli" run --help 2>&1 || true)
 if [[ $help == *--seed* ]]; then

@@ -25,13 +25,15 @@ namespace {
 using namespace tarvok::exports;
 
 // Two clusters over three samples. Cluster 1: a follows the component, b
-// mirrors it, a again (a label repeated in the table); cluster 2: c alone,
-// also mirroring. Table genes a, b, c, d, e: d and e are in no cluster.
+// mirrors it, a again (a label repeated in the table: rows 1 and 5);
+// cluster 2: c alone, also mirroring. Table genes a, b, c, d, a and one
+// with an empty label: d and the empty one are in no cluster.
 ExportRecord Record() {
   ExportRecord r;
   r.samples = {"s1", "s2", "s3"};
   ClusterExport one;
   one.genes = {"a", "b", "a"};
+  one.tableRows = {0, 1, 4};
   one.scores = {2.5, -0.1, 1.0};
   one.rows = {{1.0, 0.0, -1.0}, {-0.5, 0.25, 0.1}, {0.1, 0.2, -0.3}};
   one.eigenvalue = 3.25;
@@ -40,6 +42,7 @@ ExportRecord Record() {
   one.component = {0.7, 0.0, -0.7};
   ClusterExport two;
   two.genes = {"c"};
+  two.tableRows = {2};
   two.scores = {-2.0};
   two.rows = {{1.0, 1.0 / 3.0, -4.0 / 3.0}};
   two.eigenvalue = 1.0;
@@ -47,7 +50,14 @@ ExportRecord Record() {
   two.gap = -0.5;
   two.component = {-0.5, 0.0, 0.5};
   r.clusters = {one, two};
-  r.genes = {"a", "b", "c", "d", "e"};
+  r.genes = {"a", "b", "c", "d", "a", ""};
+  return r;
+}
+
+// Record() with symbols: a repeated one, a placeholder, a missing one.
+ExportRecord WithSymbols() {
+  ExportRecord r = Record();
+  r.symbols = {"TP53", "--Control", "MYC", "", "TP53", "EGFR"};
   return r;
 }
 
@@ -106,10 +116,22 @@ TEST(Projection, SumsRowTimesComponentAndItsSignGivesTheSide) {
 TEST(Gmt, OneSetPerClusterThenUpAndDownWithoutDuplicatesOrEmptySides) {
   EXPECT_EQ(GmtText(Record()),
             "cluster1\tgene shaving cluster 1: 3 genes, eigenvalue 3.25, R2 75.5%, gap 0.1\ta\tb\n"
-            "cluster1_up\t2 of 3 genes following the component, eigenvalue 3.25, R2 75.5%, gap 0.1\ta\n"
-            "cluster1_down\t1 of 3 genes mirroring the component, eigenvalue 3.25, R2 75.5%, gap 0.1\tb\n"
+            "cluster1_up\t2 of 3 genes following the cluster's pattern, eigenvalue 3.25, R2 75.5%, gap 0.1\ta\n"
+            "cluster1_down\t1 of 3 genes mirroring the cluster's pattern, eigenvalue 3.25, R2 75.5%, gap 0.1\tb\n"
             "cluster2\tgene shaving cluster 2: 1 genes, eigenvalue 1, R2 40%, gap -0.5\tc\n"
-            "cluster2_down\t1 of 1 genes mirroring the component, eigenvalue 1, R2 40%, gap -0.5\tc\n");
+            "cluster2_down\t1 of 1 genes mirroring the cluster's pattern, eigenvalue 1, R2 40%, gap -0.5\tc\n");
+  // By symbol: each once, placeholders and blanks left out, with the sets
+  // that hold none.
+  EXPECT_EQ(SymbolGmtText(WithSymbols()),
+            "cluster1\tgene shaving cluster 1: 3 genes, eigenvalue 3.25, R2 75.5%, gap 0.1, 1 distinct symbols"
+            "\tTP53\n"
+            "cluster1_up\t2 of 3 genes following the cluster's pattern, eigenvalue 3.25, R2 75.5%, gap 0.1, "
+            "1 distinct symbols\tTP53\n"
+            "cluster2\tgene shaving cluster 2: 1 genes, eigenvalue 1, R2 40%, gap -0.5, 1 distinct symbols\tMYC\n"
+            "cluster2_down\t1 of 1 genes mirroring the cluster's pattern, eigenvalue 1, R2 40%, gap -0.5, "
+            "1 distinct symbols\tMYC\n");
+  for (const char* placeholder : {"", "  ", "--Control", "---", " --x"}) EXPECT_TRUE(IsPlaceholderSymbol(placeholder));
+  for (const char* symbol : {"TP53", "-x", "C-2"}) EXPECT_FALSE(IsPlaceholderSymbol(symbol));
 }
 
 TEST(Kgg, OneLinePerClusteredGeneInCdtOrder) {
@@ -124,11 +146,27 @@ TEST(Cdt, RowsSignAlignedClusterByClusterThenUnclusteredGenes) {
       "b\tb (cluster 1 -)\t1\t0.5\t-0.25\t-0.1\n"
       "a\ta (cluster 1 +)\t1\t0.1\t0.2\t-0.3\n"
       "c\tc (cluster 2 -)\t1\t-1\t-0.3333333333333333\t1.3333333333333333\n";
-  // Without the table's values the unclustered rows are missing values.
-  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t\t\t\ne\te\t1\t\t\t\n");
-  r.values = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {-2.0, 0.0, 2.0}, {0.5, std::nan(""), -0.5}};
-  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t-2\t0\t2\ne\te\t1\t0.5\t\t-0.5\n");
+  // Every table row once: the repeated label's rows are told apart by row,
+  // and the empty label is a row of its own. Without the table's values the
+  // unclustered rows are missing values.
+  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t\t\t\n\t\t1\t\t\t\n");
+  r.values = {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}, {-2.0, 0.0, 2.0}, {0, 0, 0}, {0.5, std::nan(""), -0.5}};
+  EXPECT_EQ(CdtText(r), head + clustered + "d\td\t1\t-2\t0\t2\n\t\t1\t0.5\t\t-0.5\n");
+  // A gene clustered at row 4 (not row 1) leaves row 1 unclustered though
+  // both are "a".
+  r.clusters[0].tableRows = {3, 1, 4};
+  EXPECT_NE(CdtText(r).find("\na\ta\t1\t0\t0\t0\n"), std::string::npos);
+  EXPECT_EQ(CdtText(r).find("\nd\td\t1"), std::string::npos);
+  // NAME is the symbol where there is one.
+  r = WithSymbols();
+  EXPECT_EQ(CdtText(r), head +
+                            "a\tTP53 (cluster 1 +)\t1\t1\t0\t-1\n"
+                            "b\t--Control (cluster 1 -)\t1\t0.5\t-0.25\t-0.1\n"
+                            "a\tTP53 (cluster 1 +)\t1\t0.1\t0.2\t-0.3\n"
+                            "c\tMYC (cluster 2 -)\t1\t-1\t-0.3333333333333333\t1.3333333333333333\n"
+                            "d\td\t1\t\t\t\n\tEGFR\t1\t\t\t\n");
   // A label cannot break the table's lines or columns.
+  r = Record();
   r.samples[1] = "s\t2";
   r.clusters[1].genes[0] = "c\nx";
   std::string text = CdtText(r);
@@ -148,6 +186,14 @@ TEST(Gct, Version13WithClusterScoreSignAndClassMetadata) {
   EXPECT_EQ(
       GctText(r),
       "#1.3\n4\t3\t3\t1\nid\tcluster\tscore\tsign\ts1\ts2\ts3\nclass\tna\tna\tna\tALL\tAML\tALL\n" + rows);
+  // With symbols: the label stays the id, the symbol is the Description.
+  r = WithSymbols();
+  r.classes = {"ALL", "AML", "ALL"};
+  const std::string text = GctText(r);
+  EXPECT_EQ(text.substr(0, text.find("\na\t")),
+            "#1.3\n4\t3\t4\t1\nid\tDescription\tcluster\tscore\tsign\ts1\ts2\ts3\n"
+            "class\tna\tna\tna\tna\tALL\tAML\tALL");
+  EXPECT_NE(text.find("\na\tTP53\t1\t2.5\t+1\t1\t0\t-1\nb\t--Control\t1\t"), std::string::npos);
 }
 
 TEST(CheckRecord, NamesThePartThatDisagrees) {
@@ -174,7 +220,15 @@ TEST(CheckRecord, NamesThePartThatDisagrees) {
   EXPECT_EQ(message(r), "row 3 of cluster 1 holds 2 values for 3 samples");
   r = Record();
   r.values = {{1, 2, 3}};
-  EXPECT_EQ(message(r), "the record holds 1 rows of values for 5 genes");
+  EXPECT_EQ(message(r), "the record holds 1 rows of values for 6 genes");
+  r = Record();
+  r.symbols = {"x"};
+  EXPECT_EQ(message(r), "the record holds 1 symbols for 6 genes");
+  r = Record();
+  r.clusters[0].tableRows.pop_back();
+  EXPECT_EQ(message(r), "cluster 1 holds 3 genes but 2 table rows");
+  r.clusters[0].tableRows = {0, 1, 6};
+  EXPECT_EQ(message(r), "cluster 1 names table row 7 of 6");
 }
 
 TEST(WriteExports, WritesAllFourOrNothing) {
@@ -185,6 +239,12 @@ TEST(WriteExports, WritesAllFourOrNothing) {
   EXPECT_EQ(Read(dir.File("clusters.cdt")), CdtText(Record()));
   EXPECT_EQ(Read(dir.File("clusters.gct")), GctText(Record()));
   EXPECT_EQ(DirectoryEntries(dir.path()).size(), 4u);  // no temporary left behind
+  // With symbols, a fifth file: the gene sets by symbol.
+  TempDir symbols;
+  WriteExports(WithSymbols(), symbols.path());
+  EXPECT_EQ(Read(symbols.File("clusters.symbols.gmt")), SymbolGmtText(WithSymbols()));
+  EXPECT_EQ(DirectoryEntries(symbols.path()).size(), 5u);
+  EXPECT_EQ(ExportFileNames(WithSymbols()).back(), "clusters.symbols.gmt");
 
   // A record that disagrees writes nothing, and the earlier files stay.
   ExportRecord bad = Record();

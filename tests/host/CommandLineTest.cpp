@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <sstream>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -367,9 +368,86 @@ TEST(Run, GeoFilesWithClassesFromTheirAnnotation) {
                                        " --clusters 1 --permutations 2 -q --out " +
                                        dir.File("b") + " < " + dir.File("GDS9.soft")});
   ASSERT_EQ(r.exitStatus, 0) << r.err;
-  EXPECT_EQ(FileLines(dir.File("b/RowLbls.txt"))[0], "GENE0");
+  EXPECT_EQ(FileLines(dir.File("b/RowLbls.txt"))[0], "1000_at");
+  EXPECT_EQ(FileLines(dir.File("b/RowSymbols.txt"))[0], "GENE0");
   EXPECT_NE(ReadFile(dir.File("b/report.html")).find("coloured by class"), std::string::npos);
-  EXPECT_NE(r.err.find("used more than once"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find("used more than once"), std::string::npos) << r.err;
+}
+
+// Splits a line at tabs.
+std::vector<std::string> Cells(const std::string& line) {
+  std::vector<std::string> cells;
+  std::stringstream in(line);
+  for (std::string cell; std::getline(in, cell, '\t');) cells.push_back(cell);
+  if (!line.empty() && line.back() == '\t') cells.emplace_back();
+  return cells;
+}
+
+// A DataSet whose symbols repeat, are controls or are missing: the probe
+// IDs key every export, the symbols stand beside them, every row is in the
+// CDT once, every cluster is shown with more genes scoring positive than
+// negative, and "tarvok export" presents the same.
+TEST(Run, GeoDataSetKeyedByProbeWithSymbolsBesideAndOrientedClusters) {
+  TempDir dir;
+  dir.Write("GDS9.soft", GeoDataSet(90, 8));
+  ProgramResult r = RunTarvok({"run", dir.File("GDS9.soft"), "--classes-from", "disease state", "--missing", "drop",
+                               "--clusters", "3", "--permutations", "2", "-q", "--out", dir.File("run")});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  const std::vector<std::string> keys = FileLines(dir.File("run/RowLbls.txt"));
+  const std::vector<std::string> symbols = FileLines(dir.File("run/RowSymbols.txt"));
+  ASSERT_EQ(keys.size(), 89u);
+  ASSERT_EQ(symbols.size(), keys.size());
+  nlohmann::json summary = nlohmann::json::parse(ReadFile(dir.File("run/summary.json")));
+  std::vector<bool> clustered(keys.size(), false);
+  size_t clusteredRows = 0;
+  std::vector<std::string> gct = FileLines(dir.File("run/clusters.gct"));
+  ASSERT_GE(gct.size(), 3u);
+  EXPECT_EQ(Cells(gct[2])[1], "Description");
+  size_t line = gct[3].rfind("class\t", 0) == 0 ? 4 : 3;
+  for (const nlohmann::json& cluster : summary["clusters"]) {
+    int positive = 0, negative = 0;
+    for (double score : cluster["scores"]) (score > 0 ? positive : negative) += score != 0;
+    EXPECT_GE(positive, negative) << cluster["cluster"];
+    std::set<int> rows;
+    for (int row : cluster["gene_rows"]) {
+      rows.insert(row);
+      clustered[static_cast<size_t>(row - 1)] = true;
+      ++clusteredRows;
+      // The GCT's id is the row's probe ID, its Description the row's symbol.
+      ASSERT_LT(line, gct.size());
+      const std::vector<std::string> cells = Cells(gct[line++]);
+      EXPECT_EQ(cells[0], keys[static_cast<size_t>(row - 1)]);
+      EXPECT_EQ(cells[1], symbols[static_cast<size_t>(row - 1)]);
+    }
+    EXPECT_EQ(rows.size(), cluster["gene_rows"].size());
+  }
+  EXPECT_EQ(line, gct.size());
+  // The CDT: the clustered rows, then every other row once, in table order.
+  const std::vector<std::string> cdt = FileLines(dir.File("run/GDS9.cdt"));
+  std::vector<std::string> rest, expected;
+  for (size_t k = 2 + clusteredRows; k < cdt.size(); ++k) rest.push_back(Cells(cdt[k])[0]);
+  for (size_t g = 0; g < keys.size(); ++g) {
+    if (!clustered[g]) expected.push_back(keys[g]);
+  }
+  EXPECT_EQ(rest, expected);
+  const std::string gmt = ReadFile(dir.File("run/clusters.symbols.gmt"));
+  EXPECT_EQ(gmt.find("--Control"), std::string::npos);
+  EXPECT_EQ(gmt.find("\t\t"), std::string::npos);
+
+  // "tarvok export" reads the result files, whose components keep the
+  // decomposition's sign, and presents the clusters as the run did.
+  ASSERT_EQ(RunProgram("/bin/cp", {"-r", dir.File("run"), dir.File("again")}).exitStatus, 0);
+  r = RunTarvok({"export", dir.File("again")});
+  ASSERT_EQ(r.exitStatus, 0) << r.err;
+  for (const char* name : {"clusters.gmt", "clusters.symbols.gmt", "clusters.kgg", "summary.json"}) {
+    EXPECT_EQ(ReadFile(dir.File("again/") + name), ReadFile(dir.File("run/") + name)) << name;
+  }
+  const std::vector<std::string> again = FileLines(dir.File("again/GDS9.cdt"));
+  ASSERT_EQ(again.size(), cdt.size());
+  for (size_t k = 0; k < cdt.size(); ++k) {
+    const std::vector<std::string> was = Cells(cdt[k]), is = Cells(again[k]);
+    EXPECT_EQ(std::vector<std::string>(is.begin(), is.begin() + 2), std::vector<std::string>(was.begin(), was.begin() + 2));
+  }
 }
 
 TEST(Run, FamilySoftNeedsItsPlatformNamed) {

@@ -200,9 +200,13 @@ TEST(Exports, BadInputToExportIsStatusTwoAndWritesNothing) {
 
   // Two finished clusters, one of whose files is gone or cut off.
   TempDir run;
-  WriteResults(run, MakeResults(4, 2), 2);
-  std::string genes;
-  for (int g = 1; g <= 20; ++g) genes += "G" + std::to_string(g) + "\n";
+  const tarvok::RunResults made = MakeResults(4, 2);
+  WriteResults(run, made, 2);
+  // The table's genes: the clusters' (each label once) and two more.
+  std::string genes = "A\nB\n";
+  for (const tarvok::ClusterResult& c : made.clusters) {
+    for (const std::string& label : c.geneLabels) genes += label + "\n";
+  }
   run.Write("RowLbls.txt", genes);
   ASSERT_EQ(unlink(run.File("pc00002.txt").c_str()), 0);
   refused(run.path(), run.File("pc00002.txt") + ": cannot open for reading: No such file or directory");

@@ -168,7 +168,10 @@ std::string GeoDataSet(int genes, int samples) {
   for (int s = 0; s < samples; ++s) text += fmt::format("\tGSM{}", 100 + s);
   text += '\n';
   for (int g = 0; g < genes; ++g) {
-    text += fmt::format("{}_at\tGENE{}", 1000 + g, g % 7 == 6 ? g - 1 : g);  // a few probes share a gene
+    // A few probes share a gene; some are controls, one has no symbol.
+    const std::string symbol = g % 10 == 9 ? "" : g % 10 == 0 && g > 0 ? "--Control"
+                                                : fmt::format("GENE{}", g % 7 == 6 ? g - 1 : g);
+    text += fmt::format("{}_at\t{}", 1000 + g, symbol);
     for (int s = 0; s < samples; ++s) {
       text += g == genes - 1 && s == 1 ? std::string("\tnull") : fmt::format("\t{}", values[g * samples + s]);
     }

@@ -553,11 +553,20 @@ TEST(Layout, NumericNamesCornerCellsAndForcedAnswers) {
   EXPECT_EQ(empty.sampleLabels, (std::vector<std::string>{"7", "8", "9"}));
   EXPECT_TRUE(empty.notes.empty());
 
-  // Gene symbols of a GEO export name the genes.
-  Table geo =
-      Read("t.tsv", "ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n");
-  EXPECT_EQ(geo.geneLabels, (std::vector<std::string>{"TP53", "MYC"}));
-  EXPECT_EQ(geo.values, kValues);
+  // A GEO export's IDENTIFIER column, or any second column of words, gives
+  // symbols beside the first column's keys; numbers there are data.
+  for (const char* text : {"ID_REF\tIDENTIFIER\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\tMYC\t4\t0.5\t6e-3\n",
+                           "ID\tSymbol\tS1\tS2\tS3\n1_at\tTP53\t1.5\t-2\t3.25\n2_at\t MYC \t4\t0.5\t6e-3\n"}) {
+    Table geo = Read("t.tsv", text);
+    EXPECT_EQ(geo.geneLabels, (std::vector<std::string>{"1_at", "2_at"})) << text;
+    EXPECT_EQ(geo.geneSymbols, (std::vector<std::string>{"TP53", "MYC"})) << text;
+    EXPECT_EQ(geo.values, kValues) << text;
+  }
+  // Repeated, missing and empty symbols stay beside their own keys.
+  Table repeated = Read("t.tsv", "ID\tSymbol\tS1\tS2\na\tX\t1\t2\nb\tNA\t3\t5\nc\tX\t4\t4\nd\t\t1\t0\n");
+  EXPECT_EQ(repeated.geneLabels, (std::vector<std::string>{"a", "b", "c", "d"}));
+  EXPECT_EQ(repeated.geneSymbols, (std::vector<std::string>{"X", "", "X", ""}));
+  EXPECT_TRUE(Read("t.tsv", "ID\tS1\tS2\na\t1\t2\nb\t3\t5\n").geneSymbols.empty());
 
   ReadOptions forced;
   forced.header = Choice::No;
@@ -720,12 +729,15 @@ TEST(GeoFiles, DataSetWithIdentifiersNullsAndSubsets) {
   options.classesFrom = "Disease State";
   Table t = ParseTable(gds, "GDS9.soft", options);
   EXPECT_EQ(t.format, TableFormat::Gds);
-  EXPECT_EQ(t.genes, 13);               // the last has a null cell
-  EXPECT_EQ(t.geneLabels[0], "GENE0");  // IDENTIFIER, not ID_REF
+  EXPECT_EQ(t.genes, 13);                 // the last has a null cell
+  EXPECT_EQ(t.geneLabels[0], "1000_at");  // ID_REF is the key, IDENTIFIER the symbol
+  EXPECT_EQ(t.geneSymbols.size(), 13u);   // in step with the genes kept
+  EXPECT_EQ(t.geneSymbols[0], "GENE0");
+  EXPECT_EQ(t.geneSymbols[6], "GENE5");   // a probe of a gene another probe has
+  EXPECT_EQ(t.geneSymbols[10], "--Control");
+  EXPECT_EQ(t.geneSymbols[12], "GENE12");
   EXPECT_EQ(t.sampleClasses, (std::vector<std::string>{"ALL", "AML", "ALL", "AML", "ALL", "AML"}));
-  ASSERT_EQ(t.notes.size(), 2u);
-  EXPECT_EQ(t.notes[1],
-            "warning: 1 gene name is used more than once, by 2 genes in all (the first is \"GENE5\")");
+  ASSERT_EQ(t.notes.size(), 1u);  // keys are unique: no warning of repeated names
   options.classesFrom = "agent";
   EXPECT_EQ(ErrorOf([&] { ParseTable(gds, "GDS9.soft", options); }),
             "no subset of type \"agent\"; the file's subset types are \"disease state\"");

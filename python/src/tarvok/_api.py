@@ -8,7 +8,9 @@ import numpy as np
 
 from . import _core
 from ._exports import ExportMethods
-from ._inputs import ORIENTATION, as_matrix, class_labels, encode_classes, export_labels, is_anndata, raw_values
+from ._inputs import (ORIENTATION, as_matrix, class_labels, encode_classes, export_labels, is_anndata,
+                      raw_values)
+from ._inputs import gene_symbols as symbols_of
 from ._params import check_log2, check_missing, core_options
 from ._progress import Progress
 from ._result import Cluster, ShavingResult, build_result
@@ -17,7 +19,8 @@ from ._result import Cluster, ShavingResult, build_result
 def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.10, n_permutations: int = 20,
           tolerance: float = 0.0, supervision: float = 0.0, n_jobs: Optional[int] = None,
           random_state: Any = _core.DEFAULT_SEED, missing: str = "error", progress: bool = False,
-          solver: str = "exact", layer: Optional[str] = None, log2: Any = False) -> ShavingResult:
+          solver: str = "exact", layer: Optional[str] = None, log2: Any = False,
+          gene_symbols: Any = None) -> ShavingResult:
     """Find clusters of genes with gene shaving.
 
     Parameters
@@ -73,8 +76,7 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
         decomposes the samples x samples matrix, O(samples^3) per step;
         "fast" runs restarted Lanczos warm-started from the previous step,
         for tables with many samples. Both give the same genes, sizes and
-        eigenvalues (to about 1e-12); "fast" may flip the sign of a
-        cluster's scores and component. The results are the same bits for
+        eigenvalues (to about 1e-12). The results are the same bits for
         any ``n_jobs`` with either solver.
 
     layer : str, optional
@@ -91,12 +93,22 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
         negative values would become missing), and is analysed as given;
         pass "auto" for the program's decision, and its numbers bit for bit,
         on the same data. The decision is kept in the result's ``log2``.
+    gene_symbols : array-like of str, or str, optional
+        One gene symbol per gene of X (None or empty for a gene without
+        one); with AnnData also the name of a column of ``adata.var``. The
+        gene names (X's index, ``var_names``) stay the genes' keys; the
+        symbols stand beside them in each cluster's ``symbols``, the GCT's
+        Description column, the CDT's NAME and ``clusters.symbols.gmt``.
 
     Returns
     -------
     ShavingResult
         The clusters, their components, a cluster label per gene, how many
-        clusters were found and why the run stopped; its ``write_gmt``,
+        clusters were found and why the run stopped. Each cluster's
+        component is signed so that more of its genes score positive than
+        negative (ties: the larger sum of scores), as every face of tarvok
+        presents it: a positive score follows the cluster's pattern, a
+        negative one mirrors it. Its ``write_gmt``,
         ``write_kgg``, ``write_cdt``, ``write_gct`` and ``write_exports``
         write the export files of the ``tarvok`` program.
 
@@ -111,6 +123,7 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
     """
     options = core_options(n_clusters, shave, n_permutations, tolerance, supervision, n_jobs, random_state, solver)
     matrix = as_matrix(X, check_missing(missing), layer, check_log2(log2))
+    symbols = symbols_of(gene_symbols, X, matrix)
     codes: List[int] = []
     class_names: List[str] = []  # for the exports' sample classes
     if classes is not None:
@@ -129,11 +142,11 @@ def shave(X: Any, classes: Any = None, *, n_clusters: int = 5, shave: float = 0.
                             options.tolerance_percent, options.supervision_percent,
                             codes if options.supervision_percent > 0 else [], options.threads,
                             options.generator_state, display, *export_labels(matrix), class_names,
-                            solver=options.solver)
+                            solver=options.solver, gene_symbols=symbols)
     finally:
         if display is not None:
             display.close()
-    return build_result(raw, matrix, None if options.generator_state < 0 else options.generator_state)
+    return build_result(raw, matrix, None if options.generator_state < 0 else options.generator_state, symbols)
 
 def _sklearn_bases() -> tuple:
     """scikit-learn's mixins when it is installed (clone, pipelines and check_estimator see a
@@ -287,7 +300,7 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
         return self.result_._export_record()
 
     def fit(self, X: Any, y: Any = None, *, classes: Any = None, annotate: bool = False,
-            layer: Optional[str] = None) -> "GeneShaving":
+            layer: Optional[str] = None, gene_symbols: Any = None) -> "GeneShaving":
         """Run gene shaving on X.
 
         Parameters
@@ -311,6 +324,9 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
             stop reason and per-cluster numbers).
         layer : str, optional
             With AnnData, the layer to analyse instead of ``adata.X``.
+        gene_symbols : array-like of str, or str, optional
+            One symbol per gene (with AnnData also a column of
+            ``adata.var``), carried beside the gene names (see :func:`shave`).
 
         Returns
         -------
@@ -319,7 +335,7 @@ class GeneShaving(ExportMethods, *_sklearn_bases()):  # type: ignore[misc]
         """
         if annotate and not is_anndata(X):
             raise TypeError("annotate=True needs an AnnData object as X")
-        result = shave(X, classes, layer=layer, **self.get_params())
+        result = shave(X, classes, layer=layer, gene_symbols=gene_symbols, **self.get_params())
         names = result.sample_names
         self.__dict__.pop("feature_names_in_", None)  # from an earlier fit
         if names is not None and len(names) and all(isinstance(n, str) for n in names):

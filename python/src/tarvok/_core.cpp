@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "core/Analysis.h"
+#include "core/Orientation.h"
 #include "core/Rules.h"
 #include "exports/Exports.h"
 #include "exports/FromAnalysis.h"
@@ -85,9 +86,11 @@ py::array_t<T> ToArray(const std::vector<T>& values) {
   return py::array_t<T>(static_cast<py::ssize_t>(values.size()), values.data());
 }
 
+// Each cluster oriented (tarvok::Oriented), as every face presents it.
 py::dict ToPython(const tarvok::AnalysisResult& result) {
   py::list clusters;
-  for (const tarvok::ClusterRecord& record : result.clusters) {
+  for (const tarvok::ClusterRecord& raw : result.clusters) {
+    const tarvok::ClusterRecord record = tarvok::Oriented(raw);
     py::dict cluster;
     cluster["chosen_step"] = record.chosenStep;
     cluster["size"] = record.size;
@@ -141,22 +144,25 @@ void Exporting(Write write) {
 py::tuple RecordState(const exports::ExportRecord& r) {
   py::list clusters;
   for (const exports::ClusterExport& c : r.clusters) {
-    clusters.append(py::make_tuple(c.genes, c.scores, c.rows, c.eigenvalue, c.r2, c.gap, c.component));
+    clusters.append(
+        py::make_tuple(c.genes, c.scores, c.rows, c.eigenvalue, c.r2, c.gap, c.component, c.tableRows));
   }
-  return py::make_tuple(r.samples, r.classes, r.genes, r.values, clusters);
+  return py::make_tuple(r.samples, r.classes, r.genes, r.values, clusters, r.symbols);
 }
 
 exports::ExportRecord RecordFromState(const py::tuple& state) {
-  if (state.size() != 5) throw std::runtime_error("not the state of an export record");
+  if (state.size() != 6) throw std::runtime_error("not the state of an export record of this version");
   exports::ExportRecord r;
   r.samples = state[0].cast<std::vector<std::string>>();
   r.classes = state[1].cast<std::vector<std::string>>();
   r.genes = state[2].cast<std::vector<std::string>>();
   r.values = state[3].cast<std::vector<std::vector<double>>>();
+  r.symbols = state[5].cast<std::vector<std::string>>();
   for (py::handle item : state[4].cast<py::list>()) {
     py::tuple t = item.cast<py::tuple>();
     exports::ClusterExport c;
     c.genes = t[0].cast<std::vector<std::string>>();
+    c.tableRows = t[7].cast<std::vector<size_t>>();
     c.scores = t[1].cast<std::vector<double>>();
     c.rows = t[2].cast<std::vector<std::vector<double>>>();
     c.eigenvalue = t[3].cast<double>();
@@ -174,7 +180,7 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
                  int supervisionPercent, std::vector<int> classes, int threads, std::int64_t generatorState,
                  py::object progress, const std::vector<std::string>& geneLabels,
                  const std::vector<std::string>& sampleLabels, const std::vector<std::string>& classNames,
-                 const std::string& solver) {
+                 const std::string& solver, const std::vector<std::string>& geneSymbols) {
   if (data.ndim() != 2 || !data.dtype().is(py::dtype::of<double>()) ||
       !(data.flags() & py::array::c_style)) {
     throw py::type_error("data must be a 2-D C-contiguous float64 array (genes x samples)");
@@ -223,7 +229,8 @@ py::dict Analyze(const py::array& data, int clusters, int shavePercent, int perm
   }
   py::dict out = ToPython(result);
   if (!geneLabels.empty()) {
-    out["record"] = py::cast(exports::RecordOfAnalysis(*analysis, result, geneLabels, sampleLabels, classNames));
+    out["record"] = py::cast(
+        exports::RecordOfAnalysis(*analysis, result, {geneLabels, sampleLabels, classNames, geneSymbols}));
   }
   return out;
 }
@@ -415,7 +422,8 @@ PYBIND11_MODULE(_core, module) {
           [](const exports::ExportRecord& record, const std::string& format, const std::string& path) {
             Exporting([&] { exports::WriteExport(record, format, path); });
           },
-          py::arg("format"), py::arg("path"), "Writes the export file of format (gmt, kgg, cdt or gct) to path.")
+          py::arg("format"), py::arg("path"),
+          "Writes the export file of format (gmt, kgg, cdt, gct or symbol-gmt) to path.")
       .def(
           "write_all",
           [](const exports::ExportRecord& record, const std::string& directory) {
@@ -423,13 +431,18 @@ PYBIND11_MODULE(_core, module) {
           },
           py::arg("directory"), "Writes every export file into directory (which must exist).")
       .def_property_readonly_static("file_names", [](py::object) { return exports::ExportFileNames(); })
+      .def_property_readonly(
+          "names", [](const exports::ExportRecord& record) { return exports::ExportFileNames(record); },
+          "The names of the files write_all writes: the four, and clusters.symbols.gmt with symbols.")
+      .def_property_readonly("has_symbols", [](const exports::ExportRecord& record) { return !record.symbols.empty(); })
       .def(py::pickle(&RecordState, &RecordFromState));
   module.def("analyze", &Analyze, py::arg("data"), py::arg("clusters"), py::arg("shave_percent"),
              py::arg("permutations"), py::arg("tolerance_percent"), py::arg("supervision_percent"),
              py::arg("classes"), py::arg("threads"), py::arg("generator_state") = tarvok::kDefaultSeed,
              py::arg("progress") = py::none(), py::arg("gene_labels") = std::vector<std::string>(),
              py::arg("sample_labels") = std::vector<std::string>(), py::arg("class_names") = std::vector<std::string>(),
-             py::arg("solver") = "exact",
+             py::arg("solver") = "exact", py::arg("gene_symbols") = std::vector<std::string>(),
              "Runs one analysis of a genes x samples C-contiguous float64 matrix; returns a dict, with the export "
-             "record under 'record' when gene_labels are given.");
+             "record under 'record' when gene_labels are given. Each cluster is oriented so that more of its "
+             "genes score positive than negative.");
 }

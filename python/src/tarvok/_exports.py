@@ -9,7 +9,6 @@ from __future__ import annotations
 import os
 from typing import Any, List
 
-from . import _core
 
 
 class ExportMethods:
@@ -29,11 +28,18 @@ class ExportMethods:
         return path
 
     def write_gmt(self, path: Any) -> str:
-        """Writes the gene sets (GMT): per cluster every gene, then those that follow and mirror the component.
-
-        Returns the path written.
+        """Writes the gene sets (GMT): per cluster every gene, then those that follow the cluster's pattern
+        (``_up``, positive scores) and those that mirror it (``_down``). Returns the path written.
         """
         return self._write("gmt", path)
+
+    def write_symbol_gmt(self, path: Any) -> str:
+        """Writes the same gene sets by gene symbol, each symbol once per set, genes without a symbol or
+        with a placeholder such as ``--Control`` left out. Needs ``gene_symbols``. Returns the path written.
+        """
+        if not self._export_record().has_symbols:
+            raise ValueError("this result has no gene symbols; give gene_symbols to shave or fit")
+        return self._write("symbol-gmt", path)
 
     def write_kgg(self, path: Any) -> str:
         """Writes the gene groups (KGG): each clustered gene with its cluster number. Returns the path."""
@@ -53,11 +59,13 @@ class ExportMethods:
         return self._write("gct", path)
 
     def write_exports(self, directory: Any) -> List[str]:
-        """Writes all four files into directory (made when missing) under the names ``tarvok`` uses:
-        clusters.gmt, clusters.kgg, clusters.cdt and clusters.gct. None of them is renamed into place
-        unless all were written. Returns their paths.
+        """Writes every export file into directory (made when missing) under the names ``tarvok`` uses:
+        clusters.gmt, clusters.kgg, clusters.cdt and clusters.gct, and clusters.symbols.gmt when the
+        result has gene symbols. None of them is renamed into place unless all were written. Returns
+        their paths.
         """
         directory = os.fspath(directory)
         os.makedirs(directory, exist_ok=True)
-        self._export_record().write_all(directory)
-        return [os.path.join(directory, name) for name in _core.ExportRecord.file_names]
+        record = self._export_record()
+        record.write_all(directory)
+        return [os.path.join(directory, name) for name in record.names]

@@ -237,3 +237,29 @@ def export_labels(matrix: Matrix) -> tuple:
     else:
         samples = [f"sample{column + 1:05d}" for column in matrix.columns.tolist()]
     return genes, samples
+
+
+def gene_symbols(symbols: Any, X: Any, matrix: Matrix) -> List[str]:
+    """The symbol of each analysed gene ("" for none), or [] without symbols.
+
+    symbols holds one entry per gene of X, in X's gene order (None, NaN and
+    empty text for a gene without one); with AnnData it may also name a
+    column of ``adata.var``. The symbols travel beside the gene labels into
+    the exports (the GCT's Description, the CDT's NAME, the symbol GMT).
+    """
+    if symbols is None:
+        return []
+    if isinstance(symbols, str):
+        if not is_anndata(X) or symbols not in X.var:
+            raise ValueError(f"gene_symbols={symbols!r} names no column of adata.var; give one symbol per gene "
+                             "or, with AnnData, a column of adata.var")
+        symbols = X.var[symbols]
+    values = list(symbols.tolist() if hasattr(symbols, "tolist") else symbols)
+    if len(values) != matrix.n_genes:
+        raise ValueError(f"gene_symbols holds {len(values)} entries for {matrix.n_genes} genes; give one per gene")
+
+    def text(value: Any) -> str:
+        """None and NaN as no symbol; the core cleans the rest as the program does (CleanSymbol)."""
+        return "" if value is None or (isinstance(value, float) and value != value) else str(value)
+
+    return [text(values[row]) for row in matrix.rows.tolist()]

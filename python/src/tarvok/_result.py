@@ -46,6 +46,13 @@ class Cluster:
         percent of variance between samples for the real data and its mean
         over the permuted copies, and the real data's between, total and
         within variances.
+    symbols : list of str or None
+        Each gene's symbol ("" for none), in cluster order, when
+        ``gene_symbols`` was given; else None.
+
+    The component is signed so that more of the cluster's genes score
+    positive than negative (ties: the larger sum of scores): a positive
+    score follows the cluster's pattern, a negative one mirrors it.
     """
 
     genes: Any
@@ -62,6 +69,7 @@ class Cluster:
     between: np.ndarray
     total: np.ndarray
     within: np.ndarray
+    symbols: Optional[List[str]] = None
 
     def __repr__(self) -> str:
         first = ", ".join(str(g) for g in list(self.genes[:3]))
@@ -114,8 +122,9 @@ class ShavingResult(ExportMethods):
         ``non_positive`` (values <= 0 that became missing).
 
     ``write_gmt(path)``, ``write_kgg(path)``, ``write_cdt(path)`` and
-    ``write_gct(path)`` write one export file each, ``write_exports(directory)``
-    all four under the ``tarvok`` program's names, through the program's own
+    ``write_gct(path)`` write one export file each (``write_symbol_gmt(path)``
+    the gene sets by symbol, given ``gene_symbols``), ``write_exports(directory)``
+    all of them under the ``tarvok`` program's names, through the program's own
     C++ writers. Genes and samples carry the input's names
     (else GENE00001, ..., sample00001, ...), and the classes given are the
     GCT's sample classes.
@@ -153,7 +162,8 @@ def _over_samples(values: np.ndarray, matrix: Matrix) -> np.ndarray:
     return spread
 
 
-def build_result(raw: dict, matrix: Matrix, seed: Optional[int] = None) -> ShavingResult:
+def build_result(raw: dict, matrix: Matrix, seed: Optional[int] = None,
+                 symbols: Optional[List[str]] = None) -> ShavingResult:
     """Turns the core's record into a ShavingResult over the caller's genes and samples."""
     genes, samples = matrix.gene_names, matrix.sample_names
     clusters = []
@@ -172,6 +182,7 @@ def build_result(raw: dict, matrix: Matrix, seed: Optional[int] = None) -> Shavi
             chosen_step=int(record["chosen_step"]),
             size=int(record["size"]),
             **{name: record[name] for name in ("sizes", "gap", "r2", "r2_permuted", "between", "total", "within")},
+            symbols=[symbols[g] for g in record["genes"].tolist()] if symbols else None,
         ))
     kept = np.array([record["component"] for record in raw["clusters"]], dtype=np.float64)
     components = _over_samples(kept.reshape(len(clusters), matrix.values.shape[1]), matrix)
