@@ -38,6 +38,9 @@ struct ExportRecord {
   // Instead of values, a record may borrow the rows: rowOf(g) points at
   // gene g's centred row, which must outlive the record.
   std::function<const double*(size_t gene)> rowOf;
+  // Optionally, the CDT cells of the first genes made ahead of time; the
+  // CDT writer formats those of the others itself. Not owned.
+  const struct CdtCells* cdtCells = nullptr;
   std::vector<ClusterExport> clusters;  // clusters 1, 2, ... in order
 };
 
@@ -57,6 +60,19 @@ double Projection(const std::vector<double>& row, const std::vector<double>& com
 std::string ExactNumber(double value);
 // ExactNumber(value) appended to out, for the writers of large tables.
 void AppendExactNumber(std::string& out, double value);
+
+// The cells of CDT rows made ahead of the writer, on a core that is free
+// earlier (ExportRecord::cdtCells): gene g's cells are text from ends[g-1]
+// (0 for g = 0) to ends[g].
+struct CdtCells {
+  std::string text;
+  std::vector<size_t> ends;
+};
+
+// Appends the cells of the next gene, whose values are row, to cells:
+// "\t" and ExactNumber(value) for each of the samples values, in order, as
+// TABLE.cdt holds them (empty for a missing value, "0" for either zero).
+void AppendCdtCells(CdtCells& cells, const double* row, size_t samples);
 
 // The text of each file. See the writer of each format for its layout.
 std::string GmtText(const ExportRecord& r);  // clusters.gmt

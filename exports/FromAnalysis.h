@@ -26,4 +26,8 @@ ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& re
                               const std::vector<std::string>& sampleLabels,
                               const std::vector<std::string>& classNames, bool borrowRows = false);
 
+// The CDT cells of every gene of analysis (its centred rows), for
+// ExportRecord::cdtCells.
+CdtCells CdtCellsOf(const Analysis& analysis);
+
 }  // namespace tarvok::exports
