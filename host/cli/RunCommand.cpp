@@ -164,7 +164,8 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
     case RunOutcome::Finished:
       break;
   }
-  return PresentResults(info, outDir.Path(), outcome, presentation, table, cdtCells) ? kExitSuccess : kExitAnalysisFailed;
+  const bool presented = PresentResults(info, outDir.Path(), outcome, presentation, table, cdtCells);
+  return presented ? kExitSuccess : kExitAnalysisFailed;
 }
 
 // The usage errors no single option shows; "" when there is none.
