@@ -76,8 +76,8 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 
 // The text split by the reader of format; a CSV file's quoted fields are
 // unquoted in text.
-RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format,
-                    std::pmr::memory_resource* memory) {
+RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format, FieldArena& arena) {
+  std::pmr::memory_resource* memory = arena.Memory();
   if (!options.classesFrom.empty() && format != TableFormat::SeriesMatrix && format != TableFormat::Gds &&
       format != TableFormat::Gct) {
     throw TableError(
@@ -96,7 +96,7 @@ RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat f
     case TableFormat::Gds:
       return SplitGds(text, options.classesFrom, memory);
     default:
-      return SplitPlainTable(text, format, options, memory);
+      return SplitPlainTable(text, format, options, arena);
   }
 }
 
@@ -207,7 +207,7 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
     CheckForcedFormat(format, text);
   }
   FieldArena arena(text.size());
-  RawTable raw = SplitTable(text, options, format, arena.Memory());
+  RawTable raw = SplitTable(text, options, format, arena);
   if (!options.classesFrom.empty()) CheckClassWords(raw, options.classesFrom);
   Table table;
   table.format = raw.format;
