@@ -1,7 +1,9 @@
 // Times the parts of one "tarvok run" in this process, each on its own:
 // reading the table, the analysis in memory, the analysis with the classic
-// result files, the summary files, the exports, the figures and the report.
-// Prints one line per part with its wall time in seconds.
+// result files, the summary files, the CDT's cells (which "tarvok run" makes
+// beside the analysis when a core is free), the exports (copying those
+// cells), the figures and the report. Prints one line per part with its
+// wall time in seconds.
 //
 // Usage: bench_cli_parts TABLE CLUSTERS PERMUTATIONS OUTDIR
 // (shave 10 percent, one thread, unsupervised, as "tarvok run" defaults).
@@ -75,6 +77,9 @@ int main(int argc, char** argv) {
   info.genes = table.genes;
   info.samples = table.samples;
   Report("summary", Seconds([&] { WriteSummaryFiles(r, info, dir); }));
+  tarvok::exports::CdtCells cells;
+  Report("cdt cells", Seconds([&] { cells = tarvok::exports::CdtCellsOf(analysis); }));
+  record.cdtCells = &cells;
   Report("exports", Seconds([&] { tarvok::exports::WriteExports(record, dir); }));
   ReportFiles files;
   Report("figures", Seconds([&] {

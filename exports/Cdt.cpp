@@ -27,20 +27,40 @@ namespace tarvok::exports {
 
 namespace {
 
-void AppendRow(std::string& out, const std::string& gene, const std::string& name,
-               const double* values, int sign, size_t samples) {
+void AppendLabels(std::string& out, const std::string& gene, const std::string& name) {
   out += Field(gene);
   out += '\t';
   out += Field(name);
   out += "\t1";
+}
+
+// The cells of values times sign; empty cells when values is null.
+void AppendCells(std::string& out, const double* values, int sign, size_t samples) {
   for (size_t s = 0; s < samples; ++s) {
     out += '\t';
     if (values != nullptr) AppendExactNumber(out, Aligned(values[s], sign));
   }
-  out += '\n';
+}
+
+// The cells of gene, whose row is values: those made ahead when the record
+// has them and the row is written as it is (cells made ahead are never
+// negated), else formatted here.
+void AppendCellsOf(std::string& out, const ExportRecord& r, size_t gene, const double* values, int sign) {
+  const CdtCells* ahead = r.cdtCells;
+  if (sign > 0 && ahead != nullptr && gene < ahead->ends.size()) {
+    const size_t begin = gene == 0 ? 0 : ahead->ends[gene - 1];
+    out.append(ahead->text, begin, ahead->ends[gene] - begin);
+  } else {
+    AppendCells(out, values, sign, r.samples.size());
+  }
 }
 
 }  // namespace
+
+void AppendCdtCells(CdtCells& cells, const double* row, size_t samples) {
+  AppendCells(cells.text, row, 1, samples);
+  cells.ends.push_back(cells.text.size());
+}
 
 void WriteCdt(const ExportRecord& r, TextSink& sink) {
   const size_t samples = r.samples.size();
@@ -57,15 +77,23 @@ void WriteCdt(const ExportRecord& r, TextSink& sink) {
       int sign = SignOf(c.scores[j]);
       std::string name = ShownName(c.genes[j], SymbolOf(r, c, j)) + " (cluster " + std::to_string(i + 1) +
                          (sign > 0 ? " +)" : " -)");
-      AppendRow(out, c.genes[j], name, c.rows[j].data(), sign, samples);
-      if (!c.tableRows.empty()) clustered[c.tableRows[j]] = true;
+      AppendLabels(out, c.genes[j], name);
+      if (c.tableRows.empty()) {
+        AppendCells(out, c.rows[j].data(), sign, samples);
+      } else {
+        AppendCellsOf(out, r, c.tableRows[j], c.rows[j].data(), sign);
+        clustered[c.tableRows[j]] = true;
+      }
+      out += '\n';
       sink.Piece();
     }
   }
   for (size_t g = 0; g < r.genes.size(); ++g) {
     if (clustered[g]) continue;
     const double* row = !r.values.empty() ? r.values[g].data() : (r.rowOf ? r.rowOf(g) : nullptr);
-    AppendRow(out, r.genes[g], ShownName(r.genes[g], r.symbols.empty() ? "" : r.symbols[g]), row, 1, samples);
+    AppendLabels(out, r.genes[g], ShownName(r.genes[g], r.symbols.empty() ? "" : r.symbols[g]));
+    AppendCellsOf(out, r, g, row, 1);
+    out += '\n';
     sink.Piece();
   }
 }

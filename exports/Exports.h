@@ -34,6 +34,14 @@ struct ClusterExport {
   std::vector<double> component;          // one value per sample
 };
 
+// The cells of CDT rows made ahead of the writer, on a core that is free
+// earlier (ExportRecord::cdtCells): gene g's cells are text from ends[g-1]
+// (0 for g = 0) to ends[g].
+struct CdtCells {
+  std::string text;
+  std::vector<size_t> ends;
+};
+
 // Everything the exports need. Only samples and clusters are required.
 struct ExportRecord {
   std::vector<std::string> samples;  // sample labels
@@ -49,6 +57,10 @@ struct ExportRecord {
   // Instead of values, a record may borrow the rows: rowOf(g) points at
   // gene g's centred row, which must outlive the record.
   std::function<const double*(size_t gene)> rowOf;
+  // Optionally, the CDT cells of the first genes made ahead of time, of
+  // their rows as they are; the CDT writer formats the cells of the other
+  // genes, and of negated rows, itself. Not owned.
+  const CdtCells* cdtCells = nullptr;
   std::vector<ClusterExport> clusters;  // clusters 1, 2, ... in order
 };
 
@@ -69,6 +81,11 @@ double Projection(const std::vector<double>& row, const std::vector<double>& com
 std::string ExactNumber(double value);
 // ExactNumber(value) appended to out, for the writers of large tables.
 void AppendExactNumber(std::string& out, double value);
+
+// Appends the cells of the next gene, whose values are row, to cells:
+// "\t" and ExactNumber(value) for each of the samples values, in order, as
+// the CDT holds them (empty for a missing value, "0" for either zero).
+void AppendCdtCells(CdtCells& cells, const double* row, size_t samples);
 
 // The text of each file. See the writer of each format for its layout.
 std::string GmtText(const ExportRecord& r);  // clusters.gmt

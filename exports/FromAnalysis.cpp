@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 
+#include "base/HugePages.h"
 #include "core/Orientation.h"
 #include "core/Rules.h"
 
@@ -58,6 +59,18 @@ ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& re
     record.clusters.push_back(std::move(e));
   }
   return record;
+}
+
+CdtCells CdtCellsOf(const Analysis& analysis) {
+  const size_t genes = static_cast<size_t>(analysis.Genes()), samples = static_cast<size_t>(analysis.Samples());
+  CdtCells cells;
+  // A cell takes at most 25 characters ("\t-1.2345678901234567e-100"):
+  // reserved once, and only the part written is ever touched.
+  cells.text.reserve(genes * samples * 25);
+  AdviseHugePages(cells.text.data(), cells.text.capacity());
+  cells.ends.reserve(genes);
+  for (size_t g = 0; g < genes; ++g) AppendCdtCells(cells, analysis.CentredRow(static_cast<int>(g)), samples);
+  return cells;
 }
 
 }  // namespace tarvok::exports

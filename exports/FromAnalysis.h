@@ -32,4 +32,8 @@ struct RecordNames {
 ExportRecord RecordOfAnalysis(const Analysis& analysis, const AnalysisResult& result, const RecordNames& names,
                               bool borrowRows = false);
 
+// The CDT cells of every gene of analysis (its centred rows), for
+// ExportRecord::cdtCells.
+CdtCells CdtCellsOf(const Analysis& analysis);
+
 }  // namespace tarvok::exports

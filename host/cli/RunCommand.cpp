@@ -112,7 +112,8 @@ bool ReadInputs(const RunOptions& options, Table& table, SampleClasses& classes,
 // finish (info.incomplete set) presents the clusters it completed, if any.
 // Returns false when the results could not be presented, after saying why.
 bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOutcome& outcome,
-                    const PresentationOptions& presentation, const Table& table) {
+                    const PresentationOptions& presentation, const Table& table,
+                    const tarvok::exports::CdtCells& cdtCells) {
   if (!outcome.analysis || (!info.incomplete.empty() && outcome.clusters.empty())) return true;
   try {
     tarvok::exports::RecordNames names;
@@ -123,8 +124,9 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOut
         RunResultsOf(*outcome.analysis, outcome.clusters, names.genes, names.samples, names.symbols);
     names.classes = SampleClassNames(info);
     if (names.classes.size() != names.samples.size()) names.classes.clear();
-    const tarvok::exports::ExportRecord record =
+    tarvok::exports::ExportRecord record =
         tarvok::exports::RecordOfAnalysis(*outcome.analysis, outcome.Result(), names, true);
+    record.cdtCells = &cdtCells;
     std::ostringstream text;
     PrintSummary(results, text);
     WriteSummaryFiles(results, info, outDir);
@@ -146,7 +148,8 @@ bool PresentResults(const RunInfo& info, const std::string& outDir, const RunOut
 // finished run; the finished clusters of a failed or interrupted one, marked
 // incomplete. Returns the exit status.
 int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir,
-             const PresentationOptions& presentation, const Table& table) {
+             const PresentationOptions& presentation, const Table& table,
+             const tarvok::exports::CdtCells& cdtCells) {
   const int finished = static_cast<int>(outcome.clusters.size());
   switch (outcome.status) {
     case RunOutcome::Interrupted: {
@@ -156,7 +159,7 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
                                              info.clusters, finished)
                                : std::string("before the first cluster");
       info.incomplete = fmt::format("interrupted by {} {}", signal == SIGTERM ? "SIGTERM" : "SIGINT", during);
-      PresentResults(info, outDir.Path(), outcome, presentation, table);
+      PresentResults(info, outDir.Path(), outcome, presentation, table, cdtCells);
       Complain(fmt::format("interrupted {}; {} files written so far are in {}", during,
                            outDir.CountResultFiles(), outDir.Path()));
       return signal == SIGTERM ? kExitTerminated : kExitInterrupted;
@@ -166,13 +169,14 @@ int Conclude(const RunOutcome& outcome, RunInfo info, const RunDirectory& outDir
       std::string meaning = ExplainFailure(outcome.message);
       if (!meaning.empty()) Complain(fmt::format("in plain words: {}", meaning));
       info.incomplete = "the analysis failed: " + outcome.message;
-      PresentResults(info, outDir.Path(), outcome, presentation, table);
+      PresentResults(info, outDir.Path(), outcome, presentation, table, cdtCells);
       return kExitAnalysisFailed;
     }
     case RunOutcome::Finished:
       break;
   }
-  return PresentResults(info, outDir.Path(), outcome, presentation, table) ? kExitSuccess : kExitAnalysisFailed;
+  const bool presented = PresentResults(info, outDir.Path(), outcome, presentation, table, cdtCells);
+  return presented ? kExitSuccess : kExitAnalysisFailed;
 }
 
 // The usage errors no single option shows; "" when there is none.
@@ -234,6 +238,14 @@ int RunCommand(const RunOptions& options) {
     return kExitAnalysisFailed;
   }
 
+  // The CDT's cells of every row are made while the analysis runs, when it
+  // leaves a core free; the exports then copy them.
+  tarvok::exports::CdtCells cdtCells;
+  if (options.presentation.exports) {
+    job.alongside = [&cdtCells](const tarvok::Analysis& analysis) {
+      cdtCells = tarvok::exports::CdtCellsOf(analysis);
+    };
+  }
   Progress progress(std::cerr, StderrIsTerminal(), options.quiet, options.analysis.clusters,
                     options.analysis.permutations, SteadySeconds);
   // The figures' fonts load on another core while the analysis runs (the
@@ -256,7 +268,7 @@ int RunCommand(const RunOptions& options) {
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = stoppedEarly;
   info.stopReason = tarvok::StopReasonName(outcome.stopReason);
-  return Conclude(outcome, info, *outDir, options.presentation, table);
+  return Conclude(outcome, info, *outDir, options.presentation, table, cdtCells);
 }
 
 }  // namespace tarvok

@@ -4,8 +4,11 @@
 #include <signal.h>
 
 #include <atomic>
+#include <functional>
+#include <future>
 #include <new>
 #include <stdexcept>
+#include <thread>
 #include <utility>
 
 #include "base/ResultNames.h"
@@ -110,6 +113,15 @@ void WriteLines(const std::vector<std::string>& lines, const std::string& path) 
   WriteFileAtomically(path, text);
 }
 
+// job's work beside the analysis, started on a thread of its own when the
+// analysis leaves a core free; an empty future when there is none.
+std::future<void> StartAlongside(const AnalysisJob& job, const tarvok::AnalysisOptions& options,
+                                 const tarvok::Analysis& analysis) {
+  const unsigned cores = std::thread::hardware_concurrency();
+  if (!job.alongside || options.threads <= 0 || static_cast<unsigned>(options.threads) >= cores) return {};
+  return std::async(std::launch::async, job.alongside, std::cref(analysis));
+}
+
 }  // namespace
 
 tarvok::AnalysisResult RunOutcome::Result() const {
@@ -170,7 +182,11 @@ RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOp
     written.announceEarlyStop = false;  // tarvok says so itself
     written.checks = WriteChecks::Every;  // a full disk is said as such, never skipped
     int clustersDone = 0;
+    // Destroyed first, the future waits for the work beside the analysis
+    // however the analysis ends.
+    std::future<void> alongside = StartAlongside(job, options, *analysis);
     tarvok::AnalysisResult result = files.Run(*analysis, written, &clustersDone, &collector);
+    if (alongside.valid()) alongside.get();
     outcome.stopReason = result.stopReason;
     outcome.status = RunOutcome::Finished;
   } catch (const tarvok::Cancelled&) {

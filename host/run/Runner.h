@@ -41,6 +41,12 @@ struct AnalysisJob {
   std::string outDir;          // absolute; the result files go here
   std::vector<int> classes;    // class of each sample; used when supervised
   bool generateLabels = true;  // false: the result files take the table's labels, whole
+  // Work that needs only the analysis's centred rows (making the exports'
+  // text ahead, say), given the analysis once it is set up.
+  // AnalyzeInThisProcess does it on a thread of its own while the analysis
+  // runs when the analysis leaves a core free, and not at all otherwise;
+  // it is over when the run returns, and its failure fails the run.
+  std::function<void(const tarvok::Analysis&)> alongside;
 };
 
 // How a run ended, with everything it finished.

@@ -87,8 +87,8 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 
 // The text split by the reader of format; a CSV file's quoted fields are
 // unquoted in text.
-RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format,
-                    std::pmr::memory_resource* memory) {
+RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format, FieldArena& arena) {
+  std::pmr::memory_resource* memory = arena.Memory();
   const bool annotated = format == TableFormat::SeriesMatrix || format == TableFormat::Gds ||
                          format == TableFormat::FamilySoft || format == TableFormat::Gct;
   if (!options.classesFrom.empty() && !annotated) {
@@ -115,7 +115,7 @@ RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat f
     case TableFormat::FamilySoft:
       return SplitFamilySoft(text, options.classesFrom, options.platform, memory);
     default:
-      return SplitPlainTable(text, format, options, memory);
+      return SplitPlainTable(text, format, options, arena);
   }
 }
 
@@ -229,7 +229,7 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
     CheckForcedFormat(format, text);
   }
   FieldArena arena(text.size());
-  RawTable raw = SplitTable(text, options, format, arena.Memory());
+  RawTable raw = SplitTable(text, options, format, arena);
   if (!options.classesFrom.empty()) CheckClassWords(raw, options.classesFrom);
   Table table;
   table.format = raw.format;

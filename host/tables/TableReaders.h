@@ -16,8 +16,7 @@ namespace tarvok {
 // optional label column, decided by DecideLayout unless the options say.
 // The fields view text; quoted CSV fields are unquoted in place. Every
 // reader keeps its records' fields in memory (a FieldArena's).
-RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options,
-                         std::pmr::memory_resource* memory);
+RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options, FieldArena& arena);
 
 // GCT 1.2 and 1.3, and PCL. forced: the user named the format, so the
 // file is checked to be one. classesFrom, when not empty, names the GCT 1.3

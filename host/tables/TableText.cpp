@@ -8,7 +8,9 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <future>
 #include <limits>
+#include <thread>
 
 #include "base/NumberGrammar.h"
 #include "core/Rules.h"
@@ -21,6 +23,9 @@ namespace {
 char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool IsLineEnd(char c) { return c == '\n' || c == '\r'; }
+
+// Texts of at least this many bytes are split on two threads.
+constexpr std::size_t kBytesForTwoThreads = std::size_t{1} << 20;
 
 // Splits text into records; in quoted mode (out not null, viewing the
 // same bytes as text) quoted fields are rewritten in place through out.
@@ -56,6 +61,9 @@ class Splitter {
     }
     return records;
   }
+
+  // The line the next record would start on.
+  int Line() const { return line_; }
 
  private:
   // Steps over the line end at at_, counting the line.
@@ -235,12 +243,37 @@ std::string Plural(std::size_t count, const char* word) {
 
 FieldArena::FieldArena(std::size_t bytes)
     : block_(new char[std::max<std::size_t>(bytes, 1 << 16)]),
-      resource_(block_.get(), std::max<std::size_t>(bytes, 1 << 16)) {
+      secondBlock_(new char[std::max<std::size_t>(bytes, 1 << 16)]),
+      resource_(block_.get(), std::max<std::size_t>(bytes, 1 << 16)),
+      secondResource_(secondBlock_.get(), std::max<std::size_t>(bytes, 1 << 16)) {
   AdviseHugePages(block_.get(), bytes);
+  AdviseHugePages(secondBlock_.get(), bytes);
 }
 
 std::vector<Record> SplitRecords(std::string_view text, char separator, std::pmr::memory_resource* memory) {
   return Splitter(text, separator, nullptr, memory).All();
+}
+
+std::vector<Record> SplitRecords(std::string_view text, char separator, FieldArena& arena) {
+  const std::size_t middle = text.size() >= kBytesForTwoThreads && std::thread::hardware_concurrency() >= 2
+                                 ? text.find('\n', text.size() / 2)
+                                 : std::string_view::npos;
+  if (middle == std::string_view::npos) return SplitRecords(text, separator, arena.Memory());
+  const std::string_view back = text.substr(middle + 1);
+  std::future<std::vector<Record>> later = std::async(std::launch::async, [back, separator, &arena] {
+    return Splitter(back, separator, nullptr, arena.SecondMemory()).All();
+  });
+  Splitter front(text.substr(0, middle + 1), separator, nullptr, arena.Memory());
+  std::vector<Record> records = front.All();
+  std::vector<Record> rest = later.get();
+  // The back half's lines count on from the front's.
+  const int before = front.Line() - 1;
+  records.reserve(records.size() + rest.size());
+  for (Record& record : rest) {
+    record.line += before;
+    records.push_back(std::move(record));
+  }
+  return records;
 }
 
 std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::pmr::memory_resource* memory) {

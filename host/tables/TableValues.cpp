@@ -5,7 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <future>
 #include <limits>
+#include <thread>
 
 #include "core/Rules.h"
 #include "tables/ByteSource.h"
@@ -73,36 +76,75 @@ std::string CellPlace(const RawTable& raw, std::size_t row, std::size_t sample) 
                                comma ? " (for decimal commas use --decimal-comma)" : ""));
 }
 
-// Every value cell of raw, row by row, NaN for a missing one. A cell that
-// is no number is an error, unless a cell before it is one the policy
-// refuses: cells are judged in reading order.
-std::vector<double> ReadMatrix(const RawTable& raw, MissingCells policy) {
+// What reading rows begin..end found: the first cell the policy refuses
+// and the first cell that is no number, where reading stopped (as indexes
+// into the matrix; kNone for none), with what that cell is.
+struct RowsRead {
+  std::size_t refused = kNone, word = kNone;
+  CellKind wordKind = CellKind::Word;
+};
+
+// Reads the value cells of rows begin..end of raw into values (the whole
+// matrix), NaN for a missing one, up to the first cell that is no number.
+RowsRead ReadRows(const RawTable& raw, MissingCells policy, std::size_t begin, std::size_t end, double* values) {
   const std::size_t samples = static_cast<std::size_t>(raw.samples);
   const double missing = std::numeric_limits<double>::quiet_NaN();
-  std::vector<double> values;
-  values.reserve(raw.rows.size() * samples);
-  AdviseHugePages(values.data(), values.capacity() * sizeof(double));
-  values.resize(values.capacity());
-  std::size_t refused = kNone;  // the first cell the policy refuses
-  for (std::size_t r = 0; r < raw.rows.size(); ++r) {
+  RowsRead found;
+  for (std::size_t r = begin; r < end; ++r) {
     const std::string_view* cells = raw.rows[r].fields.data() + raw.lead;
-    double* out = values.data() + r * samples;
+    double* out = values + r * samples;
     for (std::size_t s = 0; s < samples; ++s) {
       const CellKind kind = ReadCell(cells[s], raw.decimalComma, out[s]);
       switch (kind) {
         case CellKind::Number:
-          if (std::isinf(out[s]) && refused == kNone) refused = r * samples + s;
+          if (std::isinf(out[s]) && found.refused == kNone) found.refused = r * samples + s;
           break;
         case CellKind::Missing:
           out[s] = missing;
-          if (policy == MissingCells::Error && refused == kNone) refused = r * samples + s;
+          if (policy == MissingCells::Error && found.refused == kNone) found.refused = r * samples + s;
           break;
         case CellKind::Word:
         case CellKind::Ambiguous:
-          if (refused != kNone) RefuseCell(raw, refused / samples, refused % samples, std::isinf(values[refused]));
-          RefuseWord(raw, r, s, kind);
+          found.word = r * samples + s;
+          found.wordKind = kind;
+          return found;
       }
     }
+  }
+  return found;
+}
+
+// Tables of at least this many cells are read on two threads, where there
+// are two cores: each cell is read alone, so the values are the same.
+constexpr std::size_t kCellsForTwoThreads = std::size_t{1} << 18;
+
+// Every value cell of raw, row by row, NaN for a missing one. A cell that
+// is no number is an error, unless a cell before it is one the policy
+// refuses: cells are judged in reading order.
+std::vector<double> ReadMatrix(const RawTable& raw, MissingCells policy) {
+  const std::size_t rows = raw.rows.size(), samples = static_cast<std::size_t>(raw.samples);
+  std::vector<double> values;
+  values.reserve(rows * samples);
+  AdviseHugePages(values.data(), values.capacity() * sizeof(double));
+  values.resize(values.capacity());
+  const bool two = rows * samples >= kCellsForTwoThreads && std::thread::hardware_concurrency() >= 2;
+  const std::size_t half = two ? rows / 2 : rows;
+  std::future<RowsRead> second;
+  if (two) second = std::async(std::launch::async, ReadRows, std::cref(raw), policy, half, rows, values.data());
+  const RowsRead first = ReadRows(raw, policy, 0, half, values.data());
+  const RowsRead later = second.valid() ? second.get() : RowsRead{};
+  // The cells of the second half count only when the first holds no word.
+  RowsRead all = first;
+  if (first.word == kNone) {
+    if (all.refused == kNone) all.refused = later.refused;
+    all.word = later.word;
+    all.wordKind = later.wordKind;
+  }
+  if (all.word != kNone) {
+    if (all.refused != kNone) {
+      RefuseCell(raw, all.refused / samples, all.refused % samples, std::isinf(values[all.refused]));
+    }
+    RefuseWord(raw, all.word / samples, all.word % samples, all.wordKind);
   }
   return values;
 }

@@ -174,6 +174,25 @@ TEST(Cdt, RowsSignAlignedClusterByClusterThenUnclusteredGenes) {
   EXPECT_NE(text.find("c x\tc x (cluster 2 -)\t1\t"), std::string::npos);
 }
 
+TEST(Cdt, CellsMadeAheadGiveTheSameBytes) {
+  ExportRecord r = Record();
+  // b mirrors its component and starts with a negative zero; d has one too.
+  r.clusters[0].rows[1][0] = -0.0;
+  // One row per table gene; a clustered gene's row is its table row.
+  r.values = {r.clusters[0].rows[0], r.clusters[0].rows[1], r.clusters[1].rows[0],
+              {-0.0, 1.0 / 3.0, std::nan("")}, r.clusters[0].rows[2], {0.5, 0.0, -0.5}};
+  const std::string plain = CdtText(r);
+  CdtCells cells;
+  for (const std::vector<double>& row : r.values) AppendCdtCells(cells, row.data(), row.size());
+  ASSERT_EQ(cells.ends.size(), r.values.size());
+  EXPECT_EQ(cells.text.substr(cells.ends[2], cells.ends[3] - cells.ends[2]), "\t0\t0.3333333333333333\t");
+  r.cdtCells = &cells;
+  EXPECT_EQ(CdtText(r), plain);
+  // Cells made for the first genes only: the writer formats the rest.
+  cells.ends.resize(4);
+  EXPECT_EQ(CdtText(r), plain);
+}
+
 TEST(Gct, Version13WithClusterScoreSignAndClassMetadata) {
   ExportRecord r = Record();
   const std::string rows =

@@ -321,6 +321,29 @@ TEST(MissingValues, InfiniteValuesRefusedUnderEveryPolicy) {
             "line 2, column 3 (gene \"g1\", sample \"S2\"): \"1e999\" is not a finite number");
   EXPECT_EQ(ReadError("t.tsv", "gene\tS1\tS2\ng1\t1\tx\ng2\t1e999\t2\n", MissingCells::Keep),
             "line 2, column 3 (gene \"g1\", sample \"S2\"): \"x\" is not a number");
+  // A table large enough to be split and read on two threads (CRLF line
+  // ends, a blank line after row 5), one cell of row 10 and one of row 2000
+  // changed: the same order, the lines counted on, every value read.
+  auto large = [](const std::string& early, const std::string& late) {
+    std::string text;
+    for (int r = 0; r < 2400; ++r) {
+      text += "g" + std::to_string(r);
+      for (int s = 0; s < 128; ++s) text += "\t" + (s != 5 ? "1.5" : r == 10 ? early : r == 2000 ? late : "2");
+      text += r == 5 ? "\r\n\r\n" : "\r\n";
+    }
+    return text;
+  };
+  const std::string at10 = "line 12, column 7 (gene \"g10\"): ", at2000 = "line 2002, column 7 (gene \"g2000\"): ";
+  EXPECT_EQ(ReadError("t.tsv", large("NA", "x")).substr(0, at10.size() + 19), at10 + "missing value \"NA\";");
+  EXPECT_EQ(ReadError("t.tsv", large("x", "1e999"), MissingCells::Keep), at10 + "\"x\" is not a number");
+  EXPECT_EQ(ReadError("t.tsv", large("1e999", "x"), MissingCells::Drop), at10 + "\"1e999\" is not a finite number");
+  EXPECT_EQ(ReadError("t.tsv", large("2", "x"), MissingCells::Drop), at2000 + "\"x\" is not a number");
+  Table t = Read("t.tsv", large("NA", "-7"), MissingCells::Keep);
+  ASSERT_EQ(t.values.size(), 2400u * 128u);
+  EXPECT_TRUE(std::isnan(t.values[10 * 128 + 5]));
+  EXPECT_EQ(t.values[2000 * 128 + 5], -7.0);
+  EXPECT_EQ(t.values[2399 * 128 + 5] + t.values.back(), 3.5);
+  EXPECT_EQ(t.geneLabels.back(), "g2399");
 }
 
 TEST(MissingValues, WordsInAnyCaseWithBlanksAndLineEnds) {
