@@ -144,7 +144,7 @@ CLI::App* AddRunCommand(CLI::App& app, RunOptions& run, RunWords& words) {
             "leading axis of each step: the exact decomposition, or Lanczos iteration for many samples");
   AddChoice(command, "--figures", words.figures, kFigureFormats, kFiguresHelp);
   AddChoice(command, "--exports", words.exports, kExportChoices,
-            "write clusters.gmt, clusters.kgg, TABLE.cdt and clusters.gct, or none");
+            "write clusters.gmt, clusters.kgg, TABLE-NAME.cdt and clusters.gct, or none");
   return command;
 }
 
