@@ -5,8 +5,8 @@
 #include <cmath>
 
 #include "base/Format.h"
-#include "base/HugePages.h"
 #include "base/ThreadCount.h"
+#include "core/Quantiles.h"
 
 namespace tarvok {
 
@@ -242,18 +242,6 @@ bool ParseLogChoice(std::string_view word, LogChoice* choice) {
 
 std::string LogChoiceWords() { return "auto, yes, no"; }
 
-double Quantile(std::vector<double>& x, double q) {
-  if (x.empty()) return std::nan("");
-  const double h = static_cast<double>(x.size() - 1) * q;
-  const auto low = static_cast<std::ptrdiff_t>(std::floor(h));
-  const auto at = x.begin() + low;
-  // Selection instead of a sort: the two order statistics are the same values.
-  std::nth_element(x.begin(), at, x.end());
-  if (at + 1 == x.end()) return *at;
-  const double next = *std::min_element(at + 1, x.end());
-  return *at + (h - static_cast<double>(low)) * (next - *at);
-}
-
 namespace {
 
 // What a GEO value type says: 1 log, 0 as is, -1 nothing known.
@@ -275,16 +263,10 @@ std::string Number(double value) {
 
 // The quantile rule on the values that are not missing.
 LogDecision QuantileRule(const std::vector<double>& values) {
-  std::vector<double> x;
-  x.reserve(values.size());
-  AdviseHugePages(x.data(), values.size() * sizeof(double));
-  for (double v : values) {
-    if (!std::isnan(v)) x.push_back(v);
-  }
-  if (x.empty()) return {false, "there are no values"};
-  const auto [lowest, highest] = std::minmax_element(x.begin(), x.end());
-  const double range = *highest - *lowest;
-  const double q99 = Quantile(x, 0.99), q25 = Quantile(x, 0.25);
+  const ValueQuantiles found = QuantilesOf(values, {0.99, 0.25});
+  if (found.count == 0) return {false, "there are no values"};
+  const double range = found.highest - found.lowest;
+  const double q99 = found.quantiles[0], q25 = found.quantiles[1];
   const std::string quantiles = "the 99th percentile is " + Number(q99) + ", the 25th " + Number(q25) +
                                 " and the range " + Number(range);
   if (q99 > 100.0) return {true, quantiles + " (99th percentile above 100)"};

@@ -142,18 +142,12 @@ struct LogDecision {
   std::string reason;  // one clause for the user: "the file's value type is \"count\"", ...
 };
 
-// The quantile q (0..1) of the values x (none missing): R's default (type 7),
-// s[h] + (h - floor(h)) * (s[floor(h) + 1] - s[floor(h)]) with s the values
-// in order and h = (n - 1) q counted from 0; NaN when x is empty. x is
-// reordered (partly sorted), so that no full sort is needed.
-double Quantile(std::vector<double>& x, double q);
-
 // Decides whether to take log2 of values (a matrix, NaN for a missing value).
 // Under Auto, valueType (a GEO DataSet's !dataset_value_type, "" when the
 // data carry none) decides when known: "count" means log; a type that names
 // a log ("log ratio", "log2 ratio", "log10 ratio", ...) or "transformed
 // count" means as is. Otherwise the quantiles of the values that are not
-// missing decide (Quantile): log when the 99th percentile is above 100,
+// missing decide (QuantilesOf, Quantiles.h): log when the 99th percentile is above 100,
 // or when the range (maximum - minimum) is above 50 and the 25th percentile
 // is above 0. No values at all means as is.
 LogDecision DecideLog2(const std::vector<double>& values, LogChoice choice, std::string_view valueType);

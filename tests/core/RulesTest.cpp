@@ -2,12 +2,14 @@
 // the missing-value policy.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "core/Quantiles.h"
 #include "core/Rules.h"
 
 namespace {
@@ -149,6 +151,31 @@ TEST(LogScale, QuantilesTransformAndWords) {
   EXPECT_EQ(tarvok::Quantile(x, 1.0), 4.0);
   EXPECT_EQ(tarvok::Quantile(one, 0.5), 7.0);
   EXPECT_TRUE(std::isnan(tarvok::Quantile(none, 0.5)));
+  // QuantilesOf brackets the quantiles with a sample of every k-th value;
+  // its numbers are Quantile's whether the sample leads it right (ordered,
+  // reversed, few distinct values) or astray (every sampled value the
+  // same, so that the values are taken whole).
+  const std::size_t n = (1 << 18) + 37;
+  for (int layout = 0; layout < 4; ++layout) {
+    std::vector<double> table(n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const double v = static_cast<double>(i);
+      table[i] = layout == 0 ? v : layout == 1 ? -v : layout == 2 ? static_cast<double>(i % 7) : (i % 4 == 0 ? 5.0 : v);
+      if (i % 11 == 3 && layout != 3) table[i] = NA;  // layout 3 keeps every 4th value sampled
+    }
+    std::vector<double> present;
+    for (double v : table) {
+      if (!std::isnan(v)) present.push_back(v);
+    }
+    const tarvok::ValueQuantiles found = tarvok::QuantilesOf(table, {0.99, 0.25, 1.0});
+    EXPECT_EQ(found.count, present.size());
+    EXPECT_EQ(found.lowest, *std::min_element(present.begin(), present.end()));
+    EXPECT_EQ(found.highest, *std::max_element(present.begin(), present.end()));
+    for (int k = 0; k < 3; ++k) {
+      EXPECT_EQ(found.quantiles[k], tarvok::Quantile(present, k == 0 ? 0.99 : k == 1 ? 0.25 : 1.0)) << layout;
+    }
+  }
+  EXPECT_TRUE(std::isnan(tarvok::QuantilesOf({NA}, {0.5}).quantiles[0]));
   // Values <= 0 become missing; missing and infinite values stay as they are.
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<double> values = {8, 0, -1, NA, 1, 0.5, -inf, inf};
