@@ -8,7 +8,7 @@ namespace tarvok {
 
 namespace {
 
-constexpr std::size_t kSample = 1 << 16;  // values sampled to bracket the quantiles
+constexpr std::size_t kSample = 1 << 14;  // values sampled to bracket the quantiles
 
 // floor((n - 1) q), the rank (from 0) of the lower value a quantile needs.
 std::size_t LowerRank(std::size_t n, double q) {
@@ -26,6 +26,19 @@ struct Bracket {
   std::size_t under = 0;  // values < below
   std::vector<double> inside;  // values in [below, above]
 };
+
+// Counts the values below b's bracket and keeps those inside (a NaN is
+// neither). The count is kept without a branch, which random data would
+// mispredict; few values are inside, so that branch is foreseen.
+void Gather(const std::vector<double>& values, Bracket& b) {
+  const double below = b.below, above = b.above;
+  std::size_t under = 0;
+  for (double v : values) {
+    under += v < below ? 1 : 0;
+    if (v >= below && v <= above) b.inside.push_back(v);
+  }
+  b.under = under;
+}
 
 // The quantile q of n values from the values in its bracket, or NaN when
 // the two ranks it needs are not both inside.
@@ -50,13 +63,24 @@ double Quantile(std::vector<double>& x, double q) {
 
 ValueQuantiles QuantilesOf(const std::vector<double>& values, const std::vector<double>& qs) {
   ValueQuantiles out;
-  std::size_t n = 0;
+  // Every step-th value that is not missing, sorted: each quantile's place
+  // in it, widened by several standard deviations of a sample's rank,
+  // gives its bracket.
+  const std::size_t step = std::max<std::size_t>(1, values.size() / kSample);
+  std::vector<double> sample;
+  sample.reserve(values.size() / step + 1);
+  std::size_t n = 0, skip = 0;  // skip: values to pass before the next sampled one
   double lowest = std::numeric_limits<double>::infinity(), highest = -lowest;
   for (double v : values) {
     if (std::isnan(v)) continue;
     ++n;
-    lowest = std::min(lowest, v);
-    highest = std::max(highest, v);
+    lowest = v < lowest ? v : lowest;
+    highest = v > highest ? v : highest;
+    if (skip == 0) {
+      sample.push_back(v);
+      skip = step;
+    }
+    --skip;
   }
   out.count = n;
   if (n == 0) {
@@ -66,16 +90,6 @@ ValueQuantiles QuantilesOf(const std::vector<double>& values, const std::vector<
   }
   out.lowest = lowest;
   out.highest = highest;
-  // Every step-th value that is not missing, sorted: each quantile's place
-  // in it, widened by several standard deviations of a sample's rank,
-  // gives its bracket.
-  const std::size_t step = std::max<std::size_t>(1, n / kSample);
-  std::vector<double> sample;
-  sample.reserve(n / step + 1);
-  std::size_t seen = 0;
-  for (double v : values) {
-    if (!std::isnan(v) && seen++ % step == 0) sample.push_back(v);
-  }
   std::sort(sample.begin(), sample.end());
   const double m = static_cast<double>(sample.size());
   std::vector<Bracket> brackets(qs.size());
@@ -85,15 +99,7 @@ ValueQuantiles QuantilesOf(const std::vector<double>& values, const std::vector<
     if (centre - spread >= 0.0) brackets[i].below = sample[static_cast<std::size_t>(centre - spread)];
     if (centre + spread < m - 1.0) brackets[i].above = sample[static_cast<std::size_t>(centre + spread) + 1];
   }
-  for (double v : values) {
-    for (Bracket& b : brackets) {  // a NaN is neither below nor inside
-      if (v < b.below) {
-        ++b.under;
-      } else if (v <= b.above) {
-        b.inside.push_back(v);
-      }
-    }
-  }
+  for (Bracket& b : brackets) Gather(values, b);
   std::vector<double> all;  // every value, only when a bracket missed
   for (std::size_t i = 0; i < qs.size(); ++i) {
     double q = FromBracket(brackets[i], n, qs[i]);
