@@ -3,12 +3,15 @@
 #include "base/HugePages.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
 #include <fmt/format.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
@@ -193,12 +196,97 @@ std::string ReadAll(ByteSource& source) {
   return bytes;
 }
 
+namespace {
+
+// Files smaller than this are read: mapping saves little there.
+constexpr std::size_t kBytesToMap = std::size_t{1} << 20;
+
+// The one file mapped at a time, for the bus-error handler, and whether it
+// was cut short. A second InputBytes while one is mapped reads its file.
+std::atomic<const char*> mappedBegin{nullptr};
+std::atomic<std::size_t> mappedSize{0};
+std::atomic<bool> mappedCut{false};
+std::uintptr_t pageSize = 4096;
+struct sigaction busBefore {};
+
+// A bus error inside the mapping means the file lost its pages (it was cut
+// short): from the faulting page to the end, zero pages take their place,
+// and the read goes on. Any other bus error gets the handling there was.
+void OnBusError(int, siginfo_t* info, void*) {
+  const char* begin = mappedBegin.load();
+  const char* at = static_cast<const char*>(info->si_addr);
+  const std::size_t size = mappedSize.load();
+  if (begin != nullptr && at >= begin && at < begin + size) {
+    const std::uintptr_t page = reinterpret_cast<std::uintptr_t>(at) & ~(pageSize - 1);
+    const std::size_t rest = reinterpret_cast<std::uintptr_t>(begin) + size - page;
+    void* zeros = mmap(reinterpret_cast<void*>(page), rest, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS | MAP_FIXED, -1, 0);
+    if (zeros != MAP_FAILED) {
+      mappedCut.store(true);
+      return;
+    }
+  }
+  sigaction(SIGBUS, &busBefore, nullptr);  // the fault repeats and takes that course
+}
+
+}  // namespace
+
+InputBytes::InputBytes(const std::string& path) {
+  if (!IsStandardInput(path)) {
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    struct stat status {};
+    const char* expected = nullptr;
+    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
+        static_cast<std::size_t>(status.st_size) >= kBytesToMap &&
+        mappedBegin.compare_exchange_strong(expected, reinterpret_cast<const char*>(1))) {
+      const std::size_t size = static_cast<std::size_t>(status.st_size);
+      void* memory = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+      const char* bytes = static_cast<const char*>(memory);
+      if (memory != MAP_FAILED && !(static_cast<unsigned char>(bytes[0]) == 0x1F && static_cast<unsigned char>(bytes[1]) == 0x8B)) {
+        struct sigaction handler {};
+        handler.sa_sigaction = OnBusError;
+        handler.sa_flags = SA_SIGINFO;
+        sigemptyset(&handler.sa_mask);
+        mappedCut.store(false);
+        pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        mappedSize.store(size);
+        mappedBegin.store(bytes);
+        sigaction(SIGBUS, &handler, &busBefore);
+        mapped_ = bytes;
+        size_ = size;
+      } else {
+        if (memory != MAP_FAILED) munmap(memory, size);
+        mappedBegin.store(nullptr);
+      }
+    }
+    if (fd >= 0) close(fd);
+    if (mapped_ != nullptr) return;
+  }
+  read_ = ReadWholeFile(path);
+}
+
+InputBytes::~InputBytes() {
+  if (mapped_ == nullptr) return;
+  sigaction(SIGBUS, &busBefore, nullptr);
+  munmap(const_cast<char*>(mapped_), size_);
+  mappedSize.store(0);
+  mappedBegin.store(nullptr);
+}
+
+void InputBytes::Check() const {
+  if (mapped_ != nullptr && mappedCut.load()) {
+    throw TableError("the file was cut short while it was read (another program changed it); read it again "
+                     "once it is complete");
+  }
+}
+
 std::string ReadWholeFile(const std::string& path) {
   std::unique_ptr<ByteSource> source = OpenInput(path);
   return ReadAll(*source);
 }
 
-void CheckTextEncoding(std::string& bytes) {
+void CheckTextEncoding(std::string& bytes) { bytes.erase(0, bytes.size() - CheckedText(bytes).size()); }
+
+std::string_view CheckedText(std::string_view bytes) {
   auto starts = [&](const char* mark, std::size_t length) {
     return bytes.compare(0, length, mark, length) == 0;
   };
@@ -231,7 +319,8 @@ void CheckTextEncoding(std::string& bytes) {
         "\"Unicode text\"; save as \"CSV UTF-8\" or \"Tab delimited text\" instead)",
         kind, family));
   }
-  if (starts("\xEF\xBB\xBF", 3)) bytes.erase(0, 3);
+  if (starts("\xEF\xBB\xBF", 3)) bytes.remove_prefix(3);
+  return bytes;
 }
 
 }  // namespace tarvok

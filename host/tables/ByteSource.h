@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "base/HugePages.h"
 #include "tables/InputError.h"
@@ -73,6 +74,30 @@ std::string ReadWholeFile(const std::string& path);
 // characters) is an error that says what the file is and how to convert it.
 //   bytes (input/output) the file's bytes, the text afterwards
 void CheckTextEncoding(std::string& bytes);
+// The same check; returns the text, bytes without the byte-order mark.
+std::string_view CheckedText(std::string_view bytes);
+
+// The whole of an input, as ReadWholeFile gives it. A large, uncompressed
+// regular file is mapped into memory read-only instead of copied: fresh
+// memory to copy into costs more to touch than the reading itself. Should
+// the file be cut short while it is mapped, its lost pages read as zero
+// bytes (never a bus error) and Check says so.
+class InputBytes {
+ public:
+  explicit InputBytes(const std::string& path);
+  ~InputBytes();
+  InputBytes(const InputBytes&) = delete;
+  InputBytes& operator=(const InputBytes&) = delete;
+  std::string_view View() const { return mapped_ != nullptr ? std::string_view(mapped_, size_) : read_; }
+  bool Mapped() const { return mapped_ != nullptr; }
+  // Throws TableError when the file was cut short while it was mapped.
+  void Check() const;
+
+ private:
+  std::string read_;
+  const char* mapped_ = nullptr;
+  std::size_t size_ = 0;
+};
 
 
 // Whether a path names standard input.

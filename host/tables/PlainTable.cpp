@@ -262,14 +262,14 @@ bool SymbolColumn(const LayoutInput& in, bool header, std::string& why) {
 
 }  // namespace
 
-RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options, FieldArena& arena) {
+RawTable SplitPlainTable(std::string_view text, TableFormat format, const ReadOptions& options, FieldArena& arena) {
   RawTable raw;
   raw.format = format;
   raw.separator = format == TableFormat::Csv ? CsvSeparator(text) : '\t';
   raw.decimalComma = options.decimalComma || raw.separator == ';';
   std::vector<Record> records =
       raw.separator == '\t' ? SplitRecords(text, raw.separator, arena)
-                             : SplitQuotedRecords(text, raw.separator, arena.Memory());
+                             : SplitQuotedRecords(arena.Copy(text), raw.separator, arena.Memory());
   if (records.empty()) throw TableError("the table has no data rows");
   DropTrailingEmptyField(records, raw.notes);
   DecideLayout(records, options, raw.decimalComma, raw);

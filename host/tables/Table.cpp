@@ -87,7 +87,7 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
 
 // The text split by the reader of format; a CSV file's quoted fields are
 // unquoted in text.
-RawTable SplitTable(std::string& text, const ReadOptions& options, TableFormat format, FieldArena& arena) {
+RawTable SplitTable(std::string_view text, const ReadOptions& options, TableFormat format, FieldArena& arena) {
   std::pmr::memory_resource* memory = arena.Memory();
   const bool annotated = format == TableFormat::SeriesMatrix || format == TableFormat::Gds ||
                          format == TableFormat::FamilySoft || format == TableFormat::Gct;
@@ -163,7 +163,7 @@ const char* FormatName(TableFormat format) {
   }
 }
 
-TableFormat DetectFormat(const std::string& path, const std::string& text) {
+TableFormat DetectFormat(const std::string& path, std::string_view text) {
   TableFormat marked = MarkedFormat(text);
   if (marked == TableFormat::SeriesMatrix || marked == TableFormat::Gds || marked == TableFormat::FamilySoft ||
       marked == TableFormat::Gct) {
@@ -219,9 +219,8 @@ void RepairLabels(Table& table) {
   WarnDuplicates(table.sampleLabels, "sample", table.notes);
 }
 
-// ParseTable on text the reader may change (CSV fields are unquoted in
-// place): the cells are views into it until the table is made.
-Table ParseText(std::string& text, const std::string& name, const ReadOptions& options) {
+// ParseTable on text: the cells are views into it until the table is made.
+Table ParseText(std::string_view text, const std::string& name, const ReadOptions& options) {
   TableFormat format = options.format;
   if (format == TableFormat::Auto) {
     format = DetectFormat(name, text);
@@ -254,14 +253,19 @@ Table ParseText(std::string& text, const std::string& name, const ReadOptions& o
 }  // namespace
 
 Table ParseTable(const std::string& text, const std::string& name, const ReadOptions& options) {
-  std::string copy = text;
-  return ParseText(copy, name, options);
+  return ParseText(text, name, options);
 }
 
 Table ReadTable(const std::string& path, const ReadOptions& options) {
-  std::string text = ReadWholeFile(path);
-  CheckTextEncoding(text);
-  return ParseText(text, path, options);
+  InputBytes input(path);
+  try {
+    Table table = ParseText(CheckedText(input.View()), path, options);
+    input.Check();
+    return table;
+  } catch (const TableError&) {
+    input.Check();  // a file cut short explains whatever went wrong
+    throw;
+  }
 }
 
 Table ReadTable(const std::string& path, TableFormat format, MissingCells policy) {

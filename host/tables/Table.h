@@ -121,7 +121,7 @@ void CheckValuesRepresentable(const Table& table);
 // tab is CSV; anything else is TSV.
 //   path (input) file name, only its extension is looked at
 //   text (input) the file's content, byte-order mark already removed
-TableFormat DetectFormat(const std::string& path, const std::string& text);
+TableFormat DetectFormat(const std::string& path, std::string_view text);
 
 // Lower-case name of a format ("tsv", "csv", "gct", "pcl",
 // "series-matrix", "gds", "family-soft", "auto").

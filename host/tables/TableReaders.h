@@ -14,9 +14,10 @@ namespace tarvok {
 
 // TSV and CSV (separator ',' or ';'): an optional header row and an
 // optional label column, decided by DecideLayout unless the options say.
-// The fields view text; quoted CSV fields are unquoted in place. Every
-// reader keeps its records' fields in memory (a FieldArena's).
-RawTable SplitPlainTable(std::string& text, TableFormat format, const ReadOptions& options, FieldArena& arena);
+// The fields view text, or for CSV a copy of it in arena where quoted
+// fields are unquoted in place. Every reader keeps its records' fields in
+// memory (a FieldArena's).
+RawTable SplitPlainTable(std::string_view text, TableFormat format, const ReadOptions& options, FieldArena& arena);
 
 // GCT 1.2 and 1.3, and PCL. forced: the user named the format, so the
 // file is checked to be one. classesFrom, when not empty, names the GCT 1.3

@@ -4,6 +4,7 @@
 // bytes, never copies; internal to the host.
 #pragma once
 
+#include <list>
 #include <memory>
 #include <memory_resource>
 #include <string>
@@ -37,8 +38,12 @@ class FieldArena {
   explicit FieldArena(std::size_t bytes);
   std::pmr::memory_resource* Memory() { return &resource_; }
   std::pmr::memory_resource* SecondMemory() { return &secondResource_; }
+  // A copy of text that lives as long as the arena, for readers that change
+  // their text (CSV fields are unquoted in place).
+  std::string& Copy(std::string_view text) { return copies_.emplace_back(text); }
 
  private:
+  std::list<std::string> copies_;
   std::unique_ptr<char[]> block_, secondBlock_;
   std::pmr::monotonic_buffer_resource resource_, secondResource_;
 };

@@ -2,6 +2,7 @@
 // line-end and byte-order-mark variants, missing values under each policy,
 // and the messages for bad input.
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cmath>
@@ -513,15 +514,48 @@ TEST(ByteSources, GzipMembersPlainFilesAndEncodings) {
                       TableFormat::Csv);
   // A table of many chunks, whose size is not known before reading, reads
   // like the plain file.
-  std::string big = "gene";
-  for (int s = 0; s < 20; ++s) big += "\tS" + std::to_string(s);
+  // A file of over 1 MiB is mapped, not copied: as a TSV, after a UTF-8
+  // byte-order mark, and as a CSV with quoted names (unquoted in a copy).
+  std::string big = "gene", csv = "gene";
+  for (int s = 0; s < 60; ++s) {
+    big += "\tS" + std::to_string(s);
+    csv += ",S" + std::to_string(s);
+  }
   for (int g = 0; g < 3000; ++g) {
     big += "\ng" + std::to_string(g);
-    for (int s = 0; s < 20; ++s) big += "\t" + std::to_string((g * 31 + s * 17) % 1000 / 7.0);
+    csv += "\n\"g," + std::to_string(g) + '"';
+    for (int s = 0; s < 60; ++s) {
+      const std::string cell = std::to_string((g * 31 + s * 17) % 1000 / 7.0);
+      big += "\t" + cell;
+      csv += "," + cell;
+    }
   }
   Table zipped = Read("big.tsv.gz", Gzip(big + "\n"));
   EXPECT_EQ(zipped.values, Read("big.tsv", big).values);
+  EXPECT_EQ(zipped.values, Read("big.tsv", "\xEF\xBB\xBF" + big).values);
+  Table quoted = Read("big.csv", csv);
+  EXPECT_EQ(quoted.values, zipped.values);
+  EXPECT_EQ(quoted.geneLabels[2999], "g,2999");
   EXPECT_EQ(zipped.genes, 3000);
+  {
+    // Cut short while mapped: the lost pages read as zero bytes, and the
+    // reader is told; the next file maps again.
+    TempDir dir;
+    dir.Write("big.tsv", big);
+    InputBytes first(dir.File("big.tsv"));
+    ASSERT_TRUE(first.Mapped());
+    InputBytes second(dir.File("big.tsv"));  // one mapping at a time
+    EXPECT_FALSE(second.Mapped());
+    EXPECT_EQ(second.View(), big);
+    first.Check();
+    ASSERT_EQ(truncate(dir.File("big.tsv").c_str(), 4096), 0);
+    EXPECT_EQ(first.View()[4095], big[4095]);
+    EXPECT_EQ(first.View()[big.size() - 1], '\0');
+    EXPECT_THROW(first.Check(), TableError);
+  }
+  TempDir again;
+  again.Write("big.tsv", big);
+  EXPECT_TRUE(InputBytes(again.File("big.tsv")).Mapped());
   // Two members one after the other read as one stream, in small reads too.
   GzipSource two(std::make_unique<MemorySource>(Gzip(tsv.substr(0, 20)) + Gzip(tsv.substr(20))));
   std::string joined;
