@@ -16,7 +16,7 @@ double Quantile(std::vector<double>& x, double q);
 
 struct ValueQuantiles {
   std::size_t count = 0;  // values that are not missing; the rest is 0 or NaN when none
-  double lowest = 0.0, highest = 0.0;
+  double lowest = 0.0, highest = 0.0;  // a zero extreme as +0
   std::vector<double> quantiles;  // one for each q asked, as Quantile gives it
 };
 
