@@ -46,7 +46,11 @@ bool LineStarts(const std::string& head, const char* word) {
 TableFormat MarkedFormat(std::string_view text) {
   // GEO files open with their own marks; the table markers may follow long
   // metadata, so only the first megabyte is searched for them.
-  std::string head = Lower(text.substr(0, 1 << 20));
+  const std::string_view window = text.substr(0, 1 << 20);
+  // Every mark starts with '!' or '^'; most tables have neither, and are
+  // spared the lowering of a megabyte.
+  const bool marks = window.find('!') != std::string_view::npos || window.find('^') != std::string_view::npos;
+  std::string head = marks ? Lower(window) : std::string();
   if (head.compare(0, 8, "!series_") == 0 || head.find("!series_matrix_table_begin") != std::string::npos) {
     return TableFormat::SeriesMatrix;
   }
