@@ -238,19 +238,25 @@ int RunCommand(const RunOptions& options) {
     return kExitAnalysisFailed;
   }
 
-  // The CDT's cells of every row are made while the analysis runs, when it
-  // leaves a core free; the exports then copy them.
+  // When the analysis leaves a core free, the figures' fonts load and the
+  // CDT's cells of every row are made there, one after the other, while it
+  // runs (the exports then copy the cells); otherwise the fonts load on a
+  // thread of their own (its future waits for them when it goes, whatever
+  // happens). One thread beside the analysis never takes its core.
   tarvok::exports::CdtCells cdtCells;
-  if (options.presentation.exports) {
-    job.alongside = [&cdtCells](const tarvok::Analysis& analysis) {
-      cdtCells = tarvok::exports::CdtCellsOf(analysis);
+  int threads = job.threads;
+  if (threads <= 0) tarvok::ThreadCountFromEnvironment(&threads);  // a bad value fails in the analysis
+  std::future<void> fonts;
+  if (!options.runner && LeavesACoreFree(threads)) {
+    job.alongside = [&cdtCells, exports = options.presentation.exports](const tarvok::Analysis& analysis) {
+      WarmUpFigures();
+      if (exports) cdtCells = tarvok::exports::CdtCellsOf(analysis);
     };
+  } else {
+    fonts = std::async(std::launch::async, WarmUpFigures);
   }
   Progress progress(std::cerr, StderrIsTerminal(), options.quiet, options.analysis.clusters,
                     options.analysis.permutations, SteadySeconds);
-  // The figures' fonts load on another core while the analysis runs (the
-  // future waits for them when it goes, whatever happens).
-  std::future<void> fonts = std::async(std::launch::async, WarmUpFigures);
   RunOutcome outcome;
   try {
     outcome = RunAnalysis(job, progress, options.runner);
@@ -263,7 +269,7 @@ int RunCommand(const RunOptions& options) {
       outcome.status == RunOutcome::Finished && outcome.stopReason != tarvok::StopReason::Completed;
   if (stoppedEarly) progress.StoppedEarly(static_cast<int>(outcome.clusters.size()), options.analysis.clusters);
   progress.Finish();
-  fonts.wait();  // the figures are drawn next
+  if (fonts.valid()) fonts.wait();  // the figures are drawn next
   for (const std::string& message : progress.Messages()) warnings.push_back(message);
   RunInfo info = MakeRunInfo(options, table, classes, warnings);
   info.stoppedEarly = stoppedEarly;

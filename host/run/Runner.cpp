@@ -117,12 +117,15 @@ void WriteLines(const std::vector<std::string>& lines, const std::string& path) 
 // analysis leaves a core free; an empty future when there is none.
 std::future<void> StartAlongside(const AnalysisJob& job, const tarvok::AnalysisOptions& options,
                                  const tarvok::Analysis& analysis) {
-  const unsigned cores = std::thread::hardware_concurrency();
-  if (!job.alongside || options.threads <= 0 || static_cast<unsigned>(options.threads) >= cores) return {};
+  if (!job.alongside || !LeavesACoreFree(options.threads)) return {};
   return std::async(std::launch::async, job.alongside, std::cref(analysis));
 }
 
 }  // namespace
+
+bool LeavesACoreFree(int threads) {
+  return threads > 0 && static_cast<unsigned>(threads) < std::thread::hardware_concurrency();
+}
 
 tarvok::AnalysisResult RunOutcome::Result() const {
   tarvok::AnalysisResult result;

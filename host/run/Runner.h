@@ -100,6 +100,10 @@ tarvok::AnalysisOptions AnalysisOptionsOf(const AnalysisJob& job);
 RunOutcome AnalyzeInThisProcess(const AnalysisJob& job, const tarvok::AnalysisOptions& options,
                                 tarvok::AnalysisObserver& observer);
 
+// Whether an analysis on threads worker threads leaves a core free, so that
+// AnalyzeInThisProcess runs job.alongside beside it.
+bool LeavesACoreFree(int threads);
+
 // How a prepared job is run: AnalyzeInThisProcess with AnalysisOptionsOf,
 // or another program's own (the MPI runner's) in its place.
 using JobRunner = std::function<RunOutcome(const AnalysisJob& job, tarvok::AnalysisObserver& observer)>;
