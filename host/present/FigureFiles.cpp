@@ -1,7 +1,6 @@
 #include "present/FigureFiles.h"
 
 #include <filesystem>
-#include <future>
 #include <stdexcept>
 
 #include "run/AtomicFile.h"
@@ -84,15 +83,9 @@ std::vector<ClusterFigure> DrawClusterFigures(const ClusterResult& c,
                      coloured ? "The cluster's component over the samples, coloured by class."
                               : "The cluster's component over the samples.",
                      DrawComponent(c, sampleLabels, classes), ComponentTable(c, sampleLabels, classes), {}});
-  // The heatmap, a cell for each gene and sample, takes as long to encode as
-  // the others together: it is encoded on a thread of its own meanwhile.
-  constexpr std::size_t kHeatmap = 2;
-  std::future<std::string> heatmap =
-      std::async(std::launch::async, [&figures] { return figures[kHeatmap].figure.Encode(FigureFormat::Svg); });
-  for (std::size_t i = 0; i < figures.size(); ++i) {
-    if (i != kHeatmap) figures[i].svg = figures[i].figure.Encode(FigureFormat::Svg);
-  }
-  figures[kHeatmap].svg = heatmap.get();
+  // One after the other, in this order: cairo numbers the surfaces of a
+  // process as it makes them, and those numbers are in the files.
+  for (ClusterFigure& f : figures) f.svg = f.figure.Encode(FigureFormat::Svg);
   return figures;
 }
 
