@@ -16,11 +16,14 @@ namespace tarvok {
 
 namespace {
 
-std::string Base64(const std::string& bytes) {
+// Appends bytes in base64 to out, written in place: a figure is up to a
+// megabyte.
+void AppendBase64(std::string& out, const std::string& bytes) {
   static const char kDigits[] =
       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string out((bytes.size() + 2) / 3 * 4, '=');  // written in place: a figure is up to a megabyte
-  char* to = out.data();
+  const size_t start = out.size();
+  out.resize(start + (bytes.size() + 2) / 3 * 4, '=');
+  char* to = out.data() + start;
   size_t i = 0;
   for (; i + 2 < bytes.size(); i += 3, to += 4) {
     unsigned v = static_cast<unsigned char>(bytes[i]) << 16 |
@@ -38,15 +41,29 @@ std::string Base64(const std::string& bytes) {
     to[1] = kDigits[(v >> 12) & 63];
     if (i + 1 < bytes.size()) to[2] = kDigits[(v >> 6) & 63];
   }
-  return out;
 }
+
+// A figure to be embedded at a place in the page once the rest is made, so
+// that its megabyte of base64 goes straight into the page, never through a
+// growing stream.
+struct Embed {
+  std::streamoff at;
+  const std::string* svg;  // lives as long as the ReportFiles it comes from
+};
 
 // Browsers show SVG in an img element at any zoom, so the page embeds
 // every figure as SVG whatever the format of the figure files.
-void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files) {
+void Image(std::ostream& html, const ClusterFigure& f, const ReportFiles& files, std::vector<Embed>* embeds) {
   const Figure& figure = f.figure;
-  html << "<figure><img src=\"data:image/svg+xml;base64," << Base64(f.svg)
-       << "\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" alt=\""
+  html << "<figure><img src=\"data:image/svg+xml;base64,";
+  if (embeds != nullptr) {
+    embeds->push_back({html.tellp(), &f.svg});
+  } else {
+    std::string base64;
+    AppendBase64(base64, f.svg);
+    html << base64;
+  }
+  html << "\" width=\"" << figure.width << "\" height=\"" << figure.height << "\" alt=\""
        << HtmlEscape(f.alt) << "\"><figcaption>" << HtmlEscape(f.caption);
   if (!figure.note.empty()) html << " " << HtmlEscape(figure.note);
   if (files.figureFiles) {
@@ -202,18 +219,20 @@ void SummaryTable(std::ostream& html, const RunResults& r) {
 }
 
 void ClusterSection(std::ostream& html, const ClusterResult& c, const RunResults& r,
-                    const RunInfo& info, const ReportFiles& files) {
+                    const RunInfo& info, const ReportFiles& files, std::vector<Embed>& embeds) {
   const std::string name = "Cluster " + std::to_string(c.number);
   html << "<section id=\"cluster-" << c.number << "\">\n<h2>" << name << "</h2>\n<p>" << c.size
        << (c.size == 1 ? " gene" : " genes") << ", chosen at step " << c.chosenStep << " of "
        << c.sizes.size() << "; eigenvalue " << SignificantDigits(c.eigenvalue) << ", R\xC2\xB2 "
        << SignificantDigits(c.r2) << "%, gap " << SignificantDigits(c.gap) << ".</p>\n";
   const size_t index = static_cast<size_t>(c.number - 1);
-  const std::vector<ClusterFigure> figures =
-      index < files.figures.size()
-          ? files.figures[index]
-          : DrawClusterFigures(c, r.sampleLabels, SampleClassNames(info), kHeatmapMaxRows);
-  for (const ClusterFigure& f : figures) Image(html, f, files);
+  if (index < files.figures.size()) {
+    for (const ClusterFigure& f : files.figures[index]) Image(html, f, files, &embeds);
+  } else {
+    for (const ClusterFigure& f : DrawClusterFigures(c, r.sampleLabels, SampleClassNames(info), kHeatmapMaxRows)) {
+      Image(html, f, files, nullptr);
+    }
+  }
   // Scores: the analysis's own (or, for a run read back from its files, the
   // projection of each gene's centred row on the component); a negative
   // score marks a gene that mirrors the cluster's pattern. Genes are listed
@@ -263,9 +282,23 @@ std::string ReportHtml(const RunResults& r, const RunInfo& info, const ReportFil
   Header(html, r, info);
   SummaryTable(html, r);
   Downloads(html, files);
-  for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files);
+  std::vector<Embed> embeds;
+  for (const ClusterResult& c : r.clusters) ClusterSection(html, c, r, info, files, embeds);
   html << kScript << "</body>\n</html>\n";
-  return html.str();
+  const std::string page = html.str();
+  size_t size = page.size();
+  for (const Embed& e : embeds) size += (e.svg->size() + 2) / 3 * 4;
+  std::string out;
+  out.reserve(size);
+  size_t from = 0;
+  for (const Embed& e : embeds) {
+    const size_t at = static_cast<size_t>(e.at);
+    out.append(page, from, at - from);
+    AppendBase64(out, *e.svg);
+    from = at;
+  }
+  out.append(page, from, std::string::npos);
+  return out;
 }
 
 void WriteReport(const RunResults& r, const RunInfo& info, const std::string& path,
