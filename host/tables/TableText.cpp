@@ -281,6 +281,21 @@ std::vector<Record> SplitQuotedRecords(std::string& text, char separator, std::p
 }
 
 CellKind ReadCell(std::string_view cell, bool decimalComma, double& value) {
+  // Most cells are plain numbers ("-1.25", "3e-5"): read in one step when
+  // the number is the whole cell, which is then one the grammar accepts too
+  // (it starts with a digit or a point, after a minus); blanks, a plus, an
+  // out-of-range value and anything else take the grammar's way.
+  if (!cell.empty()) {
+    const char lead = cell[0] == '-' && cell.size() > 1 ? cell[1] : cell[0];
+    double read = 0.0;
+    if ((lead >= '0' && lead <= '9') || lead == '.') {
+      const std::from_chars_result r = std::from_chars(cell.data(), cell.data() + cell.size(), read);
+      if (r.ec == std::errc() && r.ptr == cell.data() + cell.size()) {
+        value = read;
+        return decimalComma && MayGroupThousands(cell) ? CellKind::Ambiguous : CellKind::Number;
+      }
+    }
+  }
   if (tarvok::IsNumericText(cell.data(), cell.size())) {
     value = NumberValue(cell);
     return decimalComma && MayGroupThousands(cell) ? CellKind::Ambiguous : CellKind::Number;

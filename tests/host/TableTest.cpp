@@ -425,7 +425,8 @@ TEST(Numbers, ValuesAreThoseOfStrtodAtTheEdges) {
   std::vector<std::string> cells = {
       "1e-400", "-1e-400", "-0", "2.4703282292062328e-324", "2.4e-324", "1e-310", "4.9406564584124654e-324",
       "1.7976931348623157e308", "-1.7976931348623158e308", "0.000000000000000000000000000000000001e-290",
-      "123456789012345678901234567890", "9007199254740993", "+.5", "5.", " 7 ", "-3.5E+2", "00012",
+      "123456789012345678901234567890", "9007199254740993", "+.5", "5.", " 7 ", "-3.5E+2", "00012", "-.5",
+      ".5e-3", "1.e5", "-0.0e-0",
       "0.1000000000000000055511151231257827021181583404541015625", "1.00000000000000011102230246251565404236316680908203125"};
   // Values as they are written for the library: 17 significant digits.
   std::mt19937_64 random(7);
@@ -448,7 +449,8 @@ TEST(Numbers, ValuesAreThoseOfStrtodAtTheEdges) {
   Table comma = ParseTable("gene\tS1\tS2\ng1\t0,1\t-2,5e-3\ng2\t1e-400\t3,\n", "t.tsv", options);
   EXPECT_EQ(comma.values, (std::vector<double>{0.1, -2.5e-3, 0.0, 3.0}));
   // Forms strtod reads but the grammar refuses stay words.
-  for (const char* word : {"0x10", "inf", "-Infinity", "1e", "1e+", "1.5.2", "--1", "1d5", "\xC2\xA0" "1"}) {
+  for (const char* word : {"0x10", "inf", "-Infinity", "1e", "1e+", "1.5.2", "--1", "1d5", "\xC2\xA0" "1", "1e5e",
+                           "0x1p3", "-.", "1.e", ".e5"}) {
     EXPECT_EQ(ReadError("t.tsv", std::string("g\ta\tb\nx\t1\t") + word + "\ny\t3\t4\n"),
               std::string("line 2, column 3 (gene \"x\", sample \"b\"): \"") + word + "\" is not a number");
   }
