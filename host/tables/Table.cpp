@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <string_view>
+#include <unordered_map>
 
 #include "core/Rules.h"
 #include "tables/ByteSource.h"
@@ -17,9 +19,10 @@ namespace {
 // A warning for names given to more than one gene or sample.
 void WarnDuplicates(const std::vector<std::string>& labels, const char* kind,
                     std::vector<std::string>& notes) {
-  std::map<std::string, int> seen;
+  std::unordered_map<std::string_view, int> seen;  // views of labels, which outlive it
+  seen.reserve(labels.size());
   std::size_t repeated = 0, extra = 0;
-  std::string first;
+  std::string_view first;
   for (const std::string& label : labels) {
     int& count = seen[label];
     if (++count == 2) {
