@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <map>
 #include <string_view>
 #include <unordered_map>
 
