@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -37,6 +38,35 @@ const char* FigureExtension(FigureFormat format) {
   }
   return "png";
 }
+
+namespace {
+
+// cairo numbers the surfaces of a process as it makes them and names the
+// SVG's groups by them ("surface12"): renumbered from 1 in the order they
+// appear, a figure's bytes no longer depend on what was drawn before it, or
+// on another thread at the same time.
+void NumberSurfacesFromOne(std::string& svg) {
+  static const std::string kName = "surface";
+  std::map<std::string, std::string> renamed;
+  std::string out;
+  out.reserve(svg.size());
+  size_t from = 0;
+  for (size_t at = svg.find(kName); at != std::string::npos; at = svg.find(kName, at + kName.size())) {
+    const size_t digits = at + kName.size();
+    size_t end = digits;
+    while (end < svg.size() && svg[end] >= '0' && svg[end] <= '9') ++end;
+    if (end == digits || (at > 0 && svg[at - 1] != '"' && svg[at - 1] != '#')) continue;
+    const std::string number = svg.substr(digits, end - digits);
+    auto [entry, added] = renamed.try_emplace(number, std::to_string(renamed.size() + 1));
+    out.append(svg, from, digits - from);
+    out += entry->second;
+    from = end;
+  }
+  out.append(svg, from, std::string::npos);
+  svg = std::move(out);
+}
+
+}  // namespace
 
 std::string Figure::Encode(FigureFormat format) const {
   std::string bytes;
@@ -73,6 +103,7 @@ std::string Figure::Encode(FigureFormat format) const {
   if (status == CAIRO_STATUS_SUCCESS) status = cairo_surface_status(target);
   cairo_surface_destroy(target);
   CheckCairo(status);
+  if (format == FigureFormat::Svg) NumberSurfacesFromOne(bytes);
   return bytes;
 }
 
