@@ -21,9 +21,17 @@ std::size_t LowerRank(std::size_t n, double q) {
   return static_cast<std::size_t>(std::floor(static_cast<double>(n - 1) * q));
 }
 
-double Interpolated(std::size_t n, double q, double low, double next) {
+// The quantile q of n values from x, which holds the values of ranks
+// offset, offset + 1, ... (at least up to the two the quantile needs) in
+// any order: selects the lower one and, unless it is the largest of all,
+// takes the least of those above it as the next.
+double Selected(std::vector<double>& x, std::size_t offset, std::size_t n, double q) {
+  const std::size_t rank = LowerRank(n, q);
+  const auto at = x.begin() + static_cast<std::ptrdiff_t>(rank - offset);
+  std::nth_element(x.begin(), at, x.end());
+  if (rank + 1 == n) return *at;
   const double h = static_cast<double>(n - 1) * q;
-  return low + (h - std::floor(h)) * (next - low);
+  return *at + (h - std::floor(h)) * (*std::min_element(at + 1, x.end()) - *at);
 }
 
 // The values between two bounds of the sample, and how many lie below.
@@ -98,20 +106,13 @@ void Survey(const double* begin, const double* end, std::size_t step, Part& p) {
 double FromBracket(Bracket& b, std::size_t n, double q) {
   const std::size_t rank = LowerRank(n, q), needed = rank + 1 < n ? 2 : 1;
   if (b.under > rank || b.under + b.inside.size() < rank + needed) return std::nan("");
-  const auto at = b.inside.begin() + static_cast<std::ptrdiff_t>(rank - b.under);
-  std::nth_element(b.inside.begin(), at, b.inside.end());
-  if (needed == 1) return *at;
-  return Interpolated(n, q, *at, *std::min_element(at + 1, b.inside.end()));
+  return Selected(b.inside, b.under, n, q);
 }
 
 }  // namespace
 
 double Quantile(std::vector<double>& x, double q) {
-  if (x.empty()) return std::nan("");
-  const auto at = x.begin() + static_cast<std::ptrdiff_t>(LowerRank(x.size(), q));
-  std::nth_element(x.begin(), at, x.end());
-  if (at + 1 == x.end()) return *at;
-  return Interpolated(x.size(), q, *at, *std::min_element(at + 1, x.end()));
+  return x.empty() ? std::nan("") : Selected(x, 0, x.size(), q);
 }
 
 ValueQuantiles QuantilesOf(const std::vector<double>& values, const std::vector<double>& qs) {
