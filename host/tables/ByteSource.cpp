@@ -60,6 +60,8 @@ class FileSource : public ByteSource {
     return left > 0 ? static_cast<std::size_t>(left) + peeked_.size() : peeked_.size();
   }
 
+  int Descriptor() const { return fd_; }
+
   // The first count bytes (fewer at the end of a short file), which Read
   // then hands out again. A pipe may deliver them one read at a time.
   const std::string& Peek(std::size_t count) {
@@ -159,10 +161,18 @@ bool StartsWithGzipMagic(const std::string& bytes) {
          static_cast<unsigned char>(bytes[1]) == 0x8B;
 }
 
-std::unique_ptr<ByteSource> OpenInput(const std::string& path) {
-  auto file = std::make_unique<FileSource>(path);
+namespace {
+
+// file, uncompressed on the way when it is gzip.
+std::unique_ptr<ByteSource> Uncompressed(std::unique_ptr<FileSource> file) {
   if (StartsWithGzipMagic(file->Peek(2))) return std::make_unique<GzipSource>(std::move(file));
   return file;
+}
+
+}  // namespace
+
+std::unique_ptr<ByteSource> OpenInput(const std::string& path) {
+  return Uncompressed(std::make_unique<FileSource>(path));
 }
 
 namespace {
@@ -231,37 +241,35 @@ void OnBusError(int, siginfo_t* info, void*) {
 }  // namespace
 
 InputBytes::InputBytes(const std::string& path) {
-  if (!IsStandardInput(path)) {
-    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    struct stat status {};
-    const char* expected = nullptr;
-    if (fd >= 0 && fstat(fd, &status) == 0 && S_ISREG(status.st_mode) &&
-        static_cast<std::size_t>(status.st_size) >= kBytesToMap &&
-        mappedBegin.compare_exchange_strong(expected, reinterpret_cast<const char*>(1))) {
-      const std::size_t size = static_cast<std::size_t>(status.st_size);
-      void* memory = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
-      const char* bytes = static_cast<const char*>(memory);
-      if (memory != MAP_FAILED && !(static_cast<unsigned char>(bytes[0]) == 0x1F && static_cast<unsigned char>(bytes[1]) == 0x8B)) {
-        struct sigaction handler {};
-        handler.sa_sigaction = OnBusError;
-        handler.sa_flags = SA_SIGINFO;
-        sigemptyset(&handler.sa_mask);
-        mappedCut.store(false);
-        pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
-        mappedSize.store(size);
-        mappedBegin.store(bytes);
-        sigaction(SIGBUS, &handler, &busBefore);
-        mapped_ = bytes;
-        size_ = size;
-      } else {
-        if (memory != MAP_FAILED) munmap(memory, size);
-        mappedBegin.store(nullptr);
-      }
-    }
-    if (fd >= 0) close(fd);
-    if (mapped_ != nullptr) return;
+  auto file = std::make_unique<FileSource>(path);
+  // SizeHint is the size of a regular file (what was peeked included), 0
+  // for anything else. Standard input is read: it may not start at its
+  // file's beginning.
+  if (!IsStandardInput(path) && !StartsWithGzipMagic(file->Peek(2)) && file->SizeHint() >= kBytesToMap) {
+    Map(file->Descriptor(), file->SizeHint());
   }
-  read_ = ReadWholeFile(path);
+  if (mapped_ == nullptr) read_ = ReadAll(*Uncompressed(std::move(file)));
+}
+
+void InputBytes::Map(int fd, std::size_t size) {
+  const char* expected = nullptr;
+  if (!mappedBegin.compare_exchange_strong(expected, reinterpret_cast<const char*>(1))) return;
+  void* memory = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_POPULATE, fd, 0);
+  if (memory == MAP_FAILED) {
+    mappedBegin.store(nullptr);
+    return;
+  }
+  struct sigaction handler {};
+  handler.sa_sigaction = OnBusError;
+  handler.sa_flags = SA_SIGINFO;
+  sigemptyset(&handler.sa_mask);
+  mappedCut.store(false);
+  pageSize = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+  mappedSize.store(size);
+  mappedBegin.store(static_cast<const char*>(memory));
+  sigaction(SIGBUS, &handler, &busBefore);
+  mapped_ = static_cast<const char*>(memory);
+  size_ = size;
 }
 
 InputBytes::~InputBytes() {

@@ -94,6 +94,10 @@ class InputBytes {
   void Check() const;
 
  private:
+  // Maps size bytes of the regular file fd, unless another is mapped or
+  // the mapping fails (then mapped_ stays null).
+  void Map(int fd, std::size_t size);
+
   std::string read_;
   const char* mapped_ = nullptr;
   std::size_t size_ = 0;
