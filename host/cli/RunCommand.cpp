@@ -244,10 +244,14 @@ int RunCommand(const RunOptions& options) {
   // thread of their own (its future waits for them when it goes, whatever
   // happens). One thread beside the analysis never takes its core.
   tarvok::exports::CdtCells cdtCells;
-  int threads = job.threads;
-  if (threads <= 0) tarvok::ThreadCountFromEnvironment(&threads);  // a bad value fails in the analysis
+  bool coreFree = false;
+  try {
+    coreFree = !options.runner && LeavesACoreFree(AnalysisOptionsOf(job).threads);
+  } catch (const std::exception&) {
+    // A bad TARVOK_THREADS, refused above already; the analysis would say so.
+  }
   std::future<void> fonts;
-  if (!options.runner && LeavesACoreFree(threads)) {
+  if (coreFree) {
     job.alongside = [&cdtCells, exports = options.presentation.exports](const tarvok::Analysis& analysis) {
       WarmUpFigures();
       if (exports) cdtCells = tarvok::exports::CdtCellsOf(analysis);
