@@ -91,8 +91,8 @@ void CheckForcedFormat(TableFormat format, std::string_view text) {
   }
 }
 
-// The text split by the reader of format; a CSV file's quoted fields are
-// unquoted in text.
+// The text split by the reader of format; a CSV file is copied into arena,
+// where its quoted fields are unquoted.
 RawTable SplitTable(std::string_view text, const ReadOptions& options, TableFormat format, FieldArena& arena) {
   std::pmr::memory_resource* memory = arena.Memory();
   const bool annotated = format == TableFormat::SeriesMatrix || format == TableFormat::Gds ||
